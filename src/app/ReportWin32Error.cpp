@@ -1,0 +1,34 @@
+#include "app/ReportWin32Error.h"
+
+#include "app/FormatWide.h"
+#include "platform.h"
+
+namespace {
+constexpr size_t kErrorBufferSize = 520;
+constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_FROM_SYSTEM;
+}  // namespace
+
+uint32_t ReportWin32Error(uint32_t code, const wchar_t* path) {
+  wchar_t buffer[kErrorBufferSize] = {};
+  if (code == 0) code = GetLastError();
+  wchar_t* systemText = nullptr;
+  DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, code,
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<wchar_t*>(&systemText), 0, nullptr);
+  // A code without system text still gets a line that names it.
+  wchar_t fallback[64];
+  const wchar_t* text = systemText;
+  if (length == 0 || systemText == nullptr) {
+    FormatWide(fallback, 64, L"Unknown error (%u).\r\n", code);
+    text = fallback;
+  }
+  if (path != nullptr)
+    FormatWide(buffer, kErrorBufferSize, L"!ERROR! %s\"%s\"\n", text, path);
+  else
+    FormatWide(buffer, kErrorBufferSize, L"!ERROR! %s\n", text);
+  PrintWideText(buffer);
+  if (systemText != nullptr) LocalFree(systemText);
+  return code;
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstdint>
+
+// Prints "!ERROR! " with the system text of `code` (0: the thread's last
+// error), followed by the quoted path when one is given. Returns the code.
+uint32_t ReportWin32Error(uint32_t code, const wchar_t* path = nullptr);

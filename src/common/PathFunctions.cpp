@@ -1,0 +1,40 @@
+#include "common/PathFunctions.h"
+
+#include "platform.h"
+
+bool PathExists(const std::wstring& path) {
+  std::wstring lookup = path;
+  if (!lookup.empty() && lookup.back() == kPathSeparator) lookup.pop_back();
+  if (lookup.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  WIN32_FIND_DATAW findData;
+  HANDLE search = FindFirstFileW(lookup.c_str(), &findData);
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) return false;
+  FindClose(search);
+  return true;
+}
+
+std::wstring FileExtension(const std::wstring& path) {
+  size_t dot = path.rfind(L'.');
+  if (dot == std::wstring::npos) return std::wstring();
+  return path.substr(dot);
+}
+
+std::wstring FileBaseName(const std::wstring& path) {
+  size_t separator = path.rfind(kPathSeparator);
+  size_t start = separator == std::wstring::npos ? 0 : separator + 1;
+  size_t dot = path.rfind(L'.');
+  if (dot == std::wstring::npos || dot < start) return path.substr(start);
+  return path.substr(start, dot - start);
+}
+
+std::wstring FolderName(const std::wstring& path) {
+  if (path.empty()) return std::wstring();
+  std::wstring folder = path.substr(0, path.size() - 1);
+  size_t separator = folder.rfind(kPathSeparator);
+  std::wstring name =
+      separator == std::wstring::npos ? folder : folder.substr(separator + 1);
+  return name + kPathSeparator;
+}

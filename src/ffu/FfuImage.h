@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ffu/StoreDescription.h"
+#include "win32.h"
+
+class Manifest;
+class ManifestCategory;
+
+#pragma pack(push, 1)
+struct SecurityHeader {
+  uint32_t headerSize;
+  uint32_t signature[3];
+  uint32_t chunkSizeKb;
+  uint32_t reserved;
+  uint32_t catalogSize;
+  uint32_t hashTableSize;
+};
+struct ImageHeader {
+  uint32_t headerSize;
+  uint32_t signature[3];
+  uint32_t manifestLength;
+  uint32_t chunkSizeKb;
+};
+#pragma pack(pop)
+static_assert(sizeof(SecurityHeader) == 32, "file layout");
+static_assert(sizeof(ImageHeader) == 24, "file layout");
+
+// One loaded FFU file: the open handle, the header copies, the catalog, hash
+// table and manifest read from it, and the store description.
+class FfuImage {
+ public:
+  FfuImage();
+  ~FfuImage();
+  FfuImage(const FfuImage&) = delete;
+  FfuImage& operator=(const FfuImage&) = delete;
+
+  // Opens the file and reads everything in front of the store header; the
+  // file stays open, positioned at the store header. 0 on success.
+  int Load(const std::wstring& path);
+
+  uint32_t SecurityPadding(uint32_t unit);
+  static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
+
+  void AddStore(ManifestCategory& storeCategory);
+  std::vector<StoreDescription*> GetStores() const;
+  StoreDescription* FirstStore() const;  // nullptr when there is none
+
+  HANDLE file = nullptr;
+  uint32_t chunkUnit = 1024;
+  Manifest* manifest = nullptr;
+  std::vector<StoreDescription*> stores;
+  SecurityHeader securityHeader{};
+  ImageHeader imageHeader{};
+  std::vector<uint8_t> catalog;
+  std::vector<uint8_t> hashTable;
+  std::vector<uint8_t> manifestBytes;
+};

@@ -1,0 +1,13 @@
+// Device names in their Windows form, mapped onto loop devices.
+#pragma once
+
+#include <string>
+
+#include "win32_linux.h"
+
+// Opens "\\.\PhysicalDriveN" (the loop device /dev/loopN, when it is bound to
+// a file) or "\\.\Volume{GUID}" / "\\?\Volume{GUID}\" (the partition volume of
+// that GPT partition GUID, once it has arrived). Returns a Device handle, or
+// INVALID_HANDLE_VALUE with the last error set. Called by CreateFileW for every
+// path that starts with "\\.\" or "\\?\".
+HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess);

@@ -1,0 +1,25 @@
+// What a HANDLE points to on Linux. Every handle the layer gives out is a
+// LinuxHandle allocated with new and released by CloseHandle / FindClose.
+#pragma once
+
+#include <string>
+
+#include "win32_linux.h"
+
+enum class HandleKind {
+  File,         // a regular file opened by CreateFileW
+  Device,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
+  Find,         // a FindFirstFileW search
+  Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
+  VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+};
+
+struct LinuxHandle {
+  HandleKind kind = HandleKind::File;
+  int fd = -1;       // File, Device
+  std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+};
+
+// The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
+// invalid value, or a handle of another kind than `kind`.
+LinuxHandle* HandleOf(HANDLE handle, HandleKind kind);

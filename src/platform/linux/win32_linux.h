@@ -1,0 +1,393 @@
+// The subset of the Win32 API that Brackwen calls, declared for Linux.
+// Record layouts and sizes match the published Windows ones; wide text is
+// wchar_t (UTF-32 here), converted to UTF-8 at the kernel boundary.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdarg>
+#include <cwchar>
+
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef uint64_t ULONGLONG;
+typedef int64_t LONGLONG;
+typedef int16_t SHORT;
+typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* PCWSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef void* HWND;
+typedef void* HINSTANCE;
+typedef void* HMODULE;
+typedef void* HLOCAL;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* LPSECURITY_ATTRIBUTES;
+typedef WCHAR* LPOLESTR;
+typedef long HRESULT;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define WINAPI
+
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef struct _GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+} GUID, CLSID;
+typedef const GUID& REFCLSID;
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+// ---- Error codes the layer produces ----------------------------------------
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DRIVE 15
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_NOT_READY 21
+#define ERROR_CRC 23
+#define ERROR_SEEK 25
+#define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_HANDLE_EOF 38
+#define ERROR_HANDLE_DISK_FULL 39
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_OPEN_FAILED 110
+#define ERROR_BUFFER_OVERFLOW 111
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_NEGATIVE_SEEK 131
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_BUSY 170
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_MORE_DATA 234
+#define ERROR_DIRECTORY 267
+#define ERROR_NOT_A_REPARSE_POINT 4390
+#define ERROR_INVALID_DATA 13
+#define ERROR_IO_DEVICE 1117
+#define ERROR_NO_SUCH_DEVICE 433
+#define ERROR_TIMEOUT 1460
+#define ERROR_NOT_FOUND 1168
+#define ERROR_DEVICE_NOT_CONNECTED 1167
+#define ERROR_UNRECOGNIZED_VOLUME 1005
+#define ERROR_FILE_INVALID 1006
+#define ERROR_NO_SYSTEM_RESOURCES 1450
+#define ERROR_VIRTDISK_NOT_VIRTUAL_DISK 0xC03A0015
+#define ERROR_VIRTDISK_PROVIDER_NOT_FOUND 0xC03A0014
+
+// ---- Files ------------------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
+#define FILE_FLAG_NO_BUFFERING 0x20000000
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes,
+                   HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
+               LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
+                     DWORD moveMethod);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
+                      PLARGE_INTEGER newFilePointer, DWORD moveMethod);
+BOOL CloseHandle(HANDLE object);
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindClose(HANDLE findFile);
+BOOL DeleteFileW(LPCWSTR fileName);
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
+unsigned GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, unsigned unique,
+                          LPWSTR tempFileName);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+DWORD GetLastError();
+void SetLastError(DWORD errorCode);
+LPWSTR CharUpperW(LPWSTR text);
+void Sleep(DWORD milliseconds);
+
+// ---- Console and messages ---------------------------------------------------
+typedef struct _COORD {
+  SHORT X;
+  SHORT Y;
+} COORD;
+
+typedef struct _SMALL_RECT {
+  SHORT Left;
+  SHORT Top;
+  SHORT Right;
+  SHORT Bottom;
+} SMALL_RECT;
+
+typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
+  COORD dwSize;
+  COORD dwCursorPosition;
+  WORD wAttributes;
+  SMALL_RECT srWindow;
+  COORD dwMaximumWindowSize;
+} CONSOLE_SCREEN_BUFFER_INFO, *PCONSOLE_SCREEN_BUFFER_INFO;
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+
+HANDLE GetStdHandle(DWORD stdHandle);
+BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
+BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
+BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
+                   LPDWORD charsWritten, LPVOID reserved);
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                     LPWSTR buffer, DWORD size, va_list* arguments);
+HLOCAL LocalFree(HLOCAL memory);
+
+// ---- Device control ---------------------------------------------------------
+#define CTL_CODE(type, function, method, access) \
+  (((type) << 16) | ((access) << 14) | ((function) << 2) | (method))
+#define IOCTL_DISK_GET_DRIVE_LAYOUT_EX 0x00070050
+#define IOCTL_DISK_UPDATE_PROPERTIES 0x00070140
+#define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0
+#define IOCTL_STORAGE_GET_BACKING_FILE 0x002D5928
+
+enum PARTITION_STYLE {
+  PARTITION_STYLE_MBR = 0,
+  PARTITION_STYLE_GPT = 1,
+  PARTITION_STYLE_RAW = 2
+};
+
+typedef struct _PARTITION_INFORMATION_MBR {
+  BYTE PartitionType;
+  uint8_t BootIndicator;
+  uint8_t RecognizedPartition;
+  DWORD HiddenSectors;
+  GUID PartitionId;
+} PARTITION_INFORMATION_MBR;
+
+typedef struct _PARTITION_INFORMATION_GPT {
+  GUID PartitionType;
+  GUID PartitionId;
+  ULONGLONG Attributes;
+  uint16_t Name[36];  // UTF-16 units, as on disk and on Windows
+} PARTITION_INFORMATION_GPT;
+
+typedef struct _PARTITION_INFORMATION_EX {
+  DWORD PartitionStyle;
+  LARGE_INTEGER StartingOffset;
+  LARGE_INTEGER PartitionLength;
+  DWORD PartitionNumber;
+  uint8_t RewritePartition;
+  uint8_t IsServicePartition;
+  union {
+    PARTITION_INFORMATION_MBR Mbr;
+    PARTITION_INFORMATION_GPT Gpt;
+  };
+} PARTITION_INFORMATION_EX, *PPARTITION_INFORMATION_EX;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_MBR {
+  ULONG Signature;
+  ULONG CheckSum;
+} DRIVE_LAYOUT_INFORMATION_MBR;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_GPT {
+  GUID DiskId;
+  LARGE_INTEGER StartingUsableOffset;
+  LARGE_INTEGER UsableLength;
+  ULONG MaxPartitionCount;
+} DRIVE_LAYOUT_INFORMATION_GPT;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_EX {
+  DWORD PartitionStyle;
+  DWORD PartitionCount;
+  union {
+    DRIVE_LAYOUT_INFORMATION_MBR Mbr;
+    DRIVE_LAYOUT_INFORMATION_GPT Gpt;
+  };
+  PARTITION_INFORMATION_EX PartitionEntry[1];
+} DRIVE_LAYOUT_INFORMATION_EX, *PDRIVE_LAYOUT_INFORMATION_EX;
+
+typedef struct _GET_DISK_ATTRIBUTES {
+  ULONG Version;
+  ULONG Reserved1;
+  ULONGLONG Attributes;
+} GET_DISK_ATTRIBUTES, *PGET_DISK_ATTRIBUTES;
+
+static_assert(sizeof(PARTITION_INFORMATION_EX) == 144, "published layout");
+static_assert(sizeof(DRIVE_LAYOUT_INFORMATION_EX) == 48 + 144, "published layout");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48, "published layout");
+static_assert(sizeof(GET_DISK_ATTRIBUTES) == 16, "published layout");
+
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
+                     DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD max);
+
+// ---- Volume management ------------------------------------------------------
+BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName);
+BOOL DeleteVolumeMountPointW(LPCWSTR volumeMountPoint);
+BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames,
+                                      DWORD bufferLength, LPDWORD returnLength);
+BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeName,
+                                       DWORD bufferLength);
+
+// ---- Virtual disk service ---------------------------------------------------
+#define VIRTUAL_STORAGE_TYPE_DEVICE_VHD 2
+
+typedef struct _VIRTUAL_STORAGE_TYPE {
+  ULONG DeviceId;
+  GUID VendorId;
+} VIRTUAL_STORAGE_TYPE, *PVIRTUAL_STORAGE_TYPE;
+
+typedef enum _VIRTUAL_DISK_ACCESS_MASK {
+  VIRTUAL_DISK_ACCESS_NONE = 0,
+  VIRTUAL_DISK_ACCESS_DETACH = 0x00040000,
+  VIRTUAL_DISK_ACCESS_ALL = 0x003f0000
+} VIRTUAL_DISK_ACCESS_MASK;
+
+typedef enum _CREATE_VIRTUAL_DISK_FLAG {
+  CREATE_VIRTUAL_DISK_FLAG_NONE = 0
+} CREATE_VIRTUAL_DISK_FLAG;
+
+typedef enum _CREATE_VIRTUAL_DISK_VERSION {
+  CREATE_VIRTUAL_DISK_VERSION_UNSPECIFIED = 0,
+  CREATE_VIRTUAL_DISK_VERSION_1 = 1
+} CREATE_VIRTUAL_DISK_VERSION;
+
+typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
+  CREATE_VIRTUAL_DISK_VERSION Version;
+  union {
+    struct {
+      GUID UniqueId;
+      ULONGLONG MaximumSize;
+      ULONG BlockSizeInBytes;
+      ULONG SectorSizeInBytes;
+      PCWSTR ParentPath;
+      PCWSTR SourcePath;
+    } Version1;
+  };
+} CREATE_VIRTUAL_DISK_PARAMETERS, *PCREATE_VIRTUAL_DISK_PARAMETERS;
+
+typedef enum _ATTACH_VIRTUAL_DISK_FLAG {
+  ATTACH_VIRTUAL_DISK_FLAG_NONE = 0,
+  ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY = 0x1,
+  ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER = 0x2,
+  ATTACH_VIRTUAL_DISK_FLAG_PERMANENT_LIFETIME = 0x4
+} ATTACH_VIRTUAL_DISK_FLAG;
+
+typedef enum _ATTACH_VIRTUAL_DISK_VERSION {
+  ATTACH_VIRTUAL_DISK_VERSION_UNSPECIFIED = 0,
+  ATTACH_VIRTUAL_DISK_VERSION_1 = 1
+} ATTACH_VIRTUAL_DISK_VERSION;
+
+typedef struct _ATTACH_VIRTUAL_DISK_PARAMETERS {
+  ATTACH_VIRTUAL_DISK_VERSION Version;
+  union {
+    struct {
+      ULONG Reserved;
+    } Version1;
+  };
+} ATTACH_VIRTUAL_DISK_PARAMETERS, *PATTACH_VIRTUAL_DISK_PARAMETERS;
+
+typedef enum _OPEN_VIRTUAL_DISK_FLAG {
+  OPEN_VIRTUAL_DISK_FLAG_NONE = 0
+} OPEN_VIRTUAL_DISK_FLAG;
+
+typedef struct _OPEN_VIRTUAL_DISK_PARAMETERS OPEN_VIRTUAL_DISK_PARAMETERS,
+    *POPEN_VIRTUAL_DISK_PARAMETERS;
+
+typedef enum _DETACH_VIRTUAL_DISK_FLAG {
+  DETACH_VIRTUAL_DISK_FLAG_NONE = 0
+} DETACH_VIRTUAL_DISK_FLAG;
+
+DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
+                        VIRTUAL_DISK_ACCESS_MASK accessMask,
+                        PSECURITY_DESCRIPTOR securityDescriptor,
+                        CREATE_VIRTUAL_DISK_FLAG flags, ULONG providerSpecificFlags,
+                        PCREATE_VIRTUAL_DISK_PARAMETERS parameters,
+                        LPOVERLAPPED overlapped, PHANDLE handle);
+DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR securityDescriptor,
+                        ATTACH_VIRTUAL_DISK_FLAG flags, ULONG providerSpecificFlags,
+                        PATTACH_VIRTUAL_DISK_PARAMETERS parameters,
+                        LPOVERLAPPED overlapped);
+DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
+                                 LPWSTR diskPath);
+DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
+                      VIRTUAL_DISK_ACCESS_MASK accessMask, OPEN_VIRTUAL_DISK_FLAG flags,
+                      POPEN_VIRTUAL_DISK_PARAMETERS parameters, PHANDLE handle);
+DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG flags,
+                        ULONG providerSpecificFlags);
+
+// ---- Shell and COM ----------------------------------------------------------
+#define SW_SHOWDEFAULT 10
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,
+                        LPCWSTR parameters, LPCWSTR directory, int showCommand);
+HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
+void CoTaskMemFree(LPVOID memory);

@@ -1,0 +1,29 @@
+// What the two builds provide beyond the Win32 names: console printing with
+// one meaning of "%s" on both, bounded wide formatting and the path separator.
+#pragma once
+
+#include <cstdarg>
+
+#include "win32.h"
+
+// Separator of file-system paths: '\\' on Windows, '/' on Linux. Device
+// names keep their Windows form on both builds.
+extern const wchar_t kPathSeparator;
+
+// Wide formatted print to standard output. "%s" takes a wide string, "%d" a
+// signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.
+// Flushed before it returns; returns the number of characters printed.
+int PrintWide(const wchar_t* format, ...);
+
+// Narrow formatted print to the same stream, in program order with the wide
+// one. "%s" takes a narrow string here.
+int PrintNarrow(const char* format, ...);
+
+// Writes text to standard output unchanged (no format interpretation).
+int PrintWideText(const wchar_t* text);
+
+// Bounded wide formatting with the same conversions as PrintWide. Never writes
+// more than count characters, terminator included; a longer result is cut
+// and -1 is returned, as the counted formatting of the Windows runtime does.
+int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
+                       va_list arguments);
