@@ -1,0 +1,84 @@
+// Printing to standard output. Wide text is formatted first and then
+// written whole: to a console through the console API, which shows every
+// character; to a file or pipe as bytes of the console's code page, with
+// unmappable characters replaced, through the runtime's text-mode stream that
+// turns each "\n" into CR LF. (The runtime's own wide printing stops at the
+// first character that its locale cannot map, which would cut a line that
+// holds an unusual path.) Every print is flushed at once: the status lines
+// are written with the console API past the runtime's buffer and must appear
+// in program order.
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "platform.h"
+#include "wide_format.h"
+
+namespace {
+bool IsConsole(HANDLE output) {
+  DWORD mode = 0;
+  return output != nullptr && output != INVALID_HANDLE_VALUE &&
+         GetConsoleMode(output, &mode) != 0;
+}
+
+void WriteToConsole(HANDLE console, const wchar_t* text, size_t length) {
+  while (length > 0) {
+    DWORD chunk = length > 16384 ? 16384 : static_cast<DWORD>(length);
+    DWORD written = 0;
+    if (!WriteConsoleW(console, text, chunk, &written, nullptr) || written == 0) return;
+    text += written;
+    length -= written;
+  }
+}
+
+void WriteToStream(const wchar_t* text, size_t length) {
+  if (length == 0) return;
+  UINT codePage = GetConsoleOutputCP();
+  if (codePage == 0) codePage = GetACP();
+  // UTF-8 and the other stateful code pages refuse a default character.
+  bool takesDefault = codePage != CP_UTF8 && codePage != CP_UTF7;
+  int wideLength = static_cast<int>(length);
+  int size = WideCharToMultiByte(codePage, 0, text, wideLength, nullptr, 0,
+                                 takesDefault ? "?" : nullptr, nullptr);
+  if (size <= 0) return;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(codePage, 0, text, wideLength, &bytes[0], size,
+                      takesDefault ? "?" : nullptr, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+int WriteWide(const wchar_t* text, size_t length) {
+  fflush(stdout);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (IsConsole(output))
+    WriteToConsole(output, text, length);
+  else
+    WriteToStream(text, length);
+  fflush(stdout);
+  return static_cast<int>(length);
+}
+}  // namespace
+
+int PrintWide(const wchar_t* format, ...) {
+  if (format == nullptr) return -1;
+  va_list arguments;
+  va_start(arguments, format);
+  std::wstring text = FormatWideText(format, arguments);
+  va_end(arguments);
+  return WriteWide(text.data(), text.size());
+}
+
+int PrintNarrow(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int printed = vfprintf(stdout, format, arguments);
+  va_end(arguments);
+  fflush(stdout);
+  return printed;
+}
+
+int PrintWideText(const wchar_t* text) {
+  if (text == nullptr) return 0;
+  return WriteWide(text, wcslen(text));
+}

@@ -1,0 +1,3 @@
+#include "platform.h"
+
+const wchar_t kPathSeparator = L'\\';
