@@ -13,6 +13,9 @@ constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER |
 uint32_t ReportWin32Error(uint32_t code, const wchar_t* path) {
   wchar_t buffer[kErrorBufferSize] = {};
   if (code == 0) code = GetLastError();
+  // Every caller reports a failure; one whose call left no error code must
+  // still fail, so it is reported as a general failure rather than as 0.
+  if (code == 0) code = ERROR_GEN_FAILURE;
   wchar_t* systemText = nullptr;
   DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, code,
                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),

@@ -1,0 +1,71 @@
+#include "app/ImageMounter.h"
+
+#include "app/FormatWide.h"
+#include "app/ReportWin32Error.h"
+#include "app/StatusLine.h"
+#include "common/PathFunctions.h"
+#include "ffu/FfuImage.h"
+#include "platform.h"
+#include "vdisk/MountSession.h"
+
+namespace {
+constexpr size_t kStatusBufferSize = 1024;
+constexpr int kShowDefault = 10;
+
+// ShellExecuteW answers with a value above 32 on success.
+bool ShellSucceeded(HINSTANCE result) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(result)) > 32;
+}
+}  // namespace
+
+ImageMounter::~ImageMounter() {
+  delete image;
+  delete session;
+}
+
+int ImageMounter::Mount(const std::wstring& imagePath) {
+  if (LoadImage(imagePath) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
+  std::wstring folder = session->FirstMountFolder();
+  HINSTANCE result = ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr,
+                                   kShowDefault);
+  if (!ShellSucceeded(result))
+    return PrintWide(L"(Korvex) !ERROR! Failed to explorer the virtual hard drive.\n");
+  return 0;
+}
+
+int ImageMounter::LoadImage(const std::wstring& imagePath) {
+  if (!PathExists(imagePath)) return static_cast<int>(ReportWin32Error(0, imagePath.c_str()));
+
+  std::wstring extension = FileExtension(imagePath);
+  CharUpperW(&extension[0]);
+  wchar_t text[kStatusBufferSize];
+  FormatWide(text, kStatusBufferSize, L"Loading %s image ... processing\n", extension.c_str());
+  StatusLine status;
+  status.Begin(text);
+
+  if (extension == L".FFU") {
+    bool failed = LoadFfuImage(imagePath) != 0;
+    FormatWide(text, kStatusBufferSize,
+               failed ? L"Loading %s image ... fault!     \n"
+                      : L"Loading %s image ... ok         \n",
+               extension.c_str());
+    status.Rewrite(text);
+    return failed ? 1 : 0;
+  }
+  if (extension == L".VHD") return PrintWide(L"(Korvex) !ERROR! VHD files not yet supported.\n");
+  if (extension == L".WIM") return PrintWide(L"(Korvex) !ERROR! WIM files not yet supported.\n");
+  return PrintWide(L"(Korvex) !ERROR! Unrecognized file type %s not supported.\n",
+                   extension.c_str());
+}
+
+int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
+  image = new FfuImage();
+  if (image->Load(imagePath) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
+                     imagePath.c_str());
+  session = new MountSession();
+  if (session->MountImage(image) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
+  return 0;
+}

@@ -1,0 +1,49 @@
+// The program's entry: banners, the name check, one mount, the result line.
+#include <cwchar>
+
+#include "app/ImageMounter.h"
+#include "app/ReportWin32Error.h"
+#include "common/PathFunctions.h"
+#include "platform.h"
+
+namespace {
+constexpr wchar_t kBannerVersion[] = L"1.0.204";
+constexpr wchar_t kToolVersion[] = L"1.0.15";
+constexpr wchar_t kProgramName[] = L"Brackwen";
+constexpr DWORD kModulePathSize = 261;
+
+void PrintUsage() {
+  PrintWide(L"Brackwen Usage:\n");
+  PrintWide(L"Brackwen Mount an image file as a virtual hard drive.\n");
+  PrintWide(L"Brackwen <ImageFile>\n");
+}
+
+int RunMount(const wchar_t* imagePath) {
+  ImageMounter mounter;
+  PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
+  PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
+  if (mounter.Mount(imagePath) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
+  PrintWide(L"(Korvex) Successfully mounted an image file.\n");
+  return 0;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv, wchar_t** envp) {
+  (void)argc;
+  (void)envp;
+  PrintWide(L"\nFerrolith v.%s\n", kBannerVersion);
+  PrintWide(L"Looks inside full flash update images, one partition at a time.\n");
+
+  wchar_t modulePath[kModulePathSize] = {};
+  if (GetModuleFileNameW(nullptr, modulePath, kModulePathSize) == 0)
+    return static_cast<int>(ReportWin32Error(0));
+
+  // The image argument is optional on the command line; without it there is
+  // nothing to mount, so the usage text answers as for a wrong name.
+  if (FileBaseName(modulePath) != kProgramName || argv[1] == nullptr) {
+    PrintUsage();
+    return 1;
+  }
+  return RunMount(argv[1]);
+}

@@ -1,0 +1,65 @@
+#include "vdisk/TempPaths.h"
+
+#include <cwchar>
+
+#include "app/ReportWin32Error.h"
+#include "common/PathFunctions.h"
+#include "platform.h"
+#include "vdisk/MountSession.h"
+
+const wchar_t kTempFilePrefix[] = L"kmd";
+
+namespace {
+// Reads the temporary folder into a buffer of kTempPathBufferSize units;
+// returns its length, or 0 after printing the failure.
+DWORD ReadTempPath(wchar_t* buffer) {
+  DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
+  if (length == 0 || length > kTempPathBufferSize) {
+    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", static_cast<int>(GetLastError()));
+    return 0;
+  }
+  return length;
+}
+}  // namespace
+
+int MakeTempFileName(wchar_t* name) {
+  wchar_t folder[kTempPathBufferSize] = {};
+  if (ReadTempPath(folder) == 0) return static_cast<int>(GetLastError());
+  wchar_t fileName[kTempPathBufferSize] = {};
+  if (GetTempFileNameW(folder, kTempFilePrefix, 0, fileName) == 0) {
+    PrintWide(L"ERROR! GetTempFileName failed : (%d)\n", static_cast<int>(GetLastError()));
+    return static_cast<int>(GetLastError());
+  }
+  wmemcpy(name, fileName, kTempPathBufferSize);
+  return 0;
+}
+
+int GetTempFolder(std::wstring& folder) {
+  wchar_t buffer[kTempPathBufferSize] = {};
+  DWORD length = ReadTempPath(buffer);
+  if (length == 0) return static_cast<int>(GetLastError());
+  folder.assign(buffer, length);
+  return 0;
+}
+
+int MakeVhdPath(MountSession& session) {
+  wchar_t name[kTempPathBufferSize] = {};
+  if (MakeTempFileName(name) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+  std::wstring tempName(name);
+  size_t dot = tempName.rfind(L'.');
+  session.vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) + L".vhd";
+  if (!DeleteFileW(tempName.c_str()))
+    return PrintWide(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
+  return 0;
+}
+
+int MakeMountFolder(MountSession& session, const std::wstring& imagePath) {
+  std::wstring folder;
+  if (GetTempFolder(folder) != 0) return static_cast<int>(ReportWin32Error(0));
+  folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
+  if (!PathExists(folder) && !CreateDirectoryW(folder.c_str(), nullptr))
+    return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+  session.mountFolders.push_back(folder);
+  return 0;
+}

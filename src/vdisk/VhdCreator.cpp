@@ -1,0 +1,76 @@
+#include "vdisk/VhdCreator.h"
+
+#include "app/ReportWin32Error.h"
+#include "ffu/FfuImage.h"
+#include "platform.h"
+#include "vdisk/DiskGeometry.h"
+#include "vdisk/MountSession.h"
+#include "vdisk/VirtualStorage.h"
+#include "volumes/DetachSweep.h"
+
+namespace {
+constexpr DWORD kPhysicalPathBytes = 1026;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Creates the VHD file and attaches it for good, without a drive letter.
+// On success `virtualDisk` holds the open virtual disk handle.
+DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
+                      const std::wstring& vhdPath) {
+  VIRTUAL_STORAGE_TYPE storageType = VhdStorageType();
+  CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
+  createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+  createParameters.Version1.MaximumSize = maximumSize;
+  createParameters.Version1.BlockSizeInBytes = 0;
+  createParameters.Version1.SectorSizeInBytes = sectorSize;
+  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), VIRTUAL_DISK_ACCESS_ALL,
+                                   nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
+                                   &createParameters, nullptr, &virtualDisk);
+  if (result != 0) {
+    PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");
+    ReportWin32Error(0, vhdPath.c_str());
+    return result;
+  }
+  ATTACH_VIRTUAL_DISK_PARAMETERS attachParameters{};
+  attachParameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
+  auto flags = static_cast<ATTACH_VIRTUAL_DISK_FLAG>(ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER |
+                                                     ATTACH_VIRTUAL_DISK_FLAG_PERMANENT_LIFETIME);
+  result = AttachVirtualDisk(virtualDisk, nullptr, flags, 0, &attachParameters, nullptr);
+  if (result != 0) {
+    PrintNarrow("failed to attach vdisk...err 0x%x\n", static_cast<unsigned>(result));
+    ReportWin32Error(0);
+  }
+  return result;
+}
+}  // namespace
+
+int CreateImageVhd(MountSession& session, FfuImage* image) {
+  if (image == nullptr)
+    return PrintWide(L"!ERROR! The full flash update image has not been set.\n");
+  const StoreDescription& store = *image->FirstStore();
+  if (store.sectorSize == 0)
+    return PrintWide(L"(Korvex) !ERROR! The image's sector size is 0.\n");
+  uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;
+  return CreateAndAttachVhd(session.diskHandle, store.sectorSize, maximumSize, session.vhdPath);
+}
+
+int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
+                       const std::wstring& vhdPath) {
+  if (DetachImageDisks() != 0) return static_cast<int>(ReportWin32Error(0));
+
+  HANDLE virtualDisk = INVALID_HANDLE_VALUE;
+  DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath);
+  if (result == 0) {
+    ULONG pathBytes = kPhysicalPathBytes;
+    wchar_t physicalPath[kPhysicalPathBytes / sizeof(uint16_t)] = {};
+    result = GetVirtualDiskPhysicalPath(virtualDisk, &pathBytes, physicalPath);
+    if (result != 0) {
+      PrintNarrow("failed to get vhd physical info %d\n", static_cast<int>(result));
+      ReportWin32Error(0);
+    } else {
+      diskHandle = CreateFileW(physicalPath, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    }
+  }
+  if (virtualDisk != INVALID_HANDLE_VALUE && virtualDisk != nullptr) CloseHandle(virtualDisk);
+  return static_cast<int>(result);
+}

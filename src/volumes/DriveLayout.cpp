@@ -1,0 +1,89 @@
+#include "volumes/DriveLayout.h"
+
+#include <cstring>
+
+#include "app/ReportWin32Error.h"
+#include "platform.h"
+
+const GUID kImageDiskId = {0xAE420040, 0x13DD, 0x41F2,
+                           {0xAE, 0x7F, 0x0D, 0xC3, 0x58, 0x54, 0xC8, 0xD7}};
+
+namespace {
+constexpr size_t kFirstLayoutSize = 1024;
+// The buffer doubles while the drive answers "too small"; a drive that still
+// does at this size is answering nonsense, and the query fails with its error.
+constexpr size_t kMaxLayoutSize = 16u << 20;
+constexpr size_t kGptNameUnits = 36;
+constexpr size_t kEntryOffset = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+
+std::wstring GuidText(const GUID& guid) {
+  LPOLESTR text = nullptr;
+  if (StringFromCLSID(guid, &text) != 0 || text == nullptr) return std::wstring();
+  std::wstring result(text);
+  CoTaskMemFree(text);
+  return result;
+}
+
+int QueryLayout(HANDLE diskHandle, DriveLayout& layout) {
+  for (size_t size = kFirstLayoutSize;; size *= 2) {
+    layout.buffer.assign(size, 0);
+    DWORD bytesReturned = 0;
+    if (DeviceIoControl(diskHandle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0,
+                        layout.buffer.data(), static_cast<DWORD>(size), &bytesReturned, nullptr))
+      return 0;
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER || size >= kMaxLayoutSize) {
+      layout.buffer.clear();
+      layout.buffer.shrink_to_fit();
+      SetLastError(error);
+      return static_cast<int>(error);
+    }
+  }
+}
+}  // namespace
+
+const DRIVE_LAYOUT_INFORMATION_EX& DriveLayout::Header() const {
+  return *reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+}
+
+uint32_t DriveLayout::EntryCount() const {
+  if (buffer.size() < kEntryOffset) return 0;
+  size_t fitting = (buffer.size() - kEntryOffset) / sizeof(PARTITION_INFORMATION_EX);
+  uint32_t declared = Header().PartitionCount;
+  return declared < fitting ? declared : static_cast<uint32_t>(fitting);
+}
+
+const PARTITION_INFORMATION_EX& DriveLayout::Entry(uint32_t index) const {
+  const uint8_t* entry = buffer.data() + kEntryOffset + index * sizeof(PARTITION_INFORMATION_EX);
+  return *reinterpret_cast<const PARTITION_INFORMATION_EX*>(entry);
+}
+
+int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
+  if (QueryLayout(diskHandle, layout) == 0) return 0;
+  PrintWide(L"(Korvex) !WARNING! Unable to get disk layout.\n");
+  return static_cast<int>(ReportWin32Error(0));
+}
+
+bool IsImageDisk(const DriveLayout& layout) {
+  if (layout.buffer.size() < kEntryOffset) return false;
+  const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
+  return header.PartitionStyle == PARTITION_STYLE_GPT &&
+         std::memcmp(&header.Gpt.DiskId, &kImageDiskId, sizeof(GUID)) == 0;
+}
+
+bool MatchPartitionName(const PARTITION_INFORMATION_EX& entry, const std::wstring& name) {
+  size_t length = 0;
+  while (length < kGptNameUnits && entry.Gpt.Name[length] != 0) ++length;
+  if (name.size() != length) return false;
+  for (size_t i = 0; i < length; ++i)
+    if (static_cast<uint32_t>(entry.Gpt.Name[i]) != static_cast<uint32_t>(name[i])) return false;
+  return true;
+}
+
+std::wstring MakeVolumeGuidPath(const PARTITION_INFORMATION_EX& entry) {
+  return L"\\\\?\\Volume" + GuidText(entry.Gpt.PartitionId) + L"\\";
+}
+
+std::wstring MakeVolumeDevicePath(const PARTITION_INFORMATION_EX& entry) {
+  return L"\\\\.\\Volume" + GuidText(entry.Gpt.PartitionId);
+}
