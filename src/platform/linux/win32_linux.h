@@ -62,6 +62,10 @@ typedef const GUID& REFCLSID;
 
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
+// The calls have C linkage, as on Windows; it also lets a test binary wrap
+// single calls at link time (ld --wrap) to produce failures on demand.
+extern "C" {
+
 // ---- Error codes the layer produces ----------------------------------------
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1
@@ -391,3 +395,5 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,
                         LPCWSTR parameters, LPCWSTR directory, int showCommand);
 HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
 void CoTaskMemFree(LPVOID memory);
+
+}  // extern "C"

@@ -1,0 +1,99 @@
+# Shared by the end-to-end tests: a temporary folder of the test's own, the
+# program's exact output, and a cleanup that leaves nothing attached or
+# mounted, also when a test fails.
+set -euo pipefail
+
+: "${BRACKWEN:?path of the built Brackwen}"
+: "${SOURCE_DIR:?path of the source tree}"
+FFU_PACK=${FFU_PACK:-}
+
+T=$(mktemp -d /tmp/brackwen-e2e.XXXXXX)
+chmod 755 "$T"
+export TMPDIR=$T
+unset DISPLAY WAYLAND_DISPLAY
+FAILURES=0
+
+CREDITS="Looks inside full flash update images, one partition at a time."
+
+# Loop devices whose backing file lies under $T, partition volumes (loops
+# over those loops) first.
+test_loops() {
+  local disks
+  disks=$(losetup -n -O NAME,BACK-FILE --raw 2>/dev/null | awk -v t="$T" 'index($2, t) == 1 {print $1}')
+  for disk in $disks; do
+    losetup -n -O NAME,BACK-FILE --raw | awk -v d="$disk" '$2 == d {print $1}'
+  done
+  echo "$disks"
+}
+
+cleanup_attached() {
+  local target loop
+  for target in $(awk -v t="$T" 'index($5, t) == 1 {print $5}' /proc/self/mountinfo | sort -r); do
+    umount "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
+  done
+  for loop in $(test_loops); do losetup -d "$loop" 2>/dev/null || true; done
+}
+
+finish() {
+  local status=$?
+  cleanup_attached
+  rm -rf "$T"
+  if [ "$status" -eq 0 ] && [ "$FAILURES" -ne 0 ]; then status=1; fi
+  if [ "$status" -eq 0 ]; then echo "e2e: passed"; else echo "e2e: FAILED ($FAILURES checks)"; fi
+  exit "$status"
+}
+trap finish EXIT
+
+fail() {
+  echo "FAIL: $*"
+  FAILURES=$((FAILURES + 1))
+}
+
+# check NAME EXPECTED ACTUAL
+check() {
+  if [ "$2" == "$3" ]; then echo "ok: $1"; else fail "$1: expected [$2], got [$3]"; fi
+}
+
+# Runs the program with stdout to a file: OUT holds the output, RC the exit code.
+run() {
+  local program=$1
+  shift
+  OUT=$T/out.txt
+  set +e
+  "$program" "$@" >"$OUT" 2>"$T/err.txt"
+  RC=$?
+  set -e
+}
+
+# expect_output NAME LINE...: the whole output must be exactly these lines,
+# each ending in a line feed. \r in a line stands for a carriage return.
+expect_output() {
+  local name=$1
+  shift
+  local expected=$T/expected.txt
+  : >"$expected"
+  local line
+  for line in "$@"; do printf '%b\n' "$line" >>"$expected"; done
+  if cmp -s "$expected" "$OUT"; then
+    echo "ok: $name"
+  else
+    fail "$name: output differs"
+    diff <(cat -A "$expected") <(cat -A "$OUT") || true
+  fi
+}
+
+# The lines every run of the program under its own name starts with.
+banner_lines() {
+  BANNER=("" "Ferrolith v.1.0.204" "$CREDITS" "Brackwen Tool v.1.0.15" "")
+}
+banner_lines
+
+usage_lines() {
+  USAGE=("" "Ferrolith v.1.0.204" "$CREDITS" "Brackwen Usage:"
+         "Brackwen Mount an image file as a virtual hard drive."
+         "Brackwen <ImageFile>")
+}
+usage_lines
+
+# Escapes backslashes and percent signs of a path for expect_output's %b.
+esc() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
