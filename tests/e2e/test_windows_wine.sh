@@ -1,0 +1,293 @@
+#!/bin/bash
+# Smoke tests of the Windows build under Wine: the front-end cases that run
+# before a virtual disk is created (banner, name check, usage, exit codes,
+# file type and header errors), checked byte for byte on standard output.
+#
+# Builds nothing. Takes the executable from $BRACKWEN_EXE, else from
+# $SOURCE_DIR/build-win/Brackwen.exe (scripts/build-windows makes it). When
+# $BRACKWEN (the Linux build) is set, the credits line must match its own.
+set -uo pipefail
+
+source_dir="${SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+exe="${BRACKWEN_EXE:-$source_dir/build-win/Brackwen.exe}"
+
+if [[ ! -f "$exe" ]]; then
+  echo "FAIL: the Windows build is missing: $exe" >&2
+  echo "      build it with scripts/build-windows, or set BRACKWEN_EXE" >&2
+  exit 1
+fi
+if ! command -v wine >/dev/null 2>&1; then
+  echo "FAIL: wine is not installed (Debian package: wine)" >&2
+  exit 1
+fi
+
+# No dot in the folder names: the program takes the last dot of the whole
+# path as the start of the extension.
+tmp="$(mktemp -d /tmp/brackwen-wine-XXXXXX)"
+export WINEPREFIX="$tmp/prefix"
+export WINEDEBUG=-all
+# No browser or runtime installers in the fresh prefix; no display.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+cleanup() {
+  if command -v wineserver >/dev/null 2>&1 && [[ -d "$WINEPREFIX" ]]; then
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+failures=0
+checks=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# The Windows form of a path under the temp folder, as the program sees it.
+win_path() {
+  local path="${1//\//\\}"
+  printf 'Z:%s' "$path"
+}
+
+# Lines as the Windows build writes them to a file: text mode ends each
+# line in CR LF.
+crlf_lines() {
+  local line
+  for line in "$@"; do printf '%s\r\n' "$line"; done
+}
+
+# run_exe <exe> [args...]: runs under Wine with stdout to a file; sets
+# run_rc and leaves the output in $tmp/out.
+run_exe() {
+  timeout 120 wine "$@" >"$tmp/out" 2>"$tmp/err"
+  run_rc=$?
+}
+
+# expect <name> <exit code> <file> [<alternative file>]: the last run's exit
+# code and its stdout, byte for byte, against one of the expected files.
+expect() {
+  local name="$1" rc="$2" expected="$3" alternative="${4:-}"
+  checks=$((checks + 1))
+  if [[ "$run_rc" != "$rc" ]]; then
+    fail "$name: exit code $run_rc, expected $rc"
+    cat -A "$tmp/out" >&2
+    sed 's/^/    stderr: /' "$tmp/err" | head -5 >&2
+    return
+  fi
+  if cmp -s "$tmp/out" "$expected"; then return; fi
+  if [[ -n "$alternative" ]] && cmp -s "$tmp/out" "$alternative"; then return; fi
+  fail "$name: output differs (expected, then actual):"
+  cat -A "$expected" >&2
+  echo "    ----" >&2
+  cat -A "$tmp/out" >&2
+}
+
+banner_lines() {
+  printf '\r\n'
+  crlf_lines "Ferrolith v.1.0.204" "$credits"
+}
+
+usage_lines() {
+  banner_lines
+  crlf_lines "Brackwen Usage:" \
+    "Brackwen Mount an image file as a virtual hard drive." \
+    "Brackwen <ImageFile>"
+}
+
+# The run banner and the mounting line for an image path.
+run_head_lines() {
+  banner_lines
+  crlf_lines "Brackwen Tool v.1.0.15" "" "(Korvex) Mounting the image file : '$1'"
+}
+
+load_failure_tail() {
+  crlf_lines "(Korvex) !ERROR! Failed to load the Image : $1" \
+    "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
+}
+
+# Security header: u32 size, "SignedImage ", u32 chunk KiB, u32 unused,
+# u32 catalog size, u32 hash table size.
+write_security_header() {
+  local signature="$1"
+  python3 - "$signature" <<'EOF'
+import struct, sys
+signature = sys.argv[1].encode().replace(b"0", b"\0")
+sys.stdout.buffer.write(struct.pack("<I", 32) + signature + struct.pack("<IIII", 1, 0, 0, 0))
+EOF
+}
+
+# Image header at the 1 KiB boundary after a valid security header:
+# u32 size, "ImageFlash  ", u32 manifest length, u32 chunk KiB.
+write_image_after_security() {
+  local signature="$1"
+  python3 - "$signature" <<'EOF'
+import struct, sys
+signature = sys.argv[1].encode().replace(b"0", b"\0")
+security = struct.pack("<I", 32) + b"SignedImage " + struct.pack("<IIII", 1, 0, 0, 0)
+image = struct.pack("<I", 24) + signature + struct.pack("<II", 16, 1)
+data = security + b"\0" * (1024 - len(security)) + image + b"[FullFlash]\r\nx=1\r\n"
+sys.stdout.buffer.write(data)
+EOF
+}
+
+# --- The application manifest resource -----------------------------------
+# RT_MANIFEST (24) with id 1 must ask for no elevation: asInvoker, no UI
+# access. Read from the executable's resource directory.
+checks=$((checks + 1))
+if ! manifest_report="$(python3 - "$exe" 2>&1 <<'EOF'
+import struct, sys
+
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+if data[pe:pe + 4] != b"PE\0\0":
+    sys.exit("not a PE file")
+sections = struct.unpack_from("<H", data, pe + 6)[0]
+optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+optional = pe + 24
+if struct.unpack_from("<H", data, optional)[0] != 0x20B:
+    sys.exit("not a 64-bit executable")
+resource_rva = struct.unpack_from("<I", data, optional + 112 + 2 * 8)[0]
+table = optional + optional_size
+
+def offset_of(rva):
+    for i in range(sections):
+        size, address, raw_size, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+        if address <= rva < address + max(size, raw_size):
+            return raw + rva - address
+    sys.exit("address outside the sections")
+
+if resource_rva == 0:
+    sys.exit("no resources")
+root = offset_of(resource_rva)
+
+def entries(directory):
+    named, ids = struct.unpack_from("<HH", data, root + directory + 12)
+    for i in range(named + ids):
+        yield struct.unpack_from("<II", data, root + directory + 16 + 8 * i)
+
+def child(directory, wanted):
+    for name, target in entries(directory):
+        if name == wanted and target & 0x80000000:
+            return target & 0x7FFFFFFF
+    sys.exit("no resource %d" % wanted)
+
+manifests = child(child(0, 24), 1)
+languages = list(entries(manifests))
+if len(languages) != 1 or languages[0][1] & 0x80000000:
+    sys.exit("expected one manifest")
+rva, size = struct.unpack_from("<II", data, root + languages[0][1])
+text = data[offset_of(rva):offset_of(rva) + size].decode("utf-8")
+if 'level="asInvoker"' not in text or 'uiAccess="false"' not in text:
+    sys.exit("manifest without asInvoker: " + text)
+print("manifest resource 24/1 of %d bytes, asInvoker" % size)
+EOF
+)"; then
+  fail "application manifest: $manifest_report"
+fi
+
+# --- Prepare the prefix once, and the copies of the executable ----------
+echo "Preparing the Wine prefix..."
+if ! timeout 300 wineboot -i >"$tmp/wineboot.log" 2>&1; then
+  echo "FAIL: wineboot could not prepare the prefix" >&2
+  tail -5 "$tmp/wineboot.log" >&2
+  exit 1
+fi
+
+mkdir -p "$tmp/bin" "$tmp/lower" "$tmp/old" "$tmp/tools.old" "$tmp/images" \
+  "$tmp/images/old.images"
+cp "$exe" "$tmp/bin/Brackwen.exe"
+cp "$exe" "$tmp/lower/brackwen.exe"
+cp "$exe" "$tmp/old/Brackwen.old.exe"
+cp "$exe" "$tmp/tools.old/Brackwen.exe"
+
+# The credits line is the program's own wording: the Linux build prints the
+# same one. Without the Linux build, the Windows one's third line is taken
+# and only checked for being a line of text.
+run_exe "$tmp/bin/Brackwen.exe"
+if [[ -n "${BRACKWEN:-}" && -x "${BRACKWEN}" ]]; then
+  credits="$("$BRACKWEN" 2>/dev/null | sed -n 3p)"
+else
+  credits="$(sed -n 3p "$tmp/out" | tr -d '\r')"
+fi
+if [[ -z "$credits" || "$credits" == Brackwen* ]]; then
+  fail "no credits line found (got '$credits')"
+fi
+
+images="$tmp/images"
+touch "$images/disk.vhd" "$images/system.wim" "$images/cd.iso" "$images/noextension" \
+  "$images/old.images/image"
+write_security_header "SignedImage0" >"$images/badsecurity.ffu"
+write_image_after_security "ImageFlash00" >"$images/badimage.ffu"
+win_images="$(win_path "$images")"
+
+# --- Banner, usage and the name check ------------------------------------
+usage_lines >"$tmp/expected"
+# (run above, with no argument)
+expect "no argument" 1 "$tmp/expected"
+
+run_exe "$tmp/lower/brackwen.exe" "$win_images\\disk.vhd"
+expect "lower-case name brackwen.exe" 1 "$tmp/expected"
+
+run_exe "$tmp/old/Brackwen.old.exe" "$win_images\\disk.vhd"
+expect "name Brackwen.old.exe" 1 "$tmp/expected"
+
+# --- A missing file, run from a folder whose name holds a dot ------------
+missing="$win_images\\missing.ffu"
+for system_text in "File not found." "The system cannot find the file specified."; do
+  {
+    run_head_lines "$missing"
+    # The system text ends in CR LF itself; text mode adds a CR before the LF.
+    printf '!ERROR! %s\r\r\n' "$system_text"
+    crlf_lines "\"$missing\""
+    load_failure_tail "$missing"
+  } >"$tmp/expected.${system_text%% *}"
+done
+run_exe "$tmp/tools.old/Brackwen.exe" "$missing"
+expect "missing file from tools.old" 73 "$tmp/expected.File" "$tmp/expected.The"
+
+# --- Refused file types ---------------------------------------------------
+type_case() {
+  local file="$1" message="$2" path="$win_images\\$1"
+  { run_head_lines "$path"; crlf_lines "$message"; load_failure_tail "$path"; } >"$tmp/expected"
+  run_exe "$tmp/bin/Brackwen.exe" "$path"
+  expect "file type of $file" 73 "$tmp/expected"
+}
+type_case disk.vhd "(Korvex) !ERROR! VHD files not yet supported."
+type_case system.wim "(Korvex) !ERROR! WIM files not yet supported."
+type_case cd.iso "(Korvex) !ERROR! Unrecognized file type .ISO not supported."
+type_case noextension "(Korvex) !ERROR! Unrecognized file type  not supported."
+# The last dot lies in a folder name: the extension runs from there.
+type_case 'old.images\image' "(Korvex) !ERROR! Unrecognized file type .IMAGES\IMAGE not supported."
+
+# --- FFU files with invalid headers ---------------------------------------
+header_case() {
+  local file="$1" message="$2" path="$win_images\\$1"
+  {
+    run_head_lines "$path"
+    crlf_lines "$message" "(Korvex) !ERROR! Failed to initialize metadata with '$path'"
+    load_failure_tail "$path"
+  } >"$tmp/expected"
+  run_exe "$tmp/bin/Brackwen.exe" "$path"
+  expect "invalid header in $file" 73 "$tmp/expected"
+}
+header_case badsecurity.ffu \
+  "(Korvex) !ERROR! Unable to load image because the security header is invalid."
+header_case badimage.ffu \
+  "(Korvex) !ERROR! Unable to load image because the image header is invalid."
+
+# A later argument is ignored.
+path="$win_images\\cd.iso"
+{ run_head_lines "$path"; crlf_lines "(Korvex) !ERROR! Unrecognized file type .ISO not supported."
+  load_failure_tail "$path"; } >"$tmp/expected"
+run_exe "$tmp/bin/Brackwen.exe" "$path" "$win_images\\disk.vhd"
+expect "second argument ignored" 73 "$tmp/expected"
+
+if ((failures > 0)); then
+  echo "$failures of $checks checks failed" >&2
+  exit 1
+fi
+echo "All $checks Windows smoke checks passed under Wine"
