@@ -1,0 +1,76 @@
+// Opening device names: physical drives and partition volumes.
+#include "devices.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cwctype>
+
+#include "errors.h"
+#include "handle.h"
+#include "loop_device.h"
+#include "partition_volumes.h"
+
+namespace {
+
+const wchar_t kDrivePrefix[] = L"PhysicalDrive";
+
+// N of "\\.\PhysicalDriveN" or "\\?\PhysicalDriveN"; -1 for any other name.
+int DriveNumberOf(const std::wstring& path) {
+  if (path.size() < 4 || path.compare(0, 2, L"\\\\") != 0 ||
+      (path[2] != L'.' && path[2] != L'?') || path[3] != L'\\') {
+    return -1;
+  }
+  const std::wstring name = path.substr(4);
+  const size_t prefixLength = sizeof(kDrivePrefix) / sizeof(wchar_t) - 1;
+  if (name.compare(0, prefixLength, kDrivePrefix) != 0) return -1;
+  const std::wstring digits = name.substr(prefixLength);
+  if (digits.empty() || digits.size() > 7) return -1;
+  for (wchar_t digit : digits) {
+    if (digit < L'0' || digit > L'9') return -1;
+  }
+  return static_cast<int>(wcstol(digits.c_str(), nullptr, 10));
+}
+
+HANDLE OpenLoop(int number, DWORD desiredAccess) {
+  const std::string device = LoopDevicePath(number);
+  const bool write = (desiredAccess & GENERIC_WRITE) != 0;
+  int fd = open(device.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  // A write-protected disk still opens, as it does for a drive on Windows;
+  // its writes then fail.
+  if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  LinuxHandle* handle = new LinuxHandle;
+  handle->kind = HandleKind::Device;
+  handle->fd = fd;
+  handle->path = device;
+  return handle;
+}
+
+HANDLE NotFound() {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess) {
+  if (path == nullptr) return NotFound();
+  const int drive = DriveNumberOf(path);
+  if (drive >= 0) {
+    LoopBinding binding;
+    if (!LoopReadBinding(drive, &binding) || LoopDiskOf(binding) >= 0) return NotFound();
+    return OpenLoop(drive, desiredAccess);
+  }
+  GUID partitionId;
+  if (ParseVolumeName(path, &partitionId)) {
+    PartitionVolume volume;
+    if (!FindPartitionVolume(partitionId, &volume)) return NotFound();
+    return OpenLoop(volume.volumeNumber, desiredAccess);
+  }
+  return NotFound();
+}

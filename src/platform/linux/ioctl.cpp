@@ -1,0 +1,166 @@
+// Device control requests on disks and partition volumes.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "errors.h"
+#include "gpt.h"
+#include "handle.h"
+#include "loop_device.h"
+#include "text.h"
+
+namespace {
+
+const ULONGLONG kDiskAttributeReadOnly = 0x2;
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+void SetReturned(LPDWORD bytesReturned, DWORD count) {
+  if (bytesReturned != nullptr) *bytesReturned = count;
+}
+
+// The loop number of a device handle; -1 when its node is not a loop.
+int LoopOf(const LinuxHandle& device) {
+  return LoopNumberOfPath(device.path);
+}
+
+bool IsBlockDevice(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISBLK(status.st_mode);
+}
+
+BOOL GetDriveLayout(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+  DiskLayout layout;
+  DWORD code = ReadDiskLayout(device.fd, &layout);
+  if (code != ERROR_SUCCESS) return Fail(code);
+  DWORD written = 0;
+  code = FillDriveLayout(layout, out, outSize, &written);
+  if (code != ERROR_SUCCESS) return Fail(code);
+  SetReturned(returned, written);
+  return TRUE;
+}
+
+bool Matches(const LoopBinding& volume, const DiskLayout& layout) {
+  for (const DiskPartition& partition : layout.partitions) {
+    if (partition.startBytes == volume.offset && partition.lengthBytes == volume.sizeLimit) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HasVolume(const std::vector<LoopBinding>& volumes, const DiskPartition& partition) {
+  for (const LoopBinding& volume : volumes) {
+    if (volume.offset == partition.startBytes && volume.sizeLimit == partition.lengthBytes) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Re-reads the table and makes the volume set match it: volumes of
+// partitions that are gone go, each new partition gets its volume.
+BOOL UpdateProperties(const LinuxHandle& device) {
+  const int disk = LoopOf(device);
+  LoopBinding binding;
+  if (disk < 0 || !LoopReadBinding(disk, &binding) || LoopDiskOf(binding) >= 0) {
+    return Fail(ERROR_INVALID_FUNCTION);
+  }
+  // Volumes read the disk below its page cache: what was written through
+  // this handle has to be there first.
+  if (fsync(device.fd) != 0 && errno != EINVAL) return Fail(SetLastErrorFromErrno(errno));
+  DiskLayout layout;
+  DWORD code = ReadDiskLayout(device.fd, &layout);
+  if (code != ERROR_SUCCESS) return Fail(code);
+  if (layout.style != PARTITION_STYLE_GPT) layout.partitions.clear();
+  std::vector<LoopBinding> current;
+  for (const LoopBinding& volume : LoopListBindings()) {
+    if (LoopDiskOf(volume) != disk) continue;
+    if (Matches(volume, layout)) {
+      current.push_back(volume);
+    } else if ((code = LoopDetach(volume.number)) != ERROR_SUCCESS && code != ERROR_NOT_FOUND) {
+      return Fail(code);
+    }
+  }
+  const bool readOnly = (fcntl(device.fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
+  for (const DiskPartition& partition : layout.partitions) {
+    if (partition.lengthBytes == 0 || HasVolume(current, partition)) continue;
+    LoopAttachRequest request;
+    request.backingPath = device.path;
+    request.offset = partition.startBytes;
+    request.sizeLimit = partition.lengthBytes;
+    request.blockSize = LoopLogicalBlockSize(device.fd);
+    request.readOnly = readOnly;
+    int number = -1;
+    code = LoopAttach(request, &number);
+    if (code != ERROR_SUCCESS) return Fail(code);
+  }
+  return TRUE;
+}
+
+BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+  if (!IsBlockDevice(device.fd)) return Fail(ERROR_INVALID_FUNCTION);
+  if (out == nullptr || outSize < sizeof(GET_DISK_ATTRIBUTES)) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  int readOnly = 0;
+  GET_DISK_ATTRIBUTES attributes;
+  memset(&attributes, 0, sizeof(attributes));
+  attributes.Version = sizeof(GET_DISK_ATTRIBUTES);
+  if (ioctl(device.fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
+    attributes.Attributes = kDiskAttributeReadOnly;
+  }
+  memcpy(out, &attributes, sizeof(attributes));
+  SetReturned(returned, sizeof(attributes));
+  return TRUE;
+}
+
+BOOL GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+  LoopBinding binding;
+  struct stat status;
+  if (!LoopReadBinding(LoopOf(device), &binding)) return Fail(ERROR_INVALID_FUNCTION);
+  if (stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return Fail(ERROR_NOT_SUPPORTED);
+  }
+  const std::wstring path = FromUtf8(binding.backingFile);
+  const size_t needed = (path.size() + 1) * sizeof(WCHAR);
+  if (out == nullptr || outSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  WCHAR* text = static_cast<WCHAR*>(out);
+  path.copy(text, path.size());
+  text[path.size()] = L'\0';
+  SetReturned(returned, static_cast<DWORD>(needed));
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuffer,
+                     DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED) {
+  SetReturned(bytesReturned, 0);
+  LinuxHandle* handle = HandleOf(device, HandleKind::Device);
+  if (handle == nullptr) {
+    // A file or console handle answers no device request.
+    if (device != nullptr && device != INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
+  switch (ioControlCode) {
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
+      return GetDriveLayout(*handle, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+      return UpdateProperties(*handle);
+    case IOCTL_DISK_GET_DISK_ATTRIBUTES:
+      return GetDiskAttributes(*handle, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_STORAGE_GET_BACKING_FILE:
+      return GetBackingFile(*handle, outBuffer, outBufferSize, bytesReturned);
+    default:
+      return Fail(ERROR_INVALID_FUNCTION);
+  }
+}
