@@ -1,0 +1,105 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "errors.h"
+#include "handle.h"
+#include "output.h"
+#include "text.h"
+
+// Console positions on a terminal. The terminal cannot be asked where its
+// cursor is without reading from it, so the layer follows the cursor over
+// everything written through it and moves it with relative sequences: rows
+// count the line feeds since the start of the process, which stays right
+// however far the screen has scrolled.
+
+namespace {
+// Rows are reported in 15 bits and wrap around; moves take the shorter way,
+// so a status line stays reachable over the last 16384 lines.
+constexpr int64_t kRowRange = 0x8000;
+
+// The console behind `handle`, when standard output is a terminal. Without
+// one the calls fail as they do when output is redirected.
+bool IsTerminalConsole(HANDLE handle) {
+  if (HandleOf(handle, HandleKind::Console) == nullptr) return false;
+  if (!isatty(1)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+SHORT ReportedRow(int64_t row) { return static_cast<SHORT>(row % kRowRange); }
+}  // namespace
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+  if (stdHandle != STD_OUTPUT_HANDLE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return StandardOutputHandle();
+}
+
+BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
+  if (!IsTerminalConsole(console)) return FALSE;
+  if (info == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const int width = TerminalWidth();
+  const TrackedCursor cursor = CurrentCursor();
+  const SHORT row = ReportedRow(cursor.row);
+  *info = CONSOLE_SCREEN_BUFFER_INFO{};
+  info->dwSize = {static_cast<SHORT>(width), static_cast<SHORT>(kRowRange - 1)};
+  // A full line leaves the cursor on its last column until the next character.
+  const int64_t column = cursor.column < width ? cursor.column : width - 1;
+  info->dwCursorPosition = {static_cast<SHORT>(column), row};
+  info->wAttributes = 0x07;
+  info->srWindow = {0, static_cast<SHORT>(row > 24 ? row - 24 : 0),
+                    static_cast<SHORT>(width - 1), row};
+  info->dwMaximumWindowSize = {static_cast<SHORT>(width), 25};
+  return TRUE;
+}
+
+BOOL SetConsoleCursorPosition(HANDLE console, COORD position) {
+  if (!IsTerminalConsole(console)) return FALSE;
+  if (position.X < 0 || position.Y < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  TrackedCursor cursor = CurrentCursor();
+  int64_t rows = position.Y - cursor.row % kRowRange;
+  if (rows >= kRowRange / 2) rows -= kRowRange;
+  if (rows < -kRowRange / 2) rows += kRowRange;
+  std::string sequence;
+  if (rows < 0) sequence += "\x1b[" + std::to_string(-rows) + "A";
+  if (rows > 0) sequence += "\x1b[" + std::to_string(rows) + "B";
+  sequence += "\r";
+  if (position.X > 0) sequence += "\x1b[" + std::to_string(position.X) + "C";
+  WriteStandardOutput(sequence);
+  // The sequence moved the real cursor; the tracked one follows it here.
+  cursor.row += rows;
+  cursor.column = position.X;
+  MoveTrackedCursor(cursor);
+  return TRUE;
+}
+
+BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
+                   LPDWORD charsWritten, LPVOID reserved) {
+  (void)reserved;
+  if (charsWritten != nullptr) *charsWritten = 0;
+  if (!IsTerminalConsole(console)) return FALSE;
+  if (buffer == nullptr && charsToWrite > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const wchar_t* text = static_cast<const wchar_t*>(buffer);
+  const std::wstring wide(text, text + charsToWrite);
+  if (!WriteStandardOutput(ToUtf8(wide))) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  if (charsWritten != nullptr) *charsWritten = charsToWrite;
+  return TRUE;
+}

@@ -1,0 +1,288 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "devices.h"
+#include "errors.h"
+#include "handle.h"
+#include "path_errors.h"
+#include "text.h"
+
+namespace {
+bool IsDevicePath(const wchar_t* path) {
+  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'.' || path[2] == L'?') &&
+         path[3] == L'\\';
+}
+
+int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
+  const bool reads = (desiredAccess & GENERIC_READ) != 0;
+  const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+  int flags = O_CLOEXEC;
+  flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
+  return flags;
+}
+
+// Sharing: a holder that shares nothing takes the file's lock exclusively,
+// every other holder takes it shared. So nobody else can open a file that
+// is held without sharing, and a file that others hold cannot be opened
+// without sharing: both get error 32.
+bool LockForSharing(int fd, DWORD shareMode) {
+  const int operation = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  while (flock(fd, operation) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return false;
+    }
+    return true;  // a file system without locks shares everything
+  }
+  return true;
+}
+
+// Creating an existing file: CREATE_NEW fails with 80; the others succeed
+// and report 183, as the system does.
+int OpenWithDisposition(const std::string& path, int flags, DWORD disposition,
+                        bool& existed) {
+  existed = false;
+  switch (disposition) {
+    case CREATE_NEW:
+      return open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+    case OPEN_EXISTING:
+      return open(path.c_str(), flags);
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: {
+      int fd = open(path.c_str(), flags);
+      if (fd >= 0 || errno != ENOENT) {
+        existed = fd >= 0;
+        return fd;
+      }
+      return open(path.c_str(), flags | O_CREAT, 0644);
+    }
+    default:
+      errno = EINVAL;
+      return -1;
+  }
+}
+
+DWORD FailOpen(int fd, DWORD code) {
+  if (fd >= 0) close(fd);
+  SetLastError(code);
+  return code;
+}
+
+// Truncates a file that CREATE_ALWAYS found, once the sharing lock is held.
+bool Truncate(int fd, const std::string& path, int flags) {
+  if ((flags & O_ACCMODE) != O_RDONLY) return ftruncate(fd, 0) == 0;
+  const int writer = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (writer < 0) return false;
+  close(writer);
+  return true;
+}
+
+HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMode,
+                    DWORD disposition, DWORD flagsAndAttributes) {
+  const int flags = OpenFlags(desiredAccess, flagsAndAttributes);
+  bool existed = false;
+  const int fd = OpenWithDisposition(path, flags, disposition, existed);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EEXIST) FailOpen(-1, ERROR_FILE_EXISTS);
+    else SetLastErrorForPath(error, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    FailOpen(fd, ERROR_ACCESS_DENIED);  // folders are not opened as files
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!LockForSharing(fd, shareMode)) {
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (existed && disposition == CREATE_ALWAYS && !Truncate(fd, path, flags)) {
+    FailOpen(fd, Win32FromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  SetLastError(existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS
+                                                       : ERROR_SUCCESS);
+  LinuxHandle* handle = new LinuxHandle;
+  handle->kind = HandleKind::File;
+  handle->fd = fd;
+  handle->path = path;
+  return handle;
+}
+
+// The open file or device behind `handle`, or nullptr with error 6.
+LinuxHandle* DescriptorOf(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  LinuxHandle* linuxHandle = static_cast<LinuxHandle*>(handle);
+  const bool hasDescriptor =
+      linuxHandle->kind == HandleKind::File || linuxHandle->kind == HandleKind::Device;
+  if (!hasDescriptor || linuxHandle->fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return linuxHandle;
+}
+
+// Moves the file pointer; a position before the start fails with 131 and
+// leaves the pointer where it was.
+bool MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position) {
+  off_t base = 0;
+  if (moveMethod == FILE_CURRENT) {
+    base = lseek(fd, 0, SEEK_CUR);
+  } else if (moveMethod == FILE_END) {
+    const off_t current = lseek(fd, 0, SEEK_CUR);
+    base = lseek(fd, 0, SEEK_END);
+    if (current >= 0) lseek(fd, current, SEEK_SET);
+  } else if (moveMethod != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (base < 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  int64_t target = 0;
+  if (__builtin_add_overflow(static_cast<int64_t>(base), distance, &target)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return false;
+  }
+  if (lseek(fd, target, SEEK_SET) < 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  position = target;
+  return true;
+}
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+  (void)securityAttributes, (void)templateFile;
+  if (fileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (IsDevicePath(fileName)) return OpenDevicePath(fileName, desiredAccess);
+  if (fileName[0] == L'\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return OpenFilePath(ToUtf8(fileName), desiredAccess, shareMode, creationDisposition,
+                      flagsAndAttributes);
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FALSE;
+  if ((buffer == nullptr && bytesToRead > 0) || overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  char* at = static_cast<char*>(buffer);
+  DWORD total = 0;
+  while (total < bytesToRead) {
+    const ssize_t count = read(handle->fd, at + total, bytesToRead - total);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      if (bytesRead != nullptr) *bytesRead = total;
+      SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+    if (count == 0) break;  // end of file: fewer bytes, still a success
+    total += static_cast<DWORD>(count);
+  }
+  if (bytesRead != nullptr) *bytesRead = total;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FALSE;
+  if ((buffer == nullptr && bytesToWrite > 0) || overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const char* at = static_cast<const char*>(buffer);
+  DWORD total = 0;
+  while (total < bytesToWrite) {
+    const ssize_t count = write(handle->fd, at + total, bytesToWrite - total);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      if (bytesWritten != nullptr) *bytesWritten = total;
+      SetLastErrorFromErrno(count == 0 ? ENOSPC : errno);
+      return FALSE;
+    }
+    total += static_cast<DWORD>(count);
+  }
+  if (bytesWritten != nullptr) *bytesWritten = total;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
+                     DWORD moveMethod) {
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return INVALID_SET_FILE_POINTER;
+  int64_t distance = distanceToMove;
+  if (distanceToMoveHigh != nullptr)
+    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
+                                         *distanceToMoveHigh)) << 32) |
+                                     static_cast<uint32_t>(distanceToMove));
+  const off_t before = lseek(handle->fd, 0, SEEK_CUR);
+  int64_t position = 0;
+  if (!MovePointer(handle->fd, distance, moveMethod, position))
+    return INVALID_SET_FILE_POINTER;
+  if (distanceToMoveHigh == nullptr && position > static_cast<int64_t>(UINT32_MAX) - 1) {
+    // Without a high part the position must fit in 32 bits.
+    if (before >= 0) lseek(handle->fd, before, SEEK_SET);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(position >> 32);
+  const DWORD low = static_cast<DWORD>(position & 0xFFFFFFFFu);
+  // A low part equal to the failure value is told apart by error 0.
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
+                      PLARGE_INTEGER newFilePointer, DWORD moveMethod) {
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FALSE;
+  int64_t position = 0;
+  if (!MovePointer(handle->fd, distanceToMove.QuadPart, moveMethod, position)) return FALSE;
+  if (newFilePointer != nullptr) newFilePointer->QuadPart = position;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  if (object == nullptr || object == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  LinuxHandle* handle = static_cast<LinuxHandle*>(object);
+  if (handle->kind == HandleKind::Console) return TRUE;  // standard output stays open
+  if (handle->fd >= 0) close(handle->fd);
+  delete handle;
+  return TRUE;
+}

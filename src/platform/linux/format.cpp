@@ -1,0 +1,280 @@
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+#include "platform.h"
+#include "text.h"
+#include "wide_format.h"
+
+namespace {
+// Widths and precisions beyond this are clamped, so that a hostile format
+// cannot make the output grow without bound.
+constexpr int kMaxFieldWidth = 65536;
+
+struct Spec {
+  bool leftAlign = false;
+  bool plusSign = false;
+  bool spaceSign = false;
+  bool alternate = false;
+  bool zeroPad = false;
+  int width = 0;
+  int precision = -1;  // -1: none given
+  int bits = 32;       // integer width: 8, 16, 32 or 64
+  bool narrow = false;  // strings and characters are narrow ("h", or "S"/"C" in wide formats)
+  wchar_t conversion = 0;
+};
+
+int Clamp(long value) {
+  if (value < 0) return 0;
+  return value > kMaxFieldWidth ? kMaxFieldWidth : static_cast<int>(value);
+}
+
+// Reads the digits at `at`; -1 when there are none.
+long ReadDigits(const wchar_t*& at) {
+  if (*at < L'0' || *at > L'9') return -1;
+  long value = 0;
+  while (*at >= L'0' && *at <= L'9') {
+    if (value <= kMaxFieldWidth) value = value * 10 + (*at - L'0');
+    ++at;
+  }
+  return value;
+}
+
+// A width or precision given as '*' comes from the values; -1 when absent.
+long ReadField(const wchar_t*& at, va_list* arguments) {
+  if (*at != L'*') return ReadDigits(at);
+  ++at;
+  const long value = va_arg(*arguments, int);
+  return value;
+}
+
+void ReadFlags(const wchar_t*& at, Spec& spec) {
+  for (;; ++at) {
+    switch (*at) {
+      case L'-': spec.leftAlign = true; break;
+      case L'+': spec.plusSign = true; break;
+      case L' ': spec.spaceSign = true; break;
+      case L'#': spec.alternate = true; break;
+      case L'0': spec.zeroPad = true; break;
+      default: return;
+    }
+  }
+}
+
+void ReadLength(const wchar_t*& at, Spec& spec) {
+  if (at[0] == L'h' && at[1] == L'h') {
+    spec.bits = 8, at += 2;
+  } else if (at[0] == L'h') {
+    spec.bits = 16, spec.narrow = true, ++at;
+  } else if (at[0] == L'l' && at[1] == L'l') {
+    spec.bits = 64, at += 2;
+  } else if (at[0] == L'l' || at[0] == L'w') {
+    spec.narrow = false;  // 32-bit integers, wide strings and characters
+    ++at;
+  } else if (at[0] == L'I' && at[1] == L'6' && at[2] == L'4') {
+    spec.bits = 64, at += 3;
+  } else if (at[0] == L'I' && at[1] == L'3' && at[2] == L'2') {
+    at += 3;
+  } else if (at[0] == L'I' || at[0] == L'z' || at[0] == L'j' || at[0] == L't' ||
+             at[0] == L'L' || at[0] == L'q') {
+    spec.bits = 64, ++at;
+  }
+}
+
+void PutPadded(WideSink& sink, const Spec& spec, const wchar_t* text, size_t length) {
+  const size_t width = static_cast<size_t>(spec.width);
+  const size_t padding = width > length ? width - length : 0;
+  if (!spec.leftAlign) sink.Repeat(L' ', padding);
+  sink.Put(text, length);
+  if (spec.leftAlign) sink.Repeat(L' ', padding);
+}
+
+void PutInteger(WideSink& sink, const Spec& spec, uint64_t magnitude, bool negative) {
+  const bool upper = spec.conversion == L'X' || spec.conversion == L'p';
+  const unsigned base = spec.conversion == L'o' ? 8
+                        : (spec.conversion == L'x' || upper) ? 16 : 10;
+  wchar_t digits[24];
+  size_t count = 0;
+  for (uint64_t value = magnitude; value != 0; value /= base)
+    digits[count++] = (upper ? L"0123456789ABCDEF" : L"0123456789abcdef")[value % base];
+  const size_t precision = spec.precision < 0 ? 1 : static_cast<size_t>(spec.precision);
+  size_t zeros = precision > count ? precision - count : 0;
+  std::wstring prefix;
+  if (negative) prefix = L"-";
+  else if (spec.plusSign && base == 10) prefix = L"+";
+  else if (spec.spaceSign && base == 10) prefix = L" ";
+  if (spec.alternate && magnitude != 0 && base == 16) prefix += upper ? L"0X" : L"0x";
+  if (spec.alternate && base == 8 && zeros == 0) zeros = 1;
+  const size_t length = prefix.size() + zeros + count;
+  const size_t width = static_cast<size_t>(spec.width);
+  size_t padding = width > length ? width - length : 0;
+  if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
+    zeros += padding;
+    padding = 0;
+  }
+  if (!spec.leftAlign) sink.Repeat(L' ', padding);
+  sink.Put(prefix.data(), prefix.size());
+  sink.Repeat(L'0', zeros);
+  while (count > 0) sink.Put(digits[--count]);
+  if (spec.leftAlign) sink.Repeat(L' ', padding);
+}
+
+void PutSigned(WideSink& sink, const Spec& spec, va_list* arguments) {
+  int64_t value = 0;
+  if (spec.bits == 64) value = va_arg(*arguments, long long);
+  else value = va_arg(*arguments, int);
+  if (spec.bits == 16) value = static_cast<int16_t>(value);
+  if (spec.bits == 8) value = static_cast<int8_t>(value);
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value)
+                                       : static_cast<uint64_t>(value);
+  PutInteger(sink, spec, magnitude, value < 0);
+}
+
+void PutUnsigned(WideSink& sink, const Spec& spec, va_list* arguments) {
+  uint64_t value = 0;
+  if (spec.bits == 64) value = va_arg(*arguments, unsigned long long);
+  else value = va_arg(*arguments, unsigned int);
+  if (spec.bits == 16) value = static_cast<uint16_t>(value);
+  if (spec.bits == 8) value = static_cast<uint8_t>(value);
+  PutInteger(sink, spec, value, false);
+}
+
+void PutString(WideSink& sink, const Spec& spec, va_list* arguments) {
+  const size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.precision);
+  if (spec.narrow) {
+    const char* text = va_arg(*arguments, const char*);
+    if (text == nullptr) text = "(null)";
+    std::wstring wide = FromUtf8(std::string(text, strnlen(text, limit)));
+    PutPadded(sink, spec, wide.data(), wide.size());
+  } else {
+    const wchar_t* text = va_arg(*arguments, const wchar_t*);
+    if (text == nullptr) text = L"(null)";
+    PutPadded(sink, spec, text, wcsnlen(text, limit));
+  }
+}
+
+void PutCharacter(WideSink& sink, const Spec& spec, va_list* arguments) {
+  const int value = va_arg(*arguments, int);
+  wchar_t character = static_cast<wchar_t>(value);
+  if (spec.narrow) {
+    // A narrow character is one byte; bytes above 0x7F pass through unchanged.
+    const unsigned char byte = static_cast<unsigned char>(value);
+    character = byte < 0x80 ? byte : static_cast<wchar_t>(0xDC00 + byte);
+  }
+  PutPadded(sink, spec, &character, 1);
+}
+
+void PutPointer(WideSink& sink, Spec spec, va_list* arguments) {
+  const void* pointer = va_arg(*arguments, void*);
+  spec.precision = static_cast<int>(2 * sizeof(void*));
+  PutInteger(sink, spec, reinterpret_cast<uintptr_t>(pointer), false);
+}
+
+// Formats one conversion starting after its '%'; returns where it ends.
+const wchar_t* PutConversion(WideSink& sink, const wchar_t* at, va_list* arguments,
+                             bool narrowStrings) {
+  const wchar_t* start = at;
+  Spec spec;
+  spec.narrow = narrowStrings;
+  ReadFlags(at, spec);
+  long width = ReadField(at, arguments);
+  if (width < 0 && at != start && at[-1] == L'*') {
+    spec.leftAlign = true;  // a negative '*' width aligns to the left
+    width = -width;
+  }
+  spec.width = Clamp(width);
+  if (*at == L'.') {
+    ++at;
+    const long precision = ReadField(at, arguments);
+    // "%.s" means precision 0; a negative '*' precision means none.
+    if (precision >= 0) spec.precision = Clamp(precision);
+    else if (at[-1] != L'*') spec.precision = 0;
+  }
+  ReadLength(at, spec);
+  spec.conversion = *at;
+  switch (*at) {
+    case L'd': case L'i': PutSigned(sink, spec, arguments); break;
+    case L'u': case L'x': case L'X': case L'o': PutUnsigned(sink, spec, arguments); break;
+    case L's': PutString(sink, spec, arguments); break;
+    case L'S': spec.narrow = !narrowStrings; PutString(sink, spec, arguments); break;
+    case L'c': PutCharacter(sink, spec, arguments); break;
+    case L'C': spec.narrow = !narrowStrings; PutCharacter(sink, spec, arguments); break;
+    case L'p': PutPointer(sink, spec, arguments); break;
+    case L'%': sink.Put(L'%'); break;
+    case L'\0':
+      // A lone '%' at the end of the format stands for itself.
+      sink.Put(L'%');
+      return at;
+    default:
+      // Not a conversion: the text is printed as it stands.
+      sink.Put(L'%');
+      sink.Put(start, static_cast<size_t>(at - start) + 1);
+      break;
+  }
+  return at + 1;
+}
+}  // namespace
+
+WideSink::WideSink(std::wstring* output) : text(output) {}
+
+WideSink::WideSink(wchar_t* output, size_t size) : buffer(output), capacity(size) {
+  if (output == nullptr || size == 0) cut = true;
+}
+
+void WideSink::Put(wchar_t character) {
+  if (text != nullptr) {
+    text->push_back(character);
+  } else if (length + 1 < capacity) {
+    buffer[length] = character;
+  } else {
+    cut = true;
+    return;
+  }
+  ++length;
+}
+
+void WideSink::Put(const wchar_t* characters, size_t count) {
+  for (size_t i = 0; i < count && !cut; ++i) Put(characters[i]);
+}
+
+void WideSink::Repeat(wchar_t character, size_t count) {
+  for (size_t i = 0; i < count && !cut; ++i) Put(character);
+}
+
+void WideSink::Terminate() {
+  if (buffer != nullptr && capacity > 0) buffer[length] = L'\0';
+}
+
+void FormatWideInto(WideSink& sink, const wchar_t* format, va_list* arguments,
+                    bool narrowStrings) {
+  if (format == nullptr) return;
+  const wchar_t* at = format;
+  while (*at != L'\0' && !sink.IsCut()) {
+    if (*at != L'%') {
+      sink.Put(*at++);
+      continue;
+    }
+    at = PutConversion(sink, at + 1, arguments, narrowStrings);
+  }
+}
+
+std::wstring FormatWideText(const wchar_t* format, va_list arguments, bool narrowStrings) {
+  std::wstring text;
+  WideSink sink(&text);
+  va_list copy;
+  va_copy(copy, arguments);
+  FormatWideInto(sink, format, &copy, narrowStrings);
+  va_end(copy);
+  return text;
+}
+
+int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
+                       va_list arguments) {
+  WideSink sink(buffer, count);
+  va_list copy;
+  va_copy(copy, arguments);
+  FormatWideInto(sink, format, &copy, false);
+  va_end(copy);
+  sink.Terminate();
+  return sink.IsCut() ? -1 : static_cast<int>(sink.Length());
+}

@@ -1,0 +1,131 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "errors.h"
+#include "platform.h"
+#include "text.h"
+
+// "open" on a folder: with a desktop session the desktop's opener shows it,
+// detached from this process; without one the folder's full path is printed
+// on a line of its own, so that the user can go there.
+
+namespace {
+// Results of the shell call: above 32 is success, as the system reports it.
+constexpr intptr_t kStarted = 42;
+constexpr intptr_t kFileNotFound = 2;
+constexpr intptr_t kOutOfResources = 0;
+constexpr intptr_t kNoAssociation = 31;
+
+HINSTANCE Result(intptr_t value) { return reinterpret_cast<HINSTANCE>(value); }
+
+bool HasDesktopSession() {
+  const char* display = getenv("DISPLAY");
+  const char* wayland = getenv("WAYLAND_DISPLAY");
+  return (display != nullptr && display[0] != '\0') ||
+         (wayland != nullptr && wayland[0] != '\0');
+}
+
+// The opener's full path from PATH, or empty.
+std::string FindOpener() {
+  const char* path = getenv("PATH");
+  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= folders.size()) {
+    size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    const std::string candidate = (folder.empty() ? "." : folder) + "/xdg-open";
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return std::string();
+}
+
+std::wstring FullPath(const wchar_t* file) {
+  if (file[0] == L'/') return file;
+  char* current = getcwd(nullptr, 0);
+  std::wstring path = current != nullptr ? FromUtf8(current) : L"";
+  free(current);
+  if (path.empty() || path.back() != L'/') path += L'/';
+  return path + file;
+}
+
+// Starts the opener in a new session whose stdio is /dev/null, through an
+// intermediate child so that it is nobody's child here. A pipe that closes on
+// exec tells whether the start itself worked.
+intptr_t StartDetached(const std::string& opener, const std::string& target) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
+  char* const arguments[] = {const_cast<char*>(opener.c_str()),
+                             const_cast<char*>(target.c_str()), nullptr};
+  const pid_t child = fork();
+  if (child < 0) {
+    close(report[0]);
+    close(report[1]);
+    return kOutOfResources;
+  }
+  if (child == 0) {
+    setsid();
+    const pid_t opener = fork();
+    if (opener < 0) {
+      const int error = errno;
+      ssize_t ignored = write(report[1], &error, sizeof error);
+      (void)ignored;
+    }
+    if (opener == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      if (null >= 0) {
+        dup2(null, 0), dup2(null, 1), dup2(null, 2);
+      }
+      execv(arguments[0], arguments);
+      const int error = errno;
+      ssize_t ignored = write(report[1], &error, sizeof error);
+      (void)ignored;
+    }
+    _exit(0);
+  }
+  close(report[1]);
+  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  int error = 0;
+  ssize_t count;
+  while ((count = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (count <= 0) return kStarted;
+  SetLastErrorFromErrno(error);
+  return error == ENOENT ? kFileNotFound : kNoAssociation;
+}
+}  // namespace
+
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters,
+                        LPCWSTR directory, int showCommand) {
+  (void)owner, (void)parameters, (void)directory, (void)showCommand;
+  if (operation != nullptr && wcscmp(operation, L"open") != 0) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return Result(kNoAssociation);
+  }
+  if (file == nullptr || file[0] == L'\0') {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return Result(kFileNotFound);
+  }
+  const std::string target = ToUtf8(file);
+  struct stat status {};
+  if (stat(target.c_str(), &status) != 0) {
+    SetLastErrorFromErrno(errno);
+    return Result(kFileNotFound);
+  }
+  const std::string opener = HasDesktopSession() ? FindOpener() : std::string();
+  if (opener.empty()) {
+    PrintWide(L"%s\n", FullPath(file).c_str());
+    return Result(kStarted);
+  }
+  return Result(StartDetached(opener, target));
+}
