@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ConsoleScene.h"
+#include "StdoutCapture.h"
+#include "app/StatusLine.h"
+#include "platform.h"
+
+namespace {
+constexpr const wchar_t* kProcessing = L"Loading .FFU image ... processing\n";
+constexpr const wchar_t* kDone = L"Loading .FFU image ... ok         \n";
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
+  pclose(pipe);
+  return output;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A tmux server of the test's own, killed with everything in it on scope exit.
+class TmuxServer {
+ public:
+  TmuxServer() : socket("console-test-" + std::to_string(getpid())) {}
+  ~TmuxServer() { RunCommand(Command("kill-server") + " 2>/dev/null"); }
+  std::string Command(const std::string& arguments) const {
+    return "tmux -L " + socket + " " + arguments;
+  }
+
+ private:
+  std::string socket;
+};
+
+TEST(ConsoleTest, PrintsReturnCharacterCountsAsUtf8) {
+  StdoutCapture capture;
+  const int wide = PrintWide(L"(Korvex) !ERROR! VHD files not yet supported.\n");
+  const int withText = PrintWide(L"%s \u00e9%d\n", L"M\u00fcnchen", -7);
+  const int narrow = PrintNarrow("%s %d %x %u %%\n", "diag", -1, 255u, 3u);
+  const int plain = PrintWideText(L"50% %s\n");
+  const std::string output = capture.Finish();
+  EXPECT_EQ(wide, 46);
+  EXPECT_EQ(withText, 12);
+  EXPECT_EQ(narrow, 15);
+  EXPECT_EQ(plain, 7);
+  EXPECT_EQ(output,
+            "(Korvex) !ERROR! VHD files not yet supported.\n"
+            "M\xc3\xbcnchen \xc3\xa9-7\n"
+            "diag -1 ff 3 %\n"
+            "50% %s\n");
+}
+
+TEST(ConsoleTest, RedirectedOutputHasNoConsoleAndNoStatusLines) {
+  StdoutCapture capture;
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  SetLastError(0);
+  const BOOL hasInfo = GetConsoleScreenBufferInfo(console, &info);
+  const DWORD infoError = GetLastError();
+  StatusLine line;
+  line.Begin(kProcessing);
+  PrintWide(L"printed\n");
+  line.Rewrite(kDone);
+  DWORD written = 7;
+  const BOOL wrote = WriteConsoleW(console, L"x", 1, &written, nullptr);
+  const std::string output = capture.Finish();
+  EXPECT_NE(console, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(hasInfo);
+  EXPECT_EQ(infoError, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(wrote);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(output, "printed\n");
+}
+
+// A pseudo terminal on fd 1 for one test: positions are tracked there.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    fflush(stdout);
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    if (slave < 0) return;
+    winsize size{};
+    size.ws_col = 40;
+    size.ws_row = 20;
+    ioctl(slave, TIOCSWINSZ, &size);
+    saved = dup(1);
+    dup2(slave, 1);
+    close(slave);
+  }
+  ~PseudoTerminal() {
+    Restore();
+    if (master >= 0) close(master);
+  }
+  bool IsOpen() const { return saved >= 0; }
+  std::string Finish() {
+    Restore();
+    std::string text;
+    char buffer[4096];
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    ssize_t count;
+    while ((count = read(master, buffer, sizeof buffer)) > 0) text.append(buffer, count);
+    return text;
+  }
+
+ private:
+  void Restore() {
+    if (saved < 0) return;
+    dup2(saved, 1);
+    close(saved);
+    saved = -1;
+  }
+  int master = -1;
+  int saved = -1;
+};
+
+COORD CursorNow() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {-1, -1};
+  return info.dwCursorPosition;
+}
+
+TEST(ConsoleTest, TerminalCursorFollowsTheOutputAndMovesRelatively) {
+  PseudoTerminal terminal;
+  ASSERT_TRUE(terminal.IsOpen());
+  PrintWide(L"\n");
+  const COORD start = CursorNow();
+  PrintWide(L"abc");
+  const COORD afterText = CursorNow();
+  PrintNarrow("\n%s\n", "x");
+  const COORD afterLines = CursorNow();
+  PrintWideText(std::wstring(45, L'w').c_str());  // wraps once at 40 columns
+  const COORD afterWrap = CursorNow();
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  const BOOL moved = SetConsoleCursorPosition(console, {2, afterText.Y});
+  const COORD afterMove = CursorNow();
+  DWORD written = 0;
+  const BOOL wrote = WriteConsoleW(console, L"Z\u00e9", 2, &written, nullptr);
+  const COORD afterWrite = CursorNow();
+  SetConsoleCursorPosition(console, afterWrap);
+  const std::string output = terminal.Finish();
+
+  EXPECT_EQ(afterText.X, 3);
+  EXPECT_EQ(afterText.Y, start.Y);
+  EXPECT_EQ(afterLines.X, 0);
+  EXPECT_EQ(afterLines.Y, start.Y + 2);
+  EXPECT_EQ(afterWrap.X, 5);
+  EXPECT_EQ(afterWrap.Y, start.Y + 3);
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(afterMove.X, 2);
+  EXPECT_EQ(afterMove.Y, start.Y);
+  EXPECT_TRUE(wrote);
+  EXPECT_EQ(written, 2u);
+  EXPECT_EQ(afterWrite.X, 4);
+  EXPECT_NE(output.find("\x1b[3A\r\x1b[2C" "Z\xc3\xa9"), std::string::npos);
+  EXPECT_NE(output.find("\x1b[3B\r\x1b[5C"), std::string::npos);
+}
+
+TEST(ConsoleTest, StatusLineIsRewrittenInPlaceInARealTerminal) {
+  if (system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+  char resultName[] = "/tmp/console-scene-XXXXXX";
+  const int resultFile = mkstemp(resultName);
+  ASSERT_GE(resultFile, 0);
+  close(resultFile);
+  unlink(resultName);
+  char self[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+
+  TmuxServer tmux;
+  const std::string scene = std::string("env ") + kConsoleSceneVariable + "=" + resultName +
+                            " '" + self + "'; sleep 60";
+  ASSERT_EQ(system((tmux.Command("new-session -d -x 80 -y 24 \"" + scene + "\"")).c_str()), 0);
+  // The scene writes its result file when it is done and tmux shows its
+  // output shortly after; wait for both, bounded.
+  std::string result;
+  std::string pane;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    usleep(50000);
+    if (result.empty()) {
+      std::ifstream file(resultName);
+      std::getline(file, result);
+    }
+    pane = RunCommand(tmux.Command("capture-pane -p"));
+    if (!result.empty() && pane.find("after") != std::string::npos) break;
+  }
+  unlink(resultName);
+  ASSERT_EQ(result, "saved row 1, return row 5");
+
+  const std::vector<std::string> lines = Lines(pane);
+  ASSERT_GE(lines.size(), 6u) << pane;
+  const std::vector<std::string> expected = {
+      "scene", "Loading .FFU image ... ok", "first line", "second line", "third line", "after"};
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << pane;
+  EXPECT_EQ(pane.find("processing"), std::string::npos) << pane;
+}
+}  // namespace
+
+int RunConsoleScene(const char* resultPath) {
+  PrintWide(L"scene\n");
+  StatusLine line;
+  line.Begin(kProcessing);
+  PrintWide(L"first line\n");
+  PrintNarrow("%s line\n", "second");
+  PrintWideText(L"third line\n");
+  line.Rewrite(kDone);
+  PrintWide(L"after\n");
+  std::ofstream result(resultPath);
+  result << "saved row " << line.savedPosition.Y << ", return row " << line.returnPosition.Y
+         << "\n";
+  return 0;
+}

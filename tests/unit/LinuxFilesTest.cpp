@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "StdoutCapture.h"
+#include "platform.h"
+#include "text.h"
+
+namespace {
+// A fresh folder per test, removed with everything in it afterwards.
+class LinuxFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/linux-files-test-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    folder = name;
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + folder + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+  }
+  std::wstring Path(const char* name) const { return FromUtf8(folder + "/" + name); }
+
+  std::string folder;
+};
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name(name) {
+    const char* old = getenv(name);
+    hadValue = old != nullptr;
+    if (hadValue) oldValue = old;
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~ScopedVariable() {
+    if (hadValue) setenv(name, oldValue.c_str(), 1);
+    else unsetenv(name);
+  }
+
+ private:
+  const char* name;
+  bool hadValue = false;
+  std::string oldValue;
+};
+
+HANDLE Open(const std::wstring& path, DWORD share, DWORD disposition = OPEN_EXISTING,
+            DWORD access = GENERIC_READ | GENERIC_WRITE) {
+  return CreateFileW(path.c_str(), access, share, nullptr, disposition, 0, nullptr);
+}
+
+void WriteText(HANDLE file, const char* text) {
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr));
+  ASSERT_EQ(written, strlen(text));
+}
+
+TEST_F(LinuxFilesTest, TempFileNamesAreKmdHexTmpCreatedEmptyAndUnique) {
+  wchar_t first[MAX_PATH] = {};
+  wchar_t second[MAX_PATH] = {};
+  const std::wstring base = FromUtf8(folder + "/");
+  const unsigned one = GetTempFileNameW(base.c_str(), L"kmdx", 0, first);
+  const unsigned two = GetTempFileNameW(base.c_str(), L"kmd", 0, second);
+  ASSERT_NE(one, 0u);
+  ASSERT_NE(two, 0u);
+  EXPECT_NE(one, two);
+  for (const auto& [name, number] : {std::pair<const wchar_t*, unsigned>{first, one}, {second, two}}) {
+    wchar_t expected[MAX_PATH];
+    swprintf(expected, MAX_PATH, L"%lskmd%X.tmp", base.c_str(), number);
+    EXPECT_STREQ(name, expected);
+    struct stat status {};
+    ASSERT_EQ(stat(ToUtf8(name).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_size, 0);
+  }
+}
+
+TEST_F(LinuxFilesTest, TempFileNameInMissingFolderFails) {
+  wchar_t name[MAX_PATH] = {};
+  EXPECT_EQ(GetTempFileNameW(Path("missing/").c_str(), L"kmd", 0, name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+}
+
+TEST_F(LinuxFilesTest, TempPathFollowsTmpdirAndEndsInSeparator) {
+  const std::wstring expected = FromUtf8(folder + "/");
+  for (const std::string& value : {folder, folder + "/"}) {
+    ScopedVariable tmpdir("TMPDIR", value.c_str());
+    wchar_t buffer[MAX_PATH] = {};
+    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), expected.size()) << value;
+    EXPECT_EQ(std::wstring(buffer), expected) << value;
+  }
+  ScopedVariable unset("TMPDIR", nullptr);
+  wchar_t buffer[MAX_PATH] = {};
+  EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 5u);
+  EXPECT_STREQ(buffer, L"/tmp/");
+}
+
+TEST_F(LinuxFilesTest, TempPathTooSmallReportsTheNeededSize) {
+  ScopedVariable tmpdir("TMPDIR", "/var/tmp");
+  wchar_t buffer[16];
+  wmemset(buffer, L'#', 16);
+  EXPECT_EQ(GetTempPathW(9, buffer), 10u);  // "/var/tmp/" and its terminator
+  EXPECT_EQ(buffer[0], L'#');
+  EXPECT_EQ(GetTempPathW(10, buffer), 9u);
+  EXPECT_STREQ(buffer, L"/var/tmp/");
+}
+
+TEST_F(LinuxFilesTest, UnsharedFileRefusesEveryOtherOpener) {
+  const std::wstring path = Path("image.ffu");
+  HANDLE first = Open(path, 0, CREATE_NEW);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  for (DWORD share : {0u, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+    SetLastError(0);
+    EXPECT_EQ(Open(path, share, OPEN_EXISTING, GENERIC_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  }
+  ASSERT_TRUE(CloseHandle(first));
+  HANDLE again = Open(path, 0);
+  ASSERT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
+}
+
+TEST_F(LinuxFilesTest, SharedHoldersShareButExcludeAnUnsharedOpener) {
+  const std::wstring path = Path("shared");
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE first = Open(path, share, CREATE_NEW);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  HANDLE second = Open(path, share);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(path, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(first);
+  CloseHandle(second);
+}
+
+struct DispositionCase {
+  DWORD disposition;
+  bool exists;
+  bool opens;
+  DWORD lastError;
+};
+
+TEST_F(LinuxFilesTest, DispositionsCreateOpenAndReport) {
+  const DispositionCase cases[] = {
+      {CREATE_NEW, false, true, 0},     {CREATE_NEW, true, false, ERROR_FILE_EXISTS},
+      {CREATE_ALWAYS, false, true, 0},  {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
+      {OPEN_EXISTING, false, false, 2}, {OPEN_EXISTING, true, true, 0},
+      {OPEN_ALWAYS, false, true, 0},    {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS},
+      {7, true, false, ERROR_INVALID_PARAMETER},
+  };
+  int index = 0;
+  for (const DispositionCase& test : cases) {
+    const std::wstring path = Path(("file" + std::to_string(index++)).c_str());
+    if (test.exists) {
+      HANDLE maker = Open(path, 0, CREATE_NEW);
+      ASSERT_NE(maker, INVALID_HANDLE_VALUE);
+      WriteText(maker, "old");
+      CloseHandle(maker);
+    }
+    SetLastError(1234);
+    HANDLE file = Open(path, 0, test.disposition);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE, test.opens) << index;
+    EXPECT_EQ(GetLastError(), test.lastError) << index;
+    if (file == INVALID_HANDLE_VALUE) continue;
+    struct stat status {};
+    ASSERT_EQ(stat(ToUtf8(path).c_str(), &status), 0);
+    const bool keepsData = test.exists && test.disposition != CREATE_ALWAYS;
+    EXPECT_EQ(status.st_size, keepsData ? 3 : 0) << index;
+    CloseHandle(file);
+  }
+}
+
+TEST_F(LinuxFilesTest, MissingFolderIsError3AndFolderIsNotAFile) {
+  EXPECT_EQ(Open(Path("no/file"), 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Open(FromUtf8(folder), 0, OPEN_EXISTING, GENERIC_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(LinuxFilesTest, ReadAtEndOfFileGivesFewerBytesThenNone) {
+  HANDLE file = Open(Path("data"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WriteText(file, "0123456789");
+  LARGE_INTEGER start{};
+  ASSERT_TRUE(SetFilePointerEx(file, start, nullptr, FILE_BEGIN));
+  char buffer[16] = {};
+  DWORD count = 99;
+  ASSERT_TRUE(ReadFile(file, buffer, 16, &count, nullptr));
+  EXPECT_EQ(count, 10u);
+  EXPECT_EQ(std::string(buffer, count), "0123456789");
+  ASSERT_TRUE(ReadFile(file, buffer, 16, &count, nullptr));
+  EXPECT_EQ(count, 0u);
+  CloseHandle(file);
+}
+
+TEST_F(LinuxFilesTest, FilePointerBeforeStartFailsAndStays) {
+  HANDLE file = Open(Path("seek"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WriteText(file, "abcdefgh");
+  LARGE_INTEGER distance{};
+  LARGE_INTEGER position{};
+  distance.QuadPart = -9;
+  EXPECT_FALSE(SetFilePointerEx(file, distance, &position, FILE_END));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  distance.QuadPart = -3;
+  ASSERT_TRUE(SetFilePointerEx(file, distance, &position, FILE_END));
+  EXPECT_EQ(position.QuadPart, 5);
+  distance.QuadPart = -6;
+  EXPECT_FALSE(SetFilePointerEx(file, distance, &position, FILE_CURRENT));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  distance.QuadPart = 0;
+  ASSERT_TRUE(SetFilePointerEx(file, distance, &position, FILE_CURRENT));
+  EXPECT_EQ(position.QuadPart, 5);
+  EXPECT_FALSE(SetFilePointerEx(file, distance, &position, 3));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(file);
+}
+
+TEST_F(LinuxFilesTest, SetFilePointerTakesAndGivesTheHighPart) {
+  HANDLE file = Open(Path("sparse"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(file, 0x10, &high, FILE_BEGIN), 0x10u);
+  EXPECT_EQ(high, 1);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), 0x10u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
+  EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 4u);
+  CloseHandle(file);
+}
+
+TEST_F(LinuxFilesTest, FindFirstFileOnMissingAndExistingEntries) {
+  WIN32_FIND_DATAW data{};
+  EXPECT_EQ(FindFirstFileW(Path("absent.ffu").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindFirstFileW(Path("absent/x.ffu").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  HANDLE file = Open(Path("phone.ffu"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WriteText(file, "12345");
+  CloseHandle(file);
+  HANDLE search = FindFirstFileW(Path("phone.ffu").c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, L"phone.ffu");
+  EXPECT_EQ(data.nFileSizeLow, 5u);
+  EXPECT_EQ(data.dwFileAttributes & 0x10u, 0u);
+  EXPECT_TRUE(FindClose(search));
+
+  search = FindFirstFileW(FromUtf8(folder).c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_NE(data.dwFileAttributes & 0x10u, 0u);
+  EXPECT_TRUE(FindClose(search));
+  EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+}
+
+TEST_F(LinuxFilesTest, FoldersAndDeletion) {
+  const std::wstring work = Path("phone.mnt");
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryW(work.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryW(Path("a/b").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(DeleteFileW(work.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  HANDLE file = Open(Path("gone"), 0, CREATE_NEW);
+  CloseHandle(file);
+  EXPECT_TRUE(DeleteFileW(Path("gone").c_str()));
+  EXPECT_FALSE(DeleteFileW(Path("gone").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(LinuxFilesTest, BadHandlesFailWithError6) {
+  DWORD count = 0;
+  char byte = 0;
+  EXPECT_FALSE(ReadFile(INVALID_HANDLE_VALUE, &byte, 1, &count, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(WriteFile(nullptr, &byte, 1, &count, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(FromUtf8(folder).c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(ReadFile(search, &byte, 1, &count, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  FindClose(search);
+}
+
+TEST(LinuxModuleTest, OwnPathIsCutToFitLikeTheSystem) {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  ASSERT_GT(length, 1u);
+  EXPECT_EQ(length, wcslen(path));
+  char real[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", real, sizeof real - 1), 0);
+  EXPECT_EQ(ToUtf8(path), real);
+
+  wchar_t small[4];
+  EXPECT_EQ(GetModuleFileNameW(nullptr, small, 4), 4u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::wstring(small), std::wstring(path, 3));
+}
+
+TEST(LinuxTextTest, Utf8RoundTripsAndKeepsInvalidBytes) {
+  const std::wstring wide = L"Gr\u00fc\u00dfe \u6587 \U0001F600";
+  EXPECT_EQ(ToUtf8(wide), "Gr\xc3\xbc\xc3\x9f" "e \xe6\x96\x87 \xf0\x9f\x98\x80");
+  EXPECT_EQ(FromUtf8(ToUtf8(wide)), wide);
+  const std::string raw = "a\xff\xc3(b\xe6\x96";
+  EXPECT_EQ(ToUtf8(FromUtf8(raw)), raw);
+  EXPECT_EQ(FromUtf8(raw).size(), raw.size());
+}
+
+TEST(LinuxTextTest, CharUpperConvertsInPlace) {
+  wchar_t extension[] = L".ffu";
+  EXPECT_EQ(CharUpperW(extension), extension);
+  EXPECT_STREQ(extension, L".FFU");
+}
+
+TEST(LinuxComTest, GuidTextIsBracedUpperCase) {
+  const GUID id = {0xAE420040, 0x13DD, 0x41F2, {0xAE, 0x7F, 0x0D, 0xC3, 0x58, 0x54, 0xC8, 0xD7}};
+  wchar_t* text = nullptr;
+  ASSERT_EQ(StringFromCLSID(id, &text), 0);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, L"{AE420040-13DD-41F2-AE7F-0DC35854C8D7}");
+  EXPECT_EQ(wcslen(text), 38u);
+  CoTaskMemFree(text);
+}
+
+TEST_F(LinuxFilesTest, ShellOpenWithoutDesktopPrintsTheFolder) {
+  ScopedVariable display("DISPLAY", nullptr);
+  ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+  const std::wstring work = Path("phone.mnt/");
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  StdoutCapture capture;
+  const intptr_t opened =
+      reinterpret_cast<intptr_t>(ShellExecuteW(nullptr, L"open", work.c_str(), nullptr, nullptr, 10));
+  const intptr_t missing = reinterpret_cast<intptr_t>(
+      ShellExecuteW(nullptr, L"open", Path("none/").c_str(), nullptr, nullptr, 10));
+  const std::string output = capture.Finish();
+  EXPECT_GT(opened, 32);
+  EXPECT_LE(missing, 32);
+  EXPECT_EQ(output, folder + "/phone.mnt/\n");
+}
+}  // namespace
