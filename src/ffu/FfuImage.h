@@ -49,6 +49,9 @@ class FfuImage {
   std::vector<StoreDescription*> GetStores() const;
   StoreDescription* FirstStore() const;  // nullptr when there is none
 
+  // Why a "Store" category could not become a usable store description.
+  enum StoreFault { kStoreFine = 0, kStoreSectorSizeInvalid, kStoreSectorCountInvalid };
+
   HANDLE file = nullptr;
   uint32_t chunkUnit = 1024;
   Manifest* manifest = nullptr;
@@ -58,4 +61,16 @@ class FfuImage {
   std::vector<uint8_t> catalog;
   std::vector<uint8_t> hashTable;
   std::vector<uint8_t> manifestBytes;
+  uint64_t fileSize = 0;  // taken once when the file is opened
+  StoreFault storeFault = kStoreFine;
+
+ private:
+  int OpenFile(const std::wstring& path);
+  int ReadSecurityRegion(const std::wstring& path);
+  int ReadImageRegion(const std::wstring& path);
+  int ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length, const std::wstring& path);
+  int ParseManifest();
+  int LocateStore(const std::wstring& path);
+  uint64_t Position();
+  bool positionFailed = false;
 };

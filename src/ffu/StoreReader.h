@@ -18,6 +18,12 @@ struct BlockDataEntry {
 
 constexpr uint32_t kOriginDiskEnd = 2;
 constexpr uint32_t kStoreHeaderSize = 248;
+// Offsets of the header fields the reader interprets.
+constexpr uint32_t kStoreMajorVersionOffset = 4;
+constexpr uint32_t kStoreBlockSizeOffset = 204;
+constexpr uint32_t kStoreEntryCountOffset = 208;
+constexpr uint32_t kStoreEntriesLengthOffset = 212;
+constexpr uint32_t kStoreValidationLengthOffset = 220;
 
 // The store header and its table of block data entries.
 class StoreReader {
@@ -30,7 +36,28 @@ class StoreReader {
   uint32_t BlockSize() const;
   uint32_t EntryCount() const;
 
+  uint16_t MajorVersion() const;
+  uint32_t ValidationLength() const;
+
   std::vector<BlockDataEntry> entries;
   FfuImage* image = nullptr;
   uint8_t header[kStoreHeaderSize] = {};
+  // Fields of a version 2 header, which follow the 248 bytes of version 1.
+  uint16_t storeCount = 1;
+  uint16_t storeIndex = 0;
+  uint64_t storePayloadSize = 0;
+  std::vector<uint16_t> devicePath;  // UTF-16 units, no terminator
+
+ private:
+  int ReadStore();
+  int ReadVersion2Fields();
+  int CheckBlockSize();
+  int SkipValidationArea();
+  int ReadEntries();
+  int SeekPayload();
+  int ReadExactly(void* buffer, uint64_t length);
+  int Fail();
+  uint64_t fileSize = 0;
+  uint64_t position = 0;  // tracked while the header and table are read
+  bool truncated = false;
 };

@@ -1,0 +1,202 @@
+#include "ffu/FfuImage.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "app/ReportWin32Error.h"
+#include "ffu/Manifest.h"
+#include "ffu/ManifestCategory.h"
+#include "ffu/NumberRule.h"
+#include "platform.h"
+
+namespace {
+constexpr uint32_t kSecuritySignature[3] = {0x6E676953, 0x6D496465, 0x20656761};
+constexpr uint32_t kImageSignature[3] = {0x67616D49, 0x616C4665, 0x20206873};
+constexpr uint32_t kStoreHeaderLength = 248;
+
+bool SignatureMatches(const uint32_t* found, const uint32_t* wanted) {
+  return found[0] == wanted[0] && found[1] == wanted[1] && found[2] == wanted[2];
+}
+
+int PrintLoadError(const wchar_t* reason) {
+  return PrintWide(L"(Korvex) !ERROR! Unable to load image because %s.\n", reason);
+}
+}  // namespace
+
+FfuImage::FfuImage() = default;
+
+FfuImage::~FfuImage() {
+  if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  delete manifest;
+  for (StoreDescription* store : stores) delete store;
+}
+
+int FfuImage::Load(const std::wstring& path) {
+  int result = OpenFile(path);
+  if (result == 0) result = ReadSecurityRegion(path);
+  if (result == 0) result = ReadImageRegion(path);
+  if (result == 0) result = ParseManifest();
+  if (result == 0) result = LocateStore(path);
+  return result;
+}
+
+int FfuImage::OpenFile(const std::wstring& path) {
+  file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == nullptr || file == INVALID_HANDLE_VALUE)
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  // The size bounds every length the headers declare.
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER end{};
+  if (!SetFilePointerEx(file, zero, &end, FILE_END) ||
+      !SetFilePointerEx(file, zero, nullptr, FILE_BEGIN))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  fileSize = static_cast<uint64_t>(end.QuadPart);
+  return 0;
+}
+
+int FfuImage::ReadSecurityRegion(const std::wstring& path) {
+  // A file that ends early leaves the header's unread part at zero, which
+  // then fails the validation below.
+  DWORD got = 0;
+  if (!ReadFile(file, &securityHeader, sizeof(securityHeader), &got, nullptr))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (securityHeader.headerSize != sizeof(SecurityHeader) ||
+      !SignatureMatches(securityHeader.signature, kSecuritySignature))
+    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the security header is invalid.\n");
+  uint64_t left = fileSize - sizeof(SecurityHeader);
+  if (securityHeader.catalogSize > left)
+    return PrintLoadError(L"the catalog is longer than the file");
+  int result = ReadBuffer(catalog, securityHeader.catalogSize, path);
+  if (result != 0) return result;
+  left -= securityHeader.catalogSize;
+  if (securityHeader.hashTableSize > left)
+    return PrintLoadError(L"the hash table is longer than the file");
+  result = ReadBuffer(hashTable, securityHeader.hashTableSize, path);
+  if (result != 0) return result;
+  LARGE_INTEGER distance{};
+  distance.QuadPart = static_cast<LONGLONG>(SecurityPadding(chunkUnit));
+  if (!SetFilePointerEx(file, distance, nullptr, FILE_CURRENT))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  return 0;
+}
+
+int FfuImage::ReadImageRegion(const std::wstring& path) {
+  DWORD got = 0;
+  if (!ReadFile(file, &imageHeader, sizeof(imageHeader), &got, nullptr))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (imageHeader.headerSize != sizeof(ImageHeader) ||
+      !SignatureMatches(imageHeader.signature, kImageSignature))
+    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the image header is invalid.\n");
+  uint64_t position = Position();
+  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  uint64_t left = position < fileSize ? fileSize - position : 0;
+  if (imageHeader.manifestLength > left)
+    return PrintLoadError(L"the manifest is longer than the file");
+  return ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+}
+
+// Reads exactly `length` bytes; a read that ends early is a read failure.
+int FfuImage::ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length,
+                         const std::wstring& path) {
+  buffer.assign(length, 0);
+  if (length == 0) return 0;
+  DWORD got = 0;
+  if (!ReadFile(file, buffer.data(), length, &got, nullptr))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (got != length)
+    return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, path.c_str()));
+  return 0;
+}
+
+int FfuImage::ParseManifest() {
+  // The text ends at its first zero byte, if it holds one.
+  const char* bytes = reinterpret_cast<const char*>(manifestBytes.data());
+  size_t length = manifestBytes.empty()
+                      ? 0
+                      : strnlen(bytes, manifestBytes.size());
+  std::istringstream text(std::string(bytes == nullptr ? "" : bytes, length));
+  manifest = new Manifest(*this, text);
+  if (storeFault == kStoreSectorSizeInvalid)
+    return PrintLoadError(L"the store's sector size is invalid");
+  if (storeFault == kStoreSectorCountInvalid)
+    return PrintLoadError(L"the store's sector count is invalid");
+  if (stores.empty())
+    return PrintLoadError(L"the manifest describes no store");
+  return 0;
+}
+
+int FfuImage::LocateStore(const std::wstring& path) {
+  uint64_t position = Position();
+  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (imageHeader.chunkSizeKb != 0) {
+    position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
+    LARGE_INTEGER target{};
+    target.QuadPart = static_cast<LONGLONG>(position);
+    if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN))
+      return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  }
+  StoreDescription* store = stores.front();
+  store->storeOffset = position;
+  store->imagePath = path;
+  if (position > fileSize || fileSize - position < kStoreHeaderLength)
+    return PrintLoadError(L"the store lies beyond the end of the file");
+  return 0;
+}
+
+uint64_t FfuImage::Position() {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  positionFailed = !SetFilePointerEx(file, zero, &now, FILE_CURRENT);
+  return positionFailed ? 0 : static_cast<uint64_t>(now.QuadPart);
+}
+
+uint32_t FfuImage::SecurityPadding(uint32_t unit) {
+  uint32_t chunkKb = imageHeader.chunkSizeKb;
+  if (chunkKb == 0) {
+    chunkKb = securityHeader.chunkSizeKb;
+    if (chunkKb == 0)
+      PrintWide(L"(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been initialized with a chunk size.\n");
+  }
+  uint32_t chunk = chunkKb * unit;
+  uint32_t used = static_cast<uint32_t>(sizeof(SecurityHeader));
+  used += securityHeader.catalogSize;
+  used += securityHeader.hashTableSize;
+  return AlignmentPadding(used, chunk);
+}
+
+// A unit of 0 (a chunk size of 0, or one whose byte count wraps to 0) asks
+// for no alignment.
+uint32_t FfuImage::AlignmentPadding(uint64_t position, uint32_t unit) {
+  if (unit == 0) return 0;
+  uint32_t remainder = static_cast<uint32_t>(position % unit);
+  return remainder == 0 ? 0 : unit - remainder;
+}
+
+void FfuImage::AddStore(ManifestCategory& storeCategory) {
+  uint32_t sectorSize = 0;
+  if (ParseManifestNumber(storeCategory.GetValue("SectorSize"), &sectorSize) !=
+          kNumberValid ||
+      sectorSize == 0)
+    storeFault = kStoreSectorSizeInvalid;
+  if (!stores.empty()) {
+    PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
+    return;
+  }
+  uint32_t sectorCount = 0;
+  std::string countText = storeCategory.GetValue("MinSectorCount");
+  if (!countText.empty() &&
+      ParseManifestNumber(countText, &sectorCount) != kNumberValid &&
+      storeFault == kStoreFine)
+    storeFault = kStoreSectorCountInvalid;
+  StoreDescription* store = new StoreDescription();
+  store->minSectorCount = sectorCount;
+  store->sectorSize = sectorSize;
+  stores.push_back(store);
+}
+
+std::vector<StoreDescription*> FfuImage::GetStores() const { return stores; }
+
+StoreDescription* FfuImage::FirstStore() const {
+  return stores.empty() ? nullptr : stores.front();
+}

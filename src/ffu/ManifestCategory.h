@@ -1,0 +1,19 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+// One bracketed category of the manifest: its name and its key/value pairs,
+// narrow text compared byte for byte.
+class ManifestCategory {
+ public:
+  explicit ManifestCategory(const std::string& categoryName);
+
+  std::string GetName() const;
+  // The value of `key`, or the empty text when the key is absent.
+  std::string GetValue(const std::string& key) const;
+  void SetValue(const std::string& key, const std::string& value);
+
+  std::map<std::string, std::string> values;
+  std::string name;
+};

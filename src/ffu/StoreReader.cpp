@@ -1,0 +1,159 @@
+#include "ffu/StoreReader.h"
+
+#include <cstring>
+
+#include "app/ReportWin32Error.h"
+#include "ffu/FfuImage.h"
+#include "platform.h"
+
+namespace {
+constexpr uint16_t kVersionWithStoreList = 2;
+constexpr uint64_t kEntryHeaderLength = 8;
+constexpr uint64_t kLocationLength = 8;
+
+uint32_t ReadU32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 |
+         static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint16_t ReadU16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+int PrintStoreError(const wchar_t* reason) {
+  return PrintWide(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
+}
+}  // namespace
+
+uint32_t StoreReader::BlockSize() const { return ReadU32(header + kStoreBlockSizeOffset); }
+uint32_t StoreReader::EntryCount() const { return ReadU32(header + kStoreEntryCountOffset); }
+uint16_t StoreReader::MajorVersion() const { return ReadU16(header + kStoreMajorVersionOffset); }
+uint32_t StoreReader::ValidationLength() const {
+  return ReadU32(header + kStoreValidationLengthOffset);
+}
+
+int StoreReader::LoadStore(FfuImage* boundImage) {
+  if (image != nullptr) return 0;
+  image = boundImage;
+  if (image == nullptr || image->FirstStore() == nullptr)
+    return PrintStoreError(L"the image describes no store");
+  return ReadStore();
+}
+
+int StoreReader::ReadStore() {
+  HANDLE file = image->file;
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER end{};
+  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
+  fileSize = static_cast<uint64_t>(end.QuadPart);
+  // A 64-bit seek, so that a store header beyond 4 GiB is found as well.
+  position = image->FirstStore()->storeOffset;
+  LARGE_INTEGER start{};
+  start.QuadPart = static_cast<LONGLONG>(position);
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return Fail();
+  int result = ReadExactly(header, kStoreHeaderSize);
+  if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
+  if (result == 0 && MajorVersion() == kVersionWithStoreList) result = ReadVersion2Fields();
+  if (result == 0) result = CheckBlockSize();
+  if (result == 0) result = SkipValidationArea();
+  if (result == 0) result = ReadEntries();
+  if (result == 0) result = SeekPayload();
+  return result;
+}
+
+int StoreReader::ReadVersion2Fields() {
+  uint8_t fields[14] = {};
+  int result = ReadExactly(fields, sizeof(fields));
+  if (result != 0) return result;
+  if (truncated) return PrintStoreError(L"its header is truncated");
+  storeCount = ReadU16(fields);
+  storeIndex = ReadU16(fields + 2);
+  std::memcpy(&storePayloadSize, fields + 4, sizeof(storePayloadSize));
+  uint16_t pathLength = ReadU16(fields + 12);
+  if (storeCount > 1)
+    return PrintStoreError(L"the image holds more than one store, which is not supported yet");
+  devicePath.assign(pathLength, 0);
+  if (pathLength == 0) return 0;
+  result = ReadExactly(devicePath.data(), pathLength * sizeof(uint16_t));
+  if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
+  return result;
+}
+
+int StoreReader::CheckBlockSize() {
+  uint32_t blockSize = BlockSize();
+  uint32_t sectorSize = image->FirstStore()->sectorSize;
+  if (blockSize == 0) return PrintStoreError(L"its block size is 0");
+  if (sectorSize == 0 || blockSize < sectorSize || blockSize % sectorSize != 0)
+    return PrintStoreError(L"its block size is not a multiple of the sector size");
+  return 0;
+}
+
+// The validation area lies between the header and the block data entries.
+int StoreReader::SkipValidationArea() {
+  uint64_t length = ValidationLength();
+  if (length == 0) return 0;
+  if (length > fileSize - position)
+    return PrintStoreError(L"its validation area is longer than the file");
+  position += length;
+  LARGE_INTEGER target{};
+  target.QuadPart = static_cast<LONGLONG>(position);
+  if (!SetFilePointerEx(image->file, target, nullptr, FILE_BEGIN)) return Fail();
+  return 0;
+}
+
+int StoreReader::ReadEntries() {
+  uint64_t count = EntryCount();
+  // Every entry takes at least 8 bytes; the table is bounded by the file
+  // before anything of the declared size is allocated.
+  if (count * kEntryHeaderLength > fileSize - position)
+    return PrintStoreError(L"its block data entries are longer than the file");
+  entries.assign(count, BlockDataEntry());
+  for (BlockDataEntry& entry : entries) {
+    uint32_t words[2] = {};
+    int result = ReadExactly(words, sizeof(words));
+    if (result != 0) return result;
+    if (truncated) return PrintStoreError(L"its block data entries are truncated");
+    uint64_t locationCount = words[0];
+    if (locationCount * kLocationLength > fileSize - position)
+      return PrintStoreError(L"its block data entries are longer than the file");
+    entry.locationCount = words[0];
+    entry.blockCount = words[1];
+    entry.locations.assign(locationCount, TargetLocation());
+    for (TargetLocation& location : entry.locations) {
+      result = ReadExactly(words, sizeof(words));
+      if (result != 0) return result;
+      location.origin = words[0];
+      location.blockIndex = words[1];
+    }
+  }
+  return 0;
+}
+
+// The payload starts at the next multiple of the block size.
+int StoreReader::SeekPayload() {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  if (!SetFilePointerEx(image->file, zero, &now, FILE_CURRENT)) return Fail();
+  uint64_t payload = static_cast<uint64_t>(now.QuadPart);
+  payload += FfuImage::AlignmentPadding(payload, BlockSize());
+  LARGE_INTEGER target{};
+  target.QuadPart = static_cast<LONGLONG>(payload);
+  if (!SetFilePointerEx(image->file, target, nullptr, FILE_BEGIN)) return Fail();
+  return 0;
+}
+
+// Reads up to `length` bytes (at most a few KiB) at the tracked position;
+// a read that ends early sets `truncated`.
+int StoreReader::ReadExactly(void* buffer, uint64_t length) {
+  DWORD got = 0;
+  if (!ReadFile(image->file, buffer, static_cast<DWORD>(length), &got, nullptr))
+    return Fail();
+  position += got;
+  truncated = got != length;
+  return 0;
+}
+
+int StoreReader::Fail() {
+  return static_cast<int>(ReportWin32Error(0, image->FirstStore()->imagePath.c_str()));
+}

@@ -1,0 +1,317 @@
+// The FFU container: header validation, the two paddings, the bounds that
+// the file's size puts on declared lengths, on real files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ffu/FfuImage.h"
+#include "ffu/Manifest.h"
+#include "ffu/ManifestCategory.h"
+
+namespace {
+
+const char kStoreManifest[] = "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 4096\r\n";
+
+// The regions in front of the store, as the test wants them written.
+struct ContainerSpec {
+  uint32_t securityChunkKb = 1;
+  uint32_t catalogSize = 0;
+  uint32_t hashTableSize = 0;
+  uint32_t imageChunkKb = 1;
+  std::string manifest = kStoreManifest;
+  uint32_t manifestLength = 0;  // 0: the manifest's own length
+  const char* securitySignature = "SignedImage ";
+  const char* imageSignature = "ImageFlash  ";
+  uint32_t storeBytes = 248;  // bytes written after the image padding
+};
+
+void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// Regions declared longer than this are not written: those files end early.
+constexpr uint32_t kLongestWrittenRegion = 1 << 20;
+
+uint32_t ChunkBytes(uint32_t chunkKb) { return chunkKb * 1024u; }
+
+void PadTo(std::vector<uint8_t>& bytes, uint32_t unit) {
+  if (unit != 0 && bytes.size() % unit != 0) bytes.resize(bytes.size() + unit - bytes.size() % unit, 0);
+}
+
+std::vector<uint8_t> BuildContainer(const ContainerSpec& spec) {
+  std::vector<uint8_t> bytes;
+  PutU32(bytes, 32);
+  bytes.insert(bytes.end(), spec.securitySignature, spec.securitySignature + 12);
+  PutU32(bytes, spec.securityChunkKb);
+  PutU32(bytes, 0);
+  PutU32(bytes, spec.catalogSize);
+  PutU32(bytes, spec.hashTableSize);
+  if (spec.catalogSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), spec.catalogSize, 0x11);
+  if (spec.hashTableSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), spec.hashTableSize, 0x22);
+  PadTo(bytes, ChunkBytes(spec.securityChunkKb));
+  uint32_t manifestLength = spec.manifestLength != 0
+                                ? spec.manifestLength
+                                : static_cast<uint32_t>(spec.manifest.size());
+  PutU32(bytes, 24);
+  bytes.insert(bytes.end(), spec.imageSignature, spec.imageSignature + 12);
+  PutU32(bytes, manifestLength);
+  PutU32(bytes, spec.imageChunkKb);
+  std::string manifest = spec.manifest;
+  if (manifestLength <= kLongestWrittenRegion) manifest.resize(manifestLength, '\0');
+  bytes.insert(bytes.end(), manifest.begin(), manifest.end());
+  PadTo(bytes, ChunkBytes(spec.imageChunkKb));
+  bytes.insert(bytes.end(), spec.storeBytes, 0x33);
+  return bytes;
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/ffu-image-test-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (made != nullptr) path = made;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  std::wstring Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::string file = path + "/" + name;
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return std::wstring(file.begin(), file.end());
+  }
+  std::string path;
+};
+
+struct LoadOutcome {
+  int result = -1;
+  std::string output;
+};
+
+LoadOutcome LoadFile(FfuImage& image, const std::wstring& path) {
+  LoadOutcome outcome;
+  testing::internal::CaptureStdout();
+  outcome.result = image.Load(path);
+  outcome.output = testing::internal::GetCapturedStdout();
+  return outcome;
+}
+
+uint64_t FilePosition(HANDLE file) {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
+  return static_cast<uint64_t>(now.QuadPart);
+}
+
+TEST(FfuImageArithmetic, AlignmentPadding) {
+  EXPECT_EQ(FfuImage::AlignmentPadding(4032, 131072), 127040u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(132596, 131072), 129548u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(131072, 131072), 0u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(0, 4096), 0u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(1, 4096), 4095u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(0x100000001ull, 4096), 4095u);
+  EXPECT_EQ(FfuImage::AlignmentPadding(12345, 0), 0u);
+}
+
+TEST(FfuImageLoad, WorkedExampleOfBothPaddings) {
+  TempFolder folder;
+  ContainerSpec spec;
+  spec.securityChunkKb = 128;
+  spec.catalogSize = 1000;
+  spec.hashTableSize = 3000;
+  spec.imageChunkKb = 128;
+  spec.manifestLength = 1500;
+  std::vector<uint8_t> bytes = BuildContainer(spec);
+  ASSERT_EQ(bytes.size(), 262144u + 248u);
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("example.ffu", bytes));
+  ASSERT_EQ(outcome.result, 0) << outcome.output;
+  EXPECT_EQ(outcome.output, "");
+  EXPECT_EQ(image.SecurityPadding(1024), 127040u);
+  EXPECT_EQ(image.catalog, std::vector<uint8_t>(1000, 0x11));
+  EXPECT_EQ(image.hashTable, std::vector<uint8_t>(3000, 0x22));
+  EXPECT_EQ(image.manifestBytes.size(), 1500u);
+  ASSERT_NE(image.FirstStore(), nullptr);
+  EXPECT_EQ(image.FirstStore()->storeOffset, 262144u);
+  EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
+  EXPECT_EQ(image.FirstStore()->minSectorCount, 4096u);
+  EXPECT_EQ(FilePosition(image.file), 262144u);
+}
+
+struct LayoutCase {
+  const char* what;
+  uint32_t securityChunkKb, catalogSize, hashTableSize, imageChunkKb;
+  uint32_t manifestLength;
+  uint64_t storeOffset;
+  const char* output;
+};
+
+class FfuImageLayoutTest : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
+  const LayoutCase& c = GetParam();
+  ContainerSpec spec;
+  spec.securityChunkKb = c.securityChunkKb;
+  spec.catalogSize = c.catalogSize;
+  spec.hashTableSize = c.hashTableSize;
+  spec.imageChunkKb = c.imageChunkKb;
+  spec.manifestLength = c.manifestLength;
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("layout.ffu", BuildContainer(spec)));
+  ASSERT_EQ(outcome.result, 0) << c.what << ": " << outcome.output;
+  EXPECT_EQ(outcome.output, c.output) << c.what;
+  EXPECT_EQ(image.FirstStore()->storeOffset, c.storeOffset) << c.what;
+  EXPECT_EQ(FilePosition(image.file), c.storeOffset) << c.what;
+}
+
+const char kNoChunkWarning[] =
+    "(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been "
+    "initialized with a chunk size.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, FfuImageLayoutTest,
+    testing::Values(
+        // 32 + 992 is one KiB: the image header follows the hash table directly.
+        LayoutCase{"security region ends on a chunk", 1, 900, 92, 1, 1000, 2048, ""},
+        // 1024 + 24 + 1000 = 2048: the store follows the manifest directly.
+        LayoutCase{"manifest ends on a chunk", 1, 0, 0, 1, 1000, 2048, ""},
+        LayoutCase{"image chunk 0", 4, 10, 20, 0, 100, 4096 + 24 + 100, ""},
+        LayoutCase{"both chunks 0", 0, 10, 20, 0, 100, 32 + 30 + 24 + 100, kNoChunkWarning},
+        LayoutCase{"security chunk 0, image chunk 2", 0, 10, 20, 2, 100, 2048, kNoChunkWarning},
+        LayoutCase{"chunk whose bytes wrap to 0", 4194304, 10, 20, 4194304, 100,
+                   32 + 30 + 24 + 100, ""}));
+
+TEST(FfuImageLoad, ManifestEndsAtItsFirstZeroByte) {
+  ContainerSpec spec;
+  spec.manifest = std::string(kStoreManifest) + "[Cut]\r\n" + std::string(1, '\0') + "[Hidden]\r\n";
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("zero.ffu", BuildContainer(spec)));
+  ASSERT_EQ(outcome.result, 0) << outcome.output;
+  ASSERT_NE(image.manifest, nullptr);
+  EXPECT_NE(image.manifest->FindCategory("Cut"), nullptr);
+  EXPECT_EQ(image.manifest->FindCategory("Hidden"), nullptr);
+}
+
+struct FailureCase {
+  const char* what;
+  ContainerSpec spec;
+  const char* output;
+};
+
+ContainerSpec With(void (*change)(ContainerSpec&)) {
+  ContainerSpec spec;
+  change(spec);
+  return spec;
+}
+
+class FfuImageFailureTest : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(FfuImageFailureTest, PrintsOneLineAndReturnsItsLength) {
+  const FailureCase& c = GetParam();
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("bad.ffu", BuildContainer(c.spec)));
+  EXPECT_EQ(outcome.output, c.output) << c.what;
+  EXPECT_EQ(outcome.result, static_cast<int>(std::strlen(c.output))) << c.what;
+}
+
+const char kBadSecurity[] =
+    "(Korvex) !ERROR! Unable to load image because the security header is invalid.\n";
+const char kBadImage[] =
+    "(Korvex) !ERROR! Unable to load image because the image header is invalid.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FfuImageFailureTest,
+    testing::Values(
+        FailureCase{"security blank zeroed",
+                    With([](ContainerSpec& s) { s.securitySignature = "SignedImage\0"; }),
+                    kBadSecurity},
+        FailureCase{"image blanks zeroed",
+                    With([](ContainerSpec& s) { s.imageSignature = "ImageFlash\0\0"; }),
+                    kBadImage},
+        FailureCase{"catalog longer than the file",
+                    With([](ContainerSpec& s) { s.catalogSize = 0xFFFFFFF0u; s.securityChunkKb = 0; }),
+                    "(Korvex) !ERROR! Unable to load image because the catalog is longer than the file.\n"},
+        FailureCase{"hash table longer than the file",
+                    With([](ContainerSpec& s) { s.hashTableSize = 0x7FFFFFFFu; s.securityChunkKb = 0; }),
+                    "(Korvex) !ERROR! Unable to load image because the hash table is longer than the file.\n"},
+        FailureCase{"manifest longer than the file",
+                    With([](ContainerSpec& s) { s.manifestLength = 0xFFFFFFFFu; s.imageChunkKb = 0; }),
+                    "(Korvex) !ERROR! Unable to load image because the manifest is longer than the file.\n"},
+        FailureCase{"no Store category",
+                    With([](ContainerSpec& s) { s.manifest = "[FullFlash]\r\nVersion = 1\r\n"; }),
+                    "(Korvex) !ERROR! Unable to load image because the manifest describes no store.\n"},
+        FailureCase{"sector size 0",
+                    With([](ContainerSpec& s) { s.manifest = "[Store]\r\nSectorSize = 0\r\n"; }),
+                    "(Korvex) !ERROR! Unable to load image because the store's sector size is invalid.\n"},
+        FailureCase{"sector size not a number",
+                    With([](ContainerSpec& s) { s.manifest = "[Store]\r\nSectorSize = big\r\n"; }),
+                    "(Korvex) !ERROR! Unable to load image because the store's sector size is invalid.\n"},
+        FailureCase{"sector count out of range",
+                    With([](ContainerSpec& s) {
+                      s.manifest = "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 4294967296\r\n";
+                    }),
+                    "(Korvex) !ERROR! Unable to load image because the store's sector count is invalid.\n"},
+        FailureCase{"store header cut short",
+                    With([](ContainerSpec& s) { s.storeBytes = 247; }),
+                    "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"},
+        FailureCase{"store beyond the end",
+                    With([](ContainerSpec& s) { s.storeBytes = 0; s.manifestLength = 500; }),
+                    "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"}));
+
+TEST(FfuImageLoad, EmptyFileFailsTheSecurityHeader) {
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("empty.ffu", {}));
+  EXPECT_EQ(outcome.output, kBadSecurity);
+  EXPECT_EQ(outcome.result, 78);
+}
+
+TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
+  TempFolder folder;
+  std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
+  bytes[0] = 33;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("size.ffu", bytes));
+  EXPECT_EQ(outcome.result, 78);
+  bytes[0] = 32;
+  bytes[1024] = 25;  // the image header's size
+  FfuImage second;
+  outcome = LoadFile(second, folder.Write("size2.ffu", bytes));
+  EXPECT_EQ(outcome.output, kBadImage);
+  EXPECT_EQ(outcome.result, 75);
+}
+
+TEST(FfuImageLoad, MissingFileReportsTheSystemError) {
+  TempFolder folder;
+  std::wstring path = folder.Write("present.ffu", {});
+  path += L"-missing";
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, path);
+  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.output.rfind("!ERROR! ", 0), 0u) << outcome.output;
+  EXPECT_NE(outcome.output.find("present.ffu-missing\""), std::string::npos) << outcome.output;
+}
+
+TEST(FfuImageLoad, FileHeldOpenUnsharedIsASharingViolation) {
+  TempFolder folder;
+  std::wstring path = folder.Write("held.ffu", BuildContainer(ContainerSpec()));
+  HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, path);
+  CloseHandle(holder);
+  EXPECT_EQ(outcome.result, 32) << outcome.output;
+  EXPECT_NE(outcome.output.find("held.ffu\""), std::string::npos) << outcome.output;
+}
+
+}  // namespace

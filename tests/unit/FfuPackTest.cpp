@@ -1,0 +1,204 @@
+// Round trips through ffu-pack: a real GPT disk image made with sgdisk is
+// packed, read back by the FFU reader and rebuilt from the payload.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ffu/FfuImage.h"
+#include "ffu/Manifest.h"
+#include "ffu/ManifestCategory.h"
+#include "ffu/StoreReader.h"
+
+#ifndef FFU_PACK_PATH
+#error "the build gives the unit tests the path of ffu-pack"
+#endif
+
+namespace {
+
+constexpr uint64_t kDiskSize = 4 << 20;
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/ffu-pack-test-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (made != nullptr) path = made;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+int RunQuietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+std::vector<char> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A 4 MiB GPT disk with two partitions and scattered data in them.
+bool MakeDisk(const std::string& path) {
+  if (RunQuietly("truncate -s " + std::to_string(kDiskSize) + " " + path) != 0) return false;
+  if (RunQuietly("sgdisk -n 1:2048:+1M -c 1:MainOS -n 2:0:0 -c 2:Data " + path) != 0) return false;
+  std::fstream disk(path, std::ios::binary | std::ios::in | std::ios::out);
+  const uint64_t offsets[] = {1 << 20, (1 << 20) + 4096, (1 << 20) + 8192 + 100, 2 << 20,
+                              (3 << 20) + 65536 - 1};
+  for (uint64_t offset : offsets) {
+    std::string text = "data at " + std::to_string(offset);
+    disk.seekp(static_cast<std::streamoff>(offset));
+    disk.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  return disk.good();
+}
+
+size_t CountDataBlocks(const std::vector<char>& disk, uint32_t blockSize) {
+  size_t count = 0;
+  for (size_t at = 0; at < disk.size(); at += blockSize) {
+    bool zero = true;
+    for (size_t i = at; i < at + blockSize && zero; ++i) zero = disk[i] == 0;
+    if (!zero) ++count;
+  }
+  return count;
+}
+
+struct PackCase {
+  const char* options;
+  uint32_t blockSize;
+  bool merged;
+  uint32_t locations;
+  uint32_t copyOffset;
+  bool minSectorCount;
+  const char* output = "";  // what loading prints
+};
+
+const char kNoChunkWarning[] =
+    "(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been "
+    "initialized with a chunk size.\n";
+
+class FfuPackRoundTrip : public testing::TestWithParam<PackCase> {};
+
+TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
+  const PackCase& c = GetParam();
+  TempFolder folder;
+  ASSERT_FALSE(folder.path.empty());
+  std::string diskPath = folder.path + "/disk.img";
+  std::string ffuPath = folder.path + "/disk.ffu";
+  ASSERT_TRUE(MakeDisk(diskPath));
+  ASSERT_EQ(RunQuietly(std::string(FFU_PACK_PATH) + " " + c.options + " " + diskPath + " " + ffuPath), 0)
+      << c.options;
+  std::vector<char> disk = ReadAll(diskPath);
+  ASSERT_EQ(disk.size(), kDiskSize);
+
+  FfuImage image;
+  StoreReader reader;
+  testing::internal::CaptureStdout();
+  std::wstring widePath(ffuPath.begin(), ffuPath.end());
+  int loadResult = image.Load(widePath);
+  int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
+  std::string output = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(loadResult, 0) << output;
+  ASSERT_EQ(storeResult, 0) << output;
+  EXPECT_EQ(output, c.output);
+
+  const StoreDescription* store = image.FirstStore();
+  EXPECT_EQ(store->sectorSize, 512u);
+  EXPECT_EQ(store->minSectorCount, c.minSectorCount ? kDiskSize / 512 : 0u);
+  ManifestCategory* fullFlash = image.manifest->FindCategory("FullFlash");
+  ASSERT_NE(fullFlash, nullptr);
+  EXPECT_NE(fullFlash->GetValue("Description").find("\r\n"), std::string::npos);
+  EXPECT_EQ(image.manifest->categories.size(), 1u) << "Store and Partition stay unlisted";
+  ASSERT_EQ(reader.BlockSize(), c.blockSize);
+
+  // Rebuild the disk from the payload, placing every block by its first
+  // location; blocks of a merged entry follow one another on the disk.
+  std::vector<char> rebuilt(kDiskSize, 0);
+  std::vector<char> block(c.blockSize);
+  size_t payloadBlocks = 0;
+  bool sawBackupBlock = false;
+  for (const BlockDataEntry& entry : reader.entries) {
+    ASSERT_EQ(entry.locationCount, c.locations);
+    ASSERT_EQ(entry.locations.size(), c.locations);
+    const TargetLocation& first = entry.locations[0];
+    if (c.locations == 2) {
+      EXPECT_EQ(entry.locations[1].origin, first.origin);
+      EXPECT_EQ(entry.locations[1].blockIndex, first.blockIndex + c.copyOffset);
+    }
+    if (!c.merged || first.origin == kOriginDiskEnd) {
+      EXPECT_EQ(entry.blockCount, 1u);
+    }
+    for (uint32_t i = 0; i < entry.blockCount; ++i) {
+      DWORD got = 0;
+      ASSERT_TRUE(ReadFile(image.file, block.data(), c.blockSize, &got, nullptr));
+      ASSERT_EQ(got, c.blockSize);
+      uint64_t offset = first.origin == kOriginDiskEnd
+                            ? kDiskSize - (static_cast<uint64_t>(first.blockIndex) + 1) * c.blockSize
+                            : (static_cast<uint64_t>(first.blockIndex) + i) * c.blockSize;
+      sawBackupBlock = sawBackupBlock || (first.origin == kOriginDiskEnd && first.blockIndex == 0);
+      ASSERT_LE(offset + c.blockSize, kDiskSize);
+      std::copy(block.begin(), block.end(), rebuilt.begin() + static_cast<std::ptrdiff_t>(offset));
+      ++payloadBlocks;
+    }
+  }
+  DWORD got = 1;
+  ASSERT_TRUE(ReadFile(image.file, block.data(), 1, &got, nullptr));
+  EXPECT_EQ(got, 0u) << "the payload ends the file";
+  EXPECT_TRUE(sawBackupBlock);
+  EXPECT_EQ(payloadBlocks, CountDataBlocks(disk, c.blockSize));
+  if (c.merged) {
+    EXPECT_LT(reader.entries.size(), payloadBlocks);
+  }
+  EXPECT_TRUE(rebuilt == disk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FfuPackRoundTrip,
+    testing::Values(PackCase{"", 131072, false, 1, 0, true},
+                    PackCase{"--block-size 4096 --chunk-kb 4", 4096, false, 1, 0, true},
+                    PackCase{"--block-size 4096 --merge-runs", 4096, true, 1, 0, true},
+                    PackCase{"--block-size 65536 --two-locations --copy-offset 3", 65536, false,
+                             2, 3, true},
+                    PackCase{"--store-version 2 --validation-size 300 --block-size 8192", 8192,
+                             false, 1, 0, true},
+                    PackCase{"--chunk-kb 0 --no-min-sector-count --block-size 16384", 16384, false,
+                             1, 0, false, kNoChunkWarning},
+                    PackCase{"--catalog-size 70000 --hash-table-size 0 --chunk-kb 64", 131072,
+                             false, 1, 0, true}));
+
+struct RefusedCase {
+  const char* options;
+  uint64_t diskSize;
+};
+
+class FfuPackRefusal : public testing::TestWithParam<RefusedCase> {};
+
+TEST_P(FfuPackRefusal, FailsAndWritesNothing) {
+  const RefusedCase& c = GetParam();
+  TempFolder folder;
+  std::string diskPath = folder.path + "/disk.img";
+  std::string ffuPath = folder.path + "/disk.ffu";
+  ASSERT_TRUE(MakeDisk(diskPath));
+  ASSERT_EQ(RunQuietly("truncate -s " + std::to_string(c.diskSize) + " " + diskPath), 0);
+  EXPECT_NE(RunQuietly(std::string(FFU_PACK_PATH) + " " + c.options + " " + diskPath + " " + ffuPath), 0)
+      << c.options;
+  EXPECT_FALSE(std::filesystem::exists(ffuPath)) << c.options;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FfuPackRefusal,
+    testing::Values(RefusedCase{"", kDiskSize + 512},
+                    RefusedCase{"--block-size 1000", kDiskSize},
+                    RefusedCase{"--block-size 0", kDiskSize},
+                    RefusedCase{"--sector-size 0", kDiskSize},
+                    RefusedCase{"--store-version 3", kDiskSize},
+                    RefusedCase{"--bogus", kDiskSize},
+                    RefusedCase{"--block-size", kDiskSize}));
+
+}  // namespace

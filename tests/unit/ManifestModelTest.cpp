@@ -1,0 +1,175 @@
+// The manifest model: categories, values, the number rule and the store
+// description made from the "Store" category.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "ffu/FfuImage.h"
+#include "ffu/Manifest.h"
+#include "ffu/ManifestCategory.h"
+#include "ffu/NumberRule.h"
+
+namespace {
+
+struct NumberCase {
+  const char* text;
+  NumberResult result;
+  uint32_t value;  // meaningful for valid numbers only
+};
+
+class NumberRuleTest : public testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberRuleTest, ConvertsLikeAnUnsignedDecimalConversion) {
+  const NumberCase& c = GetParam();
+  uint32_t value = 12345;
+  EXPECT_EQ(ParseManifestNumber(c.text, &value), c.result) << c.text;
+  if (c.result == kNumberValid)
+    EXPECT_EQ(value, c.value) << c.text;
+  else
+    EXPECT_EQ(value, 12345u) << "left unchanged: " << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, NumberRuleTest,
+    testing::Values(NumberCase{"512", kNumberValid, 512},
+                    NumberCase{"512   ", kNumberValid, 512},
+                    NumberCase{"512 sectors", kNumberValid, 512},
+                    NumberCase{" \t\r\n\v\f42", kNumberValid, 42},
+                    NumberCase{"+7", kNumberValid, 7},
+                    NumberCase{"-1", kNumberValid, 4294967295u},
+                    NumberCase{"-4294967295", kNumberValid, 1},
+                    NumberCase{"0x200", kNumberValid, 0},
+                    NumberCase{"4294967295", kNumberValid, 4294967295u},
+                    NumberCase{"0004294967295", kNumberValid, 4294967295u},
+                    NumberCase{"4294967296", kNumberOutOfRange, 0},
+                    NumberCase{"99999999999999999999999", kNumberOutOfRange, 0},
+                    NumberCase{"", kNumberInvalid, 0},
+                    NumberCase{"   ", kNumberInvalid, 0},
+                    NumberCase{"+", kNumberInvalid, 0},
+                    NumberCase{"- 5", kNumberInvalid, 0},
+                    NumberCase{"abc", kNumberInvalid, 0}));
+
+TEST(ManifestCategory, GetValueOfEmptyAndAbsentKeysIsEmpty) {
+  ManifestCategory category("C");
+  category.SetValue("Empty", "");
+  category.SetValue("Full", "x");
+  EXPECT_EQ(category.GetValue("Empty"), "");
+  EXPECT_EQ(category.GetValue("Absent"), "");
+  EXPECT_EQ(category.GetValue("Full"), "x");
+  EXPECT_EQ(category.values.count("Absent"), 0u);
+}
+
+TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
+  ManifestCategory category("C");
+  category.SetValue("K", "1");
+  category.SetValue("K", "2");
+  EXPECT_EQ(category.values.size(), 1u);
+  EXPECT_EQ(category.GetValue("K"), "2");
+  EXPECT_EQ(category.GetName(), "C");
+}
+
+Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
+  std::istringstream stream(text);
+  testing::internal::CaptureStdout();
+  Manifest* manifest = new Manifest(image, stream);
+  *output = testing::internal::GetCapturedStdout();
+  return manifest;
+}
+
+TEST(Manifest, FindCategoryComparesExactly) {
+  FfuImage image;
+  std::string output;
+  Manifest* manifest = ParseInto(image, "[FullFlash]\r\n[Full]\r\n[Store]\r\nSectorSize = 512\r\n", &output);
+  EXPECT_EQ(manifest->FindCategory("fullflash"), nullptr);
+  EXPECT_EQ(manifest->FindCategory("FullFlas"), nullptr);
+  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1]);
+  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0]);
+  EXPECT_EQ(manifest->FindCategory("Store"), nullptr);
+  delete manifest;
+}
+
+TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
+  FfuImage image;
+  std::string output;
+  Manifest* manifest = ParseInto(image, "", &output);
+  ManifestCategory* first = manifest->AddCategory("A");
+  testing::internal::CaptureStdout();
+  ManifestCategory* again = manifest->AddCategory("A");
+  output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(manifest->categories.size(), 1u);
+  EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
+  delete manifest;
+}
+
+struct StoreCase {
+  const char* storeLines;
+  FfuImage::StoreFault fault;
+  uint32_t sectorSize;
+  uint32_t minSectorCount;
+};
+
+class StoreDescriptionTest : public testing::TestWithParam<StoreCase> {};
+
+TEST_P(StoreDescriptionTest, TakesNumbersFromTheStoreCategory) {
+  const StoreCase& c = GetParam();
+  FfuImage image;
+  std::string output;
+  delete ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
+  EXPECT_EQ(image.storeFault, c.fault) << c.storeLines;
+  ASSERT_EQ(image.stores.size(), 1u);
+  if (c.fault == FfuImage::kStoreFine) {
+    EXPECT_EQ(image.FirstStore()->sectorSize, c.sectorSize);
+    EXPECT_EQ(image.FirstStore()->minSectorCount, c.minSectorCount);
+    EXPECT_EQ(image.FirstStore()->storeOffset, 0u);
+    EXPECT_TRUE(image.FirstStore()->imagePath.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, StoreDescriptionTest,
+    testing::Values(
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = 2048\r\n", FfuImage::kStoreFine, 512, 2048},
+        StoreCase{"SectorSize = 512\r\n", FfuImage::kStoreFine, 512, 0},
+        StoreCase{"SectorSize = 512\r\nMinSectorCount =  \r\n", FfuImage::kStoreFine, 512, 0},
+        StoreCase{"SectorSize = 512   \r\n", FfuImage::kStoreFine, 512, 0},
+        StoreCase{"SectorSize = 4096\r\nMinSectorCount = -1\r\n", FfuImage::kStoreFine, 4096, 4294967295u},
+        StoreCase{"SectorSize = 0x200\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
+        StoreCase{"SectorSize = 0\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
+        StoreCase{"MinSectorCount = 10\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
+        StoreCase{"SectorSize = 5000000000\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = many\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0},
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = 9999999999\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0}));
+
+TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
+  FfuImage image;
+  std::string output;
+  delete ParseInto(image,
+                   "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 100\r\n"
+                   "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
+                   &output);
+  EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
+  ASSERT_EQ(image.GetStores().size(), 1u);
+  EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
+  EXPECT_EQ(image.FirstStore()->minSectorCount, 100u);
+  EXPECT_EQ(image.storeFault, FfuImage::kStoreFine);
+}
+
+TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
+  FfuImage image;
+  std::string output;
+  delete ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
+  EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
+  EXPECT_EQ(image.storeFault, FfuImage::kStoreSectorSizeInvalid);
+}
+
+TEST(Manifest, NoStoreCategoryLeavesNoStore) {
+  FfuImage image;
+  std::string output;
+  delete ParseInto(image, "[FullFlash]\r\nVersion = 1\r\n", &output);
+  EXPECT_TRUE(image.GetStores().empty());
+  EXPECT_EQ(image.FirstStore(), nullptr);
+}
+
+}  // namespace

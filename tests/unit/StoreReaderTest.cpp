@@ -1,0 +1,366 @@
+// The store header and its table of block data entries, read from real
+// files behind a valid container.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+
+namespace {
+
+constexpr uint64_t kStoreOffset = 8192;  // with 4 KiB chunks and a short manifest
+
+void PutU16(std::vector<uint8_t>& bytes, uint32_t value) {
+  for (int i = 0; i < 2; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+void SetU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Security region and image region with 4 KiB chunks; the store header
+// starts at 8192.
+std::vector<uint8_t> Container(uint32_t sectorSize) {
+  std::vector<uint8_t> bytes;
+  PutU32(bytes, 32);
+  const char security[] = "SignedImage ";
+  bytes.insert(bytes.end(), security, security + 12);
+  PutU32(bytes, 4);
+  PutU32(bytes, 0);
+  PutU32(bytes, 0);
+  PutU32(bytes, 0);
+  bytes.resize(4096, 0);
+  std::string manifest = "[Store]\r\nSectorSize = " + std::to_string(sectorSize) + "\r\n";
+  PutU32(bytes, 24);
+  const char image[] = "ImageFlash  ";
+  bytes.insert(bytes.end(), image, image + 12);
+  PutU32(bytes, static_cast<uint32_t>(manifest.size()));
+  PutU32(bytes, 4);
+  bytes.insert(bytes.end(), manifest.begin(), manifest.end());
+  bytes.resize(kStoreOffset, 0);
+  return bytes;
+}
+
+struct Location {
+  uint32_t origin;
+  uint32_t blockIndex;
+};
+struct Entry {
+  uint32_t blockCount;
+  std::vector<Location> locations;
+};
+
+struct StoreSpec {
+  uint32_t sectorSize = 512;
+  uint32_t blockSize = 4096;
+  std::vector<Entry> entries;
+  uint32_t declaredEntryCount = 0xFFFFFFFF;  // all ones: entries.size()
+  uint32_t validationSize = 0;
+  uint16_t majorVersion = 1;
+  uint16_t storeCount = 1;
+  std::u16string devicePath;
+  uint32_t payloadBlocks = 2;  // 0: the file ends right after the table
+  uint32_t firstLocationCount = 0xFFFFFFFF;  // all ones: the entry's own
+};
+
+std::vector<uint8_t> BuildFfu(const StoreSpec& spec) {
+  std::vector<uint8_t> bytes = Container(spec.sectorSize);
+  size_t header = bytes.size();
+  bytes.resize(header + 248, 0);
+  bytes[header + 4] = static_cast<uint8_t>(spec.majorVersion);
+  SetU32(bytes, header + 204, spec.blockSize);
+  uint32_t count = spec.declaredEntryCount == 0xFFFFFFFF
+                       ? static_cast<uint32_t>(spec.entries.size())
+                       : spec.declaredEntryCount;
+  SetU32(bytes, header + 208, count);
+  SetU32(bytes, header + 220, spec.validationSize);
+  if (spec.majorVersion == 2) {
+    PutU16(bytes, spec.storeCount);
+    PutU16(bytes, 1);
+    for (int i = 0; i < 8; ++i) bytes.push_back(i == 1 ? 0x10 : 0);
+    PutU16(bytes, static_cast<uint32_t>(spec.devicePath.size()));
+    for (char16_t unit : spec.devicePath) PutU16(bytes, unit);
+  }
+  // A validation area that would read as an entry with many locations.
+  bytes.insert(bytes.end(), spec.validationSize, 0x7F);
+  for (const Entry& entry : spec.entries) {
+    bool first = &entry == &spec.entries.front();
+    PutU32(bytes, first && spec.firstLocationCount != 0xFFFFFFFF
+                      ? spec.firstLocationCount
+                      : static_cast<uint32_t>(entry.locations.size()));
+    PutU32(bytes, entry.blockCount);
+    for (const Location& location : entry.locations) {
+      PutU32(bytes, location.origin);
+      PutU32(bytes, location.blockIndex);
+    }
+  }
+  if (spec.payloadBlocks == 0) return bytes;
+  if (spec.blockSize != 0 && bytes.size() % spec.blockSize != 0)
+    bytes.resize(bytes.size() + spec.blockSize - bytes.size() % spec.blockSize, 0);
+  bytes.resize(bytes.size() + static_cast<size_t>(spec.payloadBlocks) * spec.blockSize, 0x5A);
+  return bytes;
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/store-reader-test-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (made != nullptr) path = made;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+  std::wstring Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::string file = path + "/" + name;
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return std::wstring(file.begin(), file.end());
+  }
+  std::string path;
+};
+
+uint64_t FilePosition(HANDLE file) {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
+  return static_cast<uint64_t>(now.QuadPart);
+}
+
+// Loads the container, then the store; keeps what each printed.
+struct LoadedStore {
+  FfuImage image;
+  StoreReader reader;
+  int loadResult = -1;
+  int storeResult = -1;
+  std::string output;
+
+  explicit LoadedStore(const std::wstring& path) {
+    testing::internal::CaptureStdout();
+    loadResult = image.Load(path);
+    if (loadResult == 0) storeResult = reader.LoadStore(&image);
+    output = testing::internal::GetCapturedStdout();
+  }
+};
+
+uint64_t PayloadStart(uint64_t tableEnd, uint32_t blockSize) {
+  return (tableEnd + blockSize - 1) / blockSize * blockSize;
+}
+
+TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
+  TempFolder folder;
+  StoreSpec spec;
+  LoadedStore loaded(folder.Write("empty.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.loadResult, 0) << loaded.output;
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  EXPECT_EQ(loaded.reader.EntryCount(), 0u);
+  EXPECT_EQ(loaded.reader.BlockSize(), 4096u);
+  EXPECT_TRUE(loaded.reader.entries.empty());
+  EXPECT_EQ(FilePosition(loaded.image.file), PayloadStart(kStoreOffset + 248, 4096));
+}
+
+TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
+  // 248 + 481 entries of 8 bytes = 4096.
+  StoreSpec spec;
+  spec.entries.assign(481, Entry{0, {}});
+  spec.entries[0] = Entry{2, {}};
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("boundary.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  ASSERT_EQ(loaded.reader.entries.size(), 481u);
+  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.entries[0].locationCount, 0u);
+  EXPECT_EQ(loaded.reader.entries[480].blockCount, 0u);
+  EXPECT_EQ(FilePosition(loaded.image.file), kStoreOffset + 4096);
+}
+
+TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
+  StoreSpec spec;
+  spec.entries = {Entry{1, {{0, 0}}},
+                  Entry{3, {{2, 0}, {0, 17}, {7, 0xFFFFFFFF}}},
+                  Entry{0, {}},
+                  Entry{1, {{2, 5}}}};
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("mixed.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  ASSERT_EQ(loaded.reader.entries.size(), spec.entries.size());
+  for (size_t i = 0; i < spec.entries.size(); ++i) {
+    const BlockDataEntry& read = loaded.reader.entries[i];
+    EXPECT_EQ(read.blockCount, spec.entries[i].blockCount) << i;
+    ASSERT_EQ(read.locationCount, spec.entries[i].locations.size()) << i;
+    ASSERT_EQ(read.locations.size(), spec.entries[i].locations.size()) << i;
+    for (size_t k = 0; k < read.locations.size(); ++k) {
+      EXPECT_EQ(read.locations[k].origin, spec.entries[i].locations[k].origin) << i << "/" << k;
+      EXPECT_EQ(read.locations[k].blockIndex, spec.entries[i].locations[k].blockIndex) << i << "/" << k;
+    }
+  }
+  uint64_t tableEnd = kStoreOffset + 248 + 16 + 32 + 8 + 16;
+  EXPECT_EQ(FilePosition(loaded.image.file), PayloadStart(tableEnd, 4096));
+}
+
+TEST(StoreReader, ValidationAreaIsSkipped) {
+  StoreSpec spec;
+  spec.validationSize = 100;
+  spec.entries = {Entry{1, {{0, 3}}}, Entry{1, {{2, 0}}}};
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("validation.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  ASSERT_EQ(loaded.reader.entries.size(), 2u);
+  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 3u);
+  EXPECT_EQ(loaded.reader.entries[1].locations[0].origin, 2u);
+  EXPECT_EQ(FilePosition(loaded.image.file), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
+}
+
+TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
+  StoreSpec spec;
+  spec.majorVersion = 2;
+  spec.devicePath = u"VenHw(1234)";
+  spec.validationSize = 12;
+  spec.entries = {Entry{2, {{0, 9}}}};
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("v2.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  EXPECT_EQ(loaded.reader.storeCount, 1u);
+  EXPECT_EQ(loaded.reader.storePayloadSize, 0x1000u);
+  EXPECT_EQ(std::u16string(loaded.reader.devicePath.begin(), loaded.reader.devicePath.end()),
+            spec.devicePath);
+  ASSERT_EQ(loaded.reader.entries.size(), 1u);
+  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 9u);
+  uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * spec.devicePath.size() + 12 + 16;
+  EXPECT_EQ(FilePosition(loaded.image.file), PayloadStart(tableEnd, 4096));
+}
+
+TEST(StoreReader, SecondLoadReadsNothing) {
+  StoreSpec spec;
+  spec.entries = {Entry{1, {{0, 1}}}};
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("twice.ffu", BuildFfu(spec)));
+  ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
+  LARGE_INTEGER elsewhere{};
+  elsewhere.QuadPart = 100;
+  ASSERT_TRUE(SetFilePointerEx(loaded.image.file, elsewhere, nullptr, FILE_BEGIN));
+  loaded.reader.entries.clear();
+  EXPECT_EQ(loaded.reader.LoadStore(&loaded.image), 0);
+  EXPECT_TRUE(loaded.reader.entries.empty());
+  EXPECT_EQ(FilePosition(loaded.image.file), 100u);
+}
+
+struct RefusalCase {
+  const char* what;
+  StoreSpec spec;
+  size_t cutBytes;  // bytes removed from the end of the file
+  const char* reason;
+};
+
+StoreSpec Spec(void (*change)(StoreSpec&)) {
+  StoreSpec spec;
+  change(spec);
+  return spec;
+}
+
+class StoreReaderRefusalTest : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(StoreReaderRefusalTest, PrintsOneLineAndFails) {
+  const RefusalCase& c = GetParam();
+  std::vector<uint8_t> bytes = BuildFfu(c.spec);
+  bytes.resize(bytes.size() - c.cutBytes);
+  TempFolder folder;
+  LoadedStore loaded(folder.Write("refused.ffu", bytes));
+  ASSERT_EQ(loaded.loadResult, 0) << c.what << ": " << loaded.output;
+  std::string expected =
+      std::string("(Korvex) !ERROR! Unable to load the store because ") + c.reason + ".\n";
+  EXPECT_EQ(loaded.output, expected) << c.what;
+  EXPECT_EQ(loaded.storeResult, static_cast<int>(expected.size())) << c.what;
+  EXPECT_EQ(loaded.reader.image, &loaded.image) << "bound even after a failure";
+}
+
+const char kNotMultiple[] = "its block size is not a multiple of the sector size";
+const char kTableTooLong[] = "its block data entries are longer than the file";
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, StoreReaderRefusalTest,
+    testing::Values(
+        RefusalCase{"block size 0", Spec([](StoreSpec& s) { s.blockSize = 0; s.payloadBlocks = 0; }), 0,
+                    "its block size is 0"},
+        RefusalCase{"block size not a multiple", Spec([](StoreSpec& s) { s.blockSize = 4000; }), 0,
+                    kNotMultiple},
+        RefusalCase{"block size below the sector size",
+                    Spec([](StoreSpec& s) { s.sectorSize = 4096; s.blockSize = 2048; }), 0, kNotMultiple},
+        RefusalCase{"entry count beyond the file",
+                    Spec([](StoreSpec& s) { s.declaredEntryCount = 0x20000000; }), 0, kTableTooLong},
+        RefusalCase{"location count beyond the file",
+                    Spec([](StoreSpec& s) {
+                      s.entries = {Entry{1, {{0, 1}}}, Entry{1, {}}};
+                      s.firstLocationCount = 0x10000000;
+                    }),
+                    0, kTableTooLong},
+        RefusalCase{"entries cut short",
+                    Spec([](StoreSpec& s) {
+                      s.entries = {Entry{1, {{0, 1}}}};
+                      s.declaredEntryCount = 2;
+                      s.payloadBlocks = 0;
+                    }),
+                    0, "its block data entries are truncated"},
+        RefusalCase{"entry cut inside its block count",
+                    Spec([](StoreSpec& s) {
+                      s.entries = {Entry{1, {}}};
+                      s.payloadBlocks = 0;
+                    }),
+                    2, kTableTooLong},
+        RefusalCase{"validation area beyond the file",
+                    Spec([](StoreSpec& s) { s.validationSize = 1 << 20; }), (1 << 20) - 10,
+                    "its validation area is longer than the file"},
+        RefusalCase{"more than one store",
+                    Spec([](StoreSpec& s) { s.majorVersion = 2; s.storeCount = 2; }), 0,
+                    "the image holds more than one store, which is not supported yet"},
+        RefusalCase{"version 2 fields cut short",
+                    Spec([](StoreSpec& s) {
+                      s.majorVersion = 2;
+                      s.devicePath = u"abc";
+                      s.payloadBlocks = 0;
+                    }),
+                    5, "its header is truncated"}));
+
+TEST(StoreReader, StoreHeaderBeyondFourGiB) {
+  StoreSpec nearSpec;
+  std::vector<uint8_t> nearBytes = BuildFfu(nearSpec);
+  StoreSpec farSpec;
+  farSpec.entries = {Entry{1, {{2, 0}}}, Entry{4, {{0, 77}}}};
+  std::vector<uint8_t> farBytes = BuildFfu(farSpec);
+  const uint64_t farOffset = (1ull << 32) + kStoreOffset;
+  TempFolder folder;
+  std::wstring path = folder.Write("far.ffu", nearBytes);
+  {
+    // Sparse: the hole up to the far copy takes no space.
+    std::fstream out(folder.path + "/far.ffu", std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(farOffset));
+    out.write(reinterpret_cast<const char*>(farBytes.data() + kStoreOffset),
+              static_cast<std::streamsize>(farBytes.size() - kStoreOffset));
+    ASSERT_TRUE(out.good());
+  }
+  FfuImage image;
+  testing::internal::CaptureStdout();
+  int loadResult = image.Load(path);
+  image.FirstStore()->storeOffset = farOffset;
+  StoreReader reader;
+  int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
+  std::string output = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(loadResult, 0) << output;
+  ASSERT_EQ(storeResult, 0) << output;
+  ASSERT_EQ(reader.entries.size(), 2u);
+  EXPECT_EQ(reader.entries[1].blockCount, 4u);
+  EXPECT_EQ(reader.entries[1].locations[0].blockIndex, 77u);
+  EXPECT_EQ(FilePosition(image.file), farOffset + 4096);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "FfuWriter.h"
+
+#include <fstream>
+#include <vector>
+
+#include "GptLayout.h"
+
+namespace {
+constexpr uint32_t kStoreHeaderSize = 248;
+constexpr uint32_t kOriginDiskStart = 0;
+constexpr uint32_t kOriginDiskEnd = 2;
+
+// One block data entry as it will be written.
+struct PlannedEntry {
+  uint64_t firstDiskBlock = 0;  // where its payload comes from
+  uint32_t blockCount = 1;
+  uint32_t origin = kOriginDiskStart;
+  uint32_t blockIndex = 0;
+};
+
+class ByteWriter {
+ public:
+  void U16(uint32_t value) { Bytes(value, 2); }
+  void U32(uint32_t value) { Bytes(value, 4); }
+  void U64(uint64_t value) { Bytes(value, 8); }
+  void Text(const std::string& text) { data.insert(data.end(), text.begin(), text.end()); }
+  void Fill(size_t count, uint8_t value) { data.insert(data.end(), count, value); }
+  void PutU32(size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) data[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+  std::vector<uint8_t> data;
+
+ private:
+  void Bytes(uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) data.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+};
+
+void PadTo(ByteWriter& out, uint64_t filePosition, uint64_t unit) {
+  if (unit == 0 || filePosition % unit == 0) return;
+  out.Fill(static_cast<size_t>(unit - filePosition % unit), 0);
+}
+
+std::string BuildManifest(const PackOptions& options, uint64_t diskSectors,
+                          const GptLayout& layout) {
+  std::string text =
+      "[FullFlash]\r\n"
+      "Version = 2.0\r\n"
+      "OSVersion = 10.0.1\r\n"
+      "Description = Disk image packed for testing\r\n"
+      "  with one store and its partitions\r\n"
+      "DevicePlatformId0 = Test.Device.Platform\r\n"
+      "\r\n"
+      "[Store]\r\n"
+      "SectorSize = " + std::to_string(options.sectorSize) + "\r\n";
+  if (options.minSectorCount)
+    text += "MinSectorCount = " + std::to_string(diskSectors) + "\r\n";
+  text += "\r\n";
+  for (const GptPartition& partition : layout.partitions) {
+    text += "[Partition]\r\nName = " + partition.name + "\r\n";
+    text += "FirstSector = " + std::to_string(partition.firstSector) + "\r\n";
+    text += "LastSector = " + std::to_string(partition.lastSector) + "\r\n\r\n";
+  }
+  return text;
+}
+
+bool ReadBlock(std::ifstream& disk, uint64_t block, std::vector<char>& buffer) {
+  disk.clear();
+  disk.seekg(static_cast<std::streamoff>(block * buffer.size()));
+  disk.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  return disk.gcount() == static_cast<std::streamsize>(buffer.size());
+}
+
+bool IsZero(const std::vector<char>& buffer) {
+  for (char c : buffer)
+    if (c != 0) return false;
+  return true;
+}
+
+// Blocks from the one that holds the backup GPT to the end are placed from
+// the disk's end; every other data block from its start.
+int PlanEntries(const PackOptions& options, std::ifstream& disk, uint64_t diskBlocks,
+                uint64_t tailFirstBlock, std::vector<PlannedEntry>* plan) {
+  std::vector<char> buffer(options.blockSize);
+  for (uint64_t block = 0; block < diskBlocks; ++block) {
+    if (!ReadBlock(disk, block, buffer)) return 1;
+    if (IsZero(buffer)) continue;
+    PlannedEntry entry;
+    entry.firstDiskBlock = block;
+    if (block >= tailFirstBlock) {
+      entry.origin = kOriginDiskEnd;
+      entry.blockIndex = static_cast<uint32_t>(diskBlocks - 1 - block);
+    } else {
+      entry.blockIndex = static_cast<uint32_t>(block);
+    }
+    PlannedEntry* last = plan->empty() ? nullptr : &plan->back();
+    if (options.mergeRuns && entry.origin == kOriginDiskStart && last != nullptr &&
+        last->origin == kOriginDiskStart &&
+        last->firstDiskBlock + last->blockCount == block) {
+      ++last->blockCount;
+      continue;
+    }
+    plan->push_back(entry);
+  }
+  return 0;
+}
+
+void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry>& plan,
+                      uint64_t payloadBlocks, ByteWriter& out) {
+  uint32_t locations = options.twoLocations ? 2 : 1;
+  uint32_t entriesLength = static_cast<uint32_t>(plan.size() * (8 + 8 * locations));
+  size_t start = out.data.size();
+  out.Fill(kStoreHeaderSize, 0);
+  out.data[start + 4] = static_cast<uint8_t>(options.storeVersion);  // major version
+  const std::string platform = "Test.Device.Platform";
+  for (size_t i = 0; i < platform.size(); ++i) out.data[start + 12 + i] = platform[i];
+  out.PutU32(start + 204, options.blockSize);
+  out.PutU32(start + 208, static_cast<uint32_t>(plan.size()));
+  out.PutU32(start + 212, entriesLength);
+  out.PutU32(start + 216, options.validationSize == 0 ? 0 : 1);
+  out.PutU32(start + 220, options.validationSize);
+  if (options.storeVersion == 2) {
+    const std::string devicePath = "DiskDevice0";
+    out.U16(1);  // number of stores
+    out.U16(1);  // this store's index
+    out.U64(payloadBlocks * options.blockSize);
+    out.U16(static_cast<uint32_t>(devicePath.size()));
+    for (char c : devicePath) out.U16(static_cast<uint8_t>(c));
+  }
+  out.Fill(options.validationSize, 0xA5);
+}
+
+void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& plan,
+                  ByteWriter& out) {
+  for (const PlannedEntry& entry : plan) {
+    out.U32(options.twoLocations ? 2 : 1);
+    out.U32(entry.blockCount);
+    out.U32(entry.origin);
+    out.U32(entry.blockIndex);
+    if (!options.twoLocations) continue;
+    // The second place lies further in, counted the same way as the first.
+    out.U32(entry.origin);
+    out.U32(entry.blockIndex + options.copyOffset);
+  }
+}
+
+int CheckOptions(const PackOptions& options, uint64_t diskSize, std::string* error) {
+  if (options.sectorSize == 0 || options.blockSize == 0 ||
+      options.blockSize % options.sectorSize != 0) {
+    *error = "the block size must be a non-zero multiple of the sector size";
+    return 1;
+  }
+  if (diskSize == 0 || diskSize % options.blockSize != 0) {
+    *error = "the disk image's size must be a non-zero multiple of the block size";
+    return 1;
+  }
+  if (options.storeVersion != 1 && options.storeVersion != 2) {
+    *error = "the store version must be 1 or 2";
+    return 1;
+  }
+  if (diskSize / options.blockSize > 0xFFFFFFFFull) {
+    *error = "the disk image has too many blocks";
+    return 1;
+  }
+  return 0;
+}
+}  // namespace
+
+int PackFfu(const PackOptions& options, const std::string& diskPath,
+            const std::string& outPath, std::string* error) {
+  std::ifstream disk(diskPath, std::ios::binary);
+  if (!disk) {
+    *error = "cannot open " + diskPath;
+    return 1;
+  }
+  disk.seekg(0, std::ios::end);
+  uint64_t diskSize = static_cast<uint64_t>(disk.tellg());
+  if (CheckOptions(options, diskSize, error) != 0) return 1;
+  GptLayout layout;
+  if (ReadGptLayout(disk, options.sectorSize, &layout, error) != 0) return 1;
+  uint64_t diskBlocks = diskSize / options.blockSize;
+  uint64_t tailFirstBlock = layout.backupEntriesSector * options.sectorSize / options.blockSize;
+  std::vector<PlannedEntry> plan;
+  if (PlanEntries(options, disk, diskBlocks, tailFirstBlock, &plan) != 0) {
+    *error = "cannot read " + diskPath;
+    return 1;
+  }
+  uint64_t payloadBlocks = 0;
+  for (const PlannedEntry& entry : plan) payloadBlocks += entry.blockCount;
+
+  const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
+  ByteWriter out;
+  out.U32(32);
+  out.Text("SignedImage ");
+  out.U32(options.chunkKb);
+  out.U32(0x800C);  // hash algorithm identifier; not read back
+  out.U32(options.catalogSize);
+  out.U32(options.hashTableSize);
+  out.Fill(options.catalogSize, 0x30);
+  out.Fill(options.hashTableSize, 0x48);
+  PadTo(out, out.data.size(), chunk);
+  std::string manifest = BuildManifest(options, diskSize / options.sectorSize, layout);
+  out.U32(24);
+  out.Text("ImageFlash  ");
+  out.U32(static_cast<uint32_t>(manifest.size()));
+  out.U32(options.chunkKb);
+  out.Text(manifest);
+  PadTo(out, out.data.size(), chunk);
+  WriteStoreHeader(options, plan, payloadBlocks, out);
+  WriteEntries(options, plan, out);
+  PadTo(out, out.data.size(), options.blockSize);
+
+  std::ofstream ffu(outPath, std::ios::binary | std::ios::trunc);
+  ffu.write(reinterpret_cast<const char*>(out.data.data()),
+            static_cast<std::streamsize>(out.data.size()));
+  std::vector<char> buffer(options.blockSize);
+  for (const PlannedEntry& entry : plan) {
+    for (uint32_t i = 0; i < entry.blockCount; ++i) {
+      if (!ReadBlock(disk, entry.firstDiskBlock + i, buffer)) {
+        *error = "cannot read " + diskPath;
+        return 1;
+      }
+      ffu.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    }
+  }
+  ffu.close();
+  if (!ffu) {
+    *error = "cannot write " + outPath;
+    return 1;
+  }
+  return 0;
+}
