@@ -6,7 +6,7 @@
 
 #include "StdoutCapture.h"
 #include "app/ReportWin32Error.h"
-#include "errors.h"
+#include "linux/errors.h"
 #include "platform.h"
 
 namespace {
