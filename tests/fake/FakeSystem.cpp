@@ -1,0 +1,176 @@
+#include "FakeSystem.h"
+
+#include <cstring>
+
+namespace {
+FakeSystem fakeSystem;
+}
+
+FakeSystem& Fake() { return fakeSystem; }
+
+void FakeSystemTest::SetUp() {
+  fakeSystem = FakeSystem();
+  ::testing::internal::CaptureStdout();
+  capturing = true;
+}
+
+void FakeSystemTest::TearDown() {
+  if (capturing) ::testing::internal::GetCapturedStdout();
+  fakeSystem = FakeSystem();
+}
+
+std::string FakeSystemTest::Output() {
+  capturing = false;
+  return ::testing::internal::GetCapturedStdout();
+}
+
+GUID PartitionGuid(uint32_t index) {
+  return GUID{0x11110000u + index, 0x2222, 0x3333, {0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB}};
+}
+
+std::vector<uint8_t> MakeLayout(const GUID& diskId, const std::vector<std::wstring>& names,
+                                DWORD style) {
+  std::vector<uint8_t> record(48 + 144 * names.size(), 0);
+  auto* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(record.data());
+  layout->PartitionStyle = style;
+  layout->PartitionCount = static_cast<DWORD>(names.size());
+  layout->Gpt.DiskId = diskId;
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto* entry = reinterpret_cast<PARTITION_INFORMATION_EX*>(record.data() + 48 + 144 * i);
+    entry->PartitionStyle = style;
+    entry->Gpt.PartitionId = PartitionGuid(static_cast<uint32_t>(i));
+    for (size_t u = 0; u < names[i].size() && u < 36; ++u)
+      entry->Gpt.Name[u] = static_cast<uint16_t>(names[i][u]);
+  }
+  return record;
+}
+
+// ---- The wrapped calls ------------------------------------------------------
+extern "C" {
+BOOL __real_DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+HANDLE __real_CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+BOOL __real_CloseHandle(HANDLE);
+DWORD __real_QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
+DWORD __real_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
+                             OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE);
+DWORD __real_DetachVirtualDisk(HANDLE, DETACH_VIRTUAL_DISK_FLAG, ULONG);
+BOOL __real_DeleteFileW(LPCWSTR);
+BOOL __real_GetVolumePathNamesForVolumeNameW(LPCWSTR, LPWSTR, DWORD, LPDWORD);
+BOOL __real_DeleteVolumeMountPointW(LPCWSTR);
+BOOL __real_SetVolumeMountPointW(LPCWSTR, LPCWSTR);
+BOOL __real_GetVolumeNameForVolumeMountPointW(LPCWSTR, LPWSTR, DWORD);
+BOOL __real_ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __real_WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+BOOL __real_SetFilePointerEx(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
+BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
+BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
+BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
+
+BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+  if (fakeSystem.deviceIoControl) return fakeSystem.deviceIoControl(device, code, out, outSize, returned);
+  return __real_DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+
+HANDLE __wrap_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (fakeSystem.createFile) return fakeSystem.createFile(name);
+  return __real_CreateFileW(name, access, share, security, disposition, flags, templateFile);
+}
+
+BOOL __wrap_CloseHandle(HANDLE handle) {
+  if (fakeSystem.closeHandle) return fakeSystem.closeHandle(handle);
+  return __real_CloseHandle(handle);
+}
+
+DWORD __wrap_QueryDosDeviceW(LPCWSTR name, LPWSTR target, DWORD max) {
+  if (fakeSystem.queryDosDevice) return fakeSystem.queryDosDevice(name, target, max);
+  return __real_QueryDosDeviceW(name, target, max);
+}
+
+DWORD __wrap_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK mask,
+                             OPEN_VIRTUAL_DISK_FLAG flags, POPEN_VIRTUAL_DISK_PARAMETERS parameters,
+                             PHANDLE handle) {
+  if (fakeSystem.openVirtualDisk) return fakeSystem.openVirtualDisk(path, handle);
+  return __real_OpenVirtualDisk(type, path, mask, flags, parameters, handle);
+}
+
+DWORD __wrap_DetachVirtualDisk(HANDLE handle, DETACH_VIRTUAL_DISK_FLAG flags, ULONG provider) {
+  if (fakeSystem.detachVirtualDisk) return fakeSystem.detachVirtualDisk(handle);
+  return __real_DetachVirtualDisk(handle, flags, provider);
+}
+
+BOOL __wrap_DeleteFileW(LPCWSTR name) {
+  if (fakeSystem.deleteFile) return fakeSystem.deleteFile(name);
+  return __real_DeleteFileW(name);
+}
+
+BOOL __wrap_GetVolumePathNamesForVolumeNameW(LPCWSTR volume, LPWSTR paths, DWORD length,
+                                             LPDWORD returned) {
+  if (fakeSystem.getVolumePathNames) return fakeSystem.getVolumePathNames(volume, paths, length);
+  return __real_GetVolumePathNamesForVolumeNameW(volume, paths, length, returned);
+}
+
+BOOL __wrap_DeleteVolumeMountPointW(LPCWSTR mountPoint) {
+  if (fakeSystem.deleteVolumeMountPoint) return fakeSystem.deleteVolumeMountPoint(mountPoint);
+  return __real_DeleteVolumeMountPointW(mountPoint);
+}
+
+BOOL __wrap_SetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volume) {
+  if (fakeSystem.setVolumeMountPoint) return fakeSystem.setVolumeMountPoint(mountPoint, volume);
+  return __real_SetVolumeMountPointW(mountPoint, volume);
+}
+
+BOOL __wrap_GetVolumeNameForVolumeMountPointW(LPCWSTR mountPoint, LPWSTR volume, DWORD length) {
+  if (fakeSystem.getVolumeNameForMountPoint)
+    return fakeSystem.getVolumeNameForMountPoint(mountPoint, volume, length);
+  return __real_GetVolumeNameForVolumeMountPointW(mountPoint, volume, length);
+}
+
+BOOL __wrap_ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+  if (fakeSystem.readFile) return fakeSystem.readFile(file, buffer, size, read);
+  return __real_ReadFile(file, buffer, size, read, overlapped);
+}
+
+BOOL __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
+                      LPOVERLAPPED overlapped) {
+  if (fakeSystem.writeFile) {
+    if (written != nullptr) *written = size;
+    return fakeSystem.writeFile(file, buffer, size);
+  }
+  return __real_WriteFile(file, buffer, size, written, overlapped);
+}
+
+BOOL __wrap_SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
+                             DWORD method) {
+  if (fakeSystem.setFilePointer && method == FILE_BEGIN)
+    return fakeSystem.setFilePointer(file, distance.QuadPart);
+  return __real_SetFilePointerEx(file, distance, position, method);
+}
+
+void __wrap_Sleep(DWORD milliseconds) {
+  fakeSystem.sleptMs += milliseconds;
+  fakeSystem.sleeps++;
+}
+
+// A console that records what is written to it, so that status lines can be
+// checked without a terminal.
+BOOL __wrap_GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
+  if (!fakeSystem.console) return __real_GetConsoleScreenBufferInfo(console, info);
+  std::memset(info, 0, sizeof(*info));
+  return TRUE;
+}
+
+BOOL __wrap_SetConsoleCursorPosition(HANDLE console, COORD position) {
+  if (!fakeSystem.console) return __real_SetConsoleCursorPosition(console, position);
+  return TRUE;
+}
+
+BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWORD written,
+                          LPVOID reserved) {
+  if (!fakeSystem.console) return __real_WriteConsoleW(console, text, length, written, reserved);
+  fakeSystem.consoleWrites.emplace_back(static_cast<const wchar_t*>(text), length);
+  if (written != nullptr) *written = length;
+  return TRUE;
+}
+}

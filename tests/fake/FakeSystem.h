@@ -1,0 +1,57 @@
+// Substitute platform calls for the failure paths the real system will not
+// produce on demand. The test binary is linked with `ld --wrap` for each call
+// below: a hook that is set answers the call, an empty one passes it on to
+// the real Linux layer.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+struct FakeSystem {
+  std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPDWORD)> deviceIoControl;
+  std::function<HANDLE(LPCWSTR)> createFile;
+  std::function<BOOL(HANDLE)> closeHandle;
+  std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
+  std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;
+  std::function<DWORD(HANDLE)> detachVirtualDisk;
+  std::function<BOOL(LPCWSTR)> deleteFile;
+  std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
+  std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;
+  std::function<BOOL(LPCWSTR, LPCWSTR)> setVolumeMountPoint;
+  std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumeNameForMountPoint;
+  std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD)> readFile;
+  std::function<BOOL(HANDLE, LPCVOID, DWORD)> writeFile;
+  std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
+
+  // Sleep never sleeps here; it only adds up the time asked for.
+  DWORD sleptMs = 0;
+  int sleeps = 0;
+  // Everything written to the console, and whether it behaves as a terminal.
+  bool console = false;
+  std::vector<std::wstring> consoleWrites;
+};
+
+// The hooks of the running test; reset before every test.
+FakeSystem& Fake();
+
+// A test fixture that resets the hooks and captures standard output.
+#include <gtest/gtest.h>
+class FakeSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Stops capturing and returns what was printed (UTF-8).
+  std::string Output();
+
+ private:
+  bool capturing = false;
+};
+
+// The GPT layout record of a disk with the given partition names.
+std::vector<uint8_t> MakeLayout(const GUID& diskId, const std::vector<std::wstring>& names,
+                                DWORD style = 1);
+// The partition GUID that MakeLayout gives partition `index`.
+GUID PartitionGuid(uint32_t index);

@@ -1,0 +1,203 @@
+// Mounting a partition's volume on the work folder when the volume is late,
+// never comes, or the folder is taken, on a substitute platform.
+#include <cstring>
+
+#include "FakeSystem.h"
+#include "volumes/DriveLayout.h"
+#include "volumes/PartitionMounts.h"
+
+namespace {
+HANDLE const kDisk = reinterpret_cast<HANDLE>(0x5001);
+HANDLE const kVolume = reinterpret_cast<HANDLE>(0x6001);
+const std::wstring kFolder = L"/tmp/phone.mnt/";
+
+class MountPoints : public FakeSystemTest {
+ protected:
+  void SetUp() override {
+    FakeSystemTest::SetUp();
+    UseLayout({L"EFIESP", L"MainOS"});
+    Fake().createFile = [this](LPCWSTR) -> HANDLE {
+      ++opens;
+      if (opens <= volumeLateBy) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+      }
+      return kVolume;
+    };
+    Fake().closeHandle = [](HANDLE handle) -> BOOL { return handle == kVolume; };
+    Fake().setVolumeMountPoint = [this](LPCWSTR folder, LPCWSTR volume) -> BOOL {
+      mounts.emplace_back(folder, volume);
+      if (mountError != 0) {
+        SetLastError(mountError);
+        return FALSE;
+      }
+      return TRUE;
+    };
+  }
+
+  void UseLayout(const std::vector<std::wstring>& names) {
+    record = MakeLayout(kImageDiskId, names);
+    Fake().deviceIoControl = [this](HANDLE, DWORD, LPVOID out, DWORD outSize, LPDWORD) -> BOOL {
+      if (outSize < record.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+      }
+      std::memcpy(out, record.data(), record.size());
+      return TRUE;
+    };
+  }
+
+  std::vector<uint8_t> record;
+  int opens = 0;
+  int volumeLateBy = 0;
+  DWORD mountError = 0;
+  std::vector<std::pair<std::wstring, std::wstring>> mounts;
+};
+
+const std::wstring kMainOsVolume = L"\\\\?\\Volume{11110001-2222-3333-4455-66778899AABB}\\";
+
+TEST_F(MountPoints, WaitsForALateVolumeThenMounts) {
+  volumeLateBy = 3;
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  EXPECT_EQ(Fake().sleeps, 3);
+  EXPECT_EQ(Fake().sleptMs, 750u);
+  ASSERT_EQ(mounts.size(), 1u);
+  EXPECT_EQ(mounts[0].first, kFolder);
+  EXPECT_EQ(mounts[0].second, kMainOsVolume);
+  EXPECT_EQ(Output(), "");
+}
+
+TEST_F(MountPoints, AVolumeThatNeverArrivesTimesOutAfterThirtySeconds) {
+  volumeLateBy = 1 << 30;
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_TIMEOUT);
+  EXPECT_EQ(Fake().sleptMs, 30000u);
+  EXPECT_TRUE(mounts.empty());
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
+            "!ERROR! This operation returned because the timeout period expired.\r\n\n");
+}
+
+TEST_F(MountPoints, NoPartitionOfThatNameMountsNothingAndSucceeds) {
+  UseLayout({L"EFIESP", L"Data"});
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  EXPECT_TRUE(mounts.empty());
+  EXPECT_EQ(opens, 0);
+}
+
+TEST_F(MountPoints, EveryPartitionOfThatNameIsMountedInTableOrder) {
+  UseLayout({L"MainOS", L"EFIESP", L"MainOS"});
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  ASSERT_EQ(mounts.size(), 2u);
+  EXPECT_EQ(mounts[0].second, L"\\\\?\\Volume{11110000-2222-3333-4455-66778899AABB}\\");
+  EXPECT_EQ(mounts[1].second, L"\\\\?\\Volume{11110002-2222-3333-4455-66778899AABB}\\");
+}
+
+struct TakenCase {
+  const char* name;
+  bool folderIsMountPoint;
+  std::wstring mountedVolume;
+  int expectedResult;
+};
+
+class TakenFolder : public MountPoints, public ::testing::WithParamInterface<TakenCase> {};
+
+// "Directory not empty" is success only when the folder already carries this
+// very volume.
+TEST_P(TakenFolder, DirectoryNotEmptyCountsOnlyForTheSameVolume) {
+  const TakenCase& c = GetParam();
+  mountError = ERROR_DIR_NOT_EMPTY;
+  Fake().getVolumeNameForMountPoint = [&](LPCWSTR folder, LPWSTR volume, DWORD length) -> BOOL {
+    EXPECT_EQ(std::wstring(folder), kFolder);
+    if (!c.folderIsMountPoint) {
+      SetLastError(ERROR_NOT_A_REPARSE_POINT);
+      return FALSE;
+    }
+    wcsncpy(volume, c.mountedVolume.c_str(), length);
+    return TRUE;
+  };
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), c.expectedResult);
+  std::string output = Output();
+  if (c.expectedResult == 0) {
+    EXPECT_EQ(output, "");
+  } else {
+    EXPECT_EQ(output,
+              "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
+              "!ERROR! The directory is not empty.\r\n\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TakenFolder,
+    ::testing::Values(TakenCase{"same_volume", true, kMainOsVolume, 0},
+                      TakenCase{"other_volume", true,
+                                L"\\\\?\\Volume{99999999-2222-3333-4455-66778899AABB}\\",
+                                ERROR_DIR_NOT_EMPTY},
+                      TakenCase{"plain_folder_with_files", false, L"", ERROR_DIR_NOT_EMPTY}),
+    [](const ::testing::TestParamInfo<TakenCase>& info) { return std::string(info.param.name); });
+
+TEST_F(MountPoints, OtherMountErrorsFailAndStopTheWalk) {
+  UseLayout({L"MainOS", L"MainOS"});
+  mountError = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(mounts.size(), 1u);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
+            "!ERROR! Access is denied.\r\n\n");
+}
+
+TEST_F(MountPoints, LayoutFailurePrintsBothLayersLines) {
+  Fake().deviceIoControl = [](HANDLE, DWORD, LPVOID, DWORD, LPDWORD) -> BOOL {
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+  };
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_NOT_READY);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Unable to get disk layout.\n"
+            "!ERROR! The device is not ready.\r\n\n"
+            "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
+            "!ERROR! The device is not ready.\r\n\n");
+}
+
+TEST_F(MountPoints, StatusLineIsRewrittenWithOkOrACoveringFault) {
+  Fake().console = true;
+  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  ASSERT_EQ(Fake().consoleWrites.size(), 2u);
+  EXPECT_EQ(Fake().consoleWrites[0], L"Mounting MainOS partition as : '//phone.mnt/' ... processing\n");
+  EXPECT_EQ(Fake().consoleWrites[1], L"Mounting MainOS partition as : '//phone.mnt/' ... ok         \n");
+
+  Fake().consoleWrites.clear();
+  mountError = ERROR_ACCESS_DENIED;
+  EXPECT_NE(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  ASSERT_EQ(Fake().consoleWrites.size(), 2u);
+  const std::wstring& fault = Fake().consoleWrites[1];
+  EXPECT_EQ(fault.rfind(L"Mounting 'MainOS' ... fault!      ", 0), 0u);
+  // The rewrite covers the whole start text, so no "processing" is left.
+  EXPECT_GE(fault.size(), Fake().consoleWrites[0].size());
+  EXPECT_EQ(fault.back(), L'\n');
+}
+
+TEST_F(MountPoints, UnmountRemovesOnlyTheFirstAccessPath) {
+  std::vector<std::wstring> removed;
+  Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD length) -> BOOL {
+    const wchar_t list[] = L"/tmp/a.mnt/\0/tmp/b.mnt/\0";
+    EXPECT_EQ(length, 260u);
+    std::memcpy(paths, list, sizeof(list));
+    return TRUE;
+  };
+  Fake().deleteVolumeMountPoint = [&](LPCWSTR path) -> BOOL {
+    removed.emplace_back(path);
+    return TRUE;
+  };
+  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_EQ(removed[0], L"/tmp/a.mnt/");
+
+  removed.clear();
+  Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
+    paths[0] = paths[1] = L'\0';
+    return TRUE;
+  };
+  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  EXPECT_TRUE(removed.empty());
+}
+}  // namespace

@@ -1,0 +1,201 @@
+// Where the payload copy puts each block, its progress line and its failures,
+// with the disk and the image file in memory.
+#include <cstring>
+#include <map>
+
+#include "FakeSystem.h"
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+#include "vdisk/PayloadCopy.h"
+
+namespace {
+HANDLE const kDiskHandle = reinterpret_cast<HANDLE>(0x8001);
+HANDLE const kImageFile = reinterpret_cast<HANDLE>(0x8002);
+constexpr uint32_t kBlock = 4096;
+constexpr uint32_t kSector = 512;
+constexpr uint64_t kDiskSectors = 64;  // a disk of eight blocks
+
+class PayloadCopy : public FakeSystemTest {
+ protected:
+  void SetUp() override {
+    FakeSystemTest::SetUp();
+    auto* store = new StoreDescription();
+    store->imagePath = L"/img/phone.ffu";
+    store->sectorSize = kSector;
+    store->minSectorCount = kDiskSectors;
+    image.stores.push_back(store);
+    reader.image = &image;
+    std::memcpy(reader.header + kStoreBlockSizeOffset, &kBlock, sizeof(kBlock));
+    Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
+      EXPECT_EQ(file, kImageFile);
+      uint32_t available = payloadBlocks > blocksRead ? kBlock : 0;
+      if (shortLastBlock && blocksRead + 1 == payloadBlocks) available = kBlock / 2;
+      std::memset(buffer, 0, size);
+      if (available > 0) std::memset(buffer, static_cast<int>('A' + blocksRead), available);
+      ++blocksRead;
+      *read = available;
+      return TRUE;
+    };
+    Fake().setFilePointer = [this](HANDLE file, LONGLONG offset) -> BOOL {
+      EXPECT_EQ(file, kDiskHandle);
+      position = offset;
+      return TRUE;
+    };
+    Fake().writeFile = [this](HANDLE file, LPCVOID buffer, DWORD size) -> BOOL {
+      EXPECT_EQ(file, kDiskHandle);
+      EXPECT_EQ(size, kBlock);
+      writes.emplace_back(position, static_cast<const char*>(buffer)[0]);
+      return TRUE;
+    };
+  }
+
+  void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
+    BlockDataEntry entry;
+    entry.blockCount = blockCount;
+    entry.locationCount = static_cast<uint32_t>(locations.size());
+    entry.locations = std::move(locations);
+    reader.entries.push_back(entry);
+  }
+
+  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }
+
+  FfuImage image;
+  StoreReader reader;
+  uint32_t payloadBlocks = 1000;
+  uint32_t blocksRead = 0;
+  bool shortLastBlock = false;
+  LONGLONG position = -1;
+  std::vector<std::pair<LONGLONG, char>> writes;  // offset, first byte of the block
+};
+
+TEST_F(PayloadCopy, EveryBlockOfAnEntryLandsOneBlockFurtherForBothOrigins) {
+  AddEntry(3, {{1, 0}});         // blocks 1, 2, 3 from the start
+  AddEntry(2, {{1, 2}});         // the last-but-one and last block of the disk
+  AddEntry(1, {{0, 2}, {5, 0}});  // two places: the disk's last block and block 5
+  ASSERT_EQ(Copy(), 0);
+  std::vector<std::pair<LONGLONG, char>> expected = {
+      {1 * kBlock, 'A'}, {2 * kBlock, 'B'}, {3 * kBlock, 'C'},
+      {6 * kBlock, 'D'}, {7 * kBlock, 'E'},
+      {7 * kBlock, 'F'}, {5 * kBlock, 'F'}};
+  EXPECT_EQ(writes, expected);
+  EXPECT_EQ(blocksRead, 6u);
+}
+
+TEST_F(PayloadCopy, EntriesWithoutLocationsOrBlocksConsumeExactlyTheirBlocks) {
+  AddEntry(2, {});        // consumes A and B, writes nothing
+  AddEntry(0, {{4, 0}});  // consumes nothing
+  AddEntry(1, {{4, 0}});  // gets C
+  ASSERT_EQ(Copy(), 0);
+  EXPECT_EQ(writes, (std::vector<std::pair<LONGLONG, char>>{{4 * kBlock, 'C'}}));
+  EXPECT_EQ(blocksRead, 3u);
+}
+
+struct OffDiskCase {
+  const char* name;
+  uint32_t blockCount;
+  TargetLocation location;
+};
+
+class OffDisk : public PayloadCopy, public ::testing::WithParamInterface<OffDiskCase> {};
+
+TEST_P(OffDisk, IsRefusedBeforeAnythingIsWritten) {
+  AddEntry(1, {{0, 0}});
+  AddEntry(GetParam().blockCount, {GetParam().location});
+  EXPECT_NE(Copy(), 0);
+  EXPECT_TRUE(writes.empty());
+  EXPECT_EQ(blocksRead, 0u);
+  EXPECT_EQ(Output(), "(Korvex) !ERROR! Block data entry 1 places a block outside the disk.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OffDisk,
+    ::testing::Values(OffDiskCase{"past_the_end", 1, {8, 0}},
+                      OffDiskCase{"run_past_the_end", 3, {6, 0}},
+                      OffDiskCase{"before_the_start", 1, {8, 2}},
+                      OffDiskCase{"run_from_the_end_past_it", 2, {0, 2}},
+                      OffDiskCase{"huge_index", 1, {0xFFFFFFFFu, 2}}),
+    [](const ::testing::TestParamInfo<OffDiskCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PayloadCopy, APayloadThatEndsEarlyFailsTheCopy) {
+  payloadBlocks = 2;
+  shortLastBlock = true;
+  AddEntry(1, {{0, 0}});
+  AddEntry(1, {{1, 0}});
+  EXPECT_NE(Copy(), 0);
+  EXPECT_EQ(writes.size(), 1u);
+  EXPECT_EQ(Output(), "!ERROR! Reached the end of the file.\r\n\"/img/phone.ffu\"\n");
+}
+
+TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheImagePath) {
+  AddEntry(1, {{0, 0}});
+  Fake().writeFile = [](HANDLE, LPCVOID, DWORD) -> BOOL {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  };
+  EXPECT_EQ(Copy(), ERROR_DISK_FULL);
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+}
+
+struct ProgressCase {
+  uint32_t entries;
+  std::vector<std::wstring> expected;  // empty: only the count and the ends are checked
+  size_t expectedWrites;
+};
+
+class Progress : public PayloadCopy, public ::testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(Progress, IsRewrittenOnlyWhenTheWholePercentChanges) {
+  Fake().console = true;
+  payloadBlocks = GetParam().entries;
+  for (uint32_t i = 0; i < GetParam().entries; ++i) AddEntry(1, {{i % 8, 0}});
+  ASSERT_EQ(Copy(), 0);
+  const std::vector<std::wstring>& shown = Fake().consoleWrites;
+  ASSERT_EQ(shown.size(), GetParam().expectedWrites);
+  if (!GetParam().expected.empty()) {
+    EXPECT_EQ(shown, GetParam().expected);
+  }
+  EXPECT_EQ(shown.front(), L"Creating virtual disk ... 0%\n");
+  EXPECT_EQ(shown.back(), L"Creating virtual disk ... ok   \n");
+  if (GetParam().entries >= 100) {
+    EXPECT_EQ(shown[shown.size() - 2], L"Creating virtual disk ... 99%\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, Progress,
+    ::testing::Values(
+        ProgressCase{0, {L"Creating virtual disk ... 0%\n", L"Creating virtual disk ... ok   \n"}, 2},
+        ProgressCase{1, {L"Creating virtual disk ... 0%\n", L"Creating virtual disk ... ok   \n"}, 2},
+        ProgressCase{4,
+                     {L"Creating virtual disk ... 0%\n", L"Creating virtual disk ... 25%\n",
+                      L"Creating virtual disk ... 50%\n", L"Creating virtual disk ... 75%\n",
+                      L"Creating virtual disk ... ok   \n"},
+                     5},
+        ProgressCase{250, {}, 101}, ProgressCase{1000, {}, 101}));
+
+TEST(BlockTargets, AreComputedWithoutOverflow) {
+  struct Case {
+    TargetLocation location;
+    uint32_t k;
+    uint64_t diskSectors;
+    bool fits;
+    uint64_t offset;
+  } cases[] = {
+      {{0, 2}, 0, 20971520, true, 20971520ull * 512 - 131072},
+      {{1, 2}, 1, 20971520, true, 20971520ull * 512 - 131072},
+      {{0xFFFFFFFFu, 0}, 0, 0xFFFFFFFFull * 256 + 256, true, 0xFFFFFFFFull * 131072},
+      {{0xFFFFFFFFu, 0}, 1, 0xFFFFFFFFull * 256 + 256, false, 0},
+      {{7634943u / 256, 0}, 0, 7634944, true, (7634943u / 256) * 131072ull},
+  };
+  for (const Case& c : cases) {
+    uint64_t offset = 0;
+    EXPECT_EQ(BlockTargetOffset(c.location, c.k, 131072, 512, c.diskSectors, offset), c.fits);
+    if (c.fits) {
+      EXPECT_EQ(offset, c.offset);
+    }
+  }
+  uint64_t offset = 0;
+  EXPECT_FALSE(BlockTargetOffset({0, 0}, 0, 256, 512, 100, offset));  // block below sector
+  EXPECT_FALSE(BlockTargetOffset({0, 0}, 0, 4096, 0, 100, offset));   // no sector size
+}
+}  // namespace

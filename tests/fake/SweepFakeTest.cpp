@@ -1,0 +1,225 @@
+// The sweep of earlier runs' disks when drives fail, detaches fail or the
+// name list needs a larger buffer, on a substitute platform.
+#include <cstring>
+#include <map>
+
+#include "FakeSystem.h"
+#include "volumes/DetachSweep.h"
+#include "volumes/DriveLayout.h"
+
+namespace {
+const GUID kOtherDiskId = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+struct FakeDrive {
+  GUID diskId;
+  std::wstring backingFile;
+  DWORD layoutError = 0;  // non-zero: the layout query fails with it
+  DWORD openError = 0;    // non-zero: the drive cannot be opened
+};
+
+class Sweep : public FakeSystemTest {
+ protected:
+  void SetUp() override {
+    FakeSystemTest::SetUp();
+    Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
+      if (name != nullptr) {
+        const wchar_t reply[] = L"/dev/loop\0";
+        std::memcpy(target, reply, sizeof(reply));
+        return 11;
+      }
+      listSizes.push_back(max);
+      std::wstring list;
+      for (const std::wstring& n : names) list += n + L'\0';
+      list += std::wstring(padding, L'x') + L'\0';
+      list += L'\0';
+      if (list.size() > max) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+      }
+      std::memcpy(target, list.data(), list.size() * sizeof(wchar_t));
+      return static_cast<DWORD>(list.size());
+    };
+    Fake().createFile = [this](LPCWSTR path) -> HANDLE {
+      std::wstring name = std::wstring(path).substr(4);
+      opened.push_back(name);
+      auto drive = drives.find(name);
+      if (drive == drives.end() || drive->second.openError != 0) {
+        SetLastError(drive == drives.end() ? ERROR_FILE_NOT_FOUND : drive->second.openError);
+        return INVALID_HANDLE_VALUE;
+      }
+      ++openHandles;
+      return HandleFor(name);
+    };
+    Fake().closeHandle = [this](HANDLE) -> BOOL {
+      --openHandles;
+      return TRUE;
+    };
+    Fake().deviceIoControl = [this](HANDLE handle, DWORD code, LPVOID out, DWORD outSize,
+                                    LPDWORD) -> BOOL {
+      FakeDrive& drive = drives[NameOf(handle)];
+      if (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
+        if (drive.layoutError != 0) {
+          SetLastError(drive.layoutError);
+          return FALSE;
+        }
+        std::vector<uint8_t> record = MakeLayout(drive.diskId, {L"EFIESP", L"MainOS"});
+        std::memcpy(out, record.data(), std::min<size_t>(record.size(), outSize));
+        return TRUE;
+      }
+      EXPECT_EQ(code, static_cast<DWORD>(IOCTL_STORAGE_GET_BACKING_FILE));
+      EXPECT_EQ(outSize, 260 * sizeof(wchar_t));
+      wcsncpy(static_cast<wchar_t*>(out), drive.backingFile.c_str(), 260);
+      return TRUE;
+    };
+    Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
+      const wchar_t list[] = L"/tmp/phone.mnt/\0";
+      std::memcpy(paths, list, sizeof(list));
+      return TRUE;
+    };
+    Fake().deleteVolumeMountPoint = [this](LPCWSTR path) -> BOOL {
+      unmounted.emplace_back(path);
+      return TRUE;
+    };
+    Fake().openVirtualDisk = [this](PCWSTR path, PHANDLE handle) -> DWORD {
+      if (openDiskError != 0) return openDiskError;
+      *handle = reinterpret_cast<HANDLE>(0x7000);
+      ++openHandles;
+      opening = path;
+      return 0;
+    };
+    Fake().detachVirtualDisk = [this](HANDLE) -> DWORD {
+      if (detachError != 0) {
+        SetLastError(detachLastError);
+        return detachError;
+      }
+      detached.push_back(opening);
+      return 0;
+    };
+    Fake().deleteFile = [this](LPCWSTR path) -> BOOL {
+      deleted.emplace_back(path);
+      return TRUE;
+    };
+  }
+
+  HANDLE HandleFor(const std::wstring& name) {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return reinterpret_cast<HANDLE>(0x1000 + i);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::wstring NameOf(HANDLE handle) {
+    return names[reinterpret_cast<uintptr_t>(handle) - 0x1000];
+  }
+
+  std::vector<std::wstring> names;
+  std::map<std::wstring, FakeDrive> drives;
+  size_t padding = 0;
+  std::vector<DWORD> listSizes;
+  std::vector<std::wstring> opened, unmounted, detached, deleted;
+  std::wstring opening;
+  DWORD openDiskError = 0, detachError = 0, detachLastError = 0;
+  int openHandles = 0;
+};
+
+TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"/data/a.img"};
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"/data/b.img"};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
+  EXPECT_TRUE(detached.empty());
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(), "");
+}
+
+TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
+  names = {L"PhysicalDrive2", L"PhysicalDrive10", L"PhysicalDrive", L"PhysicalDrive1", L"Physical"};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmdA1.vhd"};
+  drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
+  drives[L"PhysicalDrive"] = {kOtherDiskId, L"/tmp/x.img"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmdB2.vhd"};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive", L"PhysicalDrive1",
+                                               L"PhysicalDrive10", L"PhysicalDrive2"}));
+  EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd",
+                                                 L"/tmp/kmdA1.vhd"}));
+  EXPECT_EQ(deleted, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/kmdA1.vhd"}));
+  EXPECT_EQ(unmounted.size(), 3u);
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdB2.vhd'\n"
+            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/phone.vhd'\n"
+            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
+}
+
+TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {
+  names = {L"PhysicalDrive1", L"PhysicalDrive2"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
+  drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/tmp/y.img"};
+  detachError = ERROR_BUSY;
+  detachLastError = ERROR_BUSY;
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_TRUE(deleted.empty());
+  EXPECT_EQ(unmounted.size(), 1u);
+  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(),
+            "failed to detach vdisk... 170\n"
+            "!ERROR! The requested resource is in use.\r\n\n"
+            "(Korvex) !WARNING! Unable to detach vhd file : '/tmp/kmd1.vhd'\n");
+}
+
+TEST_F(Sweep, AVirtualDiskFailureWithoutLastErrorStillFails) {
+  names = {L"PhysicalDrive1"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
+  openDiskError = ERROR_FILE_NOT_FOUND;
+  SetLastError(0);
+  EXPECT_NE(DetachVhdFile(L"/tmp/kmd1.vhd"), 0);
+  EXPECT_EQ(Output(),
+            "failed to open vdisk...err 2\n"
+            "!ERROR! The system cannot find the file specified.\r\n\n");
+}
+
+TEST_F(Sweep, ADriveWithoutLayoutStopsTheSweepThere) {
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_NOT_READY};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmd2.vhd"};
+  EXPECT_EQ(DetachImageDisks(), ERROR_NOT_READY);
+  EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
+  EXPECT_TRUE(detached.empty());
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Unable to get disk layout.\n"
+            "!ERROR! The device is not ready.\r\n\n"
+            "!ERROR! The device is not ready.\r\n\n");
+}
+
+TEST_F(Sweep, ADriveThatCannotBeOpenedStopsTheSweep) {
+  names = {L"PhysicalDrive0", L"PhysicalDrive1"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, ERROR_ACCESS_DENIED};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd.vhd"};
+  EXPECT_EQ(DetachImageDisks(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(opened.size(), 1u);
+  EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
+}
+
+TEST_F(Sweep, ALongNameListIsFetchedWithADoublingBuffer) {
+  names = {L"PhysicalDrive0"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
+  padding = 3000;
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(listSizes, (std::vector<DWORD>{1024, 2048, 4096}));
+  EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(Sweep, NamesThatCannotBeListedFailTheSweep) {
+  Fake().queryDosDevice = [](LPCWSTR, LPWSTR, DWORD) -> DWORD {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  };
+  EXPECT_NE(DetachImageDisks(), 0);
+  EXPECT_EQ(Output(),
+            "!ERROR! Access is denied.\r\n\n"
+            "(Korvex) !ERROR! Unable to query dos devices.\n");
+}
+}  // namespace
