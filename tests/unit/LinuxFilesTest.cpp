@@ -352,3 +352,53 @@ TEST_F(LinuxFilesTest, ShellOpenWithoutDesktopPrintsTheFolder) {
   EXPECT_EQ(output, folder + "/phone.mnt/\n");
 }
 }  // namespace
+
+namespace {
+void WriteScript(const std::string& path, const std::string& text) {
+  FILE* file = fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fputs(text.c_str(), file);
+  fclose(file);
+  ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+}
+
+TEST_F(LinuxFilesTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
+  const std::string bin = folder + "/bin";
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  const std::string marker = folder + "/opened";
+  WriteScript(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" > '" + marker + ".part'\nmv '" +
+                                     marker + ".part' '" + marker + "'\n");
+  const std::string searchPath = bin + ":/usr/bin:/bin";
+  ScopedVariable path("PATH", searchPath.c_str());
+  ScopedVariable display("DISPLAY", ":77");
+  const std::wstring work = Path("phone.mnt/");
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  StdoutCapture capture;
+  const intptr_t opened = reinterpret_cast<intptr_t>(
+      ShellExecuteW(nullptr, L"open", work.c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
+  EXPECT_EQ(capture.Finish(), "");
+  EXPECT_GT(opened, 32);
+  std::string seen;
+  for (int attempt = 0; attempt < 200 && seen.empty(); ++attempt) {
+    usleep(20000);
+    FILE* file = fopen(marker.c_str(), "r");
+    if (file == nullptr) continue;
+    char line[512] = {};
+    if (fgets(line, sizeof line, file) != nullptr) seen = line;
+    fclose(file);
+  }
+  EXPECT_EQ(seen, folder + "/phone.mnt/\n");
+}
+
+TEST_F(LinuxFilesTest, ShellOpenReportsAnOpenerThatCannotStart) {
+  const std::string bin = folder + "/bin";
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  WriteScript(bin + "/xdg-open", "#!/no/such/interpreter\n");
+  ScopedVariable path("PATH", bin.c_str());
+  ScopedVariable display("DISPLAY", ":77");
+  const intptr_t opened = reinterpret_cast<intptr_t>(
+      ShellExecuteW(nullptr, L"open", FromUtf8(folder).c_str(), nullptr, nullptr, 10));
+  EXPECT_LE(opened, 32);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+}  // namespace
