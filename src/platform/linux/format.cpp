@@ -93,10 +93,12 @@ void PutInteger(WideSink& sink, const Spec& spec, uint64_t magnitude, bool negat
   const bool upper = spec.conversion == L'X' || spec.conversion == L'p';
   const unsigned base = spec.conversion == L'o' ? 8
                         : (spec.conversion == L'x' || upper) ? 16 : 10;
+  static const wchar_t kUpperDigits[] = L"0123456789ABCDEF";
+  static const wchar_t kLowerDigits[] = L"0123456789abcdef";
+  const wchar_t* digitSet = upper ? kUpperDigits : kLowerDigits;
   wchar_t digits[24];
   size_t count = 0;
-  for (uint64_t value = magnitude; value != 0; value /= base)
-    digits[count++] = (upper ? L"0123456789ABCDEF" : L"0123456789abcdef")[value % base];
+  for (uint64_t value = magnitude; value != 0; value /= base) digits[count++] = digitSet[value % base];
   const size_t precision = spec.precision < 0 ? 1 : static_cast<size_t>(spec.precision);
   size_t zeros = precision > count ? precision - count : 0;
   std::wstring prefix;
