@@ -97,3 +97,22 @@ usage_lines
 
 # Escapes backslashes and percent signs of a path for expect_output's %b.
 esc() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+
+# make_ffu NAME SIZE_MIB SECTOR DISK_GUID MAIN_NAME [ffu-pack options...]
+# Makes $T/NAME.img (files of its main partition in $T/NAME.files) and
+# packs it into $T/NAME.ffu.
+make_ffu() {
+  local name=$1 size=$2 sector=$3 guid=$4 main=$5
+  shift 5
+  "$SOURCE_DIR/scripts/make-sample-disk" "$T/$name.img" "$size" "$sector" "$guid" \
+    "$T/$name.files" "$main"
+  "$FFU_PACK" --sector-size "$sector" "$@" "$T/$name.img" "$T/$name.ffu" >/dev/null
+}
+
+IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
+
+# The loop device attached over a file, or nothing.
+loop_of() { losetup -n -O NAME -j "$1" 2>/dev/null | head -n 1; }
+
+# The VHD files of this test's runs, oldest first.
+vhd_files() { ls -1tr "$T"/kmd*.vhd 2>/dev/null || true; }
