@@ -44,10 +44,13 @@ std::vector<std::string> Lines(const std::string& text) {
 // A tmux server of the test's own, killed with everything in it on scope exit.
 class TmuxServer {
  public:
-  TmuxServer() : socket("console-test-" + std::to_string(getpid())) {}
-  ~TmuxServer() { RunCommand(Command("kill-server") + " 2>/dev/null"); }
+  TmuxServer() : socket("/tmp/console-test-" + std::to_string(getpid()) + ".tmux") {}
+  ~TmuxServer() {
+    RunCommand(Command("kill-server") + " 2>/dev/null");
+    unlink(socket.c_str());
+  }
   std::string Command(const std::string& arguments) const {
-    return "tmux -L " + socket + " " + arguments;
+    return "tmux -S " + socket + " " + arguments;
   }
 
  private:
