@@ -64,7 +64,8 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   if (securityHeader.headerSize != sizeof(SecurityHeader) ||
       !SignatureMatches(securityHeader.signature, kSecuritySignature))
     return PrintWide(L"(Korvex) !ERROR! Unable to load image because the security header is invalid.\n");
-  uint64_t left = fileSize - sizeof(SecurityHeader);
+  // A file shorter than its header reads the missing bytes as zeros.
+  uint64_t left = fileSize > sizeof(SecurityHeader) ? fileSize - sizeof(SecurityHeader) : 0;
   if (securityHeader.catalogSize > left)
     return PrintLoadError(L"the catalog is longer than the file");
   int result = ReadBuffer(catalog, securityHeader.catalogSize, path);

@@ -275,6 +275,18 @@ TEST(FfuImageLoad, EmptyFileFailsTheSecurityHeader) {
   EXPECT_EQ(outcome.result, 78);
 }
 
+TEST(FfuImageLoad, FileShorterThanItsSecurityHeaderReadsZeros) {
+  // Size and signature present, chunk size and lengths missing (zero).
+  std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
+  bytes.resize(16);
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("short.ffu", bytes));
+  EXPECT_EQ(outcome.output, std::string(kNoChunkWarning) + kBadImage);
+  EXPECT_EQ(outcome.result, 75);
+  EXPECT_TRUE(image.catalog.empty());
+}
+
 TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
   TempFolder folder;
   std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
