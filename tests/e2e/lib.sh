@@ -13,6 +13,16 @@ export TMPDIR=$T
 unset DISPLAY WAYLAND_DISPLAY
 FAILURES=0
 
+# The program sweeps every image disk on the machine, so the expected output
+# only holds where no other image disk (a demo's, say) is attached.
+foreign=$(losetup -n -O NAME,BACK-FILE --raw 2>/dev/null | awk -v t="$T" '$2 ~ /\/kmd[^\/]*\.vhd/ && index($2, t) != 1 {print $1 " (" $2 ")"}')
+if [ -n "$foreign" ]; then
+  echo "e2e: another image disk is attached: $foreign"
+  echo "e2e: detach it first (umount its mount point, then losetup -d), or run the tests on a clean machine"
+  rm -rf "$T"
+  exit 1
+fi
+
 CREDITS="Looks inside full flash update images, one partition at a time."
 
 # Loop devices whose backing file lies under $T, partition volumes (loops
