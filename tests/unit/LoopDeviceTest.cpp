@@ -160,6 +160,20 @@ TEST_F(LoopDeviceTest, DetachingADiskThatIsNotAttachedFails) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// The cleanup sweep detaches a disk while it still holds the drive open: the
+// loop goes when that last handle is closed.
+TEST_F(LoopDeviceTest, DetachingAnOpenDriveCompletesWhenItIsClosed) {
+  std::wstring drive;
+  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+  HANDLE handle = CreateFileW(drive.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), 0u);
+  CloseHandle(handle);
+  for (int wait = 0; wait < 100 && !scratch.DiskLoops().empty(); ++wait) usleep(10000);
+  EXPECT_TRUE(scratch.DiskLoops().empty());
+}
+
 TEST_F(LoopDeviceTest, AttachingIsDeniedWithoutRoot) {
   VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
   CREATE_VIRTUAL_DISK_PARAMETERS parameters;

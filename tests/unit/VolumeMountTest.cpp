@@ -170,6 +170,9 @@ TEST_F(VolumeMountTest, ImageDiskFromAttachToDetach) {
   const std::string folder = MakeFolder("Phone.mnt");
   ASSERT_TRUE(SetVolumeMountPointW(Wide(folder + "/").c_str(), VolumeName(kMainOsGuid).c_str()))
       << GetLastError();
+  EXPECT_FALSE(SetVolumeMountPointW(Wide(folder + "/").c_str(), VolumeName(kMainOsGuid).c_str()))
+      << "mounted twice on one folder";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
   { std::ofstream(folder + "/hello.txt") << "hello"; }
   EXPECT_EQ(ReadLine(folder + "/hello.txt"), "hello");
   EXPECT_EQ(PathNames(kMainOsGuid), std::vector<std::wstring>{Wide(folder + "/")});

@@ -31,11 +31,15 @@ std::string FolderPath(LPCWSTR folder) {
   return path;
 }
 
-// 0 for an empty directory, else the Win32 reason it cannot be a mount point.
+// 0 for an empty directory that is no mount point, else the Win32 reason it cannot be a mount point.
 DWORD CheckMountFolder(const std::string& path) {
   struct stat status;
   if (lstat(path.c_str(), &status) != 0) return Win32FromErrno(errno);
   if (S_ISLNK(status.st_mode) || !S_ISDIR(status.st_mode)) return ERROR_DIRECTORY;
+  // A folder that already carries a mount is taken, even when the mounted
+  // file system is empty.
+  MountEntry mounted;
+  if (FindMountAt(path, &mounted)) return ERROR_DIR_NOT_EMPTY;
   DIR* directory = opendir(path.c_str());
   if (directory == nullptr) return Win32FromErrno(errno);
   DWORD code = ERROR_SUCCESS;
