@@ -287,6 +287,20 @@ TEST(FfuImageLoad, FileShorterThanItsSecurityHeaderReadsZeros) {
   EXPECT_TRUE(image.catalog.empty());
 }
 
+TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
+  // 28 bytes: the catalog length is there, the hash-table length is not.
+  ContainerSpec spec;
+  spec.catalogSize = 0x6D490069;
+  std::vector<uint8_t> bytes = BuildContainer(spec);
+  bytes.resize(28);
+  TempFolder folder;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, folder.Write("cut.ffu", bytes));
+  EXPECT_EQ(outcome.output,
+            "(Korvex) !ERROR! Unable to load image because the catalog is longer than the file.\n");
+  EXPECT_TRUE(image.catalog.empty());
+}
+
 TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
   TempFolder folder;
   std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
