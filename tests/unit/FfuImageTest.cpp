@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,9 @@ struct LayoutCase {
   const char* output;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const LayoutCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
+
 class FfuImageLayoutTest : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
@@ -205,6 +209,9 @@ struct FailureCase {
   ContainerSpec spec;
   const char* output;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
 
 ContainerSpec With(void (*change)(ContainerSpec&)) {
   ContainerSpec spec;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ struct PackCase {
   bool minSectorCount;
   const char* output = "";  // what loading prints
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const PackCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.options)); }
 
 const char kNoChunkWarning[] =
     "(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been "
@@ -176,6 +180,9 @@ struct RefusedCase {
   const char* options;
   uint64_t diskSize;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.options)); }
 
 class FfuPackRefusal : public testing::TestWithParam<RefusedCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <ostream>
 #include <string>
 
 #include "ffu/FfuImage.h"
@@ -17,6 +18,9 @@ struct NumberCase {
   NumberResult result;
   uint32_t value;  // meaningful for valid numbers only
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const NumberCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.text)); }
 
 class NumberRuleTest : public testing::TestWithParam<NumberCase> {};
 
@@ -109,6 +113,9 @@ struct StoreCase {
   uint32_t sectorSize;
   uint32_t minSectorCount;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const StoreCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.storeLines)); }
 
 class StoreDescriptionTest : public testing::TestWithParam<StoreCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <ostream>
 #include <string>
 
 #include "ffu/FfuImage.h"
@@ -28,6 +29,9 @@ struct CategoryLineCase {
   const char* line;
   const char* name;  // nullptr: no category line
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const CategoryLineCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.line)); }
 
 class CategoryLineTest : public testing::TestWithParam<CategoryLineCase> {};
 
@@ -59,6 +63,9 @@ struct EntryLineCase {
   const char* key;    // nullptr: no entry line
   const char* value;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const EntryLineCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.line)); }
 
 class EntryLineTest : public testing::TestWithParam<EntryLineCase> {};
 
@@ -118,6 +125,9 @@ struct StoreNameCase {
   const char* categoryLine;
   bool makesStore;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const StoreNameCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.categoryLine)); }
 
 class StoreNameTest : public testing::TestWithParam<StoreNameCase> {};
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,9 @@ struct RefusalCase {
   size_t cutBytes;  // bytes removed from the end of the file
   const char* reason;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
 
 StoreSpec Spec(void (*change)(StoreSpec&)) {
   StoreSpec spec;
