@@ -12,6 +12,16 @@ constexpr wchar_t kToolVersion[] = L"1.0.15";
 constexpr wchar_t kProgramName[] = L"Brackwen";
 constexpr DWORD kModulePathSize = 261;
 
+// The executable's name as the name check sees it: the file name up to its
+// last dot. Linux executables carry no extension, so there the platform's
+// (empty) one is added first and a file named Brackwen.old keeps its whole
+// name, as Brackwen.old.exe does on Windows.
+std::wstring ProgramBaseName(const wchar_t* modulePath) {
+  std::wstring path(modulePath);
+  if (kExecutableExtension[0] == L'\0') path += L".";
+  return FileBaseName(path);
+}
+
 void PrintUsage() {
   PrintWide(L"Brackwen Usage:\n");
   PrintWide(L"Brackwen Mount an image file as a virtual hard drive.\n");
@@ -41,7 +51,7 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
 
   // The image argument is optional on the command line; without it there is
   // nothing to mount, so the usage text answers as for a wrong name.
-  if (FileBaseName(modulePath) != kProgramName || argv[1] == nullptr) {
+  if (ProgramBaseName(modulePath) != kProgramName || argv[1] == nullptr) {
     PrintUsage();
     return 1;
   }

@@ -10,6 +10,10 @@
 // names keep their Windows form on both builds.
 extern const wchar_t kPathSeparator;
 
+// The extension that executables carry on this platform (".exe" on Windows,
+// none on Linux). The program compares its own file name without it.
+extern const wchar_t kExecutableExtension[];
+
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.
 // Flushed before it returns; returns the number of characters printed.

@@ -7,7 +7,7 @@ set -euo pipefail
 : "${SOURCE_DIR:?path of the source tree}"
 FFU_PACK=${FFU_PACK:-}
 
-T=$(mktemp -d /tmp/brackwen-e2e.XXXXXX)
+T=$(mktemp -d /tmp/brackwen-e2e-XXXXXX)
 chmod 755 "$T"
 export TMPDIR=$T
 unset DISPLAY WAYLAND_DISPLAY

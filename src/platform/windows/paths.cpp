@@ -1,3 +1,4 @@
 #include "platform.h"
 
 const wchar_t kPathSeparator = L'\\';
+const wchar_t kExecutableExtension[] = L".exe";
