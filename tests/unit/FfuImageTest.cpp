@@ -13,6 +13,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -69,26 +70,6 @@ std::vector<uint8_t> BuildContainer(const ContainerSpec& spec) {
   bytes.insert(bytes.end(), spec.storeBytes, 0x33);
   return bytes;
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/ffu-image-test-XXXXXX";
-    char* made = mkdtemp(pattern);
-    if (made != nullptr) path = made;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-  std::wstring Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::string file = path + "/" + name;
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return std::wstring(file.begin(), file.end());
-  }
-  std::string path;
-};
 
 struct LoadOutcome {
   int result = -1;

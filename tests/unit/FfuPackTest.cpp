@@ -13,6 +13,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/StoreReader.h"
+#include "TempFolder.h"
 
 #ifndef FFU_PACK_PATH
 #error "the build gives the unit tests the path of ffu-pack"
@@ -21,20 +22,6 @@
 namespace {
 
 constexpr uint64_t kDiskSize = 4 << 20;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/ffu-pack-test-XXXXXX";
-    char* made = mkdtemp(pattern);
-    if (made != nullptr) path = made;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-  std::string path;
-};
 
 int RunQuietly(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str());

@@ -12,6 +12,7 @@
 
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -109,26 +110,6 @@ std::vector<uint8_t> BuildFfu(const StoreSpec& spec) {
   bytes.resize(bytes.size() + static_cast<size_t>(spec.payloadBlocks) * spec.blockSize, 0x5A);
   return bytes;
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/store-reader-test-XXXXXX";
-    char* made = mkdtemp(pattern);
-    if (made != nullptr) path = made;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
-  std::wstring Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::string file = path + "/" + name;
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return std::wstring(file.begin(), file.end());
-  }
-  std::string path;
-};
 
 uint64_t FilePosition(HANDLE file) {
   LARGE_INTEGER zero{};

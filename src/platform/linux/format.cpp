@@ -11,7 +11,7 @@ namespace {
 // cannot make the output grow without bound.
 constexpr int kMaxFieldWidth = 65536;
 
-struct Spec {
+struct Conversion {
   bool leftAlign = false;
   bool plusSign = false;
   bool spaceSign = false;
@@ -48,160 +48,160 @@ long ReadField(const wchar_t*& at, va_list* arguments) {
   return value;
 }
 
-void ReadFlags(const wchar_t*& at, Spec& spec) {
+void ReadFlags(const wchar_t*& at, Conversion& conversion) {
   for (;; ++at) {
     switch (*at) {
-      case L'-': spec.leftAlign = true; break;
-      case L'+': spec.plusSign = true; break;
-      case L' ': spec.spaceSign = true; break;
-      case L'#': spec.alternate = true; break;
-      case L'0': spec.zeroPad = true; break;
+      case L'-': conversion.leftAlign = true; break;
+      case L'+': conversion.plusSign = true; break;
+      case L' ': conversion.spaceSign = true; break;
+      case L'#': conversion.alternate = true; break;
+      case L'0': conversion.zeroPad = true; break;
       default: return;
     }
   }
 }
 
-void ReadLength(const wchar_t*& at, Spec& spec) {
+void ReadLength(const wchar_t*& at, Conversion& conversion) {
   if (at[0] == L'h' && at[1] == L'h') {
-    spec.bits = 8, at += 2;
+    conversion.bits = 8, at += 2;
   } else if (at[0] == L'h') {
-    spec.bits = 16, spec.narrow = true, ++at;
+    conversion.bits = 16, conversion.narrow = true, ++at;
   } else if (at[0] == L'l' && at[1] == L'l') {
-    spec.bits = 64, at += 2;
+    conversion.bits = 64, at += 2;
   } else if (at[0] == L'l' || at[0] == L'w') {
-    spec.narrow = false;  // 32-bit integers, wide strings and characters
+    conversion.narrow = false;  // 32-bit integers, wide strings and characters
     ++at;
   } else if (at[0] == L'I' && at[1] == L'6' && at[2] == L'4') {
-    spec.bits = 64, at += 3;
+    conversion.bits = 64, at += 3;
   } else if (at[0] == L'I' && at[1] == L'3' && at[2] == L'2') {
     at += 3;
   } else if (at[0] == L'I' || at[0] == L'z' || at[0] == L'j' || at[0] == L't' ||
              at[0] == L'L' || at[0] == L'q') {
-    spec.bits = 64, ++at;
+    conversion.bits = 64, ++at;
   }
 }
 
-void PutPadded(WideSink& sink, const Spec& spec, const wchar_t* text, size_t length) {
-  const size_t width = static_cast<size_t>(spec.width);
+void PutPadded(WideSink& sink, const Conversion& conversion, const wchar_t* text, size_t length) {
+  const size_t width = static_cast<size_t>(conversion.width);
   const size_t padding = width > length ? width - length : 0;
-  if (!spec.leftAlign) sink.Repeat(L' ', padding);
+  if (!conversion.leftAlign) sink.Repeat(L' ', padding);
   sink.Put(text, length);
-  if (spec.leftAlign) sink.Repeat(L' ', padding);
+  if (conversion.leftAlign) sink.Repeat(L' ', padding);
 }
 
-void PutInteger(WideSink& sink, const Spec& spec, uint64_t magnitude, bool negative) {
-  const bool upper = spec.conversion == L'X' || spec.conversion == L'p';
-  const unsigned base = spec.conversion == L'o' ? 8
-                        : (spec.conversion == L'x' || upper) ? 16 : 10;
+void PutInteger(WideSink& sink, const Conversion& conversion, uint64_t magnitude, bool negative) {
+  const bool upper = conversion.conversion == L'X' || conversion.conversion == L'p';
+  const unsigned base = conversion.conversion == L'o' ? 8
+                        : (conversion.conversion == L'x' || upper) ? 16 : 10;
   static const wchar_t kUpperDigits[] = L"0123456789ABCDEF";
   static const wchar_t kLowerDigits[] = L"0123456789abcdef";
   const wchar_t* digitSet = upper ? kUpperDigits : kLowerDigits;
   wchar_t digits[24];
   size_t count = 0;
   for (uint64_t value = magnitude; value != 0; value /= base) digits[count++] = digitSet[value % base];
-  const size_t precision = spec.precision < 0 ? 1 : static_cast<size_t>(spec.precision);
+  const size_t precision = conversion.precision < 0 ? 1 : static_cast<size_t>(conversion.precision);
   size_t zeros = precision > count ? precision - count : 0;
   std::wstring prefix;
   if (negative) prefix = L"-";
-  else if (spec.plusSign && base == 10) prefix = L"+";
-  else if (spec.spaceSign && base == 10) prefix = L" ";
-  if (spec.alternate && magnitude != 0 && base == 16) prefix += upper ? L"0X" : L"0x";
-  if (spec.alternate && base == 8 && zeros == 0) zeros = 1;
+  else if (conversion.plusSign && base == 10) prefix = L"+";
+  else if (conversion.spaceSign && base == 10) prefix = L" ";
+  if (conversion.alternate && magnitude != 0 && base == 16) prefix += upper ? L"0X" : L"0x";
+  if (conversion.alternate && base == 8 && zeros == 0) zeros = 1;
   const size_t length = prefix.size() + zeros + count;
-  const size_t width = static_cast<size_t>(spec.width);
+  const size_t width = static_cast<size_t>(conversion.width);
   size_t padding = width > length ? width - length : 0;
-  if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
+  if (conversion.zeroPad && !conversion.leftAlign && conversion.precision < 0) {
     zeros += padding;
     padding = 0;
   }
-  if (!spec.leftAlign) sink.Repeat(L' ', padding);
+  if (!conversion.leftAlign) sink.Repeat(L' ', padding);
   sink.Put(prefix.data(), prefix.size());
   sink.Repeat(L'0', zeros);
   while (count > 0) sink.Put(digits[--count]);
-  if (spec.leftAlign) sink.Repeat(L' ', padding);
+  if (conversion.leftAlign) sink.Repeat(L' ', padding);
 }
 
-void PutSigned(WideSink& sink, const Spec& spec, va_list* arguments) {
+void PutSigned(WideSink& sink, const Conversion& conversion, va_list* arguments) {
   int64_t value = 0;
-  if (spec.bits == 64) value = va_arg(*arguments, long long);
+  if (conversion.bits == 64) value = va_arg(*arguments, long long);
   else value = va_arg(*arguments, int);
-  if (spec.bits == 16) value = static_cast<int16_t>(value);
-  if (spec.bits == 8) value = static_cast<int8_t>(value);
+  if (conversion.bits == 16) value = static_cast<int16_t>(value);
+  if (conversion.bits == 8) value = static_cast<int8_t>(value);
   const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value)
                                        : static_cast<uint64_t>(value);
-  PutInteger(sink, spec, magnitude, value < 0);
+  PutInteger(sink, conversion, magnitude, value < 0);
 }
 
-void PutUnsigned(WideSink& sink, const Spec& spec, va_list* arguments) {
+void PutUnsigned(WideSink& sink, const Conversion& conversion, va_list* arguments) {
   uint64_t value = 0;
-  if (spec.bits == 64) value = va_arg(*arguments, unsigned long long);
+  if (conversion.bits == 64) value = va_arg(*arguments, unsigned long long);
   else value = va_arg(*arguments, unsigned int);
-  if (spec.bits == 16) value = static_cast<uint16_t>(value);
-  if (spec.bits == 8) value = static_cast<uint8_t>(value);
-  PutInteger(sink, spec, value, false);
+  if (conversion.bits == 16) value = static_cast<uint16_t>(value);
+  if (conversion.bits == 8) value = static_cast<uint8_t>(value);
+  PutInteger(sink, conversion, value, false);
 }
 
-void PutString(WideSink& sink, const Spec& spec, va_list* arguments) {
-  const size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.precision);
-  if (spec.narrow) {
+void PutString(WideSink& sink, const Conversion& conversion, va_list* arguments) {
+  const size_t limit = conversion.precision < 0 ? SIZE_MAX : static_cast<size_t>(conversion.precision);
+  if (conversion.narrow) {
     const char* text = va_arg(*arguments, const char*);
     if (text == nullptr) text = "(null)";
     std::wstring wide = FromUtf8(std::string(text, strnlen(text, limit)));
-    PutPadded(sink, spec, wide.data(), wide.size());
+    PutPadded(sink, conversion, wide.data(), wide.size());
   } else {
     const wchar_t* text = va_arg(*arguments, const wchar_t*);
     if (text == nullptr) text = L"(null)";
-    PutPadded(sink, spec, text, wcsnlen(text, limit));
+    PutPadded(sink, conversion, text, wcsnlen(text, limit));
   }
 }
 
-void PutCharacter(WideSink& sink, const Spec& spec, va_list* arguments) {
+void PutCharacter(WideSink& sink, const Conversion& conversion, va_list* arguments) {
   const int value = va_arg(*arguments, int);
   wchar_t character = static_cast<wchar_t>(value);
-  if (spec.narrow) {
+  if (conversion.narrow) {
     // A narrow character is one byte; bytes above 0x7F pass through unchanged.
     const unsigned char byte = static_cast<unsigned char>(value);
     character = byte < 0x80 ? byte : static_cast<wchar_t>(0xDC00 + byte);
   }
-  PutPadded(sink, spec, &character, 1);
+  PutPadded(sink, conversion, &character, 1);
 }
 
-void PutPointer(WideSink& sink, Spec spec, va_list* arguments) {
+void PutPointer(WideSink& sink, Conversion conversion, va_list* arguments) {
   const void* pointer = va_arg(*arguments, void*);
-  spec.precision = static_cast<int>(2 * sizeof(void*));
-  PutInteger(sink, spec, reinterpret_cast<uintptr_t>(pointer), false);
+  conversion.precision = static_cast<int>(2 * sizeof(void*));
+  PutInteger(sink, conversion, reinterpret_cast<uintptr_t>(pointer), false);
 }
 
 // Formats one conversion starting after its '%'; returns where it ends.
 const wchar_t* PutConversion(WideSink& sink, const wchar_t* at, va_list* arguments,
                              bool narrowStrings) {
   const wchar_t* start = at;
-  Spec spec;
-  spec.narrow = narrowStrings;
-  ReadFlags(at, spec);
+  Conversion conversion;
+  conversion.narrow = narrowStrings;
+  ReadFlags(at, conversion);
   long width = ReadField(at, arguments);
   if (width < 0 && at != start && at[-1] == L'*') {
-    spec.leftAlign = true;  // a negative '*' width aligns to the left
+    conversion.leftAlign = true;  // a negative '*' width aligns to the left
     width = -width;
   }
-  spec.width = Clamp(width);
+  conversion.width = Clamp(width);
   if (*at == L'.') {
     ++at;
     const long precision = ReadField(at, arguments);
     // "%.s" means precision 0; a negative '*' precision means none.
-    if (precision >= 0) spec.precision = Clamp(precision);
-    else if (at[-1] != L'*') spec.precision = 0;
+    if (precision >= 0) conversion.precision = Clamp(precision);
+    else if (at[-1] != L'*') conversion.precision = 0;
   }
-  ReadLength(at, spec);
-  spec.conversion = *at;
+  ReadLength(at, conversion);
+  conversion.conversion = *at;
   switch (*at) {
-    case L'd': case L'i': PutSigned(sink, spec, arguments); break;
-    case L'u': case L'x': case L'X': case L'o': PutUnsigned(sink, spec, arguments); break;
-    case L's': PutString(sink, spec, arguments); break;
-    case L'S': spec.narrow = !narrowStrings; PutString(sink, spec, arguments); break;
-    case L'c': PutCharacter(sink, spec, arguments); break;
-    case L'C': spec.narrow = !narrowStrings; PutCharacter(sink, spec, arguments); break;
-    case L'p': PutPointer(sink, spec, arguments); break;
+    case L'd': case L'i': PutSigned(sink, conversion, arguments); break;
+    case L'u': case L'x': case L'X': case L'o': PutUnsigned(sink, conversion, arguments); break;
+    case L's': PutString(sink, conversion, arguments); break;
+    case L'S': conversion.narrow = !narrowStrings; PutString(sink, conversion, arguments); break;
+    case L'c': PutCharacter(sink, conversion, arguments); break;
+    case L'C': conversion.narrow = !narrowStrings; PutCharacter(sink, conversion, arguments); break;
+    case L'p': PutPointer(sink, conversion, arguments); break;
     case L'%': sink.Put(L'%'); break;
     case L'\0':
       // A lone '%' at the end of the format stands for itself.
