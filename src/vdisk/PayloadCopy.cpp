@@ -1,7 +1,6 @@
 #include "vdisk/PayloadCopy.h"
 
-#include <memory>
-#include <new>
+#include <vector>
 
 #include "app/FormatWide.h"
 #include "app/ReportWin32Error.h"
@@ -9,14 +8,15 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
+#include "vdisk/BlockRun.h"
 #include "vdisk/DiskGeometry.h"
 #include "vdisk/MountSession.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
 constexpr size_t kStatusBufferSize = 1024;
-// One block is the whole working set of the copy; larger blocks than this are
-// not something an image can reasonably ask memory for.
+// A block larger than this is not something an image can reasonably ask
+// memory for.
 constexpr uint32_t kMaxBlockSize = 64u << 20;
 
 struct CopyGeometry {
@@ -53,41 +53,108 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
   return 0;
 }
 
-// Reads one block from the image; a read that ends early is the end of file.
-int ReadBlock(HANDLE imageFile, uint8_t* buffer, uint32_t blockSize, const wchar_t* imagePath) {
-  DWORD bytesRead = 0;
-  if (!ReadFile(imageFile, buffer, blockSize, &bytesRead, nullptr))
-    return static_cast<int>(ReportWin32Error(0, imagePath));
-  if (bytesRead != blockSize) return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, imagePath));
-  return 0;
-}
+// Bytes gathered for one write to the disk: large enough for unbuffered
+// writes to run at the disk's speed, small enough to keep memory flat.
+constexpr uint32_t kRunBytes = 4u << 20;
 
-int WriteBlock(HANDLE diskHandle, const uint8_t* buffer, uint32_t blockSize, uint64_t offset,
-               const wchar_t* imagePath) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  DWORD written = 0;
-  if (!SetFilePointerEx(diskHandle, position, nullptr, FILE_BEGIN) ||
-      !WriteFile(diskHandle, buffer, blockSize, &written, nullptr))
-    return static_cast<int>(ReportWin32Error(0, imagePath));
-  return 0;
-}
-
-int CopyEntry(const BlockDataEntry& entry, HANDLE diskHandle, HANDLE imageFile, uint8_t* buffer,
-              const CopyGeometry& geometry, const wchar_t* imagePath) {
-  for (uint32_t k = 0; k < entry.blockCount; ++k) {
-    int result = ReadBlock(imageFile, buffer, geometry.blockSize, imagePath);
-    if (result != 0) return result;
-    for (const TargetLocation& location : entry.locations) {
-      uint64_t offset = 0;
-      BlockTargetOffset(location, k, geometry.blockSize, geometry.sectorSize,
-                        geometry.diskSectorCount, offset);
-      result = WriteBlock(diskHandle, buffer, geometry.blockSize, offset, imagePath);
-      if (result != 0) return result;
+// Shows the progress of entries once their blocks are on the disk, one
+// rewrite for every change of the whole percentage, in entry order.
+class Progress {
+ public:
+  Progress(StatusLine& status, uint64_t entryCount) : status(status), entryCount(entryCount) {}
+  // Entries before `entry` are written.
+  void WrittenUpTo(uint64_t entry) {
+    for (; reported < entry; ++reported) {
+      int percent = static_cast<int>(reported * 100 / entryCount);
+      if (percent != shown) {
+        ShowProgress(status, percent, false);
+        shown = percent;
+      }
     }
   }
-  return 0;
-}
+
+ private:
+  StatusLine& status;
+  uint64_t entryCount;
+  uint64_t reported = 0;
+  int shown = 0;
+};
+
+// Copies the payload in table order: blocks of single-place entries that
+// follow each other on the disk go out as one run; entries that name several
+// places write each block to each place.
+class PayloadWriter {
+ public:
+  PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
+                const wchar_t* imagePath, Progress& progress)
+      : geometry(geometry),
+        run(geometry.blockSize, RunCapacity(geometry.blockSize)),
+        diskHandle(diskHandle),
+        imageFile(imageFile),
+        imagePath(imagePath),
+        progress(progress) {}
+
+  bool Ready() const { return run.Allocated(); }
+
+  int CopyEntry(const BlockDataEntry& entry, uint64_t index) {
+    for (uint32_t k = 0; k < entry.blockCount; ++k) {
+      int result = entry.locations.size() == 1 ? StageBlock(entry.locations[0], k, index)
+                                               : CopyBlock(entry, k, index);
+      if (result != 0) return result;
+    }
+    if (run.Empty()) progress.WrittenUpTo(index + 1);
+    return 0;
+  }
+
+  int Finish(uint64_t entryCount) {
+    int result = run.Flush(diskHandle, imagePath);
+    if (result == 0) progress.WrittenUpTo(entryCount);
+    return result;
+  }
+
+ private:
+  static uint32_t RunCapacity(uint32_t blockSize) {
+    return blockSize >= kRunBytes ? 1 : kRunBytes / blockSize;
+  }
+
+  uint64_t Target(const TargetLocation& location, uint32_t k) const {
+    uint64_t offset = 0;
+    BlockTargetOffset(location, k, geometry.blockSize, geometry.sectorSize,
+                      geometry.diskSectorCount, offset);
+    return offset;
+  }
+
+  // Writes what the run holds; entries before `index` are then complete.
+  int FlushRun(uint64_t index) {
+    int result = run.Flush(diskHandle, imagePath);
+    if (result == 0) progress.WrittenUpTo(index);
+    return result;
+  }
+
+  int StageBlock(const TargetLocation& location, uint32_t k, uint64_t index) {
+    uint64_t target = Target(location, k);
+    if (!run.Continues(target)) {
+      int result = FlushRun(index);
+      if (result != 0) return result;
+    }
+    return run.ReadBlock(imageFile, target, imagePath);
+  }
+
+  int CopyBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
+    int result = FlushRun(index);
+    if (result != 0) return result;
+    std::vector<uint64_t> targets;
+    for (const TargetLocation& location : entry.locations) targets.push_back(Target(location, k));
+    return run.CopyBlockTo(imageFile, diskHandle, targets.data(), targets.size(), imagePath);
+  }
+
+  const CopyGeometry& geometry;
+  BlockRun run;
+  HANDLE diskHandle;
+  HANDLE imageFile;
+  const wchar_t* imagePath;
+  Progress& progress;
+};
 }  // namespace
 
 bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,
@@ -123,21 +190,16 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                      geometry.blockSize);
   int result = CheckTargets(reader, geometry);
   if (result != 0) return result;
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[geometry.blockSize]);
-  if (!buffer) return static_cast<int>(ReportWin32Error(ERROR_NOT_ENOUGH_MEMORY));
-
-  int shown = 0;
   uint64_t entryCount = reader.entries.size();
+  Progress progress(status, entryCount);
+  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress);
+  if (!writer.Ready()) return static_cast<int>(ReportWin32Error(ERROR_NOT_ENOUGH_MEMORY));
   for (uint64_t i = 0; i < entryCount; ++i) {
-    result = CopyEntry(reader.entries[i], diskHandle, imageFile, buffer.get(), geometry,
-                       imagePath);
+    result = writer.CopyEntry(reader.entries[i], i);
     if (result != 0) return result;
-    int percent = static_cast<int>(i * 100 / entryCount);
-    if (percent != shown) {
-      ShowProgress(status, percent, false);
-      shown = percent;
-    }
   }
+  result = writer.Finish(entryCount);
+  if (result != 0) return result;
   status.Rewrite(L"Creating virtual disk ... ok   \n");
   return 0;
 }

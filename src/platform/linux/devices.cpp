@@ -33,13 +33,14 @@ int DriveNumberOf(const std::wstring& path) {
   return static_cast<int>(wcstol(digits.c_str(), nullptr, 10));
 }
 
-HANDLE OpenLoop(int number, DWORD desiredAccess) {
+HANDLE OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes) {
   const std::string device = LoopDevicePath(number);
   const bool write = (desiredAccess & GENERIC_WRITE) != 0;
-  int fd = open(device.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  const int direct = (flagsAndAttributes & FILE_FLAG_NO_BUFFERING) ? O_DIRECT : 0;
+  int fd = open(device.c_str(), (write ? O_RDWR : O_RDONLY) | direct | O_CLOEXEC);
   // A write-protected disk still opens, as it does for a drive on Windows;
   // its writes then fail.
-  if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | direct | O_CLOEXEC);
   if (fd < 0) {
     SetLastErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
@@ -58,19 +59,19 @@ HANDLE NotFound() {
 
 }  // namespace
 
-HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess) {
+HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess, DWORD flagsAndAttributes) {
   if (path == nullptr) return NotFound();
   const int drive = DriveNumberOf(path);
   if (drive >= 0) {
     LoopBinding binding;
     if (!LoopReadBinding(drive, &binding) || LoopDiskOf(binding) >= 0) return NotFound();
-    return OpenLoop(drive, desiredAccess);
+    return OpenLoop(drive, desiredAccess, flagsAndAttributes);
   }
   GUID partitionId;
   if (ParseVolumeName(path, &partitionId)) {
     PartitionVolume volume;
     if (!FindPartitionVolume(partitionId, &volume)) return NotFound();
-    return OpenLoop(volume.volumeNumber, desiredAccess);
+    return OpenLoop(volume.volumeNumber, desiredAccess, flagsAndAttributes);
   }
   return NotFound();
 }

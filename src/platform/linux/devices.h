@@ -9,5 +9,6 @@
 // a file) or "\\.\Volume{GUID}" / "\\?\Volume{GUID}\" (the partition volume of
 // that GPT partition GUID, once it has arrived). Returns a Device handle, or
 // INVALID_HANDLE_VALUE with the last error set. Called by CreateFileW for every
-// path that starts with "\\.\" or "\\?\".
-HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess);
+// path that starts with "\\.\" or "\\?\". FILE_FLAG_NO_BUFFERING opens the
+// device for direct I/O, past the page cache, as it does on Windows.
+HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess, DWORD flagsAndAttributes);

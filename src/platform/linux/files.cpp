@@ -179,7 +179,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  if (IsDevicePath(fileName)) return OpenDevicePath(fileName, desiredAccess);
+  if (IsDevicePath(fileName)) return OpenDevicePath(fileName, desiredAccess, flagsAndAttributes);
   if (fileName[0] == L'\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;

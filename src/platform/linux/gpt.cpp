@@ -1,12 +1,14 @@
 #include "gpt.h"
 
 #include <blkid/blkid.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "errors.h"
 #include "loop_device.h"
@@ -108,7 +110,24 @@ void EncodeUtf16(wchar_t character, uint16_t* units, size_t* count) {
 
 }  // namespace
 
+namespace {
+// libblkid reads with buffers of its own alignment, which a descriptor
+// opened for direct I/O refuses; such a device is read through a buffered
+// descriptor of its own.
+int BufferedDescriptor(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_DIRECT) == 0) return -1;
+  return open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+}
+}  // namespace
+
 DWORD ReadDiskLayout(int fd, DiskLayout* layout) {
+  const int buffered = BufferedDescriptor(fd);
+  if (buffered >= 0) {
+    const DWORD code = ReadDiskLayout(buffered, layout);
+    close(buffered);
+    return code;
+  }
   *layout = DiskLayout();
   blkid_probe probe = blkid_new_probe();
   if (probe == nullptr) {

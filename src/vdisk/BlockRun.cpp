@@ -1,0 +1,64 @@
+#include "vdisk/BlockRun.h"
+
+#include <new>
+
+#include "app/ReportWin32Error.h"
+
+namespace {
+// Unbuffered disk I/O wants buffers aligned to the sector, and sectors are at
+// most this large.
+constexpr std::align_val_t kBufferAlignment{4096};
+}  // namespace
+
+BlockRun::BlockRun(uint32_t blockSize, uint32_t capacityBlocks)
+    : blockSize(blockSize), capacity(capacityBlocks) {
+  size_t bytes = static_cast<size_t>(blockSize) * capacityBlocks;
+  buffer = static_cast<uint8_t*>(operator new[](bytes, kBufferAlignment, std::nothrow));
+}
+
+BlockRun::~BlockRun() {
+  if (buffer != nullptr) operator delete[](buffer, kBufferAlignment);
+}
+
+bool BlockRun::Continues(uint64_t target) const {
+  return blocks < capacity &&
+         (blocks == 0 || target == start + static_cast<uint64_t>(blocks) * blockSize);
+}
+
+int BlockRun::ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath) {
+  DWORD bytesRead = 0;
+  uint8_t* slot = buffer + static_cast<size_t>(blocks) * blockSize;
+  if (!ReadFile(imageFile, slot, blockSize, &bytesRead, nullptr))
+    return static_cast<int>(ReportWin32Error(0, imagePath));
+  // The file ends inside the payload.
+  if (bytesRead != blockSize) return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, imagePath));
+  if (blocks == 0) start = target;
+  ++blocks;
+  return 0;
+}
+
+int BlockRun::Flush(HANDLE diskHandle, const wchar_t* imagePath) {
+  if (blocks == 0) return 0;
+  int result = Write(diskHandle, start, blocks * blockSize, imagePath);
+  blocks = 0;
+  return result;
+}
+
+int BlockRun::CopyBlockTo(HANDLE imageFile, HANDLE diskHandle, const uint64_t* targets,
+                          size_t count, const wchar_t* imagePath) {
+  int result = ReadBlock(imageFile, 0, imagePath);
+  blocks = 0;
+  for (size_t i = 0; result == 0 && i < count; ++i)
+    result = Write(diskHandle, targets[i], blockSize, imagePath);
+  return result;
+}
+
+int BlockRun::Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD written = 0;
+  if (!SetFilePointerEx(diskHandle, position, nullptr, FILE_BEGIN) ||
+      !WriteFile(diskHandle, buffer, length, &written, nullptr))
+    return static_cast<int>(ReportWin32Error(0, imagePath));
+  return 0;
+}

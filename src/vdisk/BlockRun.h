@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "win32.h"
+
+// Payload blocks that land one after another on the disk, gathered in one
+// buffer so that they go to the disk in one write. The disk is opened
+// without buffering, so the buffer is sector aligned and large writes keep
+// the copy at the disk's speed.
+class BlockRun {
+ public:
+  BlockRun(uint32_t blockSize, uint32_t capacityBlocks);
+  ~BlockRun();
+  BlockRun(const BlockRun&) = delete;
+  BlockRun& operator=(const BlockRun&) = delete;
+
+  bool Allocated() const { return buffer != nullptr; }
+  bool Empty() const { return blocks == 0; }
+  // True when a block for `target` extends the run and there is room for it.
+  bool Continues(uint64_t target) const;
+  // Reads the next payload block into the run, to be written at `target`.
+  // 0, or the reported code of a failed or short read.
+  int ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath);
+  // Writes the run to the disk and empties it. 0, or the reported code.
+  int Flush(HANDLE diskHandle, const wchar_t* imagePath);
+  // Reads one block on its own, for entries that name several places, and
+  // writes it to each of them. The run must be empty.
+  int CopyBlockTo(HANDLE imageFile, HANDLE diskHandle, const uint64_t* targets, size_t count,
+                  const wchar_t* imagePath);
+
+ private:
+  int Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath);
+
+  uint8_t* buffer = nullptr;
+  uint32_t blockSize;
+  uint32_t capacity;
+  uint32_t blocks = 0;
+  uint64_t start = 0;
+};
