@@ -1,0 +1,110 @@
+// The path functions on the Linux build, where the separator is '/'.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "TempFolder.h"
+#include "common/PathFunctions.h"
+#include "vdisk/MountSession.h"
+#include "vdisk/TempPaths.h"
+#include "win32.h"
+
+namespace {
+
+struct NameCase {
+  std::wstring path;
+  std::wstring extension;
+  std::wstring baseName;
+};
+
+class PathNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(PathNames, SplitAtTheLastDotAndSeparator) {
+  EXPECT_EQ(FileExtension(GetParam().path), GetParam().extension);
+  EXPECT_EQ(FileBaseName(GetParam().path), GetParam().baseName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PathNames,
+    ::testing::Values(NameCase{L"/img/phone.ffu", L".ffu", L"phone"},
+                      NameCase{L"phone.ffu", L".ffu", L"phone"},
+                      NameCase{L"/img/phone", L"", L"phone"},
+                      NameCase{L"/img.old/phone", L".old/phone", L"phone"},
+                      NameCase{L"/tools.old/Brackwen", L".old/Brackwen", L"Brackwen"},
+                      NameCase{L"/bin/Brackwen.old", L".old", L"Brackwen"},
+                      NameCase{L"/img/archive.tar.ffu", L".ffu", L"archive.tar"},
+                      NameCase{L"/img/.ffu", L".ffu", L""},
+                      NameCase{L"/img/x.ffu/", L".ffu/", L""},
+                      NameCase{L"", L"", L""}));
+
+TEST(FolderNames, AreTheFolderOwnNameWithOneSeparator) {
+  struct Case {
+    std::wstring path, name;
+  } cases[] = {{L"/tmp/phone.mnt/", L"phone.mnt/"},
+               {L"phone.mnt/", L"phone.mnt/"},
+               {L"/", L"/"},
+               {L"", L""}};
+  for (const Case& c : cases) EXPECT_EQ(FolderName(c.path), c.name) << std::string(c.path.begin(), c.path.end());
+}
+
+TEST(PathExistence, DropsOneTrailingSeparatorAndRefusesTheEmptyPath) {
+  TempFolder folder;
+  std::wstring root(folder.path.begin(), folder.path.end());
+  std::ofstream(folder.path + "/file.ffu") << "x";
+  EXPECT_TRUE(PathExists(root));
+  EXPECT_TRUE(PathExists(root + L"/"));
+  EXPECT_TRUE(PathExists(root + L"/file.ffu"));
+  EXPECT_FALSE(PathExists(root + L"/missing.ffu"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(PathExists(L""));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// The temporary VHD name and the work folder, under a temporary folder of
+// the test's own.
+class WorkPaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* previous = getenv("TMPDIR");
+    if (previous != nullptr) savedTmpdir = previous;
+    setenv("TMPDIR", folder.path.c_str(), 1);
+    root.assign(folder.path.begin(), folder.path.end());
+  }
+  void TearDown() override {
+    if (savedTmpdir.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", savedTmpdir.c_str(), 1);
+  }
+  TempFolder folder;
+  std::wstring root;
+  std::string savedTmpdir;
+};
+
+TEST_F(WorkPaths, VhdPathIsAFreshKmdNameWhoseFileIsGone) {
+  MountSession session;
+  ASSERT_EQ(MakeVhdPath(session), 0);
+  std::wstring name = session.vhdPath.substr(root.size() + 1);
+  EXPECT_EQ(name.rfind(L"kmd", 0), 0u);
+  EXPECT_EQ(name.substr(name.size() - 4), L".vhd");
+  EXPECT_FALSE(PathExists(session.vhdPath));
+  EXPECT_FALSE(PathExists(session.vhdPath.substr(0, session.vhdPath.size() - 4) + L".tmp"));
+}
+
+TEST_F(WorkPaths, WorkFolderIsNamedAfterTheImageAndReused) {
+  struct Case {
+    std::wstring imagePath, folder;
+  } cases[] = {{L"/img/phone.ffu", L"/phone.mnt/"},
+               {L"/img/phone", L"/phone.mnt/"},
+               {L"/img.old/phone", L"/phone.mnt/"},
+               {L"phone.ffu", L"/phone.mnt/"}};
+  for (const Case& c : cases) {
+    MountSession session;
+    ASSERT_EQ(MakeMountFolder(session, c.imagePath), 0);
+    ASSERT_EQ(session.mountFolders.size(), 1u);
+    EXPECT_EQ(session.FirstMountFolder(), root + c.folder);
+    EXPECT_TRUE(PathExists(session.FirstMountFolder()));
+  }
+}
+
+}  // namespace
