@@ -20,7 +20,7 @@ namespace {
 const char kStoreManifest[] = "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 4096\r\n";
 
 // The regions in front of the store, as the test wants them written.
-struct ContainerSpec {
+struct ContainerShape {
   uint32_t securityChunkKb = 1;
   uint32_t catalogSize = 0;
   uint32_t hashTableSize = 0;
@@ -45,29 +45,29 @@ void PadTo(std::vector<uint8_t>& bytes, uint32_t unit) {
   if (unit != 0 && bytes.size() % unit != 0) bytes.resize(bytes.size() + unit - bytes.size() % unit, 0);
 }
 
-std::vector<uint8_t> BuildContainer(const ContainerSpec& spec) {
+std::vector<uint8_t> BuildContainer(const ContainerShape& shape) {
   std::vector<uint8_t> bytes;
   PutU32(bytes, 32);
-  bytes.insert(bytes.end(), spec.securitySignature, spec.securitySignature + 12);
-  PutU32(bytes, spec.securityChunkKb);
+  bytes.insert(bytes.end(), shape.securitySignature, shape.securitySignature + 12);
+  PutU32(bytes, shape.securityChunkKb);
   PutU32(bytes, 0);
-  PutU32(bytes, spec.catalogSize);
-  PutU32(bytes, spec.hashTableSize);
-  if (spec.catalogSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), spec.catalogSize, 0x11);
-  if (spec.hashTableSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), spec.hashTableSize, 0x22);
-  PadTo(bytes, ChunkBytes(spec.securityChunkKb));
-  uint32_t manifestLength = spec.manifestLength != 0
-                                ? spec.manifestLength
-                                : static_cast<uint32_t>(spec.manifest.size());
+  PutU32(bytes, shape.catalogSize);
+  PutU32(bytes, shape.hashTableSize);
+  if (shape.catalogSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), shape.catalogSize, 0x11);
+  if (shape.hashTableSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), shape.hashTableSize, 0x22);
+  PadTo(bytes, ChunkBytes(shape.securityChunkKb));
+  uint32_t manifestLength = shape.manifestLength != 0
+                                ? shape.manifestLength
+                                : static_cast<uint32_t>(shape.manifest.size());
   PutU32(bytes, 24);
-  bytes.insert(bytes.end(), spec.imageSignature, spec.imageSignature + 12);
+  bytes.insert(bytes.end(), shape.imageSignature, shape.imageSignature + 12);
   PutU32(bytes, manifestLength);
-  PutU32(bytes, spec.imageChunkKb);
-  std::string manifest = spec.manifest;
+  PutU32(bytes, shape.imageChunkKb);
+  std::string manifest = shape.manifest;
   if (manifestLength <= kLongestWrittenRegion) manifest.resize(manifestLength, '\0');
   bytes.insert(bytes.end(), manifest.begin(), manifest.end());
-  PadTo(bytes, ChunkBytes(spec.imageChunkKb));
-  bytes.insert(bytes.end(), spec.storeBytes, 0x33);
+  PadTo(bytes, ChunkBytes(shape.imageChunkKb));
+  bytes.insert(bytes.end(), shape.storeBytes, 0x33);
   return bytes;
 }
 
@@ -103,13 +103,13 @@ TEST(FfuImageArithmetic, AlignmentPadding) {
 
 TEST(FfuImageLoad, WorkedExampleOfBothPaddings) {
   TempFolder folder;
-  ContainerSpec spec;
-  spec.securityChunkKb = 128;
-  spec.catalogSize = 1000;
-  spec.hashTableSize = 3000;
-  spec.imageChunkKb = 128;
-  spec.manifestLength = 1500;
-  std::vector<uint8_t> bytes = BuildContainer(spec);
+  ContainerShape shape;
+  shape.securityChunkKb = 128;
+  shape.catalogSize = 1000;
+  shape.hashTableSize = 3000;
+  shape.imageChunkKb = 128;
+  shape.manifestLength = 1500;
+  std::vector<uint8_t> bytes = BuildContainer(shape);
   ASSERT_EQ(bytes.size(), 262144u + 248u);
   FfuImage image;
   LoadOutcome outcome = LoadFile(image, folder.Write("example.ffu", bytes));
@@ -141,15 +141,15 @@ class FfuImageLayoutTest : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
   const LayoutCase& c = GetParam();
-  ContainerSpec spec;
-  spec.securityChunkKb = c.securityChunkKb;
-  spec.catalogSize = c.catalogSize;
-  spec.hashTableSize = c.hashTableSize;
-  spec.imageChunkKb = c.imageChunkKb;
-  spec.manifestLength = c.manifestLength;
+  ContainerShape shape;
+  shape.securityChunkKb = c.securityChunkKb;
+  shape.catalogSize = c.catalogSize;
+  shape.hashTableSize = c.hashTableSize;
+  shape.imageChunkKb = c.imageChunkKb;
+  shape.manifestLength = c.manifestLength;
   TempFolder folder;
   FfuImage image;
-  LoadOutcome outcome = LoadFile(image, folder.Write("layout.ffu", BuildContainer(spec)));
+  LoadOutcome outcome = LoadFile(image, folder.Write("layout.ffu", BuildContainer(shape)));
   ASSERT_EQ(outcome.result, 0) << c.what << ": " << outcome.output;
   EXPECT_EQ(outcome.output, c.output) << c.what;
   EXPECT_EQ(image.FirstStore()->storeOffset, c.storeOffset) << c.what;
@@ -174,11 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                    32 + 30 + 24 + 100, ""}));
 
 TEST(FfuImageLoad, ManifestEndsAtItsFirstZeroByte) {
-  ContainerSpec spec;
-  spec.manifest = std::string(kStoreManifest) + "[Cut]\r\n" + std::string(1, '\0') + "[Hidden]\r\n";
+  ContainerShape shape;
+  shape.manifest = std::string(kStoreManifest) + "[Cut]\r\n" + std::string(1, '\0') + "[Hidden]\r\n";
   TempFolder folder;
   FfuImage image;
-  LoadOutcome outcome = LoadFile(image, folder.Write("zero.ffu", BuildContainer(spec)));
+  LoadOutcome outcome = LoadFile(image, folder.Write("zero.ffu", BuildContainer(shape)));
   ASSERT_EQ(outcome.result, 0) << outcome.output;
   ASSERT_NE(image.manifest, nullptr);
   EXPECT_NE(image.manifest->FindCategory("Cut"), nullptr);
@@ -187,17 +187,17 @@ TEST(FfuImageLoad, ManifestEndsAtItsFirstZeroByte) {
 
 struct FailureCase {
   const char* what;
-  ContainerSpec spec;
+  ContainerShape shape;
   const char* output;
 };
 
 // Names the case in test output instead of dumping its bytes.
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
 
-ContainerSpec With(void (*change)(ContainerSpec&)) {
-  ContainerSpec spec;
-  change(spec);
-  return spec;
+ContainerShape With(void (*change)(ContainerShape&)) {
+  ContainerShape shape;
+  change(shape);
+  return shape;
 }
 
 class FfuImageFailureTest : public testing::TestWithParam<FailureCase> {};
@@ -206,7 +206,7 @@ TEST_P(FfuImageFailureTest, PrintsOneLineAndReturnsItsLength) {
   const FailureCase& c = GetParam();
   TempFolder folder;
   FfuImage image;
-  LoadOutcome outcome = LoadFile(image, folder.Write("bad.ffu", BuildContainer(c.spec)));
+  LoadOutcome outcome = LoadFile(image, folder.Write("bad.ffu", BuildContainer(c.shape)));
   EXPECT_EQ(outcome.output, c.output) << c.what;
   EXPECT_EQ(outcome.result, static_cast<int>(std::strlen(c.output))) << c.what;
 }
@@ -220,39 +220,39 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, FfuImageFailureTest,
     testing::Values(
         FailureCase{"security blank zeroed",
-                    With([](ContainerSpec& s) { s.securitySignature = "SignedImage\0"; }),
+                    With([](ContainerShape& s) { s.securitySignature = "SignedImage\0"; }),
                     kBadSecurity},
         FailureCase{"image blanks zeroed",
-                    With([](ContainerSpec& s) { s.imageSignature = "ImageFlash\0\0"; }),
+                    With([](ContainerShape& s) { s.imageSignature = "ImageFlash\0\0"; }),
                     kBadImage},
         FailureCase{"catalog longer than the file",
-                    With([](ContainerSpec& s) { s.catalogSize = 0xFFFFFFF0u; s.securityChunkKb = 0; }),
+                    With([](ContainerShape& s) { s.catalogSize = 0xFFFFFFF0u; s.securityChunkKb = 0; }),
                     "(Korvex) !ERROR! Unable to load image because the catalog is longer than the file.\n"},
         FailureCase{"hash table longer than the file",
-                    With([](ContainerSpec& s) { s.hashTableSize = 0x7FFFFFFFu; s.securityChunkKb = 0; }),
+                    With([](ContainerShape& s) { s.hashTableSize = 0x7FFFFFFFu; s.securityChunkKb = 0; }),
                     "(Korvex) !ERROR! Unable to load image because the hash table is longer than the file.\n"},
         FailureCase{"manifest longer than the file",
-                    With([](ContainerSpec& s) { s.manifestLength = 0xFFFFFFFFu; s.imageChunkKb = 0; }),
+                    With([](ContainerShape& s) { s.manifestLength = 0xFFFFFFFFu; s.imageChunkKb = 0; }),
                     "(Korvex) !ERROR! Unable to load image because the manifest is longer than the file.\n"},
         FailureCase{"no Store category",
-                    With([](ContainerSpec& s) { s.manifest = "[FullFlash]\r\nVersion = 1\r\n"; }),
+                    With([](ContainerShape& s) { s.manifest = "[FullFlash]\r\nVersion = 1\r\n"; }),
                     "(Korvex) !ERROR! Unable to load image because the manifest describes no store.\n"},
         FailureCase{"sector size 0",
-                    With([](ContainerSpec& s) { s.manifest = "[Store]\r\nSectorSize = 0\r\n"; }),
+                    With([](ContainerShape& s) { s.manifest = "[Store]\r\nSectorSize = 0\r\n"; }),
                     "(Korvex) !ERROR! Unable to load image because the store's sector size is invalid.\n"},
         FailureCase{"sector size not a number",
-                    With([](ContainerSpec& s) { s.manifest = "[Store]\r\nSectorSize = big\r\n"; }),
+                    With([](ContainerShape& s) { s.manifest = "[Store]\r\nSectorSize = big\r\n"; }),
                     "(Korvex) !ERROR! Unable to load image because the store's sector size is invalid.\n"},
         FailureCase{"sector count out of range",
-                    With([](ContainerSpec& s) {
+                    With([](ContainerShape& s) {
                       s.manifest = "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 4294967296\r\n";
                     }),
                     "(Korvex) !ERROR! Unable to load image because the store's sector count is invalid.\n"},
         FailureCase{"store header cut short",
-                    With([](ContainerSpec& s) { s.storeBytes = 247; }),
+                    With([](ContainerShape& s) { s.storeBytes = 247; }),
                     "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"},
         FailureCase{"store beyond the end",
-                    With([](ContainerSpec& s) { s.storeBytes = 0; s.manifestLength = 500; }),
+                    With([](ContainerShape& s) { s.storeBytes = 0; s.manifestLength = 500; }),
                     "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"}));
 
 TEST(FfuImageLoad, EmptyFileFailsTheSecurityHeader) {
@@ -265,7 +265,7 @@ TEST(FfuImageLoad, EmptyFileFailsTheSecurityHeader) {
 
 TEST(FfuImageLoad, FileShorterThanItsSecurityHeaderReadsZeros) {
   // Size and signature present, chunk size and lengths missing (zero).
-  std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
+  std::vector<uint8_t> bytes = BuildContainer(ContainerShape());
   bytes.resize(16);
   TempFolder folder;
   FfuImage image;
@@ -277,9 +277,9 @@ TEST(FfuImageLoad, FileShorterThanItsSecurityHeaderReadsZeros) {
 
 TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
   // 28 bytes: the catalog length is there, the hash-table length is not.
-  ContainerSpec spec;
-  spec.catalogSize = 0x6D490069;
-  std::vector<uint8_t> bytes = BuildContainer(spec);
+  ContainerShape shape;
+  shape.catalogSize = 0x6D490069;
+  std::vector<uint8_t> bytes = BuildContainer(shape);
   bytes.resize(28);
   TempFolder folder;
   FfuImage image;
@@ -291,7 +291,7 @@ TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
 
 TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
   TempFolder folder;
-  std::vector<uint8_t> bytes = BuildContainer(ContainerSpec());
+  std::vector<uint8_t> bytes = BuildContainer(ContainerShape());
   bytes[0] = 33;
   FfuImage image;
   LoadOutcome outcome = LoadFile(image, folder.Write("size.ffu", bytes));
@@ -317,7 +317,7 @@ TEST(FfuImageLoad, MissingFileReportsTheSystemError) {
 
 TEST(FfuImageLoad, FileHeldOpenUnsharedIsASharingViolation) {
   TempFolder folder;
-  std::wstring path = folder.Write("held.ffu", BuildContainer(ContainerSpec()));
+  std::wstring path = folder.Write("held.ffu", BuildContainer(ContainerShape()));
   HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);

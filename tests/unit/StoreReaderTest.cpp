@@ -60,7 +60,7 @@ struct Entry {
   std::vector<Location> locations;
 };
 
-struct StoreSpec {
+struct StoreShape {
   uint32_t sectorSize = 512;
   uint32_t blockSize = 4096;
   std::vector<Entry> entries;
@@ -73,30 +73,30 @@ struct StoreSpec {
   uint32_t firstLocationCount = 0xFFFFFFFF;  // all ones: the entry's own
 };
 
-std::vector<uint8_t> BuildFfu(const StoreSpec& spec) {
-  std::vector<uint8_t> bytes = Container(spec.sectorSize);
+std::vector<uint8_t> BuildFfu(const StoreShape& shape) {
+  std::vector<uint8_t> bytes = Container(shape.sectorSize);
   size_t header = bytes.size();
   bytes.resize(header + 248, 0);
-  bytes[header + 4] = static_cast<uint8_t>(spec.majorVersion);
-  SetU32(bytes, header + 204, spec.blockSize);
-  uint32_t count = spec.declaredEntryCount == 0xFFFFFFFF
-                       ? static_cast<uint32_t>(spec.entries.size())
-                       : spec.declaredEntryCount;
+  bytes[header + 4] = static_cast<uint8_t>(shape.majorVersion);
+  SetU32(bytes, header + 204, shape.blockSize);
+  uint32_t count = shape.declaredEntryCount == 0xFFFFFFFF
+                       ? static_cast<uint32_t>(shape.entries.size())
+                       : shape.declaredEntryCount;
   SetU32(bytes, header + 208, count);
-  SetU32(bytes, header + 220, spec.validationSize);
-  if (spec.majorVersion == 2) {
-    PutU16(bytes, spec.storeCount);
+  SetU32(bytes, header + 220, shape.validationSize);
+  if (shape.majorVersion == 2) {
+    PutU16(bytes, shape.storeCount);
     PutU16(bytes, 1);
     for (int i = 0; i < 8; ++i) bytes.push_back(i == 1 ? 0x10 : 0);
-    PutU16(bytes, static_cast<uint32_t>(spec.devicePath.size()));
-    for (char16_t unit : spec.devicePath) PutU16(bytes, unit);
+    PutU16(bytes, static_cast<uint32_t>(shape.devicePath.size()));
+    for (char16_t unit : shape.devicePath) PutU16(bytes, unit);
   }
   // A validation area that would read as an entry with many locations.
-  bytes.insert(bytes.end(), spec.validationSize, 0x7F);
-  for (const Entry& entry : spec.entries) {
-    bool first = &entry == &spec.entries.front();
-    PutU32(bytes, first && spec.firstLocationCount != 0xFFFFFFFF
-                      ? spec.firstLocationCount
+  bytes.insert(bytes.end(), shape.validationSize, 0x7F);
+  for (const Entry& entry : shape.entries) {
+    bool first = &entry == &shape.entries.front();
+    PutU32(bytes, first && shape.firstLocationCount != 0xFFFFFFFF
+                      ? shape.firstLocationCount
                       : static_cast<uint32_t>(entry.locations.size()));
     PutU32(bytes, entry.blockCount);
     for (const Location& location : entry.locations) {
@@ -104,10 +104,10 @@ std::vector<uint8_t> BuildFfu(const StoreSpec& spec) {
       PutU32(bytes, location.blockIndex);
     }
   }
-  if (spec.payloadBlocks == 0) return bytes;
-  if (spec.blockSize != 0 && bytes.size() % spec.blockSize != 0)
-    bytes.resize(bytes.size() + spec.blockSize - bytes.size() % spec.blockSize, 0);
-  bytes.resize(bytes.size() + static_cast<size_t>(spec.payloadBlocks) * spec.blockSize, 0x5A);
+  if (shape.payloadBlocks == 0) return bytes;
+  if (shape.blockSize != 0 && bytes.size() % shape.blockSize != 0)
+    bytes.resize(bytes.size() + shape.blockSize - bytes.size() % shape.blockSize, 0);
+  bytes.resize(bytes.size() + static_cast<size_t>(shape.payloadBlocks) * shape.blockSize, 0x5A);
   return bytes;
 }
 
@@ -140,8 +140,8 @@ uint64_t PayloadStart(uint64_t tableEnd, uint32_t blockSize) {
 
 TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
   TempFolder folder;
-  StoreSpec spec;
-  LoadedStore loaded(folder.Write("empty.ffu", BuildFfu(spec)));
+  StoreShape shape;
+  LoadedStore loaded(folder.Write("empty.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.loadResult, 0) << loaded.output;
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   EXPECT_EQ(loaded.reader.EntryCount(), 0u);
@@ -152,11 +152,11 @@ TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
 
 TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
   // 248 + 481 entries of 8 bytes = 4096.
-  StoreSpec spec;
-  spec.entries.assign(481, Entry{0, {}});
-  spec.entries[0] = Entry{2, {}};
+  StoreShape shape;
+  shape.entries.assign(481, Entry{0, {}});
+  shape.entries[0] = Entry{2, {}};
   TempFolder folder;
-  LoadedStore loaded(folder.Write("boundary.ffu", BuildFfu(spec)));
+  LoadedStore loaded(folder.Write("boundary.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   ASSERT_EQ(loaded.reader.entries.size(), 481u);
   EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
@@ -166,23 +166,23 @@ TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
 }
 
 TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
-  StoreSpec spec;
-  spec.entries = {Entry{1, {{0, 0}}},
+  StoreShape shape;
+  shape.entries = {Entry{1, {{0, 0}}},
                   Entry{3, {{2, 0}, {0, 17}, {7, 0xFFFFFFFF}}},
                   Entry{0, {}},
                   Entry{1, {{2, 5}}}};
   TempFolder folder;
-  LoadedStore loaded(folder.Write("mixed.ffu", BuildFfu(spec)));
+  LoadedStore loaded(folder.Write("mixed.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), spec.entries.size());
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
+  ASSERT_EQ(loaded.reader.entries.size(), shape.entries.size());
+  for (size_t i = 0; i < shape.entries.size(); ++i) {
     const BlockDataEntry& read = loaded.reader.entries[i];
-    EXPECT_EQ(read.blockCount, spec.entries[i].blockCount) << i;
-    ASSERT_EQ(read.locationCount, spec.entries[i].locations.size()) << i;
-    ASSERT_EQ(read.locations.size(), spec.entries[i].locations.size()) << i;
+    EXPECT_EQ(read.blockCount, shape.entries[i].blockCount) << i;
+    ASSERT_EQ(read.locationCount, shape.entries[i].locations.size()) << i;
+    ASSERT_EQ(read.locations.size(), shape.entries[i].locations.size()) << i;
     for (size_t k = 0; k < read.locations.size(); ++k) {
-      EXPECT_EQ(read.locations[k].origin, spec.entries[i].locations[k].origin) << i << "/" << k;
-      EXPECT_EQ(read.locations[k].blockIndex, spec.entries[i].locations[k].blockIndex) << i << "/" << k;
+      EXPECT_EQ(read.locations[k].origin, shape.entries[i].locations[k].origin) << i << "/" << k;
+      EXPECT_EQ(read.locations[k].blockIndex, shape.entries[i].locations[k].blockIndex) << i << "/" << k;
     }
   }
   uint64_t tableEnd = kStoreOffset + 248 + 16 + 32 + 8 + 16;
@@ -190,11 +190,11 @@ TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
 }
 
 TEST(StoreReader, ValidationAreaIsSkipped) {
-  StoreSpec spec;
-  spec.validationSize = 100;
-  spec.entries = {Entry{1, {{0, 3}}}, Entry{1, {{2, 0}}}};
+  StoreShape shape;
+  shape.validationSize = 100;
+  shape.entries = {Entry{1, {{0, 3}}}, Entry{1, {{2, 0}}}};
   TempFolder folder;
-  LoadedStore loaded(folder.Write("validation.ffu", BuildFfu(spec)));
+  LoadedStore loaded(folder.Write("validation.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   ASSERT_EQ(loaded.reader.entries.size(), 2u);
   EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 3u);
@@ -203,30 +203,30 @@ TEST(StoreReader, ValidationAreaIsSkipped) {
 }
 
 TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
-  StoreSpec spec;
-  spec.majorVersion = 2;
-  spec.devicePath = u"VenHw(1234)";
-  spec.validationSize = 12;
-  spec.entries = {Entry{2, {{0, 9}}}};
+  StoreShape shape;
+  shape.majorVersion = 2;
+  shape.devicePath = u"VenHw(1234)";
+  shape.validationSize = 12;
+  shape.entries = {Entry{2, {{0, 9}}}};
   TempFolder folder;
-  LoadedStore loaded(folder.Write("v2.ffu", BuildFfu(spec)));
+  LoadedStore loaded(folder.Write("v2.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   EXPECT_EQ(loaded.reader.storeCount, 1u);
   EXPECT_EQ(loaded.reader.storePayloadSize, 0x1000u);
   EXPECT_EQ(std::u16string(loaded.reader.devicePath.begin(), loaded.reader.devicePath.end()),
-            spec.devicePath);
+            shape.devicePath);
   ASSERT_EQ(loaded.reader.entries.size(), 1u);
   EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
   EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 9u);
-  uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * spec.devicePath.size() + 12 + 16;
+  uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * shape.devicePath.size() + 12 + 16;
   EXPECT_EQ(FilePosition(loaded.image.file), PayloadStart(tableEnd, 4096));
 }
 
 TEST(StoreReader, SecondLoadReadsNothing) {
-  StoreSpec spec;
-  spec.entries = {Entry{1, {{0, 1}}}};
+  StoreShape shape;
+  shape.entries = {Entry{1, {{0, 1}}}};
   TempFolder folder;
-  LoadedStore loaded(folder.Write("twice.ffu", BuildFfu(spec)));
+  LoadedStore loaded(folder.Write("twice.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   LARGE_INTEGER elsewhere{};
   elsewhere.QuadPart = 100;
@@ -239,7 +239,7 @@ TEST(StoreReader, SecondLoadReadsNothing) {
 
 struct RefusalCase {
   const char* what;
-  StoreSpec spec;
+  StoreShape shape;
   size_t cutBytes;  // bytes removed from the end of the file
   const char* reason;
 };
@@ -247,17 +247,17 @@ struct RefusalCase {
 // Names the case in test output instead of dumping its bytes.
 void PrintTo(const RefusalCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
 
-StoreSpec Spec(void (*change)(StoreSpec&)) {
-  StoreSpec spec;
-  change(spec);
-  return spec;
+StoreShape Shaped(void (*change)(StoreShape&)) {
+  StoreShape shape;
+  change(shape);
+  return shape;
 }
 
 class StoreReaderRefusalTest : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(StoreReaderRefusalTest, PrintsOneLineAndFails) {
   const RefusalCase& c = GetParam();
-  std::vector<uint8_t> bytes = BuildFfu(c.spec);
+  std::vector<uint8_t> bytes = BuildFfu(c.shape);
   bytes.resize(bytes.size() - c.cutBytes);
   TempFolder folder;
   LoadedStore loaded(folder.Write("refused.ffu", bytes));
@@ -275,41 +275,41 @@ const char kTableTooLong[] = "its block data entries are longer than the file";
 INSTANTIATE_TEST_SUITE_P(
     Refusals, StoreReaderRefusalTest,
     testing::Values(
-        RefusalCase{"block size 0", Spec([](StoreSpec& s) { s.blockSize = 0; s.payloadBlocks = 0; }), 0,
+        RefusalCase{"block size 0", Shaped([](StoreShape& s) { s.blockSize = 0; s.payloadBlocks = 0; }), 0,
                     "its block size is 0"},
-        RefusalCase{"block size not a multiple", Spec([](StoreSpec& s) { s.blockSize = 4000; }), 0,
+        RefusalCase{"block size not a multiple", Shaped([](StoreShape& s) { s.blockSize = 4000; }), 0,
                     kNotMultiple},
         RefusalCase{"block size below the sector size",
-                    Spec([](StoreSpec& s) { s.sectorSize = 4096; s.blockSize = 2048; }), 0, kNotMultiple},
+                    Shaped([](StoreShape& s) { s.sectorSize = 4096; s.blockSize = 2048; }), 0, kNotMultiple},
         RefusalCase{"entry count beyond the file",
-                    Spec([](StoreSpec& s) { s.declaredEntryCount = 0x20000000; }), 0, kTableTooLong},
+                    Shaped([](StoreShape& s) { s.declaredEntryCount = 0x20000000; }), 0, kTableTooLong},
         RefusalCase{"location count beyond the file",
-                    Spec([](StoreSpec& s) {
+                    Shaped([](StoreShape& s) {
                       s.entries = {Entry{1, {{0, 1}}}, Entry{1, {}}};
                       s.firstLocationCount = 0x10000000;
                     }),
                     0, kTableTooLong},
         RefusalCase{"entries cut short",
-                    Spec([](StoreSpec& s) {
+                    Shaped([](StoreShape& s) {
                       s.entries = {Entry{1, {{0, 1}}}};
                       s.declaredEntryCount = 2;
                       s.payloadBlocks = 0;
                     }),
                     0, "its block data entries are truncated"},
         RefusalCase{"entry cut inside its block count",
-                    Spec([](StoreSpec& s) {
+                    Shaped([](StoreShape& s) {
                       s.entries = {Entry{1, {}}};
                       s.payloadBlocks = 0;
                     }),
                     2, kTableTooLong},
         RefusalCase{"validation area beyond the file",
-                    Spec([](StoreSpec& s) { s.validationSize = 1 << 20; }), (1 << 20) - 10,
+                    Shaped([](StoreShape& s) { s.validationSize = 1 << 20; }), (1 << 20) - 10,
                     "its validation area is longer than the file"},
         RefusalCase{"more than one store",
-                    Spec([](StoreSpec& s) { s.majorVersion = 2; s.storeCount = 2; }), 0,
+                    Shaped([](StoreShape& s) { s.majorVersion = 2; s.storeCount = 2; }), 0,
                     "the image holds more than one store, which is not supported yet"},
         RefusalCase{"version 2 fields cut short",
-                    Spec([](StoreSpec& s) {
+                    Shaped([](StoreShape& s) {
                       s.majorVersion = 2;
                       s.devicePath = u"abc";
                       s.payloadBlocks = 0;
@@ -317,9 +317,9 @@ INSTANTIATE_TEST_SUITE_P(
                     5, "its header is truncated"}));
 
 TEST(StoreReader, StoreHeaderBeyondFourGiB) {
-  StoreSpec nearSpec;
+  StoreShape nearSpec;
   std::vector<uint8_t> nearBytes = BuildFfu(nearSpec);
-  StoreSpec farSpec;
+  StoreShape farSpec;
   farSpec.entries = {Entry{1, {{2, 0}}}, Entry{4, {{0, 77}}}};
   std::vector<uint8_t> farBytes = BuildFfu(farSpec);
   const uint64_t farOffset = (1ull << 32) + kStoreOffset;
