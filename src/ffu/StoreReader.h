@@ -3,17 +3,14 @@
 #include <cstdint>
 #include <vector>
 
-class FfuImage;
+#include "ffu/LocationList.h"
 
-struct TargetLocation {
-  uint32_t blockIndex = 0;
-  uint32_t origin = 0;  // 2: counted back from the end of the disk
-};
+class FfuImage;
 
 struct BlockDataEntry {
   uint32_t blockCount = 1;
   uint32_t locationCount = 0;
-  std::vector<TargetLocation> locations;
+  LocationList locations;
 };
 
 constexpr uint32_t kOriginDiskEnd = 2;

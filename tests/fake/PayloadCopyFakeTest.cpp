@@ -58,7 +58,8 @@ class PayloadCopy : public FakeSystemTest {
     BlockDataEntry entry;
     entry.blockCount = blockCount;
     entry.locationCount = static_cast<uint32_t>(locations.size());
-    entry.locations = std::move(locations);
+    entry.locations.assign(locations.size(), TargetLocation());
+    std::copy(locations.begin(), locations.end(), entry.locations.begin());
     reader.entries.push_back(entry);
   }
 
