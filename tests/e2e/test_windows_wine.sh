@@ -25,6 +25,8 @@ fi
 # path as the start of the extension.
 tmp="$(mktemp -d /tmp/brackwen-wine-XXXXXX)"
 export WINEPREFIX="$tmp/prefix"
+# Wine keeps its server socket folder under TMPDIR: inside the test's own.
+export TMPDIR="$tmp"
 export WINEDEBUG=-all
 # No browser or runtime installers in the fresh prefix; no display.
 export WINEDLLOVERRIDES="mscoree,mshtml="
