@@ -39,13 +39,14 @@ void ShowProgress(StatusLine& status, int percent, bool first) {
 int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
   for (uint32_t i = 0; i < reader.entries.size(); ++i) {
     const BlockDataEntry& entry = reader.entries[i];
+    if (entry.blockCount == 0) continue;  // writes nothing anywhere
     for (const TargetLocation& location : entry.locations) {
       uint64_t offset = 0;
-      bool fits = entry.blockCount == 0 ||
+      bool fits = BlockTargetOffset(location, 0, geometry.blockSize, geometry.sectorSize,
+                                    geometry.diskSectorCount, offset) &&
                   BlockTargetOffset(location, entry.blockCount - 1, geometry.blockSize,
                                     geometry.sectorSize, geometry.diskSectorCount, offset);
-      if (!fits || !BlockTargetOffset(location, 0, geometry.blockSize, geometry.sectorSize,
-                                      geometry.diskSectorCount, offset))
+      if (!fits)
         return PrintWide(L"(Korvex) !ERROR! Block data entry %d places a block outside the disk.\n",
                          static_cast<int>(i));
     }

@@ -104,6 +104,7 @@ TEST_F(PayloadCopy, AdjacentBlocksAcrossEntriesShareOneWriteUpToTheRunSize) {
 TEST_F(PayloadCopy, EntriesWithoutLocationsOrBlocksConsumeExactlyTheirBlocks) {
   AddEntry(2, {});        // consumes A and B, writes nothing
   AddEntry(0, {{4, 0}});  // consumes nothing
+  AddEntry(0, {{99, 0}});  // names a place off the disk, but writes nothing there
   AddEntry(1, {{4, 0}});  // gets C
   ASSERT_EQ(Copy(), 0);
   EXPECT_EQ(writes, (std::vector<std::pair<LONGLONG, char>>{{4 * kBlock, 'C'}}));
