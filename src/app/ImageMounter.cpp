@@ -9,7 +9,6 @@
 #include "vdisk/MountSession.h"
 
 namespace {
-constexpr size_t kStatusBufferSize = 1024;
 constexpr int kShowDefault = 10;
 
 // ShellExecuteW answers with a value above 32 on success.
@@ -39,14 +38,14 @@ int ImageMounter::LoadImage(const std::wstring& imagePath) {
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);
-  wchar_t text[kStatusBufferSize];
-  FormatWide(text, kStatusBufferSize, L"Loading %s image ... processing\n", extension.c_str());
+  wchar_t text[kStatusTextSize];
+  FormatWide(text, kStatusTextSize, L"Loading %s image ... processing\n", extension.c_str());
   StatusLine status;
   status.Begin(text);
 
   if (extension == L".FFU") {
     bool failed = LoadFfuImage(imagePath) != 0;
-    FormatWide(text, kStatusBufferSize,
+    FormatWide(text, kStatusTextSize,
                failed ? L"Loading %s image ... fault!     \n"
                       : L"Loading %s image ... ok         \n",
                extension.c_str());

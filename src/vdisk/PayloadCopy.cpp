@@ -14,7 +14,6 @@
 #include "volumes/DiskAttributes.h"
 
 namespace {
-constexpr size_t kStatusBufferSize = 1024;
 // A block larger than this is not something an image can reasonably ask
 // memory for.
 constexpr uint32_t kMaxBlockSize = 64u << 20;
@@ -26,8 +25,8 @@ struct CopyGeometry {
 };
 
 void ShowProgress(StatusLine& status, int percent, bool first) {
-  wchar_t text[kStatusBufferSize];
-  FormatWide(text, kStatusBufferSize, L"Creating virtual disk ... %d%%\n", percent);
+  wchar_t text[kStatusTextSize];
+  FormatWide(text, kStatusTextSize, L"Creating virtual disk ... %d%%\n", percent);
   if (first)
     status.Begin(text);
   else

@@ -7,10 +7,10 @@
 #include "vdisk/MountSession.h"
 #include "vdisk/VirtualStorage.h"
 #include "volumes/DetachSweep.h"
+#include "volumes/OpenDevice.h"
 
 namespace {
 constexpr DWORD kPhysicalPathBytes = 1026;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The payload goes to the disk past the page cache: a cached copy would be
 // written twice over (the disk's cache, then the VHD file's) and throttled
 // by the writeback of both.
@@ -71,8 +71,7 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
       PrintNarrow("failed to get vhd physical info %d\n", static_cast<int>(result));
       ReportWin32Error(0);
     } else {
-      diskHandle = CreateFileW(physicalPath, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                               OPEN_EXISTING, kDiskFlags, nullptr);
+      diskHandle = OpenDevice(physicalPath, kDiskFlags);
     }
   }
   if (virtualDisk != INVALID_HANDLE_VALUE && virtualDisk != nullptr) CloseHandle(virtualDisk);

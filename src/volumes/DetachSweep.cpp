@@ -9,6 +9,7 @@
 #include "vdisk/TempPaths.h"
 #include "vdisk/VirtualStorage.h"
 #include "volumes/DriveLayout.h"
+#include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
 
 namespace {
@@ -16,7 +17,6 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr wchar_t kDrivePrefix[] = L"PhysicalDrive";
 constexpr size_t kDrivePrefixLength = 13;
 
@@ -71,9 +71,7 @@ void SweepImageDisk(HANDLE drive) {
 
 // Looks at one physical drive; false when the sweep has to stop there.
 bool SweepDrive(const std::wstring& name) {
-  std::wstring drivePath = L"\\\\.\\" + name;
-  HANDLE drive = CreateFileW(drivePath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+  HANDLE drive = OpenDevice(L"\\\\.\\" + name);
   if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return false;
   DriveLayout layout;
   if (GetDriveLayout(drive, layout) != 0) {

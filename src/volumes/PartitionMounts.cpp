@@ -8,21 +8,19 @@
 #include "common/PathFunctions.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
+#include "volumes/OpenDevice.h"
 
 namespace {
-constexpr size_t kStatusBufferSize = 1024;
 constexpr DWORD kVolumeNameUnits = 260;
 constexpr DWORD kVolumePollMs = 250;
 // A volume that has not arrived after this long will not arrive.
 constexpr DWORD kVolumeWaitMs = 30000;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Waits until the volume's device can be opened; false (last error 1460)
 // when it has not arrived within the bound.
 bool WaitForVolume(const std::wstring& devicePath) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
-    HANDLE volume = CreateFileW(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE volume = OpenDevice(devicePath);
     if (volume != INVALID_HANDLE_VALUE && volume != nullptr) {
       CloseHandle(volume);
       return true;
@@ -55,11 +53,11 @@ bool MountVolume(const PARTITION_INFORMATION_EX& entry, const std::wstring& fold
 // The failure text is shorter than the start text it is written over; blanks
 // cover the rest so that no "processing" stays visible behind it.
 void FormatFailureText(wchar_t* text, const std::wstring& partitionName, size_t coverLength) {
-  int length = FormatWide(text, kStatusBufferSize, L"Mounting '%s' ... fault!      \n",
+  int length = FormatWide(text, kStatusTextSize, L"Mounting '%s' ... fault!      \n",
                           partitionName.c_str());
   if (length <= 0) return;
   size_t end = static_cast<size_t>(length) - 1;
-  while (end + 1 < coverLength && end + 2 < kStatusBufferSize) text[end++] = L' ';
+  while (end + 1 < coverLength && end + 2 < kStatusTextSize) text[end++] = L' ';
   text[end] = L'\n';
   text[end + 1] = L'\0';
 }
@@ -68,8 +66,8 @@ void FormatFailureText(wchar_t* text, const std::wstring& partitionName, size_t 
 int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
                    const std::wstring& folder) {
   std::wstring shownFolder = std::wstring(2, kPathSeparator) + FolderName(folder);
-  wchar_t text[kStatusBufferSize];
-  int startLength = FormatWide(text, kStatusBufferSize,
+  wchar_t text[kStatusTextSize];
+  int startLength = FormatWide(text, kStatusTextSize,
                                L"Mounting %s partition as : '%s' ... processing\n",
                                partitionName.c_str(), shownFolder.c_str());
   StatusLine status;
@@ -82,7 +80,7 @@ int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
     if (MatchPartitionName(entry, partitionName)) mounted = MountVolume(entry, folder);
   }
   if (mounted) {
-    FormatWide(text, kStatusBufferSize, L"Mounting %s partition as : '%s' ... ok         \n",
+    FormatWide(text, kStatusTextSize, L"Mounting %s partition as : '%s' ... ok         \n",
                partitionName.c_str(), shownFolder.c_str());
     status.Rewrite(text);
     return 0;
