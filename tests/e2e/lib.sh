@@ -10,6 +10,9 @@ FFU_PACK=${FFU_PACK:-}
 T=$(mktemp -d /tmp/brackwen-e2e-XXXXXX)
 chmod 755 "$T"
 export TMPDIR=$T
+# The program keeps its VHD files and work folders in the private folder of
+# the user it runs as, inside $TMPDIR.
+P=$T/brackwen-$(id -u)
 unset DISPLAY WAYLAND_DISPLAY
 FAILURES=0
 
@@ -124,5 +127,6 @@ IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
 # The loop device attached over a file, or nothing.
 loop_of() { losetup -n -O NAME -j "$1" 2>/dev/null | head -n 1; }
 
-# The VHD files of this test's runs, oldest first.
-vhd_files() { ls -1tr "$T"/kmd*.vhd 2>/dev/null || true; }
+# The VHD files of this test's runs, oldest first (in the private folder of
+# the user with id $1, root's by default).
+vhd_files() { ls -1tr "$T/brackwen-${1:-$(id -u)}"/kmd*.vhd 2>/dev/null || true; }

@@ -5,7 +5,7 @@ source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 64 512 "$IMAGE_DISK_ID" MainOS
 FFU=$T/phone.ffu
-MNT=$T/phone.mnt/
+MNT=$P/phone.mnt/
 
 run "$BRACKWEN" "$FFU"
 expect_output "first run" "${BANNER[@]}" \
@@ -19,7 +19,7 @@ disk=$(loop_of "$first_vhd")
 [ -n "$disk" ] || fail "no loop device over $first_vhd"
 check "one VHD file" 1 "$(vhd_files | wc -l)"
 check "the work folder is a mount point" yes "$(mountpoint -q "$MNT" && echo yes || echo no)"
-check "no temporary file left" 0 "$(find "$T" -maxdepth 1 -name 'kmd*.tmp' | wc -l)"
+check "no temporary file left" 0 "$(find "$P" -maxdepth 1 -name 'kmd*.tmp' | wc -l)"
 
 # The disk holds exactly the source image's bytes over its whole size.
 check "disk size" "$(stat -c %s "$T/phone.img")" "$(blockdev --getsize64 "$disk")"

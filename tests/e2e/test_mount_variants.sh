@@ -21,11 +21,11 @@ disk_of_last_run() { loop_of "$(vhd_files | tail -n 1)"; }
 
 # --- 4096-byte sectors -------------------------------------------------------
 make_ffu s4k 64 4096 "$IMAGE_DISK_ID" MainOS
-expect_mounted_run "4096-byte sectors" "$T/s4k.ffu" "$T/s4k.mnt/"
+expect_mounted_run "4096-byte sectors" "$T/s4k.ffu" "$P/s4k.mnt/"
 disk=$(disk_of_last_run)
 check "4096: logical sector size" 4096 "$(blockdev --getss "$disk")"
 cmp "$disk" "$T/s4k.img" && echo "ok: 4096: disk bytes" || fail "4096: disk bytes differ"
-diff -r "$T/s4k.files" "$T/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
+diff -r "$T/s4k.files" "$P/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
 cleanup_attached
 
 # --- no sector count, runs of blocks, two locations ----------------------------
@@ -34,7 +34,7 @@ cleanup_attached
 # over, the backup GPT block once at the disk's end.
 make_ffu runs 64 512 "$IMAGE_DISK_ID" MainOS --no-min-sector-count --merge-runs \
   --two-locations --copy-offset 512
-expect_mounted_run "runs and copies" "$T/runs.ffu" "$T/runs.mnt/"
+expect_mounted_run "runs and copies" "$T/runs.ffu" "$P/runs.mnt/"
 disk=$(disk_of_last_run)
 image_size=$(stat -c %s "$T/runs.img")
 disk_size=$(blockdev --getsize64 "$disk")
@@ -45,31 +45,31 @@ cmp -n "$body" -i "$image_size:0" "$disk" "$T/runs.img" && echo "ok: runs: secon
   || fail "runs: second copy differs"
 cmp -n "$BLOCK" -i "$((disk_size - BLOCK)):$body" "$disk" "$T/runs.img" \
   && echo "ok: runs: backup GPT at the disk's end" || fail "runs: last block differs"
-diff -r "$T/runs.files" "$T/runs.mnt/" && echo "ok: runs: files" || fail "runs: files differ"
+diff -r "$T/runs.files" "$P/runs.mnt/" && echo "ok: runs: files" || fail "runs: files differ"
 cleanup_attached
 
 # --- no partition named MainOS: the run succeeds and mounts nothing ----------
 make_ffu nomain 32 512 "$IMAGE_DISK_ID" Data
-expect_mounted_run "no MainOS" "$T/nomain.ffu" "$T/nomain.mnt/"
-check "no MainOS: nothing mounted" no "$(mountpoint -q "$T/nomain.mnt" && echo yes || echo no)"
+expect_mounted_run "no MainOS" "$T/nomain.ffu" "$P/nomain.mnt/"
+check "no MainOS: nothing mounted" no "$(mountpoint -q "$P/nomain.mnt" && echo yes || echo no)"
 check "no MainOS: the disk stays attached" yes "$([ -n "$(disk_of_last_run)" ] && echo yes || echo no)"
 cleanup_attached
 
 # --- another disk identifier: a later run's sweep leaves that disk alone ------
 make_ffu other 32 512 "$OTHER_DISK_ID" MainOS
-expect_mounted_run "other disk id" "$T/other.ffu" "$T/other.mnt/"
+expect_mounted_run "other disk id" "$T/other.ffu" "$P/other.mnt/"
 other_vhd=$(vhd_files | tail -n 1)
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
-expect_mounted_run "sweep past another disk" "$T/phone.ffu" "$T/phone.mnt/"
+expect_mounted_run "sweep past another disk" "$T/phone.ffu" "$P/phone.mnt/"
 check "other disk still attached" yes "$([ -n "$(loop_of "$other_vhd")" ] && echo yes || echo no)"
-check "other disk still mounted" yes "$(mountpoint -q "$T/other.mnt" && echo yes || echo no)"
+check "other disk still mounted" yes "$(mountpoint -q "$P/other.mnt" && echo yes || echo no)"
 cleanup_attached
-rm -f "$T"/kmd*.vhd
+rm -f "$P"/kmd*.vhd
 
 # --- a disk attached by other means from a file not named kmd... -------------
 cp "$T/phone.img" "$T/attached-by-hand.img"
 losetup --find --show "$T/attached-by-hand.img" >/dev/null
-expect_mounted_run "sweep of a foreign file" "$T/phone.ffu" "$T/phone.mnt/" \
+expect_mounted_run "sweep of a foreign file" "$T/phone.ffu" "$P/phone.mnt/" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$T/attached-by-hand.img'"
 check "foreign file kept" yes "$([ -f "$T/attached-by-hand.img" ] && echo yes || echo no)"
 check "foreign disk detached" "" "$(loop_of "$T/attached-by-hand.img")"

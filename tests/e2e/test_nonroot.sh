@@ -25,7 +25,9 @@ TAIL=("(Korvex) !ERROR! Unable to create VHD file."
       "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 
 # Nothing attached yet: the attachment itself is refused; the VHD file stays.
-chmod 777 "$T"
+# The test's folder is open to all, sticky as /tmp is, so that nobody can make
+# a private folder in it.
+chmod 1777 "$T"
 run_unprivileged
 expect_output "no rights to attach" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
@@ -34,7 +36,7 @@ expect_output "no rights to attach" "${BANNER[@]}" \
   "${TAIL[@]}"
 check "exit code without rights" 73 "$RC"
 check "nothing attached" 0 "$(test_loops | wc -w)"
-rm -f "$T"/kmd*.vhd
+rm -f "$T"/brackwen-65534/kmd*.vhd
 
 # A disk attached already: the sweep cannot open it and stops; nothing new is
 # created, and that disk stays as it was.
@@ -48,4 +50,4 @@ expect_output "no rights to sweep" "${BANNER[@]}" \
   "${TAIL[@]}"
 check "exit code without rights to sweep" 73 "$RC"
 check "the earlier disk is still the only one" 1 "$(test_loops | wc -w)"
-check "no VHD created" 0 "$(vhd_files | wc -l)"
+check "no VHD created" 0 "$(vhd_files 65534 | wc -l)"

@@ -77,5 +77,5 @@ expect_screen "whole mount" "${HEAD[@]}" \
   "Loading .FFU image ... ok" \
   "Creating virtual disk ... ok" \
   "Mounting MainOS partition as : '//phone.mnt/' ... ok" \
-  "$T/phone.mnt/" \
+  "$P/phone.mnt/" \
   "(Korvex) Successfully mounted an image file."

@@ -86,28 +86,130 @@ TEST_F(LinuxFilesTest, TempFileNameInMissingFolderFails) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
 }
 
-TEST_F(LinuxFilesTest, TempPathFollowsTmpdirAndEndsInSeparator) {
-  const std::wstring expected = FromUtf8(folder + "/");
+std::string OwnFolderName() { return "brackwen-" + std::to_string(geteuid()); }
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
+
+TEST_F(LinuxFilesTest, TempPathIsTheCallersOwnFolderInTmpdir) {
+  const std::string own = folder + "/" + OwnFolderName();
   for (const std::string& value : {folder, folder + "/"}) {
     ScopedVariable tmpdir("TMPDIR", value.c_str());
     wchar_t buffer[MAX_PATH] = {};
-    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), expected.size()) << value;
-    EXPECT_EQ(std::wstring(buffer), expected) << value;
+    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), own.size() + 1) << value;
+    EXPECT_EQ(std::wstring(buffer), FromUtf8(own + "/")) << value;
+    EXPECT_EQ(ModeOf(own), S_IFDIR | 0700) << value;
   }
   ScopedVariable unset("TMPDIR", nullptr);
   wchar_t buffer[MAX_PATH] = {};
-  EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 5u);
-  EXPECT_STREQ(buffer, L"/tmp/");
+  const std::wstring fallback = FromUtf8("/tmp/" + OwnFolderName() + "/");
+  EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), fallback.size());
+  EXPECT_EQ(std::wstring(buffer), fallback);
 }
 
-TEST_F(LinuxFilesTest, TempPathTooSmallReportsTheNeededSize) {
-  ScopedVariable tmpdir("TMPDIR", "/var/tmp");
-  wchar_t buffer[16];
-  wmemset(buffer, L'#', 16);
-  EXPECT_EQ(GetTempPathW(9, buffer), 10u);  // "/var/tmp/" and its terminator
+TEST_F(LinuxFilesTest, TempPathTooSmallReportsTheNeededSizeAndMakesNothing) {
+  ScopedVariable tmpdir("TMPDIR", folder.c_str());
+  const std::wstring expected = FromUtf8(folder + "/" + OwnFolderName() + "/");
+  const DWORD length = static_cast<DWORD>(expected.size());
+  wchar_t buffer[MAX_PATH];
+  wmemset(buffer, L'#', MAX_PATH);
+  EXPECT_EQ(GetTempPathW(length, buffer), length + 1);
   EXPECT_EQ(buffer[0], L'#');
-  EXPECT_EQ(GetTempPathW(10, buffer), 9u);
-  EXPECT_STREQ(buffer, L"/var/tmp/");
+  EXPECT_EQ(ModeOf(folder + "/" + OwnFolderName()), 0u);
+  EXPECT_EQ(GetTempPathW(length + 1, buffer), length);
+  EXPECT_EQ(std::wstring(buffer), expected);
+}
+
+// Folders the caller already owns are taken, with group and others shut out;
+// a run made for a sudo user leaves them a way through to the mount inside.
+TEST_F(LinuxFilesTest, TempPathTakesSafeFoldersAndSetsTheirMode) {
+  const std::string safe = folder + "/safe";
+  ASSERT_EQ(mkdir(safe.c_str(), 0755), 0);
+  const std::string own = safe + "/" + OwnFolderName();
+  struct Case {
+    const char* name;
+    mode_t baseMode;  // of the folder TMPDIR names
+    mode_t ownMode;   // of the private folder before the call; 0: missing
+    const char* sudoUid;
+    mode_t expected;
+  } cases[] = {
+      {"made when missing", 0755, 0, nullptr, 0700},
+      {"readable by others: tightened", 0755, 0755, nullptr, 0700},
+      {"sticky base open to all", 01777, 0700, nullptr, 0700},
+      {"made for a sudo user", 0755, 0700, "65534", 0711},
+      {"sudo run by root itself", 0755, 0711, "0", 0700},
+  };
+  for (const Case& c : cases) {
+    rmdir(own.c_str());
+    ASSERT_EQ(chmod(safe.c_str(), c.baseMode), 0);
+    if (c.ownMode != 0) {
+      ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+      ASSERT_EQ(chmod(own.c_str(), c.ownMode), 0);
+    }
+    if (c.sudoUid != nullptr && geteuid() != 0) continue;  // only root acts for others
+    ScopedVariable tmpdir("TMPDIR", safe.c_str());
+    ScopedVariable sudoUid("SUDO_UID", c.sudoUid);
+    ScopedVariable sudoGid("SUDO_GID", c.sudoUid);
+    wchar_t buffer[MAX_PATH] = {};
+    EXPECT_NE(GetTempPathW(MAX_PATH, buffer), 0u) << c.name;
+    EXPECT_EQ(ModeOf(own), S_IFDIR | c.expected) << c.name;
+  }
+}
+
+// Whatever stands in the private folder's place that is not a folder of the
+// caller alone is refused with a line that names it and says why, and is
+// left as it was.
+TEST_F(LinuxFilesTest, TempPathRefusesFoldersOthersCouldChange) {
+  const std::string base = folder + "/base";
+  const std::string own = base + "/" + OwnFolderName();
+  const std::string elsewhere = folder + "/elsewhere";
+  const bool root = geteuid() == 0;
+  struct Case {
+    const char* name;
+    bool needsRoot;
+    std::string setup;  // shell commands; $B is the base, $O the private folder
+    DWORD error;
+    std::string reason;
+  } cases[] = {
+      {"link to a folder", false, "ln -s '" + elsewhere + "' \"$O\"", ERROR_DIRECTORY,
+       "it is a symbolic link"},
+      {"dangling link", false, "ln -s /nonexistent \"$O\"", ERROR_DIRECTORY,
+       "it is a symbolic link"},
+      {"file", false, "echo x > \"$O\"", ERROR_DIRECTORY, "it is not a folder"},
+      {"writable by others", false, "mkdir -m 0777 \"$O\"", ERROR_ACCESS_DENIED,
+       "other users can write to it"},
+      {"writable by the group", false, "mkdir -m 0770 \"$O\"", ERROR_ACCESS_DENIED,
+       "other users can write to it"},
+      {"another user's", true, "mkdir -m 0700 \"$O\" && chown 65534 \"$O\"",
+       ERROR_ACCESS_DENIED, "it belongs to user 65534, not to user 0"},
+      {"base open to all, not sticky", false, "chmod 0777 \"$B\"", ERROR_ACCESS_DENIED,
+       "a folder above it can be changed by other users"},
+      {"base of another user", true, "chown 65534 \"$B\"", ERROR_ACCESS_DENIED,
+       "a folder above it can be changed by other users"},
+  };
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  for (const Case& c : cases) {
+    if (c.needsRoot && !root) continue;
+    const std::string reset = "rm -rf '" + base + "' && mkdir -m 0755 '" + base + "' && B='" +
+                              base + "' O='" + own + "' && " + c.setup;
+    ASSERT_EQ(system(reset.c_str()), 0) << c.name;
+    const mode_t before = ModeOf(own);
+    ScopedVariable tmpdir("TMPDIR", base.c_str());
+    wchar_t buffer[MAX_PATH] = {};
+    StdoutCapture capture;
+    SetLastError(0);
+    const DWORD length = GetTempPathW(MAX_PATH, buffer);
+    const DWORD error = GetLastError();
+    EXPECT_EQ(capture.Finish(), "!ERROR! The temporary folder '" + own + "/' is refused: " +
+                                    c.reason + ".\n")
+        << c.name;
+    EXPECT_EQ(length, 0u) << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_EQ(ModeOf(own), before) << c.name;
+    EXPECT_EQ(ModeOf(elsewhere), S_IFDIR | 0755) << c.name;
+  }
 }
 
 TEST_F(LinuxFilesTest, UnsharedFileRefusesEveryOtherOpener) {
@@ -388,6 +490,54 @@ TEST_F(LinuxFilesTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
     fclose(file);
   }
   EXPECT_EQ(seen, folder + "/phone.mnt/\n");
+}
+
+// Under sudo the folder opens for the user who ran sudo, with that user's
+// identity and home, never as root; a plain root run opens it as root.
+TEST_F(LinuxFilesTest, ShellOpenStartsTheOpenerAsTheUserTheRunIsFor) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting for another user needs root";
+  ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+  const std::string bin = folder + "/bin";
+  const std::string out = folder + "/out";
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(out.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);
+  WriteScript(bin + "/xdg-open", "#!/bin/sh\necho \"$(id -u) $(id -g) $(id -G) $HOME $1\" > '" +
+                                     out + "/part'\nmv '" + out + "/part' '" + out +
+                                     "/seen'\n");
+  const std::string searchPath = bin + ":/usr/bin:/bin";
+  ScopedVariable path("PATH", searchPath.c_str());
+  ScopedVariable display("DISPLAY", ":77");
+  ScopedVariable home("HOME", "/root");
+  const std::string work = folder + "/phone.mnt/";
+  ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+  struct Case {
+    const char* sudoUid;
+    const char* sudoGid;
+    std::string seen;
+  } cases[] = {
+      {nullptr, nullptr, "0 0 0 /root " + work},
+      {"65534", "65534", "65534 65534 65534 /nonexistent " + work},
+      {"0", "0", "0 0 0 /root " + work},
+  };
+  for (const Case& c : cases) {
+    unlink((out + "/seen").c_str());
+    ScopedVariable sudoUid("SUDO_UID", c.sudoUid);
+    ScopedVariable sudoGid("SUDO_GID", c.sudoGid);
+    const intptr_t opened = reinterpret_cast<intptr_t>(ShellExecuteW(
+        nullptr, L"open", FromUtf8(work).c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
+    EXPECT_GT(opened, 32) << c.seen;
+    std::string seen;
+    for (int attempt = 0; attempt < 200 && seen.empty(); ++attempt) {
+      usleep(20000);
+      FILE* file = fopen((out + "/seen").c_str(), "r");
+      if (file == nullptr) continue;
+      char line[512] = {};
+      if (fgets(line, sizeof line, file) != nullptr) seen = line;
+      fclose(file);
+    }
+    EXPECT_EQ(seen, c.seen + "\n");
+  }
 }
 
 TEST_F(LinuxFilesTest, ShellOpenReportsAnOpenerThatCannotStart) {

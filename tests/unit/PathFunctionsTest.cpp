@@ -1,6 +1,8 @@
 // The path functions on the Linux build, where the separator is '/'.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "TempFolder.h"
@@ -68,7 +70,9 @@ class WorkPaths : public ::testing::Test {
     const char* previous = getenv("TMPDIR");
     if (previous != nullptr) savedTmpdir = previous;
     setenv("TMPDIR", folder.path.c_str(), 1);
-    root.assign(folder.path.begin(), folder.path.end());
+    // The program's files go to the caller's private folder inside TMPDIR.
+    const std::string own = folder.path + "/brackwen-" + std::to_string(geteuid());
+    root.assign(own.begin(), own.end());
   }
   void TearDown() override {
     if (savedTmpdir.empty())

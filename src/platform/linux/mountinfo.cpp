@@ -36,6 +36,7 @@ bool ParseLine(const std::string& line, MountEntry* entry) {
   if (!(fields >> fsType >> source)) return false;
   const size_t colon = device.find(':');
   if (colon == std::string::npos) return false;
+  entry->id = static_cast<unsigned>(strtoul(id.c_str(), nullptr, 10));
   entry->major = static_cast<unsigned>(strtoul(device.c_str(), nullptr, 10));
   entry->minor = static_cast<unsigned>(strtoul(device.c_str() + colon + 1, nullptr, 10));
   entry->mountPoint = DecodeEscapes(mountPoint);

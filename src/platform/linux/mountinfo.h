@@ -5,6 +5,7 @@
 #include <vector>
 
 struct MountEntry {
+  unsigned id = 0;  // the mount's id, as /proc/self/fdinfo names it too
   unsigned major = 0;
   unsigned minor = 0;
   std::string mountPoint;  // octal escapes decoded

@@ -10,6 +10,8 @@
 
 #include "errors.h"
 #include "platform.h"
+#include "run_owner.h"
+#include "session_user.h"
 #include "text.h"
 
 // "open" on a folder: with a desktop session the desktop's opener shows it,
@@ -58,9 +60,11 @@ std::wstring FullPath(const wchar_t* file) {
 }
 
 // Starts the opener in a new session whose stdio is /dev/null, through an
-// intermediate child so that it is nobody's child here. A pipe that closes on
-// exec tells whether the start itself worked.
+// intermediate child so that it is nobody's child here, as the user the run
+// was made for. A pipe that closes on exec tells whether the start worked.
 intptr_t StartDetached(const std::string& opener, const std::string& target) {
+  SessionUser user;
+  if (!user.Prepare(CurrentRunOwner())) return kOutOfResources;
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
   char* const arguments[] = {const_cast<char*>(opener.c_str()),
@@ -79,12 +83,18 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
       ssize_t ignored = write(report[1], &error, sizeof error);
       (void)ignored;
     }
+    if (opener == 0 && !user.Become()) {
+      const int error = errno;
+      ssize_t ignored = write(report[1], &error, sizeof error);
+      (void)ignored;
+      _exit(0);
+    }
     if (opener == 0) {
       const int null = open("/dev/null", O_RDWR);
       if (null >= 0) {
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
       }
-      execv(arguments[0], arguments);
+      execve(arguments[0], arguments, user.Environment());
       const int error = errno;
       ssize_t ignored = write(report[1], &error, sizeof error);
       (void)ignored;

@@ -9,18 +9,13 @@
 #include <string>
 
 #include "errors.h"
+#include "platform.h"
+#include "temp_folder.h"
 #include "text.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.
 constexpr unsigned kUniqueRange = 0x10000;
-
-std::wstring TempFolder() {
-  const char* folder = getenv("TMPDIR");
-  std::wstring path = FromUtf8(folder != nullptr && folder[0] != '\0' ? folder : "/tmp/");
-  if (path.back() != L'/') path += L'/';
-  return path;
-}
 
 std::wstring TempName(const std::wstring& folder, const wchar_t* prefix, unsigned number) {
   wchar_t digits[16];
@@ -55,11 +50,22 @@ bool StoreName(const std::wstring& name, LPWSTR tempFileName) {
 }
 }  // namespace
 
+// The folder is the calling user's own (see temp_folder.h). A folder that
+// fails its checks is never answered; the line printed says which folder and
+// why, since the caller only learns a code.
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
-  const std::wstring path = TempFolder();
+  const std::wstring path = FromUtf8(PrivateTempFolderPath());
   if (path.size() + 1 > bufferLength) return static_cast<DWORD>(path.size() + 1);
   if (buffer == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string reason;
+  const DWORD code = PreparePrivateTempFolder(&reason);
+  if (code != ERROR_SUCCESS) {
+    PrintWide(L"!ERROR! The temporary folder '%s' is refused: %s.\n", path.c_str(),
+              FromUtf8(reason).c_str());
+    SetLastError(code);
     return 0;
   }
   wmemcpy(buffer, path.c_str(), path.size() + 1);

@@ -177,7 +177,7 @@ DWORD VhdCreateFile(const std::string& path, uint64_t diskSize, uint32_t sectorS
     SetLastError(ERROR_INVALID_PARAMETER);
     return ERROR_INVALID_PARAMETER;
   }
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     const DWORD code = errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno);
     SetLastError(code);

@@ -1,7 +1,5 @@
 // Folder mount points of partition volumes.
 #include <blkid/blkid.h>
-#include <dirent.h>
-#include <libmount/libmount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,11 +12,11 @@
 #include "loop_device.h"
 #include "mountinfo.h"
 #include "partition_volumes.h"
+#include "run_owner.h"
+#include "staged_mount.h"
 #include "text.h"
 
 namespace {
-
-const char kMountOptions[] = "nosuid,nodev";
 
 BOOL Fail(DWORD code) {
   SetLastError(code);
@@ -29,28 +27,6 @@ std::string FolderPath(LPCWSTR folder) {
   std::string path = ToUtf8(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-// 0 for an empty directory that is no mount point, else the Win32 reason it cannot be a mount point.
-DWORD CheckMountFolder(const std::string& path) {
-  struct stat status;
-  if (lstat(path.c_str(), &status) != 0) return Win32FromErrno(errno);
-  if (S_ISLNK(status.st_mode) || !S_ISDIR(status.st_mode)) return ERROR_DIRECTORY;
-  // A folder that already carries a mount is taken, even when the mounted
-  // file system is empty.
-  MountEntry mounted;
-  if (FindMountAt(path, &mounted)) return ERROR_DIR_NOT_EMPTY;
-  DIR* directory = opendir(path.c_str());
-  if (directory == nullptr) return Win32FromErrno(errno);
-  DWORD code = ERROR_SUCCESS;
-  while (dirent* entry = readdir(directory)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-      code = ERROR_DIR_NOT_EMPTY;
-      break;
-    }
-  }
-  closedir(directory);
-  return code;
 }
 
 // The file system type on a device, as the mount helpers know it; empty when
@@ -72,45 +48,23 @@ std::string DetectFileSystem(const std::string& device) {
   return type;
 }
 
-// The Win32 code of a failed libmount operation.
-DWORD MountFailure(libmnt_context* context, int result) {
-  if (mnt_context_syscall_called(context)) {
-    const int error = mnt_context_get_syscall_errno(context);
-    if (error != 0) return Win32FromErrno(error);
+// Options that leave the volume to the run's owner alone: the user who ran
+// sudo, or else the caller. nosuid and nodev always. A root mount of the FUSE
+// driver is closed to other users unless it is made for a sudo user; then it
+// lets them in (allow_other) and the kernel checks the owner and mode it
+// shows (default_permissions, which a umask turns on).
+std::string MountOptions(const std::string& type) {
+  std::string options = "nosuid,nodev";
+  const RunOwner owner = CurrentRunOwner();
+  const std::string ids =
+      ",uid=" + std::to_string(owner.uid) + ",gid=" + std::to_string(owner.gid) + ",umask=077";
+  if (type == "ntfs-3g") {
+    options += ids + ",no_def_opts,silent";
+    if (owner.forSudoUser) options += ",allow_other";
+  } else if (type == "vfat" || type == "exfat" || type == "ntfs3") {
+    options += ids;
   }
-  if (mnt_context_helper_executed(context)) return ERROR_UNRECOGNIZED_VOLUME;
-  return result < 0 ? Win32FromErrno(-result) : ERROR_GEN_FAILURE;
-}
-
-DWORD Mount(const std::string& device, const std::string& folder, const std::string& type) {
-  libmnt_context* context = mnt_new_context();
-  if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  DWORD code = ERROR_SUCCESS;
-  if (mnt_context_set_source(context, device.c_str()) != 0 ||
-      mnt_context_set_target(context, folder.c_str()) != 0 ||
-      mnt_context_set_fstype(context, type.c_str()) != 0 ||
-      mnt_context_set_options(context, kMountOptions) != 0) {
-    code = ERROR_NOT_ENOUGH_MEMORY;
-  } else {
-    const int result = mnt_context_mount(context);
-    if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
-  }
-  mnt_free_context(context);
-  return code;
-}
-
-DWORD Unmount(const std::string& folder) {
-  libmnt_context* context = mnt_new_context();
-  if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  DWORD code = ERROR_SUCCESS;
-  if (mnt_context_set_target(context, folder.c_str()) != 0) {
-    code = ERROR_NOT_ENOUGH_MEMORY;
-  } else {
-    const int result = mnt_context_umount(context);
-    if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
-  }
-  mnt_free_context(context);
-  return code;
+  return options;
 }
 
 bool MountIsOfDevice(const MountEntry& entry, const std::string& device) {
@@ -136,8 +90,9 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
 
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   if (volumeMountPoint == nullptr || volumeName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  const std::string folder = FolderPath(volumeMountPoint);
-  DWORD code = CheckMountFolder(folder);
+  MountFolder folder;
+  DWORD code = folder.Open(FolderPath(volumeMountPoint));
+  if (code == ERROR_SUCCESS) code = folder.CheckEmpty();
   if (code != ERROR_SUCCESS) return Fail(code);
   GUID partitionId;
   if (!ParseVolumeName(volumeName, &partitionId)) return Fail(ERROR_INVALID_NAME);
@@ -147,7 +102,7 @@ BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   const std::string device = LoopDevicePath(volume.volumeNumber);
   const std::string type = DetectFileSystem(device);
   if (type.empty()) return Fail(ERROR_UNRECOGNIZED_VOLUME);
-  code = Mount(device, folder, type);
+  code = MountVolumeOnFolder(device, type, MountOptions(type), folder);
   return code == ERROR_SUCCESS ? TRUE : Fail(code);
 }
 
@@ -159,7 +114,7 @@ BOOL DeleteVolumeMountPointW(LPCWSTR volumeMountPoint) {
     return Fail(ERROR_NOT_A_REPARSE_POINT);
   }
   if (geteuid() != 0) return Fail(ERROR_ACCESS_DENIED);
-  const DWORD code = Unmount(entry.mountPoint);
+  const DWORD code = UnmountEntry(entry);
   return code == ERROR_SUCCESS ? TRUE : Fail(code);
 }
 

@@ -1,0 +1,19 @@
+// The calling user's own temporary folder: $TMPDIR (or /tmp) + "brackwen-<uid>/".
+// Like a Windows profile's temporary folder, nobody else can create, replace
+// or read what the program keeps there.
+#pragma once
+
+#include <string>
+
+#include "win32_linux.h"
+
+// The folder's path, ending in '/', whether or not it exists yet.
+std::string PrivateTempFolderPath();
+
+// Makes the folder when it is missing and checks it on every call without
+// following links: a directory of the calling user that no one else can
+// write to, below folders no one else can rename it out of. Its mode is made
+// 0700, or 0711 when the run is made for a sudo user, who must pass through
+// it to the mount inside. ERROR_SUCCESS, or the Win32 code with `reason`
+// saying in words what is wrong.
+DWORD PreparePrivateTempFolder(std::string* reason);
