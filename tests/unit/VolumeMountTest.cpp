@@ -225,19 +225,28 @@ TEST_F(VolumeMountTest, MountFolderMustBeAnEmptyRealDirectory) {
   { std::ofstream(scratch.Path("file")) << "x"; }
   const std::string full = MakeFolder("full");
   { std::ofstream(full + "/inside") << "x"; }
+  const std::string foreign = MakeFolder("foreign");
+  ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+  // An empty file system mounted on a folder still makes it taken.
+  const std::string carrying = MakeFolder("carrying");
+  ASSERT_EQ(RunCommand("mount -t tmpfs -o size=64k none '" + carrying + "'"), 0);
   struct Case {
     std::string folder;
     DWORD error;
   } cases[] = {{scratch.Path("link") + "/", ERROR_DIRECTORY},
                {scratch.Path("file"), ERROR_DIRECTORY},
                {full + "/", ERROR_DIR_NOT_EMPTY},
+               {carrying + "/", ERROR_DIR_NOT_EMPTY},
+               {foreign + "/", ERROR_ACCESS_DENIED},
                {scratch.Path("missing") + "/", ERROR_FILE_NOT_FOUND}};
   for (const Case& c : cases) {
     EXPECT_FALSE(SetVolumeMountPointW(Wide(c.folder).c_str(), VolumeName(kMainOsGuid).c_str()))
         << c.folder;
     EXPECT_EQ(GetLastError(), c.error) << c.folder;
   }
+  RunCommand("umount '" + carrying + "'");
   EXPECT_TRUE(PathNames(kMainOsGuid).empty());
+  EXPECT_EQ(std::string(), CommandOutput("ls -A '" + target + "'")) << "nothing through the link";
 }
 
 TEST_F(VolumeMountTest, VolumesThatCannotBeMounted) {
