@@ -1,9 +1,9 @@
 #include "app/ImageMounter.h"
 
-#include "app/FormatWide.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/FormatWide.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"

@@ -2,12 +2,11 @@
 
 #include <cwchar>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"
-
-const wchar_t kTempFilePrefix[] = L"kmd";
 
 namespace {
 // Reads the temporary folder into a buffer of kTempPathBufferSize units;

@@ -4,9 +4,6 @@
 
 class MountSession;
 
-// Prefix of every temporary file this program creates; the sweep of earlier
-// disks recognises its own VHD files by it.
-extern const wchar_t kTempFilePrefix[];
 constexpr unsigned kTempPathBufferSize = 260;
 
 int MakeTempFileName(wchar_t* name);

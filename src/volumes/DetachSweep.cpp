@@ -2,12 +2,11 @@
 
 #include <vector>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
+#include "common/VirtualStorage.h"
 #include "platform.h"
-#include "vdisk/MountSession.h"
-#include "vdisk/TempPaths.h"
-#include "vdisk/VirtualStorage.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"

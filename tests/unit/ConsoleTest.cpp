@@ -12,7 +12,7 @@
 
 #include "ConsoleScene.h"
 #include "StdoutCapture.h"
-#include "app/StatusLine.h"
+#include "common/StatusLine.h"
 #include "platform.h"
 
 namespace {

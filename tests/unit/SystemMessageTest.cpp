@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "StdoutCapture.h"
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "linux/errors.h"
 #include "platform.h"
 

@@ -1,4 +1,4 @@
-#include "app/StatusLine.h"
+#include "common/StatusLine.h"
 
 #include <cwchar>
 
