@@ -18,7 +18,7 @@
 namespace {
 
 using loop_test::CommandOutput;
-using loop_test::CreateAndAttachVhd;
+using loop_test::AttachScratchVhd;
 using loop_test::DetachVhd;
 using loop_test::DriveNumber;
 using loop_test::LoopScratch;
@@ -60,8 +60,8 @@ class VolumeMountTest : public ::testing::Test {
   }
 
   void AttachDisk(ULONG sectorSize = 512) {
-    ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("kmd1.tmp.vhd"), kDiskSize, sectorSize,
-                                 &drivePath),
+    ASSERT_EQ(AttachScratchVhd(scratch.WidePath("kmd1.tmp.vhd"), kDiskSize, sectorSize,
+                               &drivePath),
               0u);
     driveNumber = DriveNumber(drivePath);
     ASSERT_GE(driveNumber, 0);
