@@ -9,7 +9,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/loop_device.h"
+#include "linux/support/loop_device.h"
 #include "win32.h"
 
 namespace {

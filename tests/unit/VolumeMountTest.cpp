@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "LoopTestScratch.h"
-#include "linux/gpt.h"
+#include "linux/support/gpt.h"
 #include "win32.h"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cwchar>
 
-#include "errors.h"
-#include "handle.h"
-#include "path_errors.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/path_errors.h"
+#include "support/text.h"
 
 namespace {
 constexpr DWORD kAttributeReadOnly = 0x1;

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "loop_device.h"
-#include "partition_volumes.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/loop_device.h"
+#include "support/partition_volumes.h"
+#include "support/text.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <climits>
 
-#include "devices.h"
-#include "errors.h"
-#include "handle.h"
-#include "path_errors.h"
-#include "text.h"
+#include "support/devices.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/path_errors.h"
+#include "support/text.h"
 
 namespace {
 bool IsDevicePath(const wchar_t* path) {

@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "errors.h"
-#include "gpt.h"
-#include "handle.h"
-#include "loop_device.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/gpt.h"
+#include "support/handle.h"
+#include "support/loop_device.h"
+#include "support/text.h"
 
 namespace {
 

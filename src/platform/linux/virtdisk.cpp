@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "errors.h"
-#include "handle.h"
-#include "loop_device.h"
-#include "mountinfo.h"
-#include "text.h"
-#include "vhd.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/loop_device.h"
+#include "support/mountinfo.h"
+#include "support/text.h"
+#include "support/vhd.h"
 
 namespace {
 

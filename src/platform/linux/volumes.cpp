@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "loop_device.h"
-#include "mountinfo.h"
-#include "partition_volumes.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/loop_device.h"
+#include "support/mountinfo.h"
+#include "support/partition_volumes.h"
+#include "support/text.h"
 
 namespace {
 

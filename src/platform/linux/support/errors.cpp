@@ -2,14 +2,6 @@
 
 #include <cerrno>
 
-namespace {
-thread_local DWORD lastError = ERROR_SUCCESS;
-}  // namespace
-
-DWORD GetLastError() { return lastError; }
-
-void SetLastError(DWORD errorCode) { lastError = errorCode; }
-
 DWORD Win32FromErrno(int error) {
   switch (error) {
     case 0: return ERROR_SUCCESS;

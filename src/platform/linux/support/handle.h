@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 enum class HandleKind {
   File,         // a regular file opened by CreateFileW
