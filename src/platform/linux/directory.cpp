@@ -65,10 +65,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     return INVALID_HANDLE_VALUE;
   }
   FillFindData(path, status, *findFileData);
-  LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::Find;
-  handle->path = path;
-  return handle;
+  return NewHandle(HandleKind::Find, -1, path);
 }
 
 BOOL FindClose(HANDLE findFile) {

@@ -7,6 +7,7 @@
 
 const wchar_t kPathSeparator = L'/';
 const wchar_t kExecutableExtension[] = L"";
+const wchar_t kDrivePrefix[] = L"PhysicalDrive";
 
 int PrintWide(const wchar_t* format, ...) {
   va_list arguments;

@@ -35,6 +35,16 @@ DWORD Win32FromErrno(int error) {
   }
 }
 
+BOOL FailWith(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+DWORD FailCode(DWORD code) {
+  SetLastError(code);
+  return code;
+}
+
 DWORD SetLastErrorFromErrno(int error) {
   const DWORD code = Win32FromErrno(error);
   SetLastError(code);

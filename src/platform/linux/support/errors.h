@@ -8,3 +8,10 @@ DWORD Win32FromErrno(int error);
 
 // Sets the last error from an errno value and returns the Win32 code.
 DWORD SetLastErrorFromErrno(int error);
+
+// Sets the last error to `code`. Returns FALSE, as the calls that report
+// failure through BOOL do.
+BOOL FailWith(DWORD code);
+
+// Sets the last error to `code`. Returns `code`, as the virtual-disk calls do.
+DWORD FailCode(DWORD code);
