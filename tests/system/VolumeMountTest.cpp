@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "LoopTestScratch.h"
+#include "NeedsRoot.h"
 #include "linux/support/gpt.h"
 #include "win32.h"
 
@@ -47,7 +48,10 @@ std::wstring VolumeDevice(const std::wstring& guid) { return L"\\\\.\\Volume" + 
 
 class VolumeMountTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(scratch.Ready()); }
+  void SetUp() override {
+    SKIP_UNLESS_ROOT();
+    ASSERT_TRUE(scratch.Ready());
+  }
   void TearDown() override {
     if (drive != INVALID_HANDLE_VALUE) CloseHandle(drive);
   }

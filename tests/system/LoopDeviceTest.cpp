@@ -9,6 +9,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
+#include "NeedsRoot.h"
 #include "linux/support/loop_device.h"
 #include "win32.h"
 
@@ -20,30 +21,12 @@ using loop_test::DriveNumber;
 using loop_test::LoopScratch;
 using loop_test::ReadLine;
 
-struct LoopPathCase {
-  const char* path;
-  int number;
-};
-
-class LoopPathTest : public ::testing::TestWithParam<LoopPathCase> {};
-
-TEST_P(LoopPathTest, NamesOnlyLoopDevices) {
-  EXPECT_EQ(LoopNumberOfPath(GetParam().path), GetParam().number) << GetParam().path;
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, LoopPathTest,
-                         ::testing::Values(LoopPathCase{"/dev/loop0", 0},
-                                           LoopPathCase{"/dev/loop12", 12},
-                                           LoopPathCase{"/dev/loop", -1},
-                                           LoopPathCase{"/dev/loop-control", -1},
-                                           LoopPathCase{"/dev/loop3p1", -1},
-                                           LoopPathCase{"/dev/sda", -1},
-                                           LoopPathCase{"/tmp/dev/loop1", -1},
-                                           LoopPathCase{"/dev/loop99999999", -1}));
-
 class LoopDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(scratch.Ready()); }
+  void SetUp() override {
+    SKIP_UNLESS_ROOT();
+    ASSERT_TRUE(scratch.Ready());
+  }
   std::string Sys(int number, const std::string& name) {
     return ReadLine("/sys/block/loop" + std::to_string(number) + "/" + name);
   }
