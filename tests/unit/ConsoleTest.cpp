@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
