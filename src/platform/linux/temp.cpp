@@ -8,10 +8,10 @@
 #include <cwchar>
 #include <string>
 
-#include "errors.h"
 #include "platform.h"
-#include "temp_folder.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/temp_folder.h"
+#include "support/text.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.

@@ -4,24 +4,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "loop_device.h"
-#include "mountinfo.h"
-#include "partition_volumes.h"
-#include "run_owner.h"
-#include "staged_mount.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/loop_device.h"
+#include "support/mountinfo.h"
+#include "support/multi_string.h"
+#include "support/partition_volumes.h"
+#include "support/run_owner.h"
+#include "support/staged_mount.h"
+#include "support/text.h"
 
 namespace {
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
 
 std::string FolderPath(LPCWSTR folder) {
   std::string path = ToUtf8(folder);
@@ -89,46 +84,47 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
 }  // namespace
 
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
-  if (volumeMountPoint == nullptr || volumeName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr || volumeName == nullptr)
+    return FailWith(ERROR_INVALID_PARAMETER);
   MountFolder folder;
   DWORD code = folder.Open(FolderPath(volumeMountPoint));
   if (code == ERROR_SUCCESS) code = folder.CheckEmpty();
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   GUID partitionId;
-  if (!ParseVolumeName(volumeName, &partitionId)) return Fail(ERROR_INVALID_NAME);
-  if (geteuid() != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (!ParseVolumeName(volumeName, &partitionId)) return FailWith(ERROR_INVALID_NAME);
+  if (geteuid() != 0) return FailWith(ERROR_ACCESS_DENIED);
   PartitionVolume volume;
-  if (!FindPartitionVolume(partitionId, &volume)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!FindPartitionVolume(partitionId, &volume)) return FailWith(ERROR_FILE_NOT_FOUND);
   const std::string device = LoopDevicePath(volume.volumeNumber);
   const std::string type = DetectFileSystem(device);
-  if (type.empty()) return Fail(ERROR_UNRECOGNIZED_VOLUME);
+  if (type.empty()) return FailWith(ERROR_UNRECOGNIZED_VOLUME);
   code = MountVolumeOnFolder(device, type, MountOptions(type), folder);
-  return code == ERROR_SUCCESS ? TRUE : Fail(code);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 
 BOOL DeleteVolumeMountPointW(LPCWSTR volumeMountPoint) {
-  if (volumeMountPoint == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
   MountEntry entry;
   if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
-    return Fail(ERROR_NOT_A_REPARSE_POINT);
+    return FailWith(ERROR_NOT_A_REPARSE_POINT);
   }
-  if (geteuid() != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (geteuid() != 0) return FailWith(ERROR_ACCESS_DENIED);
   const DWORD code = UnmountEntry(entry);
-  return code == ERROR_SUCCESS ? TRUE : Fail(code);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 
 BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeName,
                                        DWORD bufferLength) {
-  if (volumeMountPoint == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
   MountEntry entry;
   if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
-    return Fail(ERROR_NOT_A_REPARSE_POINT);
+    return FailWith(ERROR_NOT_A_REPARSE_POINT);
   }
   const std::wstring name = VolumeGuidPath(volume.partitionId);
   if (volumeName == nullptr || bufferLength < name.size() + 1) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
   }
   name.copy(volumeName, name.size());
   volumeName[name.size()] = L'\0';
@@ -138,9 +134,9 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeNa
 BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames,
                                       DWORD bufferLength, LPDWORD returnLength) {
   GUID partitionId;
-  if (!ParseVolumeName(volumeName, &partitionId)) return Fail(ERROR_INVALID_NAME);
+  if (!ParseVolumeName(volumeName, &partitionId)) return FailWith(ERROR_INVALID_NAME);
   PartitionVolume volume;
-  if (!FindPartitionVolume(partitionId, &volume)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!FindPartitionVolume(partitionId, &volume)) return FailWith(ERROR_FILE_NOT_FOUND);
   std::vector<std::wstring> paths;
   for (const MountEntry& entry : MountsOfDevice(LoopDevicePath(volume.volumeNumber))) {
     std::wstring path = FromUtf8(entry.mountPoint);
@@ -149,17 +145,10 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames
     for (const std::wstring& known : paths) seen = seen || known == path;
     if (!seen) paths.push_back(path);
   }
-  size_t needed = 1;
-  for (const std::wstring& path : paths) needed += path.size() + 1;
+  const size_t needed = MultiStringSize(paths);
   if (returnLength != nullptr) *returnLength = static_cast<DWORD>(needed);
-  if (volumePathNames == nullptr || bufferLength < needed) return Fail(ERROR_MORE_DATA);
-  size_t at = 0;
-  for (const std::wstring& path : paths) {
-    path.copy(volumePathNames + at, path.size());
-    at += path.size();
-    volumePathNames[at++] = L'\0';
-  }
-  volumePathNames[at++] = L'\0';
+  if (volumePathNames == nullptr || bufferLength < needed) return FailWith(ERROR_MORE_DATA);
+  const size_t at = StoreMultiString(paths, volumePathNames);
   if (paths.empty() && bufferLength > 1) volumePathNames[at] = L'\0';
   return TRUE;
 }

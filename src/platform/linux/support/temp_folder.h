@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 // The folder's path, ending in '/', whether or not it exists yet.
 std::string PrivateTempFolderPath();

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "unique_fd.h"
-#include "win32_linux.h"
+#include "win32.h"
 
 class MountFolder {
  public:
