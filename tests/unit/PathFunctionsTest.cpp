@@ -75,8 +75,8 @@ class WorkPaths : public ::testing::Test {
     if (previous != nullptr) savedTmpdir = previous;
     setenv("TMPDIR", folder.path.c_str(), 1);
     // The program's files go to the caller's private folder inside TMPDIR.
-    const std::string own = folder.path + "/brackwen-" + std::to_string(geteuid());
-    root.assign(own.begin(), own.end());
+    ownFolder = folder.path + "/brackwen-" + std::to_string(geteuid());
+    root.assign(ownFolder.begin(), ownFolder.end());
   }
   void TearDown() override {
     if (savedTmpdir.empty())
@@ -85,6 +85,7 @@ class WorkPaths : public ::testing::Test {
       setenv("TMPDIR", savedTmpdir.c_str(), 1);
   }
   TempFolder folder;
+  std::string ownFolder;  // the caller's private folder inside TMPDIR
   std::wstring root;
   std::string savedTmpdir;
 };
@@ -116,7 +117,7 @@ TEST_F(WorkPaths, TempFileNameFitsTheCallersBufferOrNothingIsMade) {
     std::vector<wchar_t> name(length + 2, L'#');
     ASSERT_EQ(MakeTempFileName(name.data(), c.size), c.result) << c.size;
     std::error_code ignored;
-    const auto files = std::distance(std::filesystem::directory_iterator(folder.path, ignored),
+    const auto files = std::distance(std::filesystem::directory_iterator(ownFolder, ignored),
                                      std::filesystem::directory_iterator());
     if (c.result == 0) {
       EXPECT_EQ(wcslen(name.data()), length);
