@@ -140,6 +140,8 @@ TEST_F(LinuxFilesTest, TempPathTakesSafeFoldersAndSetsTheirMode) {
       {"sticky base open to all", 01777, 0700, nullptr, 0700},
       {"made for a sudo user", 0755, 0700, "65534", 0711},
       {"sudo run by root itself", 0755, 0711, "0", 0700},
+      {"sudo ids that are not numbers", 0755, 0711, "65534x", 0700},
+      {"sudo ids out of range", 0755, 0711, "4294967295", 0700},
   };
   for (const Case& c : cases) {
     rmdir(own.c_str());
