@@ -104,6 +104,28 @@ check "a third user lists the private folder" no "$(can as_stranger ls "$P")"
 cleanup_attached
 rm -f "$P"/kmd*.vhd
 
+# --- staging folders of a killed run are cleared; one in use is not ---------
+mkdir "$P/staging-killed" "$P/staging-in-use"
+mount --bind "$P/staging-killed" "$P/staging-killed"
+: >"$P/staging-killed.lock"
+: >"$P/staging-in-use.lock"
+flock "$P/staging-in-use.lock" sleep 60 &
+holder=$!
+run "$BRACKWEN" "$FFU"
+ok_lines
+expect_output "staging folders left by others: the run mounts" "${OK_LINES[@]}"
+check "the killed run's staging folder is gone" "no no" \
+  "$(mountpoint -q "$P/staging-killed" && printf yes || printf no) $([ -e "$P/staging-killed" ] && echo yes || echo no)"
+check "the staging folder in use stays" "yes yes" \
+  "$([ -d "$P/staging-in-use" ] && printf yes || printf no) $([ -e "$P/staging-in-use.lock" ] && echo yes || echo no)"
+check "the run leaves no staging folder of its own" "$P/staging-in-use" \
+  "$(find "$P" -maxdepth 1 -name 'staging-*' ! -name '*.lock' | sort)"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+rm -rf "$P/staging-in-use" "$P/staging-in-use.lock"
+cleanup_attached
+rm -f "$P"/kmd*.vhd
+
 # --- swapping the work folder for a link while the program runs -------------
 # Another user cannot even try: the private folder is closed to them.
 mkdir "$P/race.mnt"

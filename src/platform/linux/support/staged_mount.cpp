@@ -1,19 +1,26 @@
 #include "staged_mount.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <libmount/libmount.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "errors.h"
 #include "temp_folder.h"
 
 namespace {
+constexpr char kStagingPrefix[] = "staging-";
 constexpr char kStagingName[] = "staging-XXXXXX";
+constexpr char kLockSuffix[] = ".lock";
+// More mounts than a staging folder ever carries: its own and the volume's.
+constexpr int kMaxStagedMounts = 4;
 
 // The Win32 code of a failed libmount operation.
 DWORD MountFailure(libmnt_context* context, int result) {
@@ -43,24 +50,55 @@ DWORD MountByPath(const std::string& device, const std::string& folder, const st
   return code;
 }
 
+// A staging folder whose lock file nobody holds belonged to a run that ended
+// without removing it (killed midway): its mounts, the folder and the lock
+// file go. A folder without a lock file is left alone.
+void RemoveAbandonedStagingFolders(const std::string& folder) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, sizeof kStagingPrefix - 1, kStagingPrefix) != 0 ||
+        name.find('.') != std::string::npos)
+      continue;
+    const std::string path = folder + name;
+    const std::string lockPath = path + kLockSuffix;
+    const UniqueFd held(open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (!held.Valid() || flock(held.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    for (int i = 0; i < kMaxStagedMounts && umount2(path.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) == 0;
+         ++i) {
+    }
+    rmdir(path.c_str());
+    unlink(lockPath.c_str());
+  }
+  closedir(directory);
+}
+
 // A staging folder in the private temporary folder, bound onto itself and
 // made private: a mount whose parent is shared with other mount namespaces
-// cannot be moved, and the folder's own mount is never shared.
+// cannot be moved, and the folder's own mount is never shared. Its lock file,
+// locked while the folder exists, tells later runs that it is in use.
 class StagingFolder {
  public:
   ~StagingFolder() {
     if (bound) umount2(path.c_str(), MNT_DETACH);
     if (!path.empty()) rmdir(path.c_str());
+    if (lock.Valid()) unlink((path + kLockSuffix).c_str());
   }
 
   DWORD Make() {
     std::string reason;
     DWORD code = PreparePrivateTempFolder(&reason);
     if (code != ERROR_SUCCESS) return code;
+    RemoveAbandonedStagingFolders(PrivateTempFolderPath());
     const std::string pattern = PrivateTempFolderPath() + kStagingName;
     std::vector<char> name(pattern.c_str(), pattern.c_str() + pattern.size() + 1);
     if (mkdtemp(name.data()) == nullptr) return Win32FromErrno(errno);
     path = name.data();
+    const std::string lockPath = path + kLockSuffix;
+    lock = UniqueFd(
+        open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!lock.Valid() || flock(lock.Get(), LOCK_EX) != 0) return Win32FromErrno(errno);
     if (mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0)
       return Win32FromErrno(errno);
     bound = true;
@@ -83,6 +121,7 @@ class StagingFolder {
 
  private:
   std::string path;
+  UniqueFd lock;
   bool bound = false;
   unsigned ownMountId = 0;
 };
