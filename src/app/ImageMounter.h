@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 class FfuImage;
@@ -9,7 +10,7 @@ class MountSession;
 // loading line and opens the mounted folder for the user.
 class ImageMounter {
  public:
-  ImageMounter() = default;
+  ImageMounter();
   ~ImageMounter();
   ImageMounter(const ImageMounter&) = delete;
   ImageMounter& operator=(const ImageMounter&) = delete;
@@ -18,6 +19,8 @@ class ImageMounter {
   int LoadImage(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
 
-  FfuImage* image = nullptr;
-  MountSession* session = nullptr;
+  // Declared in reverse order of destruction: the image (and with it the
+  // open file) goes first, then the session.
+  std::unique_ptr<MountSession> session;
+  std::unique_ptr<FfuImage> image;
 };

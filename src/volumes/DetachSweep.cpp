@@ -4,6 +4,7 @@
 
 #include "app/ReportWin32Error.h"
 #include "common/PathFunctions.h"
+#include "common/UniqueHandle.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"
 #include "vdisk/TempPaths.h"
@@ -47,41 +48,70 @@ bool IsOwnTempFile(const std::wstring& path) {
   return FileBaseName(path).compare(0, 3, kTempFilePrefix) == 0;
 }
 
-// Unmounts, detaches and, when it is ours, deletes the VHD behind one image
-// disk. Every failure here concerns this disk only; the sweep goes on.
-void SweepImageDisk(HANDLE drive) {
-  wchar_t backingFile[kBackingFileUnits] = {};
+std::wstring UpperCase(std::wstring text) {
+  if (!text.empty()) CharUpperW(&text[0]);
+  return text;
+}
+
+// A disk file this program made: a "kmd" file right in the temporary
+// folder. Such a disk is ours whatever it holds, even no GPT at all, as
+// after a run that was killed before it wrote one.
+bool IsOwnDiskFile(const std::wstring& path) {
+  wchar_t folder[kTempPathBufferSize] = {};
+  DWORD length = GetTempPathW(kTempPathBufferSize, folder);
+  if (length == 0 || length >= kTempPathBufferSize) return false;
+  size_t nameStart = path.find_last_of(L"\\/");
+  if (nameStart == std::wstring::npos) return false;
+  return UpperCase(path.substr(0, nameStart + 1)) == UpperCase(std::wstring(folder, length)) &&
+         IsOwnTempFile(path.substr(nameStart + 1));
+}
+
+bool QueryBackingFile(HANDLE drive, wchar_t (&backingFile)[kBackingFileUnits]) {
   DWORD bytesReturned = 0;
   if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backingFile,
-                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
-    return;
-  }
+                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
+    return false;
   backingFile[kBackingFileUnits - 1] = L'\0';
-  if (UnmountPartition(drive, kMainPartitionName) != 0)
+  return true;
+}
+
+// Unmounts and detaches one disk of an earlier run and deletes its file
+// when `deleteFile` says it is ours. Every failure here concerns this disk
+// only; the sweep goes on.
+void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile) {
+  if (UnmountMainPartition(drive) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
   if (DetachVhdFile(backingFile) != 0) {
     PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile);
     return;
   }
   PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile);
-  if (IsOwnTempFile(backingFile) && !DeleteFileW(backingFile))
+  if (deleteFile && !DeleteFileW(backingFile))
     PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", backingFile);
 }
 
 // Looks at one physical drive; false when the sweep has to stop there.
+// Image disks go whatever file backs them; other disks only when that file
+// is one of our own.
 bool SweepDrive(const std::wstring& name) {
-  HANDLE drive = OpenDevice(L"\\\\.\\" + name);
-  if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return false;
+  UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
+  if (!drive.Valid()) return false;
   DriveLayout layout;
-  if (GetDriveLayout(drive, layout) != 0) {
+  if (GetDriveLayout(drive.Get(), layout) != 0) {
     DWORD error = GetLastError();
-    CloseHandle(drive);
+    drive.Reset();
     SetLastError(error);
     return false;
   }
-  if (IsImageDisk(layout)) SweepImageDisk(drive);
-  CloseHandle(drive);
+  wchar_t backingFile[kBackingFileUnits] = {};
+  if (IsImageDisk(layout)) {
+    if (!QueryBackingFile(drive.Get(), backingFile))
+      PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
+    else
+      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile));
+  } else if (QueryBackingFile(drive.Get(), backingFile) && IsOwnDiskFile(backingFile)) {
+    SweepDisk(drive.Get(), backingFile, true);
+  }
   return true;
 }
 

@@ -111,3 +111,17 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes
   }
   return TRUE;
 }
+
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+  if (pathName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (rmdir(ToUtf8(pathName).c_str()) != 0) {
+    const int error = errno;
+    if (error == ENOTEMPTY || error == EEXIST) SetLastError(ERROR_DIR_NOT_EMPTY);
+    else SetLastErrorFromErrno(error);
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -12,12 +12,14 @@ enum class HandleKind {
   Find,         // a FindFirstFileW search
   Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
   VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+  Mutex,        // CreateMutexW: a lock file held with flock
 };
 
 struct LinuxHandle {
   HandleKind kind = HandleKind::File;
-  int fd = -1;       // File, Device
-  std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+  int fd = -1;       // File, Device, Mutex
+  std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
+  int owned = 0;     // Mutex: how often its holder has acquired it
 };
 
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
