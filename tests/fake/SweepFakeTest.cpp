@@ -15,6 +15,7 @@ struct FakeDrive {
   std::wstring backingFile;
   DWORD layoutError = 0;  // non-zero: the layout query fails with it
   DWORD openError = 0;    // non-zero: the drive cannot be opened
+  DWORD style = 1;        // of the layout: 1 GPT, 2 raw (a blank disk)
 };
 
 class Sweep : public FakeSystemTest {
@@ -62,12 +63,18 @@ class Sweep : public FakeSystemTest {
           SetLastError(drive.layoutError);
           return FALSE;
         }
-        std::vector<uint8_t> record = MakeLayout(drive.diskId, {L"EFIESP", L"MainOS"});
+        std::vector<uint8_t> record =
+            drive.style == 1 ? MakeLayout(drive.diskId, {L"EFIESP", L"MainOS"})
+                             : MakeLayout(drive.diskId, {}, drive.style);
         std::memcpy(out, record.data(), std::min<size_t>(record.size(), outSize));
         return TRUE;
       }
       EXPECT_EQ(code, static_cast<DWORD>(IOCTL_STORAGE_GET_BACKING_FILE));
       EXPECT_EQ(outSize, 260 * sizeof(wchar_t));
+      if (drive.backingFile.empty()) {  // a disk of the machine, no virtual disk
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+      }
       wcsncpy(static_cast<wchar_t*>(out), drive.backingFile.c_str(), 260);
       return TRUE;
     };
@@ -149,6 +156,32 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdB2.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/phone.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
+}
+
+// A run killed between attach and its first write leaves a disk without a
+// GPT and so without the image disk id: its file in the temporary folder
+// tells that it is ours. Disks of other files are not looked at further.
+TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring folder(temp, length);
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3",
+           L"PhysicalDrive4"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, 0, 2};                 // the machine's
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, folder + L"kmd1F.vhd", 0, 0, 2};  // blank, ours
+  drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/elsewhere/kmd2.vhd", 0, 0, 2};
+  drives[L"PhysicalDrive3"] = {kOtherDiskId, folder + L"kmd3.vhd"};  // a desktop layout, ours
+  drives[L"PhysicalDrive4"] = {kOtherDiskId, folder + L"phone.vhd", 0, 0, 2};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(detached, (std::vector<std::wstring>{folder + L"kmd1F.vhd", folder + L"kmd3.vhd"}));
+  EXPECT_EQ(deleted, detached);
+  EXPECT_EQ(openHandles, 0);
+  std::string expected;
+  for (const std::wstring& file : detached)
+    expected += "(Korvex) !WARNING! Successfully detached vhd file : '" +
+                std::string(file.begin(), file.end()) + "'\n";
+  EXPECT_EQ(Output(), expected);
 }
 
 TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {

@@ -68,9 +68,9 @@ bool Lock(int fd, DWORD milliseconds) {
   }
 }
 
-// The holder writes its process id into the file and empties it when it
-// releases; a file that is not empty at the next acquisition was left by a
-// holder that ended without releasing.
+// The holder writes its process id into the file and removes the file when
+// it releases; a file that is not empty at the next acquisition was left by
+// a holder that ended without releasing.
 bool MarkHeld(int fd, bool* abandoned) {
   struct stat status {};
   if (fstat(fd, &status) != 0) return false;
@@ -78,6 +78,39 @@ bool MarkHeld(int fd, bool* abandoned) {
   const std::string text = std::to_string(getpid()) + "\n";
   return ftruncate(fd, 0) == 0 && pwrite(fd, text.data(), text.size(), 0) ==
                                       static_cast<ssize_t>(text.size());
+}
+
+// Whether the descriptor still is the file at `path`: a holder removes the
+// file on release, so a waiter may have locked a file that is gone.
+bool StillAtPath(int fd, const std::string& path) {
+  struct stat held {};
+  struct stat named {};
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+int OpenLockFile(const std::string& path) {
+  return open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// Locks the file at the mutex's path within `milliseconds`, following it
+// when a holder removed it in between. 0 or an errno value.
+int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
+  const uint64_t deadline = milliseconds == INFINITE ? 0 : NowMs() + milliseconds;
+  for (;;) {
+    DWORD left = INFINITE;
+    if (milliseconds != INFINITE) {
+      const uint64_t now = NowMs();
+      left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    }
+    if (!Lock(mutex.fd, left)) return errno;
+    if (StillAtPath(mutex.fd, mutex.path)) return 0;
+    flock(mutex.fd, LOCK_UN);
+    const int fd = OpenLockFile(mutex.path);
+    if (fd < 0) return errno;
+    close(mutex.fd);
+    mutex.fd = fd;
+  }
 }
 }  // namespace
 
@@ -90,7 +123,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
   const DWORD length = GetTempPathW(MAX_PATH, folder);
   if (length == 0 || length >= MAX_PATH) return Fail(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
   const std::string path = ToUtf8(std::wstring(folder, length) + file);
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = OpenLockFile(path);
   if (fd < 0) return Fail(Win32FromErrno(errno));
   LinuxHandle* handle = new LinuxHandle;
   handle->kind = HandleKind::Mutex;
@@ -107,9 +140,10 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     ++mutex->owned;
     return WAIT_OBJECT_0;
   }
-  if (!Lock(mutex->fd, milliseconds)) {
-    if (errno == EWOULDBLOCK) return WAIT_TIMEOUT;
-    SetLastErrorFromErrno(errno);
+  const int error = LockAtPath(*mutex, milliseconds);
+  if (error == EWOULDBLOCK) return WAIT_TIMEOUT;
+  if (error != 0) {
+    SetLastErrorFromErrno(error);
     return WAIT_FAILED;
   }
   bool abandoned = false;
@@ -130,8 +164,13 @@ BOOL ReleaseMutex(HANDLE object) {
     return FALSE;
   }
   if (--mutex->owned > 0) return TRUE;
-  if (ftruncate(mutex->fd, 0) != 0 || flock(mutex->fd, LOCK_UN) != 0) {
-    SetLastErrorFromErrno(errno);
+  // Removed while still locked, so that no file stays behind a run; a
+  // waiter that locked the old file notices and opens the path anew.
+  const int removeError = unlink(mutex->path.c_str()) == 0 ? 0 : errno;
+  const int unlockError = flock(mutex->fd, LOCK_UN) == 0 ? 0 : errno;
+  const int error = removeError != 0 && removeError != ENOENT ? removeError : unlockError;
+  if (error != 0) {
+    SetLastErrorFromErrno(error);
     return FALSE;
   }
   return TRUE;
