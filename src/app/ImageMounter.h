@@ -16,7 +16,7 @@ class ImageMounter {
   ImageMounter& operator=(const ImageMounter&) = delete;
 
   int Mount(const std::wstring& imagePath);
-  int LoadImage(const std::wstring& imagePath);
+  int LoadImageFile(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
 
   // Declared in reverse order of destruction: the image (and with it the

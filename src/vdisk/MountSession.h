@@ -46,6 +46,3 @@ class MountSession {
 
   RunLock runLock;
 };
-
-// Name of the image's main operating-system partition.
-extern const wchar_t kMainPartitionName[];

@@ -1,6 +1,6 @@
 #include "vdisk/RunLock.h"
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 const wchar_t kRunMutexName[] = L"Global\\Brackwen.Mount";

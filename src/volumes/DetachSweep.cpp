@@ -1,14 +1,14 @@
 #include "volumes/DetachSweep.h"
 
+#include <cwchar>
 #include <vector>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
+#include "common/VirtualStorage.h"
 #include "platform.h"
-#include "vdisk/MountSession.h"
-#include "vdisk/TempPaths.h"
-#include "vdisk/VirtualStorage.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
@@ -18,8 +18,7 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
-constexpr wchar_t kDrivePrefix[] = L"PhysicalDrive";
-constexpr size_t kDrivePrefixLength = 13;
+constexpr DWORD kTempPathUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply.
@@ -40,8 +39,8 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
 }
 
 bool IsPhysicalDrive(const std::wstring& name) {
-  return name.compare(0, kDrivePrefixLength, kDrivePrefix) == 0 &&
-         name.size() >= kDrivePrefixLength;
+  const size_t prefixLength = wcslen(kDrivePrefix);
+  return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
 bool IsOwnTempFile(const std::wstring& path) {
@@ -57,9 +56,9 @@ std::wstring UpperCase(std::wstring text) {
 // folder. Such a disk is ours whatever it holds, even no GPT at all, as
 // after a run that was killed before it wrote one.
 bool IsOwnDiskFile(const std::wstring& path) {
-  wchar_t folder[kTempPathBufferSize] = {};
-  DWORD length = GetTempPathW(kTempPathBufferSize, folder);
-  if (length == 0 || length >= kTempPathBufferSize) return false;
+  wchar_t folder[kTempPathUnits] = {};
+  DWORD length = GetTempPathW(kTempPathUnits, folder);
+  if (length == 0 || length >= kTempPathUnits) return false;
   size_t nameStart = path.find_last_of(L"\\/");
   if (nameStart == std::wstring::npos) return false;
   return UpperCase(path.substr(0, nameStart + 1)) == UpperCase(std::wstring(folder, length)) &&

@@ -1,6 +1,6 @@
 #include "volumes/MountCheck.h"
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "platform.h"
 #include "volumes/OpenDevice.h"

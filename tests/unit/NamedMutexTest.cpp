@@ -9,7 +9,7 @@
 #include <string>
 
 #include "TempFolder.h"
-#include "linux/text.h"
+#include "linux/support/text.h"
 #include "platform.h"
 
 namespace {

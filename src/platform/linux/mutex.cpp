@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <string>
 
-#include "errors.h"
-#include "handle.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/text.h"
 
 namespace {
 constexpr long kPollMs = 20;
