@@ -58,6 +58,10 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
+  // One run at a time, from before the image is opened (another run of the
+  // same image holds it unshared) until this run ends.
+  int result = runLock.Acquire();
+  if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
     return PrintWide(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "app/RunLock.h"
+
 class FfuImage;
 class MountSession;
 
@@ -20,7 +22,8 @@ class ImageMounter {
   int LoadFfuImage(const std::wstring& imagePath);
 
   // Declared in reverse order of destruction: the image (and with it the
-  // open file) goes first, then the session.
+  // open file) goes first, then the session, then the lock.
+  RunLock runLock;
   std::unique_ptr<MountSession> session;
   std::unique_ptr<FfuImage> image;
 };

@@ -26,10 +26,8 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   // Everything the file can tell is checked before anything is made, so
   // that a bad image fails with its line and leaves the system as it was.
   if (CheckImage() != 0) return 1;
-  int result = runLock.Acquire();
-  if (result != 0) return result;
   if (MakeVhdPath(*this) != 0) return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
-  result = MakeDisk();
+  int result = MakeDisk();
   if (result == 0) result = MountMainVolume();
   if (result != 0) RemoveWhatWasMade();
   return result;

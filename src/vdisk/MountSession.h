@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "vdisk/RunLock.h"
 #include "vdisk/VhdCreator.h"
 #include "win32.h"
 
@@ -43,6 +42,4 @@ class MountSession {
   // Takes away, in reverse order, what this run made: its mount point, its
   // disk with the disk's volumes, its VHD file and a work folder it made.
   void RemoveWhatWasMade();
-
-  RunLock runLock;
 };

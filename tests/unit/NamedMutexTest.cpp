@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The run's lock over that mutex: it says that it waits, and gives up with
 // a clear line when the other run holds on past the bound.
 #include "StdoutCapture.h"
-#include "vdisk/RunLock.h"
+#include "app/RunLock.h"
 
 namespace {
 TEST_F(NamedMutex, ARunWaitsForTheHolderAndGivesUpAfterTheBound) {

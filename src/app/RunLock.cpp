@@ -1,4 +1,4 @@
-#include "vdisk/RunLock.h"
+#include "app/RunLock.h"
 
 #include "common/ReportWin32Error.h"
 #include "platform.h"

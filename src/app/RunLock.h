@@ -3,8 +3,8 @@
 #include "common/UniqueHandle.h"
 #include "win32.h"
 
-// Name of the mutex that one mounting run holds from before its sweep until
-// it ends. In the global namespace: disks and their sweep are the whole
+// Name of the mutex that one mounting run holds from before it opens the
+// image until it ends. In the global namespace: disks and their sweep are the whole
 // machine's, so runs in other logon sessions must wait as well.
 extern const wchar_t kRunMutexName[];
 // How long a run waits for another one before it gives up: long enough for
@@ -12,7 +12,7 @@ extern const wchar_t kRunMutexName[];
 constexpr DWORD kRunWaitMs = 5 * 60 * 1000;
 
 // One run at a time: a second run waits for the first to finish its mount
-// (and with it its sweep and its disk) instead of sweeping that disk away.
+// instead of sweeping the first run's disk away in the middle of its copy.
 class RunLock {
  public:
   RunLock() = default;
