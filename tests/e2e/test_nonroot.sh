@@ -30,6 +30,7 @@ chmod 777 "$T"
 files() { find "$T" -path "$T/out.txt" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
 before=$(files)
 run_unprivileged
+after=$(files)
 expect_output "no rights to attach" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "failed to attach vdisk...err 0x5" \
@@ -37,7 +38,7 @@ expect_output "no rights to attach" "${BANNER[@]}" \
   "${TAIL[@]}"
 check "exit code without rights" 73 "$RC"
 check "nothing attached" 0 "$(test_loops | wc -w)"
-check "no file left" "$before" "$(files)"
+check "no file left" "$before" "$after"
 
 # A disk attached already: the sweep cannot open it and stops; nothing new is
 # created, and that disk stays as it was.
