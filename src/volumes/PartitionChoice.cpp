@@ -27,7 +27,8 @@ bool PartitionChoice::Includes(uint32_t entryIndex, const PARTITION_INFORMATION_
 
 PartitionChoice ChoosePartition(const DriveLayout& layout) {
   PartitionChoice choice;
-  if (layout.buffer.empty() || layout.Header().PartitionStyle != PARTITION_STYLE_GPT)
+  if (layout.buffer.size() < sizeof(DRIVE_LAYOUT_INFORMATION_EX::PartitionStyle) ||
+      layout.Header().PartitionStyle != PARTITION_STYLE_GPT)
     return choice;
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     if (MatchPartitionName(layout.Entry(i), kMainPartitionName)) {
