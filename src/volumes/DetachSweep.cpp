@@ -114,6 +114,29 @@ bool SweepDrive(const std::wstring& name) {
   return true;
 }
 
+// Our files that back no disk: left by a run killed after it made its VHD
+// and before it attached it. A file that still backs a disk cannot be
+// deleted (the detach of that disk failed) and stays.
+void RemoveLeftoverFiles() {
+  wchar_t folder[kTempPathUnits] = {};
+  DWORD length = GetTempPathW(kTempPathUnits, folder);
+  if (length == 0 || length >= kTempPathUnits) return;
+  std::wstring pattern = std::wstring(folder, length) + kTempFilePrefix + L"*";
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
+  std::vector<std::wstring> files;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      files.push_back(std::wstring(folder, length) + data.cFileName);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  for (const std::wstring& file : files)
+    if (DeleteFileW(file.c_str()))
+      PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
+                file.c_str());
+}
+
 // A virtual disk call failed: report the thread's error, or the call's own
 // result when the thread has none, so that the failure is never 0.
 int ReportVirtualDiskFailure(DWORD callResult) {
@@ -130,6 +153,7 @@ int DetachImageDisks() {
     if (!IsPhysicalDrive(device.first)) continue;
     if (!SweepDrive(device.first)) return static_cast<int>(ReportWin32Error(0));
   }
+  RemoveLeftoverFiles();
   return 0;
 }
 

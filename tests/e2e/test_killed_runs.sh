@@ -9,6 +9,23 @@ make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
 FFU=$T/phone.ffu
 MNT=$T/phone.mnt/
 
+# Killed after it made its VHD and before the attach: no disk, only the file.
+run_killed_at AttachVirtualDisk "$FFU"
+killed_vhd=$(vhd_files | tail -n 1)
+[ -n "$killed_vhd" ] && [ -z "$(loop_of "$killed_vhd")" ] \
+  || fail "AttachVirtualDisk: the killed run left no unattached VHD file"
+run "$BRACKWEN" "$FFU"
+expect_output "AttachVirtualDisk: the next run" "${BANNER[@]}" \
+  "(Korvex) Mounting the image file : '$FFU'" \
+  "(Korvex) !WARNING! Deleted a temporary file that no disk used : '$killed_vhd'" \
+  "$MNT" \
+  "(Korvex) Successfully mounted an image file."
+check "AttachVirtualDisk: exit code" 0 "$RC"
+check "AttachVirtualDisk: one VHD, the next run's" 1 "$(vhd_files | wc -l)"
+check "AttachVirtualDisk: no lock file left" "" "$(find "$T" -name '*.lock')"
+cleanup_attached
+rm -f "$T"/kmd*.vhd
+
 # The moments: right after the attach (a blank disk), before the copy,
 # before the volumes arrive, before the partition is mounted and with the
 # partition mounted, just before the success line.

@@ -1,6 +1,9 @@
 // The sweep of earlier runs' disks when drives fail, detaches fail or the
 // name list needs a larger buffer, on a substitute platform.
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "FakeSystem.h"
@@ -21,7 +24,14 @@ struct FakeDrive {
 
 class Sweep : public FakeSystemTest {
  protected:
+  // The sweep also looks into the temporary folder: one of the test's own.
   void SetUp() override {
+    char folder[] = "/tmp/sweep-fake-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    tempFolder = folder;
+    const char* old = getenv("TMPDIR");
+    if (old != nullptr) oldTmpdir = old;
+    setenv("TMPDIR", tempFolder.c_str(), 1);
     FakeSystemTest::SetUp();
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
       if (name != nullptr) {
@@ -118,6 +128,14 @@ class Sweep : public FakeSystemTest {
     return names[reinterpret_cast<uintptr_t>(handle) - 0x1000];
   }
 
+  void TearDown() override {
+    FakeSystemTest::TearDown();
+    if (oldTmpdir.empty()) unsetenv("TMPDIR");
+    else setenv("TMPDIR", oldTmpdir.c_str(), 1);
+    std::filesystem::remove_all(tempFolder);
+  }
+
+  std::string tempFolder, oldTmpdir;
   std::vector<std::wstring> names;
   std::map<std::wstring, FakeDrive> drives;
   size_t padding = 0;
@@ -183,6 +201,27 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
     expected += "(Korvex) !WARNING! Successfully detached vhd file : '" +
                 std::string(file.begin(), file.end()) + "'\n";
   EXPECT_EQ(Output(), expected);
+}
+
+// A run killed after it made its VHD and before it attached it leaves a
+// file that no disk uses: the sweep deletes our files of that kind, and
+// nothing else in the folder.
+TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
+  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "phone.vhd", "akmd.vhd"})
+    std::ofstream(tempFolder + "/" + name) << "x";
+  std::filesystem::create_directory(tempFolder + "/kmd.mnt");
+  names = {L"PhysicalDrive0"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  wchar_t temp[MAX_PATH] = {};
+  std::wstring folder(temp, GetTempPathW(MAX_PATH, temp));
+  EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
+  std::string narrow(folder.begin(), folder.end());
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
+                "kmd1A.vhd'\n"
+                "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
+                "kmd2B.tmp'\n");
 }
 
 TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {

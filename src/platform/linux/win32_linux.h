@@ -126,6 +126,7 @@ extern "C" {
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_WRITE_THROUGH 0x80000000u
@@ -166,6 +167,7 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL CloseHandle(HANDLE object);
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
 BOOL FindClose(HANDLE findFile);
 BOOL DeleteFileW(LPCWSTR fileName);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);

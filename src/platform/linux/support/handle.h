@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "win32.h"
 
@@ -20,6 +21,7 @@ struct LinuxHandle {
   int fd = -1;       // File, Device, Mutex
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
+  std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
 };
 
 // A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
