@@ -1,6 +1,7 @@
 #include "volumes/DetachSweep.h"
 
 #include <cwchar>
+#include <set>
 #include <vector>
 
 #include "common/FixedValues.h"
@@ -77,11 +78,14 @@ bool QueryBackingFile(HANDLE drive, wchar_t (&backingFile)[kBackingFileUnits]) {
 // Unmounts and detaches one disk of an earlier run and deletes its file
 // when `deleteFile` says it is ours. Every failure here concerns this disk
 // only; the sweep goes on.
-void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile) {
+// Files of disks that stay attached are noted in `inUse`.
+void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile,
+               std::set<std::wstring>& inUse) {
   if (UnmountMainPartition(drive) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
   if (DetachVhdFile(backingFile) != 0) {
     PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile);
+    inUse.insert(backingFile);
     return;
   }
   PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile);
@@ -92,7 +96,7 @@ void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile) {
 // Looks at one physical drive; false when the sweep has to stop there.
 // Image disks go whatever file backs them; other disks only when that file
 // is one of our own.
-bool SweepDrive(const std::wstring& name) {
+bool SweepDrive(const std::wstring& name, std::set<std::wstring>& inUse) {
   UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
   if (!drive.Valid()) return false;
   DriveLayout layout;
@@ -107,17 +111,17 @@ bool SweepDrive(const std::wstring& name) {
     if (!QueryBackingFile(drive.Get(), backingFile))
       PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
     else
-      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile));
+      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile), inUse);
   } else if (QueryBackingFile(drive.Get(), backingFile) && IsOwnDiskFile(backingFile)) {
-    SweepDisk(drive.Get(), backingFile, true);
+    SweepDisk(drive.Get(), backingFile, true, inUse);
   }
   return true;
 }
 
 // Our files that back no disk: left by a run killed after it made its VHD
-// and before it attached it. A file that still backs a disk cannot be
-// deleted (the detach of that disk failed) and stays.
-void RemoveLeftoverFiles() {
+// and before it attached it. The files of disks that stay attached (their
+// detach failed) stay as well.
+void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   wchar_t folder[kTempPathUnits] = {};
   DWORD length = GetTempPathW(kTempPathUnits, folder);
   if (length == 0 || length >= kTempPathUnits) return;
@@ -132,7 +136,7 @@ void RemoveLeftoverFiles() {
   } while (FindNextFileW(search, &data));
   FindClose(search);
   for (const std::wstring& file : files)
-    if (DeleteFileW(file.c_str()))
+    if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
       PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
                 file.c_str());
 }
@@ -149,11 +153,12 @@ int DetachImageDisks() {
   DosDeviceMap devices;
   if (QueryDosDevices(devices) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to query dos devices.\n");
+  std::set<std::wstring> inUse;
   for (const auto& device : devices) {
     if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first)) return static_cast<int>(ReportWin32Error(0));
+    if (!SweepDrive(device.first, inUse)) return static_cast<int>(ReportWin32Error(0));
   }
-  RemoveLeftoverFiles();
+  RemoveLeftoverFiles(inUse);
   return 0;
 }
 

@@ -205,19 +205,24 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
 
 // A run killed after it made its VHD and before it attached it leaves a
 // file that no disk uses: the sweep deletes our files of that kind, and
-// nothing else in the folder.
+// nothing else in the folder, nor the file of a disk it could not detach.
 TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
-  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "phone.vhd", "akmd.vhd"})
+  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "kmd9.vhd", "phone.vhd", "akmd.vhd"})
     std::ofstream(tempFolder + "/" + name) << "x";
   std::filesystem::create_directory(tempFolder + "/kmd.mnt");
-  names = {L"PhysicalDrive0"};
-  drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
-  EXPECT_EQ(DetachImageDisks(), 0);
   wchar_t temp[MAX_PATH] = {};
   std::wstring folder(temp, GetTempPathW(MAX_PATH, temp));
-  EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
   std::string narrow(folder.begin(), folder.end());
+  names = {L"PhysicalDrive0"};
+  drives[L"PhysicalDrive0"] = {kImageDiskId, folder + L"kmd9.vhd"};
+  detachError = ERROR_BUSY;
+  detachLastError = ERROR_BUSY;
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
   EXPECT_EQ(Output(),
+            "failed to detach vdisk... 170\n"
+            "!ERROR! The requested resource is in use.\r\n\n"
+            "(Korvex) !WARNING! Unable to detach vhd file : '" + narrow + "kmd9.vhd'\n"
             "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
                 "kmd1A.vhd'\n"
                 "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +

@@ -8,7 +8,6 @@
 
 #include "support/errors.h"
 #include "support/handle.h"
-#include "support/loop_device.h"
 #include "support/path_errors.h"
 #include "support/text.h"
 
@@ -165,11 +164,6 @@ BOOL DeleteFileW(LPCWSTR fileName) {
   struct stat status {};
   if (lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);  // folders are not deleted as files
-    return FALSE;
-  }
-  // The file of an attached disk is in use, as it is on Windows.
-  if (S_ISREG(status.st_mode) && LoopFindByFile(path) >= 0) {
-    SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
   }
   if (unlink(path.c_str()) != 0) {
