@@ -27,6 +27,7 @@ check "4096: logical sector size" 4096 "$(blockdev --getss "$disk")"
 cmp "$disk" "$T/s4k.img" && echo "ok: 4096: disk bytes" || fail "4096: disk bytes differ"
 diff -r "$T/s4k.files" "$T/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
 cleanup_attached
+rm -f "$T"/kmd*.vhd
 
 # --- no sector count, runs of blocks, two locations ----------------------------
 # The disk is 10 GiB; every entry holds a run of blocks and names a second
@@ -47,6 +48,7 @@ cmp -n "$BLOCK" -i "$((disk_size - BLOCK)):$body" "$disk" "$T/runs.img" \
   && echo "ok: runs: backup GPT at the disk's end" || fail "runs: last block differs"
 diff -r "$T/runs.files" "$T/runs.mnt/" && echo "ok: runs: files" || fail "runs: files differ"
 cleanup_attached
+rm -f "$T"/kmd*.vhd
 
 # --- no partition named MainOS: the largest basic data partition instead -----
 # A desktop-like table: an EFI system partition, a small and a large basic
