@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Without root a run fails cleanly with "Access is denied." at the first
-# privileged call and leaves nothing attached.
+# privileged call and leaves nothing behind: nothing attached, no file.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
@@ -24,11 +24,16 @@ TAIL=("(Korvex) !ERROR! Unable to create VHD file."
       "(Korvex) !ERROR! Failed to load the Image : $FFU"
       "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 
-# Nothing attached yet: the attachment itself is refused; the VHD file stays.
-# The test's folder is open to all, sticky as /tmp is, so that nobody can make
-# a private folder in it.
+# Nothing attached yet: the attachment itself is refused; the run deletes
+# the VHD file it made.
+# The test's folder is open to all and sticky, as /tmp is; nobody's private
+# folder in it is made once, as the first run of that user would.
 chmod 1777 "$T"
+setpriv --reuid=nobody --regid=nogroup --clear-groups mkdir -m 0700 "$T/brackwen-65534"
+files() { find "$T" -path "$T/out.txt" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
+before=$(files)
 run_unprivileged
+after=$(files)
 expect_output "no rights to attach" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "failed to attach vdisk...err 0x5" \
@@ -36,7 +41,7 @@ expect_output "no rights to attach" "${BANNER[@]}" \
   "${TAIL[@]}"
 check "exit code without rights" 73 "$RC"
 check "nothing attached" 0 "$(test_loops | wc -w)"
-rm -f "$T"/brackwen-65534/kmd*.vhd
+check "no file left" "$before" "$after"
 
 # A disk attached already: the sweep cannot open it and stops; nothing new is
 # created, and that disk stays as it was.

@@ -25,12 +25,12 @@ ok_lines() {
 
 # --- what another user puts in the private folder's place is refused --------
 refused_lines() {  # CODE REASON
+  local text
+  case $1 in 5) text="Access is denied." ;; *) text="The directory name is invalid." ;; esac
   REFUSED=("${BANNER[@]}" "(Korvex) Mounting the image file : '$FFU'"
            "!ERROR! The temporary folder '$P/' is refused: $2."
-           "ERROR! GetTempPath failed : ($1)"
-           "(Korvex) !ERROR! Unable to retrieve a temporary path."
-           "(Korvex) !ERROR! Unable to create VHD file."
-           "(Korvex) !ERROR! Failed to mount '$FFU'"
+           "(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time."
+           "!ERROR! $text\r" ""
            "(Korvex) !ERROR! Failed to load the Image : $FFU"
            "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 }
