@@ -207,12 +207,13 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
 // file that no disk uses: the sweep deletes our files of that kind, and
 // nothing else in the folder, nor the file of a disk it could not detach.
 TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
-  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "kmd9.vhd", "phone.vhd", "akmd.vhd"})
-    std::ofstream(tempFolder + "/" + name) << "x";
-  std::filesystem::create_directory(tempFolder + "/kmd.mnt");
+  // The program's files lie in the caller's private folder inside TMPDIR.
   wchar_t temp[MAX_PATH] = {};
   std::wstring folder(temp, GetTempPathW(MAX_PATH, temp));
   std::string narrow(folder.begin(), folder.end());
+  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "kmd9.vhd", "phone.vhd", "akmd.vhd"})
+    std::ofstream(narrow + name) << "x";
+  std::filesystem::create_directory(narrow + "kmd.mnt");
   names = {L"PhysicalDrive0"};
   drives[L"PhysicalDrive0"] = {kImageDiskId, folder + L"kmd9.vhd"};
   detachError = ERROR_BUSY;
