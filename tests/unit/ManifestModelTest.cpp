@@ -2,7 +2,6 @@
 // description made from the "Store" category.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <ostream>
 #include <string>
 
@@ -74,11 +73,10 @@ TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
 }
 
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
-  std::istringstream stream(text);
   testing::internal::CaptureStdout();
-  Manifest* manifest = new Manifest(image, stream);
+  image.ReadManifest(text);
   *output = testing::internal::GetCapturedStdout();
-  return manifest;
+  return image.manifest.get();
 }
 
 TEST(Manifest, FindCategoryComparesExactly) {
@@ -87,10 +85,9 @@ TEST(Manifest, FindCategoryComparesExactly) {
   Manifest* manifest = ParseInto(image, "[FullFlash]\r\n[Full]\r\n[Store]\r\nSectorSize = 512\r\n", &output);
   EXPECT_EQ(manifest->FindCategory("fullflash"), nullptr);
   EXPECT_EQ(manifest->FindCategory("FullFlas"), nullptr);
-  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1]);
-  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0]);
+  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1].get());
+  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0].get());
   EXPECT_EQ(manifest->FindCategory("Store"), nullptr);
-  delete manifest;
 }
 
 TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
@@ -104,7 +101,6 @@ TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
   EXPECT_EQ(first, again);
   EXPECT_EQ(manifest->categories.size(), 1u);
   EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
-  delete manifest;
 }
 
 struct StoreCase {
@@ -123,7 +119,7 @@ TEST_P(StoreDescriptionTest, TakesNumbersFromTheStoreCategory) {
   const StoreCase& c = GetParam();
   FfuImage image;
   std::string output;
-  delete ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
+  ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
   EXPECT_EQ(image.storeFault, c.fault) << c.storeLines;
   ASSERT_EQ(image.stores.size(), 1u);
   if (c.fault == FfuImage::kStoreFine) {
@@ -152,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image,
+  ParseInto(image,
                    "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 100\r\n"
                    "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
                    &output);
@@ -166,7 +162,7 @@ TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
 TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
+  ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
   EXPECT_EQ(image.storeFault, FfuImage::kStoreSectorSizeInvalid);
 }
@@ -174,7 +170,7 @@ TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
 TEST(Manifest, NoStoreCategoryLeavesNoStore) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image, "[FullFlash]\r\nVersion = 1\r\n", &output);
+  ParseInto(image, "[FullFlash]\r\nVersion = 1\r\n", &output);
   EXPECT_TRUE(image.GetStores().empty());
   EXPECT_EQ(image.FirstStore(), nullptr);
 }

@@ -125,7 +125,13 @@ extern "C" {
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_WRITE_THROUGH 0x80000000u
 #define FILE_FLAG_NO_BUFFERING 0x20000000
@@ -164,6 +170,8 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL CloseHandle(HANDLE object);
+DWORD GetFileType(HANDLE file);
+DWORD GetFileAttributesW(LPCWSTR fileName);
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
 BOOL FindClose(HANDLE findFile);
 BOOL DeleteFileW(LPCWSTR fileName);
