@@ -14,6 +14,7 @@
 #include "ffu/FfuLayout.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "FfuFileHelpers.h"
 #include "TempFolder.h"
 
 namespace {
@@ -32,12 +33,6 @@ struct ContainerShape {
   const char* imageSignature = kImageSignature;
   uint32_t storeBytes = sizeof(StoreHeader);  // bytes written after the image padding
 };
-
-template <typename Record>
-void Put(std::vector<uint8_t>& bytes, const Record& record) {
-  const uint8_t* at = reinterpret_cast<const uint8_t*>(&record);
-  bytes.insert(bytes.end(), at, at + sizeof(record));
-}
 
 // Regions declared longer than this are not written: those files end early.
 constexpr uint32_t kLongestWrittenRegion = 1 << 20;
@@ -87,13 +82,6 @@ LoadOutcome LoadFile(FfuImage& image, const std::wstring& path) {
   outcome.result = image.Load(path);
   outcome.output = testing::internal::GetCapturedStdout();
   return outcome;
-}
-
-uint64_t FilePosition(HANDLE file) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
-  return static_cast<uint64_t>(now.QuadPart);
 }
 
 TEST(FfuImageArithmetic, AlignmentPadding) {

@@ -14,6 +14,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/StoreReader.h"
+#include "FfuFileHelpers.h"
 #include "TempFolder.h"
 
 #ifndef FFU_PACK_PATH
@@ -56,13 +57,6 @@ std::map<std::string, uint64_t> ReadLayout(const std::string& path) {
   uint64_t offset = 0;
   while (in >> name >> offset) layout[name] = offset;
   return layout;
-}
-
-uint64_t FilePosition(HANDLE file) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
-  return static_cast<uint64_t>(now.QuadPart);
 }
 
 size_t CountDataBlocks(const std::vector<char>& disk, uint32_t blockSize) {

@@ -13,17 +13,12 @@
 #include "ffu/FfuImage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/StoreReader.h"
+#include "FfuFileHelpers.h"
 #include "TempFolder.h"
 
 namespace {
 
 constexpr uint64_t kStoreOffset = 8192;  // with 4 KiB chunks and a short manifest
-
-template <typename Record>
-void Put(std::vector<uint8_t>& bytes, const Record& record) {
-  const uint8_t* at = reinterpret_cast<const uint8_t*>(&record);
-  bytes.insert(bytes.end(), at, at + sizeof(record));
-}
 
 // Security region and image region with 4 KiB chunks; the store header
 // starts at 8192.
@@ -104,13 +99,6 @@ std::vector<uint8_t> BuildFfu(const StoreShape& shape) {
     bytes.resize(bytes.size() + shape.blockSize - bytes.size() % shape.blockSize, 0);
   bytes.resize(bytes.size() + static_cast<size_t>(shape.payloadBlocks) * shape.blockSize, 0x5A);
   return bytes;
-}
-
-uint64_t FilePosition(HANDLE file) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
-  return static_cast<uint64_t>(now.QuadPart);
 }
 
 // Loads the container, then the store; keeps what each printed.
