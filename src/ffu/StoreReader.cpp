@@ -1,7 +1,7 @@
 #include "ffu/StoreReader.h"
 
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 

@@ -9,6 +9,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
+#include "StdoutCapture.h"
 
 namespace {
 
@@ -73,9 +74,9 @@ TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
 }
 
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   image.ReadManifest(text);
-  *output = testing::internal::GetCapturedStdout();
+  *output = capture.Finish();
   return image.manifest.get();
 }
 
@@ -95,9 +96,9 @@ TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
   std::string output;
   Manifest* manifest = ParseInto(image, "", &output);
   ManifestCategory* first = manifest->AddCategory("A");
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   ManifestCategory* again = manifest->AddCategory("A");
-  output = testing::internal::GetCapturedStdout();
+  output = capture.Finish();
   EXPECT_EQ(first, again);
   EXPECT_EQ(manifest->categories.size(), 1u);
   EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");

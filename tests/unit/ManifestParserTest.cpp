@@ -8,6 +8,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "StdoutCapture.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ struct Parsed {
   Manifest* manifest = nullptr;
   std::string output;
   explicit Parsed(const std::string& text) {
-    testing::internal::CaptureStdout();
+    StdoutCapture capture;
     image.ReadManifest(text);
-    output = testing::internal::GetCapturedStdout();
+    output = capture.Finish();
     manifest = image.manifest.get();
   }
 };
