@@ -28,7 +28,7 @@ int PrintLoadError(const wchar_t* reason) {
 // signature. A file that ends early leaves the header's unread part at zero,
 // which then fails that check.
 template <typename Header>
-int ReadHeader(HANDLE file, Header& header, const uint32_t* signature, const wchar_t* name,
+int ReadHeader(HANDLE file, Header& header, const char* signature, const wchar_t* name,
                const std::wstring& path) {
   DWORD got = 0;
   if (!ReadFile(file, &header, sizeof(header), &got, nullptr))
@@ -189,7 +189,7 @@ uint32_t FfuImage::AlignmentPadding(uint64_t position, uint32_t unit) {
 
 void FfuImage::ReadManifest(std::string_view text) {
   manifest = std::make_unique<Manifest>(text);
-  for (const ManifestCategory& storeCategory : manifest->stores) AddStore(storeCategory);
+  for (const ManifestCategory& storeCategory : manifest->storeCategories) AddStore(storeCategory);
 }
 
 // The sector size of every "Store" category is checked; the first one alone

@@ -46,8 +46,8 @@ ManifestCategory* Manifest::FindCategory(const std::string& name) const {
 
 void Manifest::CloseCategory(const ManifestCategory* category) {
   if (category == nullptr || category->name != kStoreName) return;
-  if (!stores.empty()) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
-  stores.push_back(*category);
+  if (!storeCategories.empty()) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
+  storeCategories.push_back(*category);
 }
 
 namespace {

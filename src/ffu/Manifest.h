@@ -25,7 +25,7 @@ class Manifest {
   void CloseCategory(const ManifestCategory* category);
 
   std::vector<std::unique_ptr<ManifestCategory>> categories;
-  std::vector<ManifestCategory> stores;
+  std::vector<ManifestCategory> storeCategories;
 
  private:
   void Parse(std::string_view text);

@@ -154,10 +154,27 @@ TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
                    "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
                    &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
+  ASSERT_EQ(image.manifest->storeCategories.size(), 2u) << "the parser hands over both";
+  EXPECT_EQ(image.manifest->storeCategories[1].GetValue("SectorSize"), "4096");
   ASSERT_EQ(image.GetStores().size(), 1u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 100u);
   EXPECT_EQ(image.storeFault, FfuImage::kStoreFine);
+}
+
+// The store warning comes when the second "Store" category closes, so it
+// stands between the duplicate warnings of the lines around it.
+TEST(Manifest, WarningsComeInTheOrderOfTheirLines) {
+  FfuImage image;
+  std::string output;
+  ParseInto(image,
+            "[A]\r\n[A]\r\n[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = 512\r\n"
+            "[A]\r\n",
+            &output);
+  EXPECT_EQ(output,
+            "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n"
+            "(Korvex) !WARNING! FFU already contains a store.\n"
+            "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
 }
 
 TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
