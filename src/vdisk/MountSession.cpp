@@ -6,9 +6,19 @@
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
 #include "vdisk/VhdCreator.h"
+#include "vdisk/VirtualStorage.h"
 #include "volumes/PartitionMounts.h"
 
 const wchar_t kMainPartitionName[] = L"MainOS";
+
+namespace {
+// The image's sector size picks the file format; without an image the
+// creation step reports the missing image.
+VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
+  if (image == nullptr || image->FirstStore() == nullptr) return VirtualDiskFormat::Vhd;
+  return FormatForSectorSize(image->FirstStore()->sectorSize);
+}
+}  // namespace
 
 MountSession::~MountSession() {
   delete storeReader;
@@ -26,7 +36,8 @@ int MountSession::MountImage(FfuImage* loadedImage) {
     PrintWide(L"(Korvex) !WARNING! Image has already been mounted.\n");
     return 0;
   }
-  if (MakeVhdPath(*this) != 0) return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  if (MakeVhdPath(*this, DiskFormatOf(loadedImage)) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   image = loadedImage;
   if (CreateImageVhd(*this, image) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");

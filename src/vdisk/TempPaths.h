@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "vdisk/VirtualStorage.h"
+
 class MountSession;
 
 // Prefix of every temporary file this program creates; the sweep of earlier
@@ -11,5 +13,6 @@ constexpr unsigned kTempPathBufferSize = 260;
 
 int MakeTempFileName(wchar_t* name);
 int GetTempFolder(std::wstring& folder);
-int MakeVhdPath(MountSession& session);
+// Sets the session's vhdPath: a fresh "kmd" name with the format's extension.
+int MakeVhdPath(MountSession& session, VirtualDiskFormat format);
 int MakeMountFolder(MountSession& session, const std::wstring& imagePath);

@@ -16,16 +16,26 @@ constexpr DWORD kPhysicalPathBytes = 1026;
 // by the writeback of both.
 constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 
-// Creates the VHD file and attaches it for good, without a drive letter.
+// Creates the VHD file (a VHDX for sectors other than 512 bytes) and attaches
+// it for good, without a drive letter.
 // On success `virtualDisk` holds the open virtual disk handle.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
                       const std::wstring& vhdPath) {
-  VIRTUAL_STORAGE_TYPE storageType = VhdStorageType();
+  const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
+  VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(format);
   CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
-  createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  createParameters.Version1.MaximumSize = maximumSize;
-  createParameters.Version1.BlockSizeInBytes = 0;
-  createParameters.Version1.SectorSizeInBytes = sectorSize;
+  if (format == VirtualDiskFormat::Vhdx) {
+    createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
+    createParameters.Version2.MaximumSize = maximumSize;
+    createParameters.Version2.BlockSizeInBytes = 0;
+    createParameters.Version2.SectorSizeInBytes = sectorSize;
+    createParameters.Version2.PhysicalSectorSizeInBytes = sectorSize;
+  } else {
+    createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+    createParameters.Version1.MaximumSize = maximumSize;
+    createParameters.Version1.BlockSizeInBytes = 0;
+    createParameters.Version1.SectorSizeInBytes = sectorSize;
+  }
   DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), VIRTUAL_DISK_ACCESS_ALL,
                                    nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
                                    &createParameters, nullptr, &virtualDisk);

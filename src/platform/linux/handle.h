@@ -18,6 +18,7 @@ struct LinuxHandle {
   HandleKind kind = HandleKind::File;
   int fd = -1;       // File, Device
   std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+  ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
 };
 
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
