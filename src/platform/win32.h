@@ -3,21 +3,20 @@
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
-#include <objbase.h>
-#include <shellapi.h>
-#include <winioctl.h>
-
 #include <cstddef>
 
-// mingw-w64's virtdisk.h lays out the second version of the creation
-// parameters without PhysicalSectorSizeInBytes, so every field after it would
-// sit 8 bytes early. Its record is renamed away and the platform's own layout
-// declared below.
+// mingw-w64's virtdisk.h (which windows.h includes) lays out the second
+// version of the creation parameters without PhysicalSectorSizeInBytes, so
+// every field after it would sit 8 bytes early. Its record is renamed away
+// and the platform's own layout declared below.
 #define _CREATE_VIRTUAL_DISK_PARAMETERS _SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #define CREATE_VIRTUAL_DISK_PARAMETERS SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #define PCREATE_VIRTUAL_DISK_PARAMETERS PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
 #include <virtdisk.h>
+#include <winioctl.h>
 #undef _CREATE_VIRTUAL_DISK_PARAMETERS
 #undef CREATE_VIRTUAL_DISK_PARAMETERS
 #undef PCREATE_VIRTUAL_DISK_PARAMETERS
