@@ -1,15 +1,14 @@
 #include "vdisk/MountSession.h"
 
+#include "common/FixedValues.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
 #include "vdisk/VhdCreator.h"
-#include "vdisk/VirtualStorage.h"
+#include "common/VirtualStorage.h"
 #include "volumes/PartitionMounts.h"
-
-const wchar_t kMainPartitionName[] = L"MainOS";
 
 namespace {
 // The image's sector size picks the file format; without an image the

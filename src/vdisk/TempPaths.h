@@ -1,17 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-#include "vdisk/VirtualStorage.h"
+#include "common/VirtualStorage.h"
 
 class MountSession;
 
-// Prefix of every temporary file this program creates; the sweep of earlier
-// disks recognises its own VHD files by it.
-extern const wchar_t kTempFilePrefix[];
 constexpr unsigned kTempPathBufferSize = 260;
 
-int MakeTempFileName(wchar_t* name);
+// Creates a new, empty temporary file and stores its path in `name`, which
+// holds `size` characters. Returns 0, or the error code after printing it.
+int MakeTempFileName(wchar_t* name, size_t size);
 int GetTempFolder(std::wstring& folder);
 // Sets the session's vhdPath: a fresh "kmd" name with the format's extension.
 int MakeVhdPath(MountSession& session, VirtualDiskFormat format);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "vdisk/VirtualStorage.h"
+#include "common/VirtualStorage.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 constexpr uint64_t kVhdxMiB = 1024 * 1024;
 // The block size when the caller asks for the default.

@@ -1,4 +1,4 @@
-#include "vdisk/VirtualStorage.h"
+#include "common/VirtualStorage.h"
 
 namespace {
 constexpr uint32_t kVhdSectorSize = 512;
