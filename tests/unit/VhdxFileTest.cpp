@@ -247,6 +247,51 @@ TEST(VhdxCreate, TheFirstParameterVersionTakes512ByteSectorsOnly) {
   EXPECT_EQ(disk.physicalSectorSize, 4096u);
 }
 
+// The sweep opens a backing file with the storage type of its format; the
+// other type is refused, as the platform's own service refuses it.
+TEST(VhdxOpen, EachFormatOpensWithItsOwnStorageTypeOnly) {
+  TempFolder folder;
+  const std::string vhdx = folder.path + "/kmd3.vhdx";
+  ASSERT_EQ(CreateVhdx(vhdx, 64 << 20, 4096), 0u);
+  VIRTUAL_STORAGE_TYPE vhdType{};
+  vhdType.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
+  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
+  memset(&parameters, 0, sizeof(parameters));
+  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+  parameters.Version1.MaximumSize = 64 << 20;
+  parameters.Version1.SectorSizeInBytes = 512;
+  const std::string vhd = folder.path + "/kmd4.vhd";
+  const std::wstring wideVhd(vhd.begin(), vhd.end());
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  ASSERT_EQ(CreateVirtualDisk(&vhdType, wideVhd.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
+                              CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &handle),
+            0u);
+  CloseHandle(handle);
+  const std::string plain = folder.path + "/attached-by-hand.img";
+  ASSERT_EQ(RunCommand("truncate -s 1M '" + plain + "'"), 0);
+  struct Case {
+    const std::string* path;
+    ULONG deviceId;
+    DWORD code;
+  } cases[] = {{&vhdx, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, 0},
+               {&vhdx, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, ERROR_VIRTDISK_NOT_VIRTUAL_DISK},
+               {&vhd, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, 0},
+               {&vhd, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, ERROR_VIRTDISK_NOT_VIRTUAL_DISK},
+               {&plain, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, 0},
+               {&plain, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, ERROR_VIRTDISK_NOT_VIRTUAL_DISK}};
+  for (const Case& c : cases) {
+    VIRTUAL_STORAGE_TYPE type{};
+    type.DeviceId = c.deviceId;
+    const std::wstring path(c.path->begin(), c.path->end());
+    handle = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
+                              OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &handle),
+              c.code)
+        << *c.path << " as type " << c.deviceId;
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+}
+
 // ---- Damaged files ------------------------------------------------------------
 
 constexpr uint64_t kHeader1 = 64 << 10;

@@ -152,6 +152,11 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
   struct stat status;
   if (stat(file.c_str(), &status) != 0) return SetLastErrorFromErrno(errno);
   if (!S_ISREG(status.st_mode)) return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+  // A VHDX is no VHD and the other way round, as for the platform's own
+  // service; a plain file attached by other means still opens as a VHD.
+  const bool isVhdx = VhdxHasSignature(file);
+  if (isVhdx != (storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHDX))
+    return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
   *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
   return ERROR_SUCCESS;
 }

@@ -56,6 +56,9 @@ struct VhdxDisk {
 DWORD VhdxCreateFile(const std::string& path, uint64_t diskSize, uint32_t logicalSectorSize,
                      uint32_t physicalSectorSize, uint32_t blockSize);
 
+// Whether the file starts with the VHDX file type identifier.
+bool VhdxHasSignature(const std::string& path);
+
 // Reads and checks an existing file: ERROR_VIRTDISK_NOT_VIRTUAL_DISK when
 // it is no valid VHDX, ERROR_NOT_SUPPORTED when it is valid but its payload
 // is not one contiguous, fully present region (a log to replay, a parent,

@@ -219,6 +219,15 @@ DWORD ReadDisk(int fd, uint64_t fileSize, VhdxDisk* disk) {
 
 }  // namespace
 
+bool VhdxHasSignature(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  uint8_t signature[8];
+  const bool found = ReadAt(fd, 0, signature, 8) && memcmp(signature, kFileSignature, 8) == 0;
+  close(fd);
+  return found;
+}
+
 DWORD VhdxOpenFile(const std::string& path, VhdxDisk* disk) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return SetLastErrorFromErrno(errno);
