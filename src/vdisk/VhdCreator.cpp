@@ -24,7 +24,11 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
   VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(format);
   CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
+  // The second version of the parameters takes no access mask: the handle
+  // it gives is checked at each operation instead.
+  VIRTUAL_DISK_ACCESS_MASK access = VIRTUAL_DISK_ACCESS_ALL;
   if (format == VirtualDiskFormat::Vhdx) {
+    access = VIRTUAL_DISK_ACCESS_NONE;
     createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
     createParameters.Version2.MaximumSize = maximumSize;
     createParameters.Version2.BlockSizeInBytes = 0;
@@ -36,8 +40,7 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
     createParameters.Version1.BlockSizeInBytes = 0;
     createParameters.Version1.SectorSizeInBytes = sectorSize;
   }
-  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), VIRTUAL_DISK_ACCESS_ALL,
-                                   nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
+  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
                                    &createParameters, nullptr, &virtualDisk);
   if (result != 0) {
     PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");

@@ -24,7 +24,8 @@ using loop_test::RunCommand;
 
 constexpr uint64_t kGiB = 1ull << 30;
 
-DWORD CreateVhdx(const std::string& path, uint64_t size, ULONG sectorSize, ULONG blockSize = 0) {
+DWORD CreateVhdx(const std::string& path, uint64_t size, ULONG sectorSize, ULONG blockSize = 0,
+                 VIRTUAL_DISK_ACCESS_MASK access = VIRTUAL_DISK_ACCESS_NONE) {
   VIRTUAL_STORAGE_TYPE type{};
   type.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHDX;
   CREATE_VIRTUAL_DISK_PARAMETERS parameters;
@@ -36,7 +37,7 @@ DWORD CreateVhdx(const std::string& path, uint64_t size, ULONG sectorSize, ULONG
   parameters.Version2.PhysicalSectorSizeInBytes = sectorSize;
   const std::wstring widePath(path.begin(), path.end());
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const DWORD code = CreateVirtualDisk(&type, widePath.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
+  const DWORD code = CreateVirtualDisk(&type, widePath.c_str(), access, nullptr,
                                        CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr,
                                        &handle);
   if (code == 0) CloseHandle(handle);
@@ -219,6 +220,15 @@ TEST(VhdxCreate, RefusesWhatTheServiceRefuses) {
     struct stat status;
     EXPECT_NE(stat(path.c_str(), &status), 0) << c.name << ": a file was left";
   }
+}
+
+TEST(VhdxCreate, TheSecondParameterVersionTakesNoAccessMask) {
+  TempFolder folder;
+  const std::string path = folder.path + "/kmd5.vhdx";
+  EXPECT_EQ(CreateVhdx(path, 64 << 20, 4096, 0, VIRTUAL_DISK_ACCESS_ALL),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  struct stat status;
+  EXPECT_NE(stat(path.c_str(), &status), 0) << "a file was left";
 }
 
 TEST(VhdxCreate, TheFirstParameterVersionTakes512ByteSectorsOnly) {

@@ -93,13 +93,15 @@ bool Mounted(int loopNumber) {
 }  // namespace
 
 DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
-                        VIRTUAL_DISK_ACCESS_MASK, PSECURITY_DESCRIPTOR,
+                        VIRTUAL_DISK_ACCESS_MASK accessMask, PSECURITY_DESCRIPTOR,
                         CREATE_VIRTUAL_DISK_FLAG, ULONG,
                         PCREATE_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED,
                         PHANDLE handle) {
   CreateRequest request;
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
-      !ReadCreateRequest(*parameters, &request)) {
+      !ReadCreateRequest(*parameters, &request) ||
+      (parameters->Version == CREATE_VIRTUAL_DISK_VERSION_2 &&
+       accessMask != VIRTUAL_DISK_ACCESS_NONE)) {
     return FailCode(ERROR_INVALID_PARAMETER);
   }
   if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
