@@ -23,7 +23,7 @@ inline constexpr uint64_t kMaxDiskSize = 64ull * kVhdxMiB * kVhdxMiB;  // 64 TiB
 inline constexpr uint32_t kMinBlockSize = 1 << 20;
 inline constexpr uint32_t kMaxBlockSize = 1 << 28;
 inline constexpr uint64_t kSectorsPerBitmapBlock = 1ull << 23;
-inline constexpr size_t kBatPiece = 1 << 20;  // the table is written and read this much at a time
+inline constexpr size_t kBatPiece = 64 * kKiB;  // the table is written and read this much at a time
 
 inline constexpr uint64_t kPayloadFullyPresent = 6;
 inline constexpr uint64_t kBitmapNotPresent = 0;
