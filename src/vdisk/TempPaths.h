@@ -15,4 +15,5 @@ int MakeTempFileName(wchar_t* name, size_t size);
 int GetTempFolder(std::wstring& folder);
 // Sets the session's vhdPath: a fresh "kmd" name with the format's extension.
 int MakeVhdPath(MountSession& session, VirtualDiskFormat format);
-int MakeMountFolder(MountSession& session, const std::wstring& imagePath);
+// `existed` (when given) tells whether the folder was there before.
+int MakeMountFolder(MountSession& session, const std::wstring& imagePath, bool* existed = nullptr);

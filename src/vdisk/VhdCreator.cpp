@@ -16,37 +16,48 @@ constexpr DWORD kPhysicalPathBytes = 1026;
 // by the writeback of both.
 constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 
+// The creation parameters of a disk of that format: a VHDX needs the
+// second version, which carries the physical sector size.
+CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint32_t sectorSize,
+                                                  uint64_t maximumSize) {
+  CREATE_VIRTUAL_DISK_PARAMETERS parameters{};
+  if (format == VirtualDiskFormat::Vhdx) {
+    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
+    parameters.Version2.MaximumSize = maximumSize;
+    parameters.Version2.BlockSizeInBytes = 0;
+    parameters.Version2.SectorSizeInBytes = sectorSize;
+    parameters.Version2.PhysicalSectorSizeInBytes = sectorSize;
+  } else {
+    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+    parameters.Version1.MaximumSize = maximumSize;
+    parameters.Version1.BlockSizeInBytes = 0;
+    parameters.Version1.SectorSizeInBytes = sectorSize;
+  }
+  return parameters;
+}
+
 // Creates the VHD file (a VHDX for sectors other than 512 bytes) and attaches
 // it for good, without a drive letter.
 // On success `virtualDisk` holds the open virtual disk handle.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
-                      const std::wstring& vhdPath) {
+                      const std::wstring& vhdPath, VhdStage& stage) {
   const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
   VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(format);
-  CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
+  CREATE_VIRTUAL_DISK_PARAMETERS createParameters =
+      CreationParameters(format, sectorSize, maximumSize);
   // The second version of the parameters takes no access mask: the handle
   // it gives is checked at each operation instead.
-  VIRTUAL_DISK_ACCESS_MASK access = VIRTUAL_DISK_ACCESS_ALL;
-  if (format == VirtualDiskFormat::Vhdx) {
-    access = VIRTUAL_DISK_ACCESS_NONE;
-    createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
-    createParameters.Version2.MaximumSize = maximumSize;
-    createParameters.Version2.BlockSizeInBytes = 0;
-    createParameters.Version2.SectorSizeInBytes = sectorSize;
-    createParameters.Version2.PhysicalSectorSizeInBytes = sectorSize;
-  } else {
-    createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-    createParameters.Version1.MaximumSize = maximumSize;
-    createParameters.Version1.BlockSizeInBytes = 0;
-    createParameters.Version1.SectorSizeInBytes = sectorSize;
-  }
-  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
-                                   &createParameters, nullptr, &virtualDisk);
+  const VIRTUAL_DISK_ACCESS_MASK access =
+      format == VirtualDiskFormat::Vhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
+  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr,
+                                   CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &createParameters, nullptr,
+                                   &virtualDisk);
   if (result != 0) {
     PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");
     ReportWin32Error(0, vhdPath.c_str());
     return result;
   }
+  stage = VhdStage::kCreated;
   ATTACH_VIRTUAL_DISK_PARAMETERS attachParameters{};
   attachParameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
   auto flags = static_cast<ATTACH_VIRTUAL_DISK_FLAG>(ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER |
@@ -55,6 +66,8 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   if (result != 0) {
     PrintNarrow("failed to attach vdisk...err 0x%x\n", static_cast<unsigned>(result));
     ReportWin32Error(0);
+  } else {
+    stage = VhdStage::kAttached;
   }
   return result;
 }
@@ -67,15 +80,21 @@ int CreateImageVhd(MountSession& session, FfuImage* image) {
   if (store.sectorSize == 0)
     return PrintWide(L"(Korvex) !ERROR! The image's sector size is 0.\n");
   uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;
-  return CreateAndAttachVhd(session.diskHandle, store.sectorSize, maximumSize, session.vhdPath);
+  HANDLE diskHandle = nullptr;
+  int result = CreateAndAttachVhd(diskHandle, store.sectorSize, maximumSize, session.vhdPath,
+                                  &session.vhdStage);
+  session.diskHandle.Reset(diskHandle);
+  return result;
 }
 
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
-                       const std::wstring& vhdPath) {
+                       const std::wstring& vhdPath, VhdStage* stage) {
+  VhdStage ignored = VhdStage::kNone;
+  if (stage == nullptr) stage = &ignored;
   if (DetachImageDisks() != 0) return static_cast<int>(ReportWin32Error(0));
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
-  DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath);
+  DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath, *stage);
   if (result == 0) {
     ULONG pathBytes = kPhysicalPathBytes;
     wchar_t physicalPath[kPhysicalPathBytes / sizeof(uint16_t)] = {};
