@@ -116,7 +116,8 @@ make_ffu() {
   shift 5
   "$SOURCE_DIR/scripts/make-sample-disk" "$T/$name.img" "$size" "$sector" "$guid" \
     "$T/$name.files" "$main"
-  "$FFU_PACK" --sector-size "$sector" "$@" "$T/$name.img" "$T/$name.ffu" >/dev/null
+  # ffu-pack finds the sector size in the disk image's GPT.
+  "$FFU_PACK" "$@" "$T/$name.img" "$T/$name.ffu" >/dev/null
 }
 
 IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
@@ -124,8 +125,8 @@ IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
 # The loop device attached over a file, or nothing.
 loop_of() { losetup -n -O NAME -j "$1" 2>/dev/null | head -n 1; }
 
-# The VHD files of this test's runs, oldest first.
-vhd_files() { ls -1tr "$T"/kmd*.vhd 2>/dev/null || true; }
+# The VHD and VHDX files of this test's runs, oldest first.
+vhd_files() { ls -1tr "$T"/kmd*.vhd "$T"/kmd*.vhdx 2>/dev/null || true; }
 
 # What the program makes in the temporary folder (VHD and temporary files,
 # its lock file, work folders) and what is attached, one item a line: the

@@ -1,5 +1,6 @@
 // ffu-pack: writes an FFU file from a raw GPT disk image, for the tests, the
-// demo and the benchmarks.
+// demo and the benchmarks. The store's sector size is the disk image's own
+// (512 or 4096 bytes, found from its GPT) unless --sector-size names one.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,7 +80,10 @@ int main(int argc, char** argv) {
       }
       options.damage = argv[++i];
     } else if (uint32_t* field = NumberOption(options, argument)) {
-      if (i + 1 >= argc || !ParseCount(argv[i + 1], field)) {
+      // A sector size of 0 is no sector size; leaving the option out asks
+      // for the disk image's own.
+      if (i + 1 >= argc || !ParseCount(argv[i + 1], field) ||
+          (field == &options.sectorSize && *field == 0)) {
         std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
         return 2;
       }

@@ -183,7 +183,7 @@ void DamageSignature(std::vector<uint8_t>& data, uint64_t signature, size_t blan
 }
 }  // namespace
 
-int PackFfu(const PackOptions& options, const std::string& diskPath,
+int PackFfu(const PackOptions& requested, const std::string& diskPath,
             const std::string& outPath, PackedLayout* packed, std::string* error) {
   std::ifstream disk(diskPath, std::ios::binary);
   if (!disk) {
@@ -192,6 +192,8 @@ int PackFfu(const PackOptions& options, const std::string& diskPath,
   }
   disk.seekg(0, std::ios::end);
   uint64_t diskSize = static_cast<uint64_t>(disk.tellg());
+  PackOptions options = requested;
+  if (options.sectorSize == 0 && DetectSectorSize(disk, &options.sectorSize, error) != 0) return 1;
   if (CheckOptions(options, diskSize, error) != 0) return 1;
   GptLayout layout;
   if (ReadGptLayout(disk, options.sectorSize, &layout, error) != 0) return 1;

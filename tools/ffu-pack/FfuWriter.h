@@ -6,7 +6,7 @@
 struct PackOptions {
   uint32_t blockSize = 128 * 1024;
   uint32_t chunkKb = 128;
-  uint32_t sectorSize = 512;
+  uint32_t sectorSize = 0;  // 0: the disk image's own, found from its GPT
   uint32_t catalogSize = 1000;
   uint32_t hashTableSize = 3000;
   uint32_t validationSize = 0;  // bytes between the store header and the entries

@@ -339,7 +339,9 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeNa
                                        DWORD bufferLength);
 
 // ---- Virtual disk service ---------------------------------------------------
+#define VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN 0
 #define VIRTUAL_STORAGE_TYPE_DEVICE_VHD 2
+#define VIRTUAL_STORAGE_TYPE_DEVICE_VHDX 3
 
 typedef struct _VIRTUAL_STORAGE_TYPE {
   ULONG DeviceId;
@@ -358,8 +360,13 @@ typedef enum _CREATE_VIRTUAL_DISK_FLAG {
 
 typedef enum _CREATE_VIRTUAL_DISK_VERSION {
   CREATE_VIRTUAL_DISK_VERSION_UNSPECIFIED = 0,
-  CREATE_VIRTUAL_DISK_VERSION_1 = 1
+  CREATE_VIRTUAL_DISK_VERSION_1 = 1,
+  CREATE_VIRTUAL_DISK_VERSION_2 = 2
 } CREATE_VIRTUAL_DISK_VERSION;
+
+typedef enum _OPEN_VIRTUAL_DISK_FLAG {
+  OPEN_VIRTUAL_DISK_FLAG_NONE = 0
+} OPEN_VIRTUAL_DISK_FLAG;
 
 typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
   CREATE_VIRTUAL_DISK_VERSION Version;
@@ -372,6 +379,19 @@ typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
       PCWSTR ParentPath;
       PCWSTR SourcePath;
     } Version1;
+    struct {
+      GUID UniqueId;
+      ULONGLONG MaximumSize;
+      ULONG BlockSizeInBytes;
+      ULONG SectorSizeInBytes;
+      ULONG PhysicalSectorSizeInBytes;
+      PCWSTR ParentPath;
+      PCWSTR SourcePath;
+      OPEN_VIRTUAL_DISK_FLAG OpenFlags;
+      VIRTUAL_STORAGE_TYPE ParentVirtualStorageType;
+      VIRTUAL_STORAGE_TYPE SourceVirtualStorageType;
+      GUID ResiliencyGuid;
+    } Version2;
   };
 } CREATE_VIRTUAL_DISK_PARAMETERS, *PCREATE_VIRTUAL_DISK_PARAMETERS;
 
@@ -395,10 +415,6 @@ typedef struct _ATTACH_VIRTUAL_DISK_PARAMETERS {
     } Version1;
   };
 } ATTACH_VIRTUAL_DISK_PARAMETERS, *PATTACH_VIRTUAL_DISK_PARAMETERS;
-
-typedef enum _OPEN_VIRTUAL_DISK_FLAG {
-  OPEN_VIRTUAL_DISK_FLAG_NONE = 0
-} OPEN_VIRTUAL_DISK_FLAG;
 
 typedef struct _OPEN_VIRTUAL_DISK_PARAMETERS OPEN_VIRTUAL_DISK_PARAMETERS,
     *POPEN_VIRTUAL_DISK_PARAMETERS;
