@@ -3,11 +3,66 @@
 #pragma once
 
 #ifdef _WIN32
+#include <cstddef>
+
+// mingw-w64's virtdisk.h (which windows.h includes) lays out the second
+// version of the creation parameters without PhysicalSectorSizeInBytes, so
+// every field after it would sit 8 bytes early. Its record is renamed away
+// and the platform's own layout declared below.
+#define _CREATE_VIRTUAL_DISK_PARAMETERS _SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
+#define CREATE_VIRTUAL_DISK_PARAMETERS SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
+#define PCREATE_VIRTUAL_DISK_PARAMETERS PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <virtdisk.h>
 #include <winioctl.h>
+#undef _CREATE_VIRTUAL_DISK_PARAMETERS
+#undef CREATE_VIRTUAL_DISK_PARAMETERS
+#undef PCREATE_VIRTUAL_DISK_PARAMETERS
+
+typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
+  CREATE_VIRTUAL_DISK_VERSION Version;
+  union {
+    struct {
+      GUID UniqueId;
+      ULONGLONG MaximumSize;
+      ULONG BlockSizeInBytes;
+      ULONG SectorSizeInBytes;
+      PCWSTR ParentPath;
+      PCWSTR SourcePath;
+    } Version1;
+    struct {
+      GUID UniqueId;
+      ULONGLONG MaximumSize;
+      ULONG BlockSizeInBytes;
+      ULONG SectorSizeInBytes;
+      ULONG PhysicalSectorSizeInBytes;
+      PCWSTR ParentPath;
+      PCWSTR SourcePath;
+      OPEN_VIRTUAL_DISK_FLAG OpenFlags;
+      VIRTUAL_STORAGE_TYPE ParentVirtualStorageType;
+      VIRTUAL_STORAGE_TYPE SourceVirtualStorageType;
+      GUID ResiliencyGuid;
+    } Version2;
+  };
+} CREATE_VIRTUAL_DISK_PARAMETERS, *PCREATE_VIRTUAL_DISK_PARAMETERS;
+#ifdef _WIN64
+static_assert(offsetof(CREATE_VIRTUAL_DISK_PARAMETERS, Version2.ParentPath) == 48,
+              "the platform's layout of the creation parameters");
+#endif
+
+inline DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
+                               VIRTUAL_DISK_ACCESS_MASK accessMask,
+                               PSECURITY_DESCRIPTOR securityDescriptor,
+                               CREATE_VIRTUAL_DISK_FLAG flags, ULONG providerSpecificFlags,
+                               PCREATE_VIRTUAL_DISK_PARAMETERS parameters,
+                               LPOVERLAPPED overlapped, PHANDLE handle) {
+  return CreateVirtualDisk(storageType, path, accessMask, securityDescriptor, flags,
+                           providerSpecificFlags,
+                           reinterpret_cast<PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS>(parameters),
+                           overlapped, handle);
+}
 
 #ifndef IOCTL_DISK_GET_DISK_ATTRIBUTES
 #define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0

@@ -7,8 +7,19 @@
 #include "vdisk/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
+#include "common/VirtualStorage.h"
+#include "vdisk/VhdCreator.h"
 #include "volumes/MountCheck.h"
 #include "volumes/PartitionMounts.h"
+
+namespace {
+// The image's sector size picks the file format; without an image the
+// creation step reports the missing image.
+VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
+  if (image == nullptr || image->FirstStore() == nullptr) return VirtualDiskFormat::Vhd;
+  return FormatForSectorSize(image->FirstStore()->sectorSize);
+}
+}  // namespace
 
 MountSession::MountSession() = default;
 MountSession::~MountSession() = default;
@@ -26,7 +37,8 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   // Everything the file can tell is checked before anything is made, so
   // that a bad image fails with its line and leaves the system as it was.
   if (CheckImage() != 0) return 1;
-  if (MakeVhdPath(*this) != 0) return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  if (MakeVhdPath(*this, DiskFormatOf(image)) != 0)
+    return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   int result = MakeDisk();
   if (result == 0) result = MountMainVolume();
   if (result != 0) RemoveWhatWasMade();

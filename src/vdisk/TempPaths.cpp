@@ -47,13 +47,14 @@ int GetTempFolder(std::wstring& folder) {
   return 0;
 }
 
-int MakeVhdPath(MountSession& session) {
+int MakeVhdPath(MountSession& session, VirtualDiskFormat format) {
   wchar_t name[kTempPathBufferSize] = {};
   if (MakeTempFileName(name, kTempPathBufferSize) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
   std::wstring tempName(name);
   size_t dot = tempName.rfind(L'.');
-  session.vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) + L".vhd";
+  session.vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) +
+                    FileExtensionOf(format);
   if (!DeleteFileW(tempName.c_str()))
     return PrintWide(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
   return 0;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "common/VirtualStorage.h"
+
 class MountSession;
 
 constexpr unsigned kTempPathBufferSize = 260;
@@ -11,6 +13,7 @@ constexpr unsigned kTempPathBufferSize = 260;
 // holds `size` characters. Returns 0, or the error code after printing it.
 int MakeTempFileName(wchar_t* name, size_t size);
 int GetTempFolder(std::wstring& folder);
-int MakeVhdPath(MountSession& session);
+// Sets the session's vhdPath: a fresh "kmd" name with the format's extension.
+int MakeVhdPath(MountSession& session, VirtualDiskFormat format);
 // `existed` (when given) tells whether the folder was there before.
 int MakeMountFolder(MountSession& session, const std::wstring& imagePath, bool* existed = nullptr);

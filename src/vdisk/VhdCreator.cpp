@@ -16,19 +16,42 @@ constexpr DWORD kPhysicalPathBytes = 1026;
 // by the writeback of both.
 constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 
-// Creates the VHD file and attaches it for good, without a drive letter.
+// The creation parameters of a disk of that format: a VHDX needs the
+// second version, which carries the physical sector size.
+CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint32_t sectorSize,
+                                                  uint64_t maximumSize) {
+  CREATE_VIRTUAL_DISK_PARAMETERS parameters{};
+  if (format == VirtualDiskFormat::Vhdx) {
+    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
+    parameters.Version2.MaximumSize = maximumSize;
+    parameters.Version2.BlockSizeInBytes = 0;
+    parameters.Version2.SectorSizeInBytes = sectorSize;
+    parameters.Version2.PhysicalSectorSizeInBytes = sectorSize;
+  } else {
+    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+    parameters.Version1.MaximumSize = maximumSize;
+    parameters.Version1.BlockSizeInBytes = 0;
+    parameters.Version1.SectorSizeInBytes = sectorSize;
+  }
+  return parameters;
+}
+
+// Creates the VHD file (a VHDX for sectors other than 512 bytes) and attaches
+// it for good, without a drive letter.
 // On success `virtualDisk` holds the open virtual disk handle.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
                       const std::wstring& vhdPath, VhdStage& stage) {
-  VIRTUAL_STORAGE_TYPE storageType = VhdStorageType();
-  CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
-  createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  createParameters.Version1.MaximumSize = maximumSize;
-  createParameters.Version1.BlockSizeInBytes = 0;
-  createParameters.Version1.SectorSizeInBytes = sectorSize;
-  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), VIRTUAL_DISK_ACCESS_ALL,
-                                   nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
-                                   &createParameters, nullptr, &virtualDisk);
+  const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
+  VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(format);
+  CREATE_VIRTUAL_DISK_PARAMETERS createParameters =
+      CreationParameters(format, sectorSize, maximumSize);
+  // The second version of the parameters takes no access mask: the handle
+  // it gives is checked at each operation instead.
+  const VIRTUAL_DISK_ACCESS_MASK access =
+      format == VirtualDiskFormat::Vhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
+  DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr,
+                                   CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &createParameters, nullptr,
+                                   &virtualDisk);
   if (result != 0) {
     PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");
     ReportWin32Error(0, vhdPath.c_str());

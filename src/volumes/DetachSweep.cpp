@@ -185,7 +185,7 @@ int QueryDosDeviceTarget(const std::wstring& name, std::wstring& target) {
 }
 
 int DetachVhdFile(const std::wstring& backingFile) {
-  VIRTUAL_STORAGE_TYPE storageType = VhdStorageType();
+  VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(FormatOfFile(backingFile));
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
   DWORD result = OpenVirtualDisk(&storageType, backingFile.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
                                  OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &virtualDisk);

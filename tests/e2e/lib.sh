@@ -119,7 +119,8 @@ make_ffu() {
   shift 5
   "$SOURCE_DIR/scripts/make-sample-disk" "$T/$name.img" "$size" "$sector" "$guid" \
     "$T/$name.files" "$main"
-  "$FFU_PACK" --sector-size "$sector" "$@" "$T/$name.img" "$T/$name.ffu" >/dev/null
+  # ffu-pack finds the sector size in the disk image's GPT.
+  "$FFU_PACK" "$@" "$T/$name.img" "$T/$name.ffu" >/dev/null
 }
 
 IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
@@ -127,9 +128,12 @@ IMAGE_DISK_ID=AE420040-13DD-41F2-AE7F-0DC35854C8D7
 # The loop device attached over a file, or nothing.
 loop_of() { losetup -n -O NAME -j "$1" 2>/dev/null | head -n 1; }
 
-# The VHD files of this test's runs, oldest first (in the private folder of
-# the user with id $1, root's by default).
-vhd_files() { ls -1tr "$T/brackwen-${1:-$(id -u)}"/kmd*.vhd 2>/dev/null || true; }
+# The VHD and VHDX files of this test's runs, oldest first (in the private
+# folder of the user with id $1, root's by default).
+vhd_files() {
+  local own=$T/brackwen-${1:-$(id -u)}
+  ls -1tr "$own"/kmd*.vhd "$own"/kmd*.vhdx 2>/dev/null || true
+}
 
 # What the program makes in the temporary folder (VHD and temporary files,
 # its lock file, work folders) and what is attached, one item a line: the

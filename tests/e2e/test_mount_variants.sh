@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Mounts of images that differ from the plain sample: 4096-byte sectors, no
-# sector count (the 10 GiB disk), entries with several blocks and two
-# locations, a desktop-like table without "MainOS", another disk identifier,
-# and a disk that was attached by other means.
+# Mounts of images that differ from the plain sample: no sector count (the
+# 10 GiB disk), entries with several blocks and two locations, a desktop-like
+# table without "MainOS", another disk identifier, and a disk that was
+# attached by other means. (4096-byte sectors: test_mount_vhdx.sh.)
 source "$(dirname "$0")/lib.sh"
 
 BLOCK=131072
@@ -18,16 +18,6 @@ expect_mounted_run() {  # NAME FFU WORK_FOLDER [LINES BEFORE THE FOLDER...]
 }
 
 disk_of_last_run() { loop_of "$(vhd_files | tail -n 1)"; }
-
-# --- 4096-byte sectors -------------------------------------------------------
-make_ffu s4k 64 4096 "$IMAGE_DISK_ID" MainOS
-expect_mounted_run "4096-byte sectors" "$T/s4k.ffu" "$P/s4k.mnt/"
-disk=$(disk_of_last_run)
-check "4096: logical sector size" 4096 "$(blockdev --getss "$disk")"
-cmp "$disk" "$T/s4k.img" && echo "ok: 4096: disk bytes" || fail "4096: disk bytes differ"
-diff -r "$T/s4k.files" "$P/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
-cleanup_attached
-rm -f "$P"/kmd*.vhd
 
 # --- no sector count, runs of blocks, two locations ----------------------------
 # The disk is 10 GiB; every entry holds a run of blocks and names a second

@@ -91,13 +91,23 @@ class WorkPaths : public ::testing::Test {
 };
 
 TEST_F(WorkPaths, VhdPathIsAFreshKmdNameWhoseFileIsGone) {
-  MountSession session;
-  ASSERT_EQ(MakeVhdPath(session), 0);
-  std::wstring name = session.vhdPath.substr(root.size() + 1);
-  EXPECT_EQ(name.rfind(L"kmd", 0), 0u);
-  EXPECT_EQ(name.substr(name.size() - 4), L".vhd");
-  EXPECT_FALSE(PathExists(session.vhdPath));
-  EXPECT_FALSE(PathExists(session.vhdPath.substr(0, session.vhdPath.size() - 4) + L".tmp"));
+  struct Case {
+    VirtualDiskFormat format;
+    std::wstring extension;
+  } cases[] = {{VirtualDiskFormat::Vhd, L".vhd"}, {VirtualDiskFormat::Vhdx, L".vhdx"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.extension));
+    MountSession session;
+    ASSERT_EQ(MakeVhdPath(session, c.format), 0);
+    std::wstring name = session.vhdPath.substr(root.size() + 1);
+    EXPECT_EQ(name.rfind(L"kmd", 0), 0u);
+    ASSERT_GT(name.size(), c.extension.size());
+    EXPECT_EQ(name.substr(name.size() - c.extension.size()), c.extension);
+    EXPECT_EQ(name.find(L'.'), name.size() - c.extension.size()) << "one extension only";
+    EXPECT_FALSE(PathExists(session.vhdPath));
+    const std::wstring stem = session.vhdPath.substr(0, session.vhdPath.size() - c.extension.size());
+    EXPECT_FALSE(PathExists(stem + L".tmp"));
+  }
 }
 
 // The name is stored only when it fits with its terminator; a name that does

@@ -1,5 +1,6 @@
 // ffu-pack: writes an FFU file from a raw GPT disk image, for the tests, the
-// demo and the benchmarks.
+// demo and the benchmarks. The store's sector size is the disk image's own
+// (512 or 4096 bytes, found from its GPT) unless --sector-size names one.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,10 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
-    "                disk.img out.ffu\n";
+    "                [--damage security-signature|image-signature|store-category]\n"
+    "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
+    "--print-layout prints where the parts of the written file begin, one\n"
+    "\"name offset\" line each, so that tests can find them.\n";
 
 bool ParseCount(const char* text, uint32_t* value) {
   char* end = nullptr;
@@ -33,6 +37,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--store-version") return &options.storeVersion;
   if (name == "--validation-size") return &options.validationSize;
   if (name == "--copy-offset") return &options.copyOffset;
+  if (name == "--end-in-store-header") return &options.endInStoreHeader;
   return nullptr;
 }
 
@@ -43,10 +48,22 @@ bool FlagOption(PackOptions& options, const std::string& name) {
   else return false;
   return true;
 }
+
+void PrintLayout(const PackedLayout& layout) {
+  std::printf("image-header %llu\nmanifest %llu\nstore-header %llu\nentries %llu\n"
+              "payload %llu\npayload-bytes %llu\nblock-size %u\n",
+              static_cast<unsigned long long>(layout.imageHeader),
+              static_cast<unsigned long long>(layout.manifest),
+              static_cast<unsigned long long>(layout.storeHeader),
+              static_cast<unsigned long long>(layout.entries),
+              static_cast<unsigned long long>(layout.payload),
+              static_cast<unsigned long long>(layout.payloadBytes), layout.blockSize);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   PackOptions options;
+  bool printLayout = false;
   std::string paths[2];
   int pathCount = 0;
   for (int i = 1; i < argc; ++i) {
@@ -54,8 +71,19 @@ int main(int argc, char** argv) {
     if (argument.rfind("--", 0) != 0) {
       if (pathCount == 2) return std::fputs(kUsage, stderr), 2;
       paths[pathCount++] = argument;
+    } else if (argument == "--print-layout") {
+      printLayout = true;
+    } else if (argument == "--damage") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ffu-pack: --damage needs a name\n");
+        return 2;
+      }
+      options.damage = argv[++i];
     } else if (uint32_t* field = NumberOption(options, argument)) {
-      if (i + 1 >= argc || !ParseCount(argv[i + 1], field)) {
+      // A sector size of 0 is no sector size; leaving the option out asks
+      // for the disk image's own.
+      if (i + 1 >= argc || !ParseCount(argv[i + 1], field) ||
+          (field == &options.sectorSize && *field == 0)) {
         std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
         return 2;
       }
@@ -67,9 +95,11 @@ int main(int argc, char** argv) {
   }
   if (pathCount != 2) return std::fputs(kUsage, stderr), 2;
   std::string error;
-  if (PackFfu(options, paths[0], paths[1], &error) != 0) {
+  PackedLayout layout;
+  if (PackFfu(options, paths[0], paths[1], &layout, &error) != 0) {
     std::fprintf(stderr, "ffu-pack: %s\n", error.c_str());
     return 1;
   }
+  if (printLayout) PrintLayout(layout);
   return 0;
 }

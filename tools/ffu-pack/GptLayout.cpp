@@ -46,6 +46,18 @@ bool IsGptHeader(const uint8_t* header) {
 }
 }  // namespace
 
+int DetectSectorSize(std::ifstream& disk, uint32_t* sectorSize, std::string* error) {
+  for (uint32_t size : {512u, 4096u}) {
+    uint8_t signature[8];
+    if (ReadAt(disk, size, signature, sizeof(signature)) && IsGptHeader(signature)) {
+      *sectorSize = size;
+      return 0;
+    }
+  }
+  *error = "the disk image has no GPT header in sector 1 (for 512 or 4096-byte sectors)";
+  return 1;
+}
+
 int ReadGptLayout(std::ifstream& disk, uint32_t sectorSize, GptLayout* layout,
                   std::string* error) {
   std::vector<uint8_t> header(sectorSize);

@@ -1,4 +1,5 @@
-// The virtual disk service over fixed VHD files and loop devices.
+// The virtual disk service over fixed VHD files, VHDX files with one
+// contiguous data region, and loop devices.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,11 +13,63 @@
 #include "support/mountinfo.h"
 #include "support/text.h"
 #include "support/vhd.h"
+#include "support/vhdx.h"
 
 namespace {
 
 bool SupportedType(const VIRTUAL_STORAGE_TYPE* storageType) {
-  return storageType != nullptr && storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
+  return storageType != nullptr && (storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHD ||
+                                    storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHDX);
+}
+
+// What the caller asks for, from either version of the parameters.
+struct CreateRequest {
+  uint64_t size = 0;
+  uint32_t blockSize = 0;
+  uint32_t sectorSize = 0;
+  uint32_t physicalSectorSize = 0;  // 0: the format's default
+};
+
+bool ReadCreateRequest(const CREATE_VIRTUAL_DISK_PARAMETERS& parameters, CreateRequest* request) {
+  if (parameters.Version == CREATE_VIRTUAL_DISK_VERSION_1) {
+    request->size = parameters.Version1.MaximumSize;
+    request->blockSize = parameters.Version1.BlockSizeInBytes;
+    request->sectorSize = parameters.Version1.SectorSizeInBytes;
+    return true;
+  }
+  if (parameters.Version != CREATE_VIRTUAL_DISK_VERSION_2) return false;
+  request->size = parameters.Version2.MaximumSize;
+  request->blockSize = parameters.Version2.BlockSizeInBytes;
+  request->sectorSize = parameters.Version2.SectorSizeInBytes;
+  request->physicalSectorSize = parameters.Version2.PhysicalSectorSizeInBytes;
+  return true;
+}
+
+// The first version of the parameters has no physical sector size and takes
+// 512-byte sectors only; a VHDX without a physical sector size gets 4096.
+DWORD CreateFileOfType(ULONG storageDevice, ULONG version, const std::string& file,
+                       const CreateRequest& request) {
+  const uint32_t sectorSize = request.sectorSize != 0 ? request.sectorSize : 512;
+  if (storageDevice == VIRTUAL_STORAGE_TYPE_DEVICE_VHD)
+    return VhdCreateFile(file, request.size, sectorSize);
+  if (version == CREATE_VIRTUAL_DISK_VERSION_1 && sectorSize != 512)
+    return FailCode(ERROR_INVALID_PARAMETER);
+  const uint32_t physical = request.physicalSectorSize != 0 ? request.physicalSectorSize : 4096;
+  return VhdxCreateFile(file, request.size, sectorSize, physical, request.blockSize);
+}
+
+// The loop device's view of the file: where the disk starts, how long it is
+// and its sector size.
+DWORD ReadDiskPlace(const LinuxHandle& disk, LoopAttachRequest* request) {
+  if (disk.storageDevice == VIRTUAL_STORAGE_TYPE_DEVICE_VHD)
+    return VhdOpenFile(disk.path, &request->sizeLimit, &request->blockSize);
+  VhdxDisk vhdx;
+  const DWORD code = VhdxOpenFile(disk.path, &vhdx);
+  if (code != ERROR_SUCCESS) return code;
+  request->offset = vhdx.dataOffset;
+  request->sizeLimit = vhdx.diskSize;
+  request->blockSize = vhdx.logicalSectorSize;
+  return ERROR_SUCCESS;
 }
 
 std::string RealPath(const std::string& path) {
@@ -27,8 +80,10 @@ std::string RealPath(const std::string& path) {
   return resolved;
 }
 
-HANDLE NewVirtualDiskHandle(const std::string& path) {
-  return NewHandle(HandleKind::VirtualDisk, -1, RealPath(path));
+HANDLE NewVirtualDiskHandle(const std::string& path, ULONG storageDevice) {
+  HANDLE handle = NewHandle(HandleKind::VirtualDisk, -1, RealPath(path));
+  static_cast<LinuxHandle*>(handle)->storageDevice = storageDevice;
+  return handle;
 }
 
 bool Mounted(int loopNumber) {
@@ -38,21 +93,22 @@ bool Mounted(int loopNumber) {
 }  // namespace
 
 DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
-                        VIRTUAL_DISK_ACCESS_MASK, PSECURITY_DESCRIPTOR,
+                        VIRTUAL_DISK_ACCESS_MASK accessMask, PSECURITY_DESCRIPTOR,
                         CREATE_VIRTUAL_DISK_FLAG, ULONG,
                         PCREATE_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED,
                         PHANDLE handle) {
+  CreateRequest request;
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
-      parameters->Version != CREATE_VIRTUAL_DISK_VERSION_1) {
+      !ReadCreateRequest(*parameters, &request) ||
+      (parameters->Version == CREATE_VIRTUAL_DISK_VERSION_2 &&
+       accessMask != VIRTUAL_DISK_ACCESS_NONE)) {
     return FailCode(ERROR_INVALID_PARAMETER);
   }
   if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
-  const ULONG sectorSize =
-      parameters->Version1.SectorSizeInBytes != 0 ? parameters->Version1.SectorSizeInBytes : 512;
   const std::string file = ToUtf8(path);
-  const DWORD code = VhdCreateFile(file, parameters->Version1.MaximumSize, sectorSize);
+  const DWORD code = CreateFileOfType(storageType->DeviceId, parameters->Version, file, request);
   if (code != ERROR_SUCCESS) return FailCode(code);
-  *handle = NewVirtualDiskHandle(file);
+  *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
   return ERROR_SUCCESS;
 }
 
@@ -63,7 +119,7 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
   LoopAttachRequest request;
   request.backingPath = disk->path;
   request.readOnly = (flags & ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY) != 0;
-  DWORD code = VhdOpenFile(disk->path, &request.sizeLimit, &request.blockSize);
+  DWORD code = ReadDiskPlace(*disk, &request);
   if (code != ERROR_SUCCESS) return FailCode(code);
   if (LoopFindByFile(disk->path) >= 0) return FailCode(ERROR_SHARING_VIOLATION);
   int number = -1;
@@ -98,7 +154,12 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
   struct stat status;
   if (stat(file.c_str(), &status) != 0) return SetLastErrorFromErrno(errno);
   if (!S_ISREG(status.st_mode)) return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
-  *handle = NewVirtualDiskHandle(file);
+  // A VHDX is no VHD and the other way round, as for the platform's own
+  // service; a plain file attached by other means still opens as a VHD.
+  const bool isVhdx = VhdxHasSignature(file);
+  if (isVhdx != (storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHDX))
+    return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+  *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
   return ERROR_SUCCESS;
 }
 

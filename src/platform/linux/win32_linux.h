@@ -128,6 +128,11 @@ extern "C" {
 #define OPEN_ALWAYS 4
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_WRITE_THROUGH 0x80000000u
 #define FILE_FLAG_NO_BUFFERING 0x20000000
@@ -166,6 +171,8 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL CloseHandle(HANDLE object);
+DWORD GetFileType(HANDLE file);
+DWORD GetFileAttributesW(LPCWSTR fileName);
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
 BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
 BOOL FindClose(HANDLE findFile);
@@ -332,7 +339,9 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeNa
                                        DWORD bufferLength);
 
 // ---- Virtual disk service ---------------------------------------------------
+#define VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN 0
 #define VIRTUAL_STORAGE_TYPE_DEVICE_VHD 2
+#define VIRTUAL_STORAGE_TYPE_DEVICE_VHDX 3
 
 typedef struct _VIRTUAL_STORAGE_TYPE {
   ULONG DeviceId;
@@ -351,8 +360,13 @@ typedef enum _CREATE_VIRTUAL_DISK_FLAG {
 
 typedef enum _CREATE_VIRTUAL_DISK_VERSION {
   CREATE_VIRTUAL_DISK_VERSION_UNSPECIFIED = 0,
-  CREATE_VIRTUAL_DISK_VERSION_1 = 1
+  CREATE_VIRTUAL_DISK_VERSION_1 = 1,
+  CREATE_VIRTUAL_DISK_VERSION_2 = 2
 } CREATE_VIRTUAL_DISK_VERSION;
+
+typedef enum _OPEN_VIRTUAL_DISK_FLAG {
+  OPEN_VIRTUAL_DISK_FLAG_NONE = 0
+} OPEN_VIRTUAL_DISK_FLAG;
 
 typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
   CREATE_VIRTUAL_DISK_VERSION Version;
@@ -365,6 +379,19 @@ typedef struct _CREATE_VIRTUAL_DISK_PARAMETERS {
       PCWSTR ParentPath;
       PCWSTR SourcePath;
     } Version1;
+    struct {
+      GUID UniqueId;
+      ULONGLONG MaximumSize;
+      ULONG BlockSizeInBytes;
+      ULONG SectorSizeInBytes;
+      ULONG PhysicalSectorSizeInBytes;
+      PCWSTR ParentPath;
+      PCWSTR SourcePath;
+      OPEN_VIRTUAL_DISK_FLAG OpenFlags;
+      VIRTUAL_STORAGE_TYPE ParentVirtualStorageType;
+      VIRTUAL_STORAGE_TYPE SourceVirtualStorageType;
+      GUID ResiliencyGuid;
+    } Version2;
   };
 } CREATE_VIRTUAL_DISK_PARAMETERS, *PCREATE_VIRTUAL_DISK_PARAMETERS;
 
@@ -388,10 +415,6 @@ typedef struct _ATTACH_VIRTUAL_DISK_PARAMETERS {
     } Version1;
   };
 } ATTACH_VIRTUAL_DISK_PARAMETERS, *PATTACH_VIRTUAL_DISK_PARAMETERS;
-
-typedef enum _OPEN_VIRTUAL_DISK_FLAG {
-  OPEN_VIRTUAL_DISK_FLAG_NONE = 0
-} OPEN_VIRTUAL_DISK_FLAG;
 
 typedef struct _OPEN_VIRTUAL_DISK_PARAMETERS OPEN_VIRTUAL_DISK_PARAMETERS,
     *POPEN_VIRTUAL_DISK_PARAMETERS;

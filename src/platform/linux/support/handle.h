@@ -22,6 +22,7 @@ struct LinuxHandle {
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
+  ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
 };
 
 // A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
