@@ -10,6 +10,11 @@
 // names keep their Windows form on both builds.
 extern const wchar_t kPathSeparator;
 
+// Every character that ends a path part when a path is read: '\\' and '/' on
+// Windows, which accepts both; '/' alone on Linux, where '\\' is a valid
+// character of a file name. kPathSeparator is the first of them.
+extern const wchar_t kPathSeparators[];
+
 // The extension that executables carry on this platform (".exe" on Windows,
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];

@@ -6,6 +6,7 @@
 #include "wide_format.h"
 
 const wchar_t kPathSeparator = L'/';
+const wchar_t kPathSeparators[] = L"/";
 const wchar_t kExecutableExtension[] = L"";
 
 int PrintWide(const wchar_t* format, ...) {

@@ -1,4 +1,5 @@
 #include "platform.h"
 
 const wchar_t kPathSeparator = L'\\';
+const wchar_t kPathSeparators[] = L"\\/";
 const wchar_t kExecutableExtension[] = L".exe";
