@@ -84,13 +84,6 @@ bool SweepDrive(const std::wstring& name) {
   CloseHandle(drive);
   return true;
 }
-
-// A virtual disk call failed: report the thread's error, or the call's own
-// result when the thread has none, so that the failure is never 0.
-int ReportVirtualDiskFailure(DWORD callResult) {
-  if (GetLastError() == 0) SetLastError(callResult);
-  return static_cast<int>(ReportWin32Error(0));
-}
 }  // namespace
 
 int DetachImageDisks() {
@@ -133,13 +126,13 @@ int DetachVhdFile(const std::wstring& backingFile) {
                                  OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &virtualDisk);
   if (result != 0) {
     PrintNarrow("failed to open vdisk...err %d\n", static_cast<int>(result));
-    return ReportVirtualDiskFailure(result);
+    return static_cast<int>(ReportWin32Error(result));
   }
   result = DetachVirtualDisk(virtualDisk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
   if (result != 0) {
     PrintNarrow("failed to detach vdisk... %d\n", static_cast<int>(result));
     CloseHandle(virtualDisk);
-    return ReportVirtualDiskFailure(result);
+    return static_cast<int>(ReportWin32Error(result));
   }
   if (virtualDisk != INVALID_HANDLE_VALUE) CloseHandle(virtualDisk);
   return 0;

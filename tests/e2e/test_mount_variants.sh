@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Mounts of images that differ from the plain sample: 4096-byte sectors, no
-# sector count (the 10 GiB disk), entries with several blocks and two
-# locations, no "MainOS" partition, another disk identifier, and a disk that
-# was attached by other means.
+# Mounts of images that differ from the plain sample: 4096-byte sectors
+# (refused while a VHD is all the program makes), no sector count (the 10 GiB
+# disk), entries with several blocks and two locations, no "MainOS"
+# partition, another disk identifier, and a disk that was attached by other
+# means.
 source "$(dirname "$0")/lib.sh"
 
 BLOCK=131072
@@ -20,13 +21,26 @@ expect_mounted_run() {  # NAME FFU WORK_FOLDER [LINES BEFORE THE FOLDER...]
 disk_of_last_run() { loop_of "$(vhd_files | tail -n 1)"; }
 
 # --- 4096-byte sectors -------------------------------------------------------
+# A VHD has 512-byte sectors only, as on Windows: until such images are made
+# as VHDX, the disk's creation refuses them with a clear line, the run exits
+# 73 and leaves nothing behind.
 make_ffu s4k 64 4096 "$IMAGE_DISK_ID" MainOS
-expect_mounted_run "4096-byte sectors" "$T/s4k.ffu" "$T/s4k.mnt/"
-disk=$(disk_of_last_run)
-check "4096: logical sector size" 4096 "$(blockdev --getss "$disk")"
-cmp "$disk" "$T/s4k.img" && echo "ok: 4096: disk bytes" || fail "4096: disk bytes differ"
-diff -r "$T/s4k.files" "$T/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
-cleanup_attached
+run "$BRACKWEN" "$T/s4k.ffu"
+vhd=$(sed -n 's/^"\(.*\)"$/\1/p' "$OUT")
+check "4096: the refused VHD is one of ours" yes \
+  "$([[ "$vhd" == "$T"/kmd*.vhd ]] && echo yes || echo no)"
+expect_output "4096-byte sectors: refused as a VHD" "${BANNER[@]}" \
+  "(Korvex) Mounting the image file : '$T/s4k.ffu'" \
+  "(Korvex) !ERROR! Failed to create vdisk." \
+  "!ERROR! The parameter is incorrect.\r" "\"$vhd\"" \
+  "(Korvex) !ERROR! Unable to create VHD file." \
+  "(Korvex) !ERROR! Failed to mount '$T/s4k.ffu'" \
+  "(Korvex) !ERROR! Failed to load the Image : $T/s4k.ffu" \
+  "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
+check "4096: exit code" 73 "$RC"
+check "4096: nothing attached" "" "$(test_loops)"
+check "4096: no VHD file left" "" "$(vhd_files)"
+check "4096: no work folder" no "$([ -e "$T/s4k.mnt" ] && echo yes || echo no)"
 
 # --- no sector count, runs of blocks, two locations ----------------------------
 # The disk is 10 GiB; every entry holds a run of blocks and names a second

@@ -54,6 +54,12 @@ DWORD __real_QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
 DWORD __real_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
                              OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE);
 DWORD __real_DetachVirtualDisk(HANDLE, DETACH_VIRTUAL_DISK_FLAG, ULONG);
+DWORD __real_CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
+                               PSECURITY_DESCRIPTOR, CREATE_VIRTUAL_DISK_FLAG, ULONG,
+                               PCREATE_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED, PHANDLE);
+DWORD __real_AttachVirtualDisk(HANDLE, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG, ULONG,
+                               PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED);
+DWORD __real_GetVirtualDiskPhysicalPath(HANDLE, ULONG*, LPWSTR);
 BOOL __real_DeleteFileW(LPCWSTR);
 BOOL __real_GetVolumePathNamesForVolumeNameW(LPCWSTR, LPWSTR, DWORD, LPDWORD);
 BOOL __real_DeleteVolumeMountPointW(LPCWSTR);
@@ -98,6 +104,30 @@ DWORD __wrap_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, VIRTUAL_DI
 DWORD __wrap_DetachVirtualDisk(HANDLE handle, DETACH_VIRTUAL_DISK_FLAG flags, ULONG provider) {
   if (fakeSystem.detachVirtualDisk) return fakeSystem.detachVirtualDisk(handle);
   return __real_DetachVirtualDisk(handle, flags, provider);
+}
+
+DWORD __wrap_CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path,
+                               VIRTUAL_DISK_ACCESS_MASK mask, PSECURITY_DESCRIPTOR security,
+                               CREATE_VIRTUAL_DISK_FLAG flags, ULONG providerFlags,
+                               PCREATE_VIRTUAL_DISK_PARAMETERS parameters,
+                               LPOVERLAPPED overlapped, PHANDLE handle) {
+  if (fakeSystem.createVirtualDisk) return fakeSystem.createVirtualDisk(path, parameters, handle);
+  return __real_CreateVirtualDisk(type, path, mask, security, flags, providerFlags, parameters,
+                                  overlapped, handle);
+}
+
+DWORD __wrap_AttachVirtualDisk(HANDLE handle, PSECURITY_DESCRIPTOR security,
+                               ATTACH_VIRTUAL_DISK_FLAG flags, ULONG providerFlags,
+                               PATTACH_VIRTUAL_DISK_PARAMETERS parameters,
+                               LPOVERLAPPED overlapped) {
+  if (fakeSystem.attachVirtualDisk) return fakeSystem.attachVirtualDisk(handle);
+  return __real_AttachVirtualDisk(handle, security, flags, providerFlags, parameters, overlapped);
+}
+
+DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path) {
+  if (fakeSystem.getVirtualDiskPhysicalPath)
+    return fakeSystem.getVirtualDiskPhysicalPath(handle, size, path);
+  return __real_GetVirtualDiskPhysicalPath(handle, size, path);
 }
 
 BOOL __wrap_DeleteFileW(LPCWSTR name) {

@@ -17,6 +17,9 @@ struct FakeSystem {
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
   std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;
   std::function<DWORD(HANDLE)> detachVirtualDisk;
+  std::function<DWORD(PCWSTR, PCREATE_VIRTUAL_DISK_PARAMETERS, PHANDLE)> createVirtualDisk;
+  std::function<DWORD(HANDLE)> attachVirtualDisk;
+  std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;

@@ -179,6 +179,34 @@ TEST_F(Sweep, AVirtualDiskFailureWithoutLastErrorStillFails) {
             "!ERROR! The system cannot find the file specified.\r\n\n");
 }
 
+// The virtual disk calls return their error and leave the thread's last
+// error alone: the lines report the returned code, not a stale one.
+TEST_F(Sweep, AVirtualDiskFailureIsReportedWithTheCodeTheCallReturned) {
+  struct Case {
+    DWORD openError, detachError;
+    const char* lines;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, 0,
+       "failed to open vdisk...err 2\n"
+       "!ERROR! The system cannot find the file specified.\r\n\n"},
+      {0, ERROR_BUSY,
+       "failed to detach vdisk... 170\n"
+       "!ERROR! The requested resource is in use.\r\n\n"},
+  };
+  std::string expected;
+  for (const Case& c : cases) {
+    openDiskError = c.openError;
+    detachError = c.detachError;
+    detachLastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
+    EXPECT_EQ(DetachVhdFile(L"/tmp/kmd1.vhd"),
+              static_cast<int>(c.openError != 0 ? c.openError : c.detachError));
+    expected += c.lines;
+  }
+  EXPECT_EQ(Output(), expected);
+  EXPECT_EQ(openHandles, 0);
+}
+
 TEST_F(Sweep, ADriveWithoutLayoutStopsTheSweepThere) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};

@@ -14,10 +14,25 @@
 
 namespace {
 
-DWORD Fail(DWORD code) {
-  SetLastError(code);
-  return code;
-}
+// The virtual disk calls return their error and leave the thread's last
+// error as it was, as on Windows: a caller that read GetLastError() after
+// one of them would read a stale code, and the tests see it.
+class KeptLastError {
+ public:
+  KeptLastError() : saved(GetLastError()) {}
+  ~KeptLastError() { SetLastError(saved); }
+  KeptLastError(const KeptLastError&) = delete;
+  KeptLastError& operator=(const KeptLastError&) = delete;
+
+ private:
+  DWORD saved;
+};
+
+DWORD Fail(DWORD code) { return code; }
+
+// A VHD has 512-byte sectors: 0 asks for that default, any other size is
+// refused as it is on Windows.
+constexpr ULONG kVhdSectorSize = 512;
 
 bool SupportedType(const VIRTUAL_STORAGE_TYPE* storageType) {
   return storageType != nullptr && storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
@@ -49,15 +64,16 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                         CREATE_VIRTUAL_DISK_FLAG, ULONG,
                         PCREATE_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED,
                         PHANDLE handle) {
+  KeptLastError keep;
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
       parameters->Version != CREATE_VIRTUAL_DISK_VERSION_1) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (!SupportedType(storageType)) return Fail(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
-  const ULONG sectorSize =
-      parameters->Version1.SectorSizeInBytes != 0 ? parameters->Version1.SectorSizeInBytes : 512;
+  const ULONG sectorSize = parameters->Version1.SectorSizeInBytes;
+  if (sectorSize != 0 && sectorSize != kVhdSectorSize) return Fail(ERROR_INVALID_PARAMETER);
   const std::string file = ToUtf8(path);
-  const DWORD code = VhdCreateFile(file, parameters->Version1.MaximumSize, sectorSize);
+  const DWORD code = VhdCreateFile(file, parameters->Version1.MaximumSize, kVhdSectorSize);
   if (code != ERROR_SUCCESS) return Fail(code);
   *handle = NewVirtualDiskHandle(file);
   return ERROR_SUCCESS;
@@ -65,6 +81,7 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
 
 DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG flags,
                         ULONG, PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   LoopAttachRequest request;
@@ -80,6 +97,7 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
 
 DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
                                  LPWSTR diskPath) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   if (diskPathSizeInBytes == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -99,17 +117,19 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
 
 DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK,
                       OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE handle) {
+  KeptLastError keep;
   if (path == nullptr || handle == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   if (!SupportedType(storageType)) return Fail(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
   const std::string file = ToUtf8(path);
   struct stat status;
-  if (stat(file.c_str(), &status) != 0) return SetLastErrorFromErrno(errno);
+  if (stat(file.c_str(), &status) != 0) return Fail(Win32FromErrno(errno));
   if (!S_ISREG(status.st_mode)) return Fail(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
   *handle = NewVirtualDiskHandle(file);
   return ERROR_SUCCESS;
 }
 
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const int number = LoopFindByFile(disk->path);
