@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform.h"
+
 namespace {
 void WriteText(HANDLE console, const wchar_t* text) {
   DWORD written = 0;
@@ -10,6 +12,7 @@ void WriteText(HANDLE console, const wchar_t* text) {
 }  // namespace
 
 void StatusLine::Begin(const wchar_t* text) {
+  KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   CONSOLE_SCREEN_BUFFER_INFO info{};
   GetConsoleScreenBufferInfo(console, &info);
@@ -18,6 +21,7 @@ void StatusLine::Begin(const wchar_t* text) {
 }
 
 void StatusLine::Rewrite(const wchar_t* text) {
+  KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   CONSOLE_SCREEN_BUFFER_INFO info{};
   GetConsoleScreenBufferInfo(console, &info);

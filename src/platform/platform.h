@@ -36,3 +36,18 @@ int PrintWideText(const wchar_t* text);
 // and -1 is returned, as the counted formatting of the Windows runtime does.
 int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
                        va_list arguments);
+
+// Keeps the thread's last error across a scope. Prints and status lines use
+// it (their console calls fail on a file or pipe and set error 6, while
+// callers print a line and then report the last error), and so do the Linux
+// layer's virtual disk calls, which return their error as Windows does.
+class KeptLastError {
+ public:
+  KeptLastError() : saved(GetLastError()) {}
+  ~KeptLastError() { SetLastError(saved); }
+  KeptLastError(const KeptLastError&) = delete;
+  KeptLastError& operator=(const KeptLastError&) = delete;
+
+ private:
+  DWORD saved;
+};

@@ -183,6 +183,16 @@ void __wrap_Sleep(DWORD milliseconds) {
   fakeSystem.sleeps++;
 }
 
+BOOL __wrap_GetConsoleMode(HANDLE, LPDWORD mode) {
+  ++fakeSystem.consoleQueries;
+  if (!fakeSystem.console) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *mode = 0x3;
+  return TRUE;
+}
+
 // A console that records what is written to it, so that status lines can be
 // checked without a terminal.
 BOOL __wrap_GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {

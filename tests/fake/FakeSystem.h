@@ -33,7 +33,10 @@ struct FakeSystem {
   DWORD sleptMs = 0;
   int sleeps = 0;
   // Everything written to the console, and whether it behaves as a terminal.
+  // Without one, the console query fails with error 6, as on Windows when
+  // output goes to a file or pipe; consoleQueries counts the queries.
   bool console = false;
+  int consoleQueries = 0;
   std::vector<std::wstring> consoleWrites;
 };
 

@@ -9,25 +9,14 @@
 #include "handle.h"
 #include "loop_device.h"
 #include "mountinfo.h"
+#include "platform.h"
 #include "text.h"
 #include "vhd.h"
 
 namespace {
 
 // The virtual disk calls return their error and leave the thread's last
-// error as it was, as on Windows: a caller that read GetLastError() after
-// one of them would read a stale code, and the tests see it.
-class KeptLastError {
- public:
-  KeptLastError() : saved(GetLastError()) {}
-  ~KeptLastError() { SetLastError(saved); }
-  KeptLastError(const KeptLastError&) = delete;
-  KeptLastError& operator=(const KeptLastError&) = delete;
-
- private:
-  DWORD saved;
-};
-
+// error as it was (KeptLastError in each), as on Windows.
 DWORD Fail(DWORD code) { return code; }
 
 // A VHD has 512-byte sectors: 0 asks for that default, any other size is

@@ -208,6 +208,7 @@ typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 HANDLE GetStdHandle(DWORD stdHandle);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
