@@ -15,7 +15,7 @@ class ImageMounter {
   ImageMounter& operator=(const ImageMounter&) = delete;
 
   int Mount(const std::wstring& imagePath);
-  int LoadImage(const std::wstring& imagePath);
+  int LoadImageFile(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
 
   FfuImage* image = nullptr;

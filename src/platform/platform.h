@@ -15,6 +15,10 @@ extern const wchar_t kPathSeparator;
 // character of a file name. kPathSeparator is the first of them.
 extern const wchar_t kPathSeparators[];
 
+// The device-namespace name of the physical drives before their number:
+// "PhysicalDrive" of "\\.\PhysicalDrive2".
+extern const wchar_t kDrivePrefix[];
+
 // The extension that executables carry on this platform (".exe" on Windows,
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];

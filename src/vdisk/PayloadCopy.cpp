@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "app/FormatWide.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/FormatWide.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"

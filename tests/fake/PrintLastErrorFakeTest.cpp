@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "FakeSystem.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "platform.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/vhd.h"
+#include "linux/support/vhd.h"
 #include "win32.h"
 
 namespace loop_test {
@@ -150,8 +150,8 @@ inline VIRTUAL_STORAGE_TYPE VhdStorageType() {
 // CreateVirtualDisk makes VHDs of 512-byte sectors only, as on Windows; a
 // disk of larger sectors is written by the layer's VHD file helper and
 // opened, so that attaching such disks stays tested.
-inline DWORD CreateAndAttachVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
-                                std::wstring* drivePath) {
+inline DWORD AttachScratchVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
+                              std::wstring* drivePath) {
   VIRTUAL_STORAGE_TYPE type = VhdStorageType();
   HANDLE disk = INVALID_HANDLE_VALUE;
   DWORD code = 0;

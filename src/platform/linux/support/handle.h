@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 enum class HandleKind {
   File,         // a regular file opened by CreateFileW
@@ -19,6 +19,10 @@ struct LinuxHandle {
   int fd = -1;       // File, Device
   std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
 };
+
+// A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
+// owner releases it with CloseHandle or FindClose.
+HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
 // invalid value, or a handle of another kind than `kind`.
