@@ -67,14 +67,35 @@ void SweepImageDisk(HANDLE drive) {
     PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", backingFile);
 }
 
+// A drive that holds nothing to look at: a reader without a card, or a
+// drive that went away since the names were listed. The sweep passes it by
+// without a line; any other failure stops the sweep.
+bool IsEmptyOrGone(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Looks at one physical drive; false when the sweep has to stop there.
 bool SweepDrive(const std::wstring& name) {
   HANDLE drive = OpenDevice(L"\\\\.\\" + name);
-  if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return false;
+  if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return IsEmptyOrGone(GetLastError());
   DriveLayout layout;
-  if (GetDriveLayout(drive, layout) != 0) {
+  if (QueryDriveLayout(drive, layout) != 0) {
     DWORD error = GetLastError();
     CloseHandle(drive);
+    if (IsEmptyOrGone(error)) return true;
+    SetLastError(error);
+    ReportDriveLayoutFailure();
     SetLastError(error);
     return false;
   }

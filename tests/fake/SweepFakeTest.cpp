@@ -211,16 +211,40 @@ TEST_F(Sweep, AVirtualDiskFailureIsReportedWithTheCodeTheCallReturned) {
 TEST_F(Sweep, ADriveWithoutLayoutStopsTheSweepThere) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
-  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_NOT_READY};
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_CRC};
   drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmd2.vhd"};
-  EXPECT_EQ(DetachImageDisks(), ERROR_NOT_READY);
+  EXPECT_EQ(DetachImageDisks(), ERROR_CRC);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
   EXPECT_TRUE(detached.empty());
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to get disk layout.\n"
-            "!ERROR! The device is not ready.\r\n\n"
-            "!ERROR! The device is not ready.\r\n\n");
+            "!ERROR! Data error (cyclic redundancy check).\r\n\n"
+            "!ERROR! Data error (cyclic redundancy check).\r\n\n");
+}
+
+// A card reader without a card, or a drive gone since the names were listed,
+// is passed by without a line; the image disk after it is still swept.
+TEST_F(Sweep, EmptyOrVanishedDrivesArePassedBy) {
+  struct Case {
+    DWORD openError, layoutError;
+  } cases[] = {{ERROR_FILE_NOT_FOUND, 0},      {ERROR_PATH_NOT_FOUND, 0},
+               {ERROR_NOT_READY, 0},           {ERROR_NO_MEDIA_IN_DRIVE, 0},
+               {ERROR_DEVICE_NOT_CONNECTED, 0}, {ERROR_NO_SUCH_DEVICE, 0},
+               {ERROR_DEV_NOT_EXIST, 0},       {0, ERROR_NOT_READY},
+               {0, ERROR_NO_MEDIA_IN_DRIVE},   {0, ERROR_DEVICE_NOT_CONNECTED},
+               {0, ERROR_DEV_NOT_EXIST}};
+  names = {L"PhysicalDrive0", L"PhysicalDrive1"};
+  std::string expected;
+  for (const Case& c : cases) {
+    drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", c.layoutError, c.openError};
+    drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
+    EXPECT_EQ(DetachImageDisks(), 0) << "open " << c.openError << ", layout " << c.layoutError;
+    expected += "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd1.vhd'\n";
+  }
+  EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(), expected);
 }
 
 TEST_F(Sweep, ADriveThatCannotBeOpenedStopsTheSweep) {
