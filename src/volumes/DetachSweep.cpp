@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "common/FixedValues.h"
-#include "common/PathFunctions.h"
 #include "common/ReportWin32Error.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
+#include "volumes/BackingFile.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
@@ -41,30 +41,29 @@ bool IsPhysicalDrive(const std::wstring& name) {
   return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
-bool IsOwnTempFile(const std::wstring& path) {
-  return FileBaseName(path).compare(0, 3, kTempFilePrefix) == 0;
-}
-
 // Unmounts, detaches and, when it is ours, deletes the VHD behind one image
 // disk. Every failure here concerns this disk only; the sweep goes on.
-void SweepImageDisk(HANDLE drive) {
-  wchar_t backingFile[kBackingFileUnits] = {};
+void SweepImageDisk(HANDLE drive, const DosDeviceMap& devices) {
+  wchar_t reply[kBackingFileUnits] = {};
   DWORD bytesReturned = 0;
-  if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backingFile,
-                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr)) {
+  std::wstring backingFile;
+  if (DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, reply,
+                      kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
+    backingFile = BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
+  if (backingFile.empty()) {
     PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
     return;
   }
-  backingFile[kBackingFileUnits - 1] = L'\0';
   if (UnmountPartition(drive, kMainPartitionName) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
   if (DetachVhdFile(backingFile) != 0) {
-    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile);
+    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile.c_str());
     return;
   }
-  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile);
-  if (IsOwnTempFile(backingFile) && !DeleteFileW(backingFile))
-    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", backingFile);
+  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile.c_str());
+  if (IsOwnTempFile(backingFile) && !DeleteFileW(backingFile.c_str()))
+    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n",
+              backingFile.c_str());
 }
 
 // A drive that holds nothing to look at: a reader without a card, or a
@@ -86,7 +85,7 @@ bool IsEmptyOrGone(DWORD error) {
 }
 
 // Looks at one physical drive; false when the sweep has to stop there.
-bool SweepDrive(const std::wstring& name) {
+bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices) {
   HANDLE drive = OpenDevice(L"\\\\.\\" + name);
   if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return IsEmptyOrGone(GetLastError());
   DriveLayout layout;
@@ -99,7 +98,7 @@ bool SweepDrive(const std::wstring& name) {
     SetLastError(error);
     return false;
   }
-  if (IsImageDisk(layout)) SweepImageDisk(drive);
+  if (IsImageDisk(layout)) SweepImageDisk(drive, devices);
   CloseHandle(drive);
   return true;
 }
@@ -111,7 +110,7 @@ int DetachImageDisks() {
     return PrintWide(L"(Korvex) !ERROR! Unable to query dos devices.\n");
   for (const auto& device : devices) {
     if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first)) return static_cast<int>(ReportWin32Error(0));
+    if (!SweepDrive(device.first, devices)) return static_cast<int>(ReportWin32Error(0));
   }
   return 0;
 }

@@ -152,6 +152,20 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
 }
 
+// The drive may name its backing file in an NT form; the detach and the
+// line take the Win32 path, and a reply that names nothing is no path.
+TEST_F(Sweep, TheBackingFileIsDetachedByItsWin32Path) {
+  names = {L"PhysicalDrive1", L"PhysicalDrive2"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"\\??\\C:\\img\\phone.vhd"};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(detached, std::vector<std::wstring>{L"C:\\img\\phone.vhd"});
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Successfully detached vhd file : 'C:\\img\\phone.vhd'\n"
+            "(Korvex) !WARNING! Unable to query vhd file name.\n");
+}
+
 TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {
   names = {L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
