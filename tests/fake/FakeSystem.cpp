@@ -72,6 +72,7 @@ BOOL __real_SetFilePointerEx(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
 BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
 BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
 BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
+BOOL __real_ReadConsoleOutputCharacterW(HANDLE, LPWSTR, DWORD, COORD, LPDWORD);
 
 BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
@@ -195,15 +196,78 @@ BOOL __wrap_GetConsoleMode(HANDLE, LPDWORD mode) {
 }
 
 // A console that records what is written to it, so that status lines can be
-// checked without a terminal.
+// checked without a terminal. With a screen, it also keeps the text and the
+// cursor of a buffer that is as large as its window: a line feed on the last
+// row scrolls every row up, as under a terminal's pseudo console.
+namespace {
+void ScreenLineFeed(FakeScreen& screen) {
+  screen.cursor.X = 0;
+  if (screen.cursor.Y + 1 < static_cast<SHORT>(screen.rows.size())) {
+    ++screen.cursor.Y;
+    return;
+  }
+  screen.rows.erase(screen.rows.begin());
+  screen.rows.emplace_back();
+}
+
+void ScreenWrite(FakeScreen& screen, const std::wstring& text) {
+  for (wchar_t character : text) {
+    if (character == L'\n') {
+      ScreenLineFeed(screen);
+    } else if (character == L'\r') {
+      screen.cursor.X = 0;
+    } else {
+      if (screen.cursor.X >= screen.columns) ScreenLineFeed(screen);
+      std::wstring& row = screen.rows[static_cast<size_t>(screen.cursor.Y)];
+      if (row.size() <= static_cast<size_t>(screen.cursor.X))
+        row.resize(static_cast<size_t>(screen.cursor.X) + 1, L' ');
+      row[static_cast<size_t>(screen.cursor.X)] = character;
+      ++screen.cursor.X;
+    }
+  }
+}
+}  // namespace
+
 BOOL __wrap_GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
   if (!fakeSystem.console) return __real_GetConsoleScreenBufferInfo(console, info);
   std::memset(info, 0, sizeof(*info));
+  if (!fakeSystem.screen.rows.empty()) {
+    info->dwSize = {fakeSystem.screen.columns, static_cast<SHORT>(fakeSystem.screen.rows.size())};
+    info->dwCursorPosition = fakeSystem.screen.cursor;
+  }
   return TRUE;
 }
 
 BOOL __wrap_SetConsoleCursorPosition(HANDLE console, COORD position) {
   if (!fakeSystem.console) return __real_SetConsoleCursorPosition(console, position);
+  if (!fakeSystem.screen.rows.empty()) {
+    if (position.X < 0 || position.Y < 0 ||
+        position.Y >= static_cast<SHORT>(fakeSystem.screen.rows.size())) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    fakeSystem.screen.cursor = position;
+  }
+  return TRUE;
+}
+
+BOOL __wrap_ReadConsoleOutputCharacterW(HANDLE console, LPWSTR characters, DWORD length,
+                                        COORD from, LPDWORD read) {
+  if (!fakeSystem.console || fakeSystem.screen.rows.empty())
+    return __real_ReadConsoleOutputCharacterW(console, characters, length, from, read);
+  // Reads on across the ends of rows, blanks where nothing was written.
+  const FakeScreen& screen = fakeSystem.screen;
+  DWORD count = 0;
+  for (SHORT y = from.Y, x = from.X; count < length && y < static_cast<SHORT>(screen.rows.size());
+       ++count) {
+    const std::wstring& row = screen.rows[static_cast<size_t>(y)];
+    characters[count] = static_cast<size_t>(x) < row.size() ? row[static_cast<size_t>(x)] : L' ';
+    if (++x >= screen.columns) {
+      x = 0;
+      ++y;
+    }
+  }
+  *read = count;
   return TRUE;
 }
 
@@ -211,6 +275,7 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
                           LPVOID reserved) {
   if (!fakeSystem.console) return __real_WriteConsoleW(console, text, length, written, reserved);
   fakeSystem.consoleWrites.emplace_back(static_cast<const wchar_t*>(text), length);
+  if (!fakeSystem.screen.rows.empty()) ScreenWrite(fakeSystem.screen, fakeSystem.consoleWrites.back());
   if (written != nullptr) *written = length;
   return TRUE;
 }

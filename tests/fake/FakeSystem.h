@@ -10,6 +10,13 @@
 
 #include "win32.h"
 
+// The text of a console screen, one string per row, and its cursor.
+struct FakeScreen {
+  std::vector<std::wstring> rows;  // empty: the console keeps no screen
+  SHORT columns = 80;
+  COORD cursor{};
+};
+
 struct FakeSystem {
   std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPDWORD)> deviceIoControl;
   std::function<HANDLE(LPCWSTR)> createFile;
@@ -37,6 +44,7 @@ struct FakeSystem {
   // output goes to a file or pipe; consoleQueries counts the queries.
   bool console = false;
   int consoleQueries = 0;
+  FakeScreen screen;
   std::vector<std::wstring> consoleWrites;
 };
 

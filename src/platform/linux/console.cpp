@@ -100,6 +100,15 @@ BOOL SetConsoleCursorPosition(HANDLE console, COORD position) {
   return TRUE;
 }
 
+// A terminal cannot be read back: the layer follows its cursor, never its
+// text. Status lines then trust their saved rows, which never go stale here.
+BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR, DWORD, COORD, LPDWORD charsRead) {
+  if (charsRead != nullptr) *charsRead = 0;
+  if (!IsTerminalConsole(console)) return FALSE;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
+
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
                    LPDWORD charsWritten, LPVOID reserved) {
   (void)reserved;

@@ -211,6 +211,8 @@ HANDLE GetStdHandle(DWORD stdHandle);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
+BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR characters, DWORD length,
+                                 COORD readCoord, LPDWORD charsRead);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
                    LPDWORD charsWritten, LPVOID reserved);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
