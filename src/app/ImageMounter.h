@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "app/RunLock.h"
 
 class FfuImage;
 class MountSession;
@@ -9,7 +12,7 @@ class MountSession;
 // loading line and opens the mounted folder for the user.
 class ImageMounter {
  public:
-  ImageMounter() = default;
+  ImageMounter();
   ~ImageMounter();
   ImageMounter(const ImageMounter&) = delete;
   ImageMounter& operator=(const ImageMounter&) = delete;
@@ -18,6 +21,9 @@ class ImageMounter {
   int LoadImageFile(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
 
-  FfuImage* image = nullptr;
-  MountSession* session = nullptr;
+  // Declared in reverse order of destruction: the image (and with it the
+  // open file) goes first, then the session, then the lock.
+  RunLock runLock;
+  std::unique_ptr<MountSession> session;
+  std::unique_ptr<FfuImage> image;
 };

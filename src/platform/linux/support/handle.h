@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "win32.h"
 
@@ -12,12 +13,15 @@ enum class HandleKind {
   Find,         // a FindFirstFileW search
   Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
   VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+  Mutex,        // CreateMutexW: a lock file held with flock
 };
 
 struct LinuxHandle {
   HandleKind kind = HandleKind::File;
-  int fd = -1;       // File, Device
-  std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+  int fd = -1;       // File, Device, Mutex
+  std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
+  int owned = 0;     // Mutex: how often its holder has acquired it
+  std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
 };
 
 // A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
