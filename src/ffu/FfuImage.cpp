@@ -1,7 +1,6 @@
 #include "ffu/FfuImage.h"
 
 #include <cstring>
-#include <sstream>
 
 #include "common/ReportWin32Error.h"
 #include "ffu/Manifest.h"
@@ -10,12 +9,15 @@
 #include "platform.h"
 
 namespace {
-constexpr uint32_t kSecuritySignature[3] = {0x6E676953, 0x6D496465, 0x20656761};
-constexpr uint32_t kImageSignature[3] = {0x67616D49, 0x616C4665, 0x20206873};
-constexpr uint32_t kStoreHeaderLength = 248;
+bool SignatureMatches(const char* found, const char* wanted) {
+  return std::memcmp(found, wanted, kSignatureLength) == 0;
+}
 
-bool SignatureMatches(const uint32_t* found, const uint32_t* wanted) {
-  return found[0] == wanted[0] && found[1] == wanted[1] && found[2] == wanted[2];
+const wchar_t kNotAFile[] = L"it is not a regular file";
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 int PrintLoadError(const wchar_t* reason) {
@@ -26,7 +28,7 @@ int PrintLoadError(const wchar_t* reason) {
 // signature. A file that ends early leaves the header's unread part at zero,
 // which then fails that check.
 template <typename Header>
-int ReadHeader(HANDLE file, Header& header, const uint32_t* signature, const wchar_t* name,
+int ReadHeader(HANDLE file, Header& header, const char* signature, const wchar_t* name,
                const std::wstring& path) {
   DWORD got = 0;
   if (!ReadFile(file, &header, sizeof(header), &got, nullptr))
@@ -42,8 +44,6 @@ FfuImage::FfuImage() = default;
 
 FfuImage::~FfuImage() {
   if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  delete manifest;
-  for (StoreDescription* store : stores) delete store;
 }
 
 int FfuImage::Load(const std::wstring& path) {
@@ -58,8 +58,17 @@ int FfuImage::Load(const std::wstring& path) {
 int FfuImage::OpenFile(const std::wstring& path) {
   file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == nullptr || file == INVALID_HANDLE_VALUE)
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+    // A folder cannot be opened as a file; say so rather than "Access is denied".
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && IsFolder(path)) return PrintLoadError(kNotAFile);
+    return static_cast<int>(ReportWin32Error(error, path.c_str()));
+  }
+  // Only files are images: a pipe or a device would block a read or never end.
+  const DWORD type = GetFileType(file);
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != ERROR_SUCCESS)
     return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (type != FILE_TYPE_DISK) return PrintLoadError(kNotAFile);
   // The size bounds every length the headers declare.
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
@@ -121,8 +130,7 @@ int FfuImage::ParseManifest() {
   size_t length = manifestBytes.empty()
                       ? 0
                       : strnlen(bytes, manifestBytes.size());
-  std::istringstream text(std::string(bytes == nullptr ? "" : bytes, length));
-  manifest = new Manifest(*this, text);
+  ReadManifest(std::string_view(bytes == nullptr ? "" : bytes, length));
   if (storeFault == kStoreSectorSizeInvalid)
     return PrintLoadError(L"the store's sector size is invalid");
   if (storeFault == kStoreSectorCountInvalid)
@@ -142,10 +150,10 @@ int FfuImage::LocateStore(const std::wstring& path) {
     if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN))
       return static_cast<int>(ReportWin32Error(0, path.c_str()));
   }
-  StoreDescription* store = stores.front();
-  store->storeOffset = position;
-  store->imagePath = path;
-  if (position > fileSize || fileSize - position < kStoreHeaderLength)
+  StoreDescription& store = stores.front();
+  store.storeOffset = position;
+  store.imagePath = path;
+  if (position > fileSize || fileSize - position < sizeof(StoreHeader))
     return PrintLoadError(L"the store lies beyond the end of the file");
   return 0;
 }
@@ -179,30 +187,36 @@ uint32_t FfuImage::AlignmentPadding(uint64_t position, uint32_t unit) {
   return remainder == 0 ? 0 : unit - remainder;
 }
 
-void FfuImage::AddStore(ManifestCategory& storeCategory) {
+void FfuImage::ReadManifest(std::string_view text) {
+  manifest = std::make_unique<Manifest>(text);
+  for (const ManifestCategory& storeCategory : manifest->storeCategories) AddStore(storeCategory);
+}
+
+// The sector size of every "Store" category is checked; the first one alone
+// becomes the store description.
+void FfuImage::AddStore(const ManifestCategory& storeCategory) {
   uint32_t sectorSize = 0;
   if (ParseManifestNumber(storeCategory.GetValue("SectorSize"), &sectorSize) !=
           kNumberValid ||
       sectorSize == 0)
     storeFault = kStoreSectorSizeInvalid;
-  if (!stores.empty()) {
-    PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
-    return;
-  }
+  if (!stores.empty()) return;
   uint32_t sectorCount = 0;
   std::string countText = storeCategory.GetValue("MinSectorCount");
   if (!countText.empty() &&
       ParseManifestNumber(countText, &sectorCount) != kNumberValid &&
       storeFault == kStoreFine)
     storeFault = kStoreSectorCountInvalid;
-  StoreDescription* store = new StoreDescription();
-  store->minSectorCount = sectorCount;
-  store->sectorSize = sectorSize;
+  StoreDescription store;
+  store.minSectorCount = sectorCount;
+  store.sectorSize = sectorSize;
   stores.push_back(store);
 }
 
-std::vector<StoreDescription*> FfuImage::GetStores() const { return stores; }
+const std::vector<StoreDescription>& FfuImage::GetStores() const { return stores; }
 
-StoreDescription* FfuImage::FirstStore() const {
-  return stores.empty() ? nullptr : stores.front();
+StoreDescription* FfuImage::FirstStore() { return stores.empty() ? nullptr : &stores.front(); }
+
+const StoreDescription* FfuImage::FirstStore() const {
+  return stores.empty() ? nullptr : &stores.front();
 }

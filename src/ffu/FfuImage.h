@@ -1,33 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "ffu/FfuLayout.h"
 #include "ffu/StoreDescription.h"
 #include "win32.h"
 
 class Manifest;
 class ManifestCategory;
-
-#pragma pack(push, 1)
-struct SecurityHeader {
-  uint32_t headerSize;
-  uint32_t signature[3];
-  uint32_t chunkSizeKb;
-  uint32_t reserved;
-  uint32_t catalogSize;
-  uint32_t hashTableSize;
-};
-struct ImageHeader {
-  uint32_t headerSize;
-  uint32_t signature[3];
-  uint32_t manifestLength;
-  uint32_t chunkSizeKb;
-};
-#pragma pack(pop)
-static_assert(sizeof(SecurityHeader) == 32, "file layout");
-static_assert(sizeof(ImageHeader) == 24, "file layout");
 
 // One loaded FFU file: the open handle, the header copies, the catalog, hash
 // table and manifest read from it, and the store description.
@@ -45,17 +29,20 @@ class FfuImage {
   uint32_t SecurityPadding(uint32_t unit);
   static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
 
-  void AddStore(ManifestCategory& storeCategory);
-  std::vector<StoreDescription*> GetStores() const;
-  StoreDescription* FirstStore() const;  // nullptr when there is none
+  // Parses the manifest text into `manifest` and makes the store
+  // description from its first "Store" category.
+  void ReadManifest(std::string_view text);
+  const std::vector<StoreDescription>& GetStores() const;
+  StoreDescription* FirstStore();  // nullptr when there is none
+  const StoreDescription* FirstStore() const;
 
   // Why a "Store" category could not become a usable store description.
   enum StoreFault { kStoreFine = 0, kStoreSectorSizeInvalid, kStoreSectorCountInvalid };
 
   HANDLE file = nullptr;
   uint32_t chunkUnit = 1024;
-  Manifest* manifest = nullptr;
-  std::vector<StoreDescription*> stores;
+  std::unique_ptr<Manifest> manifest;
+  std::vector<StoreDescription> stores;
   SecurityHeader securityHeader{};
   ImageHeader imageHeader{};
   std::vector<uint8_t> catalog;
@@ -70,6 +57,7 @@ class FfuImage {
   int ReadImageRegion(const std::wstring& path);
   int ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length, const std::wstring& path);
   int ParseManifest();
+  void AddStore(const ManifestCategory& storeCategory);
   int LocateStore(const std::wstring& path);
   uint64_t Position();
   bool positionFailed = false;

@@ -1,15 +1,10 @@
 #include "ffu/Manifest.h"
 
-#include <regex>
-
-#include "ffu/FfuImage.h"
-#include "ffu/ManifestCategory.h"
+#include "ffu/ManifestLine.h"
 #include "platform.h"
 
 namespace {
 constexpr size_t kReservedCategories = 20;
-const char kCategoryPattern[] = "^\\s*\\[([^\\]]+)\\]\\s*\\r$";
-const char kEntryPattern[] = "^\\s*([^=\\s]+)\\s*=\\s*(.*)(\\s*\\r$)";
 const char kDescriptionKey[] = "Description";
 const char kPartitionName[] = "Partition";
 const char kStoreName[] = "Store";
@@ -19,18 +14,17 @@ struct ParseState {
   ManifestCategory* current = nullptr;
   // Unlisted categories ("Partition", "Store") belong to the parse until
   // they are closed.
-  ManifestCategory* unlisted = nullptr;
-  bool continuingDescription = false;
+  std::unique_ptr<ManifestCategory> unlisted;
+  // The "Description" value that the following lines continue; none while
+  // the continuation is off. Extended in place, so that a long description
+  // costs time in proportion to its length.
+  std::string* description = nullptr;
 };
 }  // namespace
 
-Manifest::Manifest(FfuImage& image, std::istream& text) : owner(image) {
+Manifest::Manifest(std::string_view text) {
   categories.reserve(kReservedCategories);
   Parse(text);
-}
-
-Manifest::~Manifest() {
-  for (ManifestCategory* category : categories) delete category;
 }
 
 ManifestCategory* Manifest::AddCategory(const std::string& name) {
@@ -39,68 +33,70 @@ ManifestCategory* Manifest::AddCategory(const std::string& name) {
     PrintWide(L"(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
     return listed;
   }
-  ManifestCategory* category = new ManifestCategory(name);
-  categories.push_back(category);
+  categories.push_back(std::make_unique<ManifestCategory>(name));
+  ManifestCategory* category = categories.back().get();
+  byName.emplace(category->name, category);
   return category;
 }
 
 ManifestCategory* Manifest::FindCategory(const std::string& name) const {
-  for (ManifestCategory* category : categories)
-    if (category->name == name) return category;
-  return nullptr;
+  auto found = byName.find(name);
+  return found == byName.end() ? nullptr : found->second;
 }
 
-void Manifest::CloseCategory(ManifestCategory* category) {
-  if (category == nullptr) return;
-  if (category->name == kStoreName) owner.AddStore(*category);
+void Manifest::CloseCategory(const ManifestCategory* category) {
+  if (category == nullptr || category->name != kStoreName) return;
+  if (!storeCategories.empty()) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
+  storeCategories.push_back(*category);
 }
 
 namespace {
 void CloseCurrent(Manifest& manifest, ParseState& state) {
   manifest.CloseCategory(state.current);
   state.current = nullptr;
-  delete state.unlisted;
-  state.unlisted = nullptr;
+  state.unlisted.reset();
 }
 
-void OpenCategory(Manifest& manifest, ParseState& state,
-                  const std::string& name) {
-  state.continuingDescription = false;
+void OpenCategory(Manifest& manifest, ParseState& state, const std::string& name) {
+  state.description = nullptr;
   CloseCurrent(manifest, state);
   if (name == kPartitionName || name == kStoreName) {
-    state.unlisted = new ManifestCategory(name);
-    state.current = state.unlisted;
+    state.unlisted = std::make_unique<ManifestCategory>(name);
+    state.current = state.unlisted.get();
   } else {
     state.current = manifest.AddCategory(name);
   }
 }
 
-void ContinueDescription(ParseState& state, const std::string& line) {
-  std::string shortened = line.empty() ? line : line.substr(0, line.size() - 1);
-  std::string value = state.current->GetValue(kDescriptionKey);
-  value += "\r\n";
-  value += shortened;
-  state.current->SetValue(kDescriptionKey, value);
+void StoreEntry(ParseState& state, std::string_view key, std::string_view value) {
+  std::string& stored = state.current->values[std::string(key)];
+  stored.assign(value);
+  state.description = key == kDescriptionKey ? &stored : nullptr;
+}
+
+// The line goes on the description without its last character (in a CR LF
+// text, the CR); an empty line adds an empty line.
+void ContinueDescription(ParseState& state, std::string_view line) {
+  if (!line.empty()) line.remove_suffix(1);
+  state.description->append("\r\n");
+  state.description->append(line);
 }
 }  // namespace
 
-void Manifest::Parse(std::istream& text) {
-  const std::regex categoryPattern(kCategoryPattern, std::regex::ECMAScript);
-  const std::regex entryPattern(kEntryPattern, std::regex::ECMAScript);
+void Manifest::Parse(std::string_view text) {
   ParseState state;
-  std::string line;
-  std::smatch match;
+  std::string_view name;
+  std::string_view key;
+  std::string_view value;
   // A line counts only when an LF ends it; text after the last LF is dropped.
-  while (std::getline(text, line) && !text.eof()) {
-    if (line.size() > kLongestManifestLine) continue;
-    if (std::regex_match(line, match, categoryPattern)) {
-      OpenCategory(*this, state, match[1].str());
-    } else if (state.current != nullptr &&
-               std::regex_match(line, match, entryPattern)) {
-      const std::string key = match[1].str();
-      state.current->SetValue(key, match[2].str());
-      state.continuingDescription = key == kDescriptionKey;
-    } else if (state.continuingDescription) {
+  for (size_t end = text.find('\n'); end != std::string_view::npos; end = text.find('\n')) {
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (MatchCategoryLine(line, &name)) {
+      OpenCategory(*this, state, std::string(name));
+    } else if (state.current != nullptr && MatchEntryLine(line, &key, &value)) {
+      StoreEntry(state, key, value);
+    } else if (state.description != nullptr) {
       ContinueDescription(state, line);
     }
   }

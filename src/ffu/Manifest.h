@@ -1,35 +1,35 @@
 #pragma once
 
-#include <istream>
+#include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-class FfuImage;
-class ManifestCategory;
+#include "ffu/ManifestCategory.h"
 
 // The image's manifest: the listed categories in the order their names first
-// occur. "Partition" and "Store" categories are never listed; closing a
-// "Store" category gives the owning image its store description.
+// occur, and the "Store" categories in the order they close. "Partition" and
+// "Store" categories are never listed.
 class Manifest {
  public:
-  // Parses the whole text before returning.
-  Manifest(FfuImage& owner, std::istream& text);
-  ~Manifest();
+  // Parses the whole text before returning, in time proportional to its
+  // length. Only lines that an LF ends are parsed.
+  explicit Manifest(std::string_view text);
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
 
   ManifestCategory* AddCategory(const std::string& name);
   ManifestCategory* FindCategory(const std::string& name) const;
-  void CloseCategory(ManifestCategory* category);
+  // Keeps a closed "Store" category; a second one draws the store warning.
+  void CloseCategory(const ManifestCategory* category);
 
-  std::vector<ManifestCategory*> categories;
-  FfuImage& owner;
+  std::vector<std::unique_ptr<ManifestCategory>> categories;
+  std::vector<ManifestCategory> storeCategories;
 
  private:
-  void Parse(std::istream& text);
+  void Parse(std::string_view text);
+  // The listed categories by name, for lookups that stay fast however many
+  // categories a text names. The keys view the categories' own names.
+  std::map<std::string_view, ManifestCategory*> byName;
 };
-
-// Lines longer than this are skipped without being matched: the regular
-// expression engine recurses once per character and would exhaust the stack
-// on very long lines. Real manifest lines are far shorter.
-constexpr size_t kLongestManifestLine = 4096;

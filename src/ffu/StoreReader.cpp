@@ -1,37 +1,23 @@
 #include "ffu/StoreReader.h"
 
-#include <cstring>
 
 #include "common/ReportWin32Error.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
 namespace {
-constexpr uint16_t kVersionWithStoreList = 2;
-constexpr uint64_t kEntryHeaderLength = 8;
-constexpr uint64_t kLocationLength = 8;
-
-uint32_t ReadU32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 |
-         static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-uint16_t ReadU16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
+constexpr uint64_t kEntryHeaderLength = sizeof(BlockEntryRecord);
+constexpr uint64_t kLocationLength = sizeof(LocationRecord);
 
 int PrintStoreError(const wchar_t* reason) {
   return PrintWide(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
 }
 }  // namespace
 
-uint32_t StoreReader::BlockSize() const { return ReadU32(header + kStoreBlockSizeOffset); }
-uint32_t StoreReader::EntryCount() const { return ReadU32(header + kStoreEntryCountOffset); }
-uint16_t StoreReader::MajorVersion() const { return ReadU16(header + kStoreMajorVersionOffset); }
-uint32_t StoreReader::ValidationLength() const {
-  return ReadU32(header + kStoreValidationLengthOffset);
-}
+uint32_t StoreReader::BlockSize() const { return header.blockSize; }
+uint32_t StoreReader::EntryCount() const { return header.entryCount; }
+uint16_t StoreReader::MajorVersion() const { return header.majorVersion; }
+uint32_t StoreReader::ValidationLength() const { return header.validationLength; }
 
 int StoreReader::LoadStore(FfuImage* boundImage) {
   if (image != nullptr) return 0;
@@ -52,9 +38,9 @@ int StoreReader::ReadStore() {
   LARGE_INTEGER start{};
   start.QuadPart = static_cast<LONGLONG>(position);
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return Fail();
-  int result = ReadExactly(header, kStoreHeaderSize);
+  int result = ReadExactly(&header, sizeof(header));
   if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
-  if (result == 0 && MajorVersion() == kVersionWithStoreList) result = ReadVersion2Fields();
+  if (result == 0 && MajorVersion() == kStoreVersionWithStoreList) result = ReadVersion2Fields();
   if (result == 0) result = CheckBlockSize();
   if (result == 0) result = SkipValidationArea();
   if (result == 0) result = ReadEntries();
@@ -63,14 +49,14 @@ int StoreReader::ReadStore() {
 }
 
 int StoreReader::ReadVersion2Fields() {
-  uint8_t fields[14] = {};
-  int result = ReadExactly(fields, sizeof(fields));
+  StoreListFields fields{};
+  int result = ReadExactly(&fields, sizeof(fields));
   if (result != 0) return result;
   if (truncated) return PrintStoreError(L"its header is truncated");
-  storeCount = ReadU16(fields);
-  storeIndex = ReadU16(fields + 2);
-  std::memcpy(&storePayloadSize, fields + 4, sizeof(storePayloadSize));
-  uint16_t pathLength = ReadU16(fields + 12);
+  storeCount = fields.storeCount;
+  storeIndex = fields.storeIndex;
+  storePayloadSize = fields.storePayloadSize;
+  uint16_t pathLength = fields.devicePathLength;
   if (storeCount > 1)
     return PrintStoreError(L"the image holds more than one store, which is not supported yet");
   devicePath.assign(pathLength, 0);
@@ -110,21 +96,22 @@ int StoreReader::ReadEntries() {
     return PrintStoreError(L"its block data entries are longer than the file");
   entries.assign(count, BlockDataEntry());
   for (BlockDataEntry& entry : entries) {
-    uint32_t words[2] = {};
-    int result = ReadExactly(words, sizeof(words));
+    BlockEntryRecord record{};
+    int result = ReadExactly(&record, sizeof(record));
     if (result != 0) return result;
     if (truncated) return PrintStoreError(L"its block data entries are truncated");
-    uint64_t locationCount = words[0];
+    uint64_t locationCount = record.locationCount;
     if (locationCount * kLocationLength > fileSize - position)
       return PrintStoreError(L"its block data entries are longer than the file");
-    entry.locationCount = words[0];
-    entry.blockCount = words[1];
+    entry.locationCount = record.locationCount;
+    entry.blockCount = record.blockCount;
     entry.locations.assign(locationCount, TargetLocation());
     for (TargetLocation& location : entry.locations) {
-      result = ReadExactly(words, sizeof(words));
+      LocationRecord place{};
+      result = ReadExactly(&place, sizeof(place));
       if (result != 0) return result;
-      location.origin = words[0];
-      location.blockIndex = words[1];
+      location.origin = place.origin;
+      location.blockIndex = place.blockIndex;
     }
   }
   return 0;

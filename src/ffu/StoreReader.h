@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ffu/FfuLayout.h"
 #include "ffu/LocationList.h"
 
 class FfuImage;
@@ -12,15 +13,6 @@ struct BlockDataEntry {
   uint32_t locationCount = 0;
   LocationList locations;
 };
-
-constexpr uint32_t kOriginDiskEnd = 2;
-constexpr uint32_t kStoreHeaderSize = 248;
-// Offsets of the header fields the reader interprets.
-constexpr uint32_t kStoreMajorVersionOffset = 4;
-constexpr uint32_t kStoreBlockSizeOffset = 204;
-constexpr uint32_t kStoreEntryCountOffset = 208;
-constexpr uint32_t kStoreEntriesLengthOffset = 212;
-constexpr uint32_t kStoreValidationLengthOffset = 220;
 
 // The store header and its table of block data entries.
 class StoreReader {
@@ -38,7 +30,7 @@ class StoreReader {
 
   std::vector<BlockDataEntry> entries;
   FfuImage* image = nullptr;
-  uint8_t header[kStoreHeaderSize] = {};
+  StoreHeader header{};
   // Fields of a version 2 header, which follow the 248 bytes of version 1.
   uint16_t storeCount = 1;
   uint16_t storeIndex = 0;

@@ -49,18 +49,7 @@ expect_screen "refused type" "${HEAD[@]}" \
 # A bad image header: the loading line turns to fault! above the three lines
 # printed after it, which stay unchanged.
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
-cp "$T/phone.ffu" "$T/bad.ffu"
-python3 - "$T/bad.ffu" <<'PY'
-import struct, sys
-path = sys.argv[1]
-with open(path, 'r+b') as f:
-    header = f.read(32)
-    chunk, catalog, hashes = struct.unpack_from('<I', header, 16)[0], *struct.unpack_from('<II', header, 24)
-    used = 32 + catalog + hashes
-    unit = chunk * 1024
-    f.seek((used + unit - 1) // unit * unit + 4)
-    f.write(b'ImageFlash\0\0')
-PY
+"$FFU_PACK" --damage image-signature "$T/phone.img" "$T/bad.ffu" >/dev/null
 screen_of "'$BRACKWEN' '$T/bad.ffu'" >"$T/screen.txt"
 expect_screen "bad header" "${HEAD[@]}" \
   "(Korvex) Mounting the image file : '$T/bad.ffu'" \

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Smoke tests of the Windows build under Wine: the front-end cases that run
 # before a virtual disk is created (banner, name check, usage, exit codes,
-# file type and header errors), checked byte for byte on standard output.
+# file type, header and not-a-file errors), checked byte for byte on
+# standard output.
 #
 # Builds nothing. Takes the executable from $BRACKWEN_EXE, else from
 # $SOURCE_DIR/build-win/Brackwen.exe (scripts/build-windows makes it). When
@@ -14,6 +15,11 @@ exe="${BRACKWEN_EXE:-$source_dir/build-win/Brackwen.exe}"
 if [[ ! -f "$exe" ]]; then
   echo "FAIL: the Windows build is missing: $exe" >&2
   echo "      build it with scripts/build-windows, or set BRACKWEN_EXE" >&2
+  exit 1
+fi
+ffu_pack="${FFU_PACK:-$source_dir/build/tools/ffu-pack/ffu-pack}"
+if [[ ! -x "$ffu_pack" ]]; then
+  echo "FAIL: ffu-pack is missing: $ffu_pack (scripts/build makes it), or set FFU_PACK" >&2
   exit 1
 fi
 if ! command -v wine >/dev/null 2>&1; then
@@ -111,29 +117,10 @@ load_failure_tail() {
     "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
 }
 
-# Security header: u32 size, "SignedImage ", u32 chunk KiB, u32 unused,
-# u32 catalog size, u32 hash table size.
-write_security_header() {
-  local signature="$1"
-  python3 - "$signature" <<'EOF'
-import struct, sys
-signature = sys.argv[1].encode().replace(b"0", b"\0")
-sys.stdout.buffer.write(struct.pack("<I", 32) + signature + struct.pack("<IIII", 1, 0, 0, 0))
-EOF
-}
-
-# Image header at the 1 KiB boundary after a valid security header:
-# u32 size, "ImageFlash  ", u32 manifest length, u32 chunk KiB.
-write_image_after_security() {
-  local signature="$1"
-  python3 - "$signature" <<'EOF'
-import struct, sys
-signature = sys.argv[1].encode().replace(b"0", b"\0")
-security = struct.pack("<I", 32) + b"SignedImage " + struct.pack("<IIII", 1, 0, 0, 0)
-image = struct.pack("<I", 24) + signature + struct.pack("<II", 16, 1)
-data = security + b"\0" * (1024 - len(security)) + image + b"[FullFlash]\r\nx=1\r\n"
-sys.stdout.buffer.write(data)
-EOF
+# A small FFU file with one header damaged by ffu-pack: $1 is the damage.
+damaged_ffu() {
+  "$ffu_pack" --block-size 4096 --chunk-kb 1 --catalog-size 16 --hash-table-size 16 \
+    --damage "$1" "$tmp/disk.img" "$2" >/dev/null
 }
 
 # --- The application manifest resource -----------------------------------
@@ -222,8 +209,11 @@ fi
 images="$tmp/images"
 touch "$images/disk.vhd" "$images/system.wim" "$images/cd.iso" "$images/noextension" \
   "$images/old.images/image"
-write_security_header "SignedImage0" >"$images/badsecurity.ffu"
-write_image_after_security "ImageFlash00" >"$images/badimage.ffu"
+truncate -s 1M "$tmp/disk.img"
+sgdisk -n 1:0:0 -c 1:MainOS "$tmp/disk.img" >/dev/null
+damaged_ffu security-signature "$images/badsecurity.ffu"
+damaged_ffu image-signature "$images/badimage.ffu"
+mkdir "$images/folder.ffu"
 win_images="$(win_path "$images")"
 
 # --- Banner, usage and the name check ------------------------------------
@@ -280,6 +270,9 @@ header_case badsecurity.ffu \
   "(Korvex) !ERROR! Unable to load image because the security header is invalid."
 header_case badimage.ffu \
   "(Korvex) !ERROR! Unable to load image because the image header is invalid."
+# The system refuses to open a folder as a file; the program says what it is.
+header_case folder.ffu \
+  "(Korvex) !ERROR! Unable to load image because it is not a regular file."
 
 # A later argument is ignored.
 path="$win_images\\cd.iso"

@@ -19,13 +19,13 @@ class PayloadCopy : public FakeSystemTest {
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
-    auto* store = new StoreDescription();
-    store->imagePath = L"/img/phone.ffu";
-    store->sectorSize = kSector;
-    store->minSectorCount = kDiskSectors;
+    StoreDescription store;
+    store.imagePath = L"/img/phone.ffu";
+    store.sectorSize = kSector;
+    store.minSectorCount = kDiskSectors;
     image.stores.push_back(store);
     reader.image = &image;
-    std::memcpy(reader.header + kStoreBlockSizeOffset, &kBlock, sizeof(kBlock));
+    reader.header.blockSize = kBlock;
     Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
       EXPECT_EQ(file, kImageFile);
       uint32_t available = payloadBlocks > blocksRead ? kBlock : 0;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "ffu/FfuImage.h"
+#include "ffu/FfuLayout.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "FfuFileHelpers.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
 
@@ -28,14 +30,10 @@ struct ContainerShape {
   uint32_t imageChunkKb = 1;
   std::string manifest = kStoreManifest;
   uint32_t manifestLength = 0;  // 0: the manifest's own length
-  const char* securitySignature = "SignedImage ";
-  const char* imageSignature = "ImageFlash  ";
-  uint32_t storeBytes = 248;  // bytes written after the image padding
+  const char* securitySignature = kSecuritySignature;
+  const char* imageSignature = kImageSignature;
+  uint32_t storeBytes = sizeof(StoreHeader);  // bytes written after the image padding
 };
-
-void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 // Regions declared longer than this are not written: those files end early.
 constexpr uint32_t kLongestWrittenRegion = 1 << 20;
@@ -48,24 +46,26 @@ void PadTo(std::vector<uint8_t>& bytes, uint32_t unit) {
 
 std::vector<uint8_t> BuildContainer(const ContainerShape& shape) {
   std::vector<uint8_t> bytes;
-  PutU32(bytes, 32);
-  bytes.insert(bytes.end(), shape.securitySignature, shape.securitySignature + 12);
-  PutU32(bytes, shape.securityChunkKb);
-  PutU32(bytes, 0);
-  PutU32(bytes, shape.catalogSize);
-  PutU32(bytes, shape.hashTableSize);
+  SecurityHeader security{};
+  security.headerSize = sizeof(SecurityHeader);
+  std::memcpy(security.signature, shape.securitySignature, kSignatureLength);
+  security.chunkSizeKb = shape.securityChunkKb;
+  security.catalogSize = shape.catalogSize;
+  security.hashTableSize = shape.hashTableSize;
+  Put(bytes, security);
   if (shape.catalogSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), shape.catalogSize, 0x11);
   if (shape.hashTableSize <= kLongestWrittenRegion) bytes.insert(bytes.end(), shape.hashTableSize, 0x22);
   PadTo(bytes, ChunkBytes(shape.securityChunkKb));
-  uint32_t manifestLength = shape.manifestLength != 0
-                                ? shape.manifestLength
-                                : static_cast<uint32_t>(shape.manifest.size());
-  PutU32(bytes, 24);
-  bytes.insert(bytes.end(), shape.imageSignature, shape.imageSignature + 12);
-  PutU32(bytes, manifestLength);
-  PutU32(bytes, shape.imageChunkKb);
+  ImageHeader image{};
+  image.headerSize = sizeof(ImageHeader);
+  std::memcpy(image.signature, shape.imageSignature, kSignatureLength);
+  image.manifestLength = shape.manifestLength != 0
+                             ? shape.manifestLength
+                             : static_cast<uint32_t>(shape.manifest.size());
+  image.chunkSizeKb = shape.imageChunkKb;
+  Put(bytes, image);
   std::string manifest = shape.manifest;
-  if (manifestLength <= kLongestWrittenRegion) manifest.resize(manifestLength, '\0');
+  if (image.manifestLength <= kLongestWrittenRegion) manifest.resize(image.manifestLength, '\0');
   bytes.insert(bytes.end(), manifest.begin(), manifest.end());
   PadTo(bytes, ChunkBytes(shape.imageChunkKb));
   bytes.insert(bytes.end(), shape.storeBytes, 0x33);
@@ -83,13 +83,6 @@ LoadOutcome LoadFile(FfuImage& image, const std::wstring& path) {
   outcome.result = image.Load(path);
   outcome.output = capture.Finish();
   return outcome;
-}
-
-uint64_t FilePosition(HANDLE file) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
-  return static_cast<uint64_t>(now.QuadPart);
 }
 
 TEST(FfuImageArithmetic, AlignmentPadding) {
@@ -298,7 +291,7 @@ TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
   LoadOutcome outcome = LoadFile(image, folder.Write("size.ffu", bytes));
   EXPECT_EQ(outcome.result, 78);
   bytes[0] = 32;
-  bytes[1024] = 25;  // the image header's size
+  bytes[1024 + offsetof(ImageHeader, headerSize)] = 25;
   FfuImage second;
   outcome = LoadFile(second, folder.Write("size2.ffu", bytes));
   EXPECT_EQ(outcome.output, kBadImage);
@@ -315,6 +308,36 @@ TEST(FfuImageLoad, MissingFileReportsTheSystemError) {
   EXPECT_EQ(outcome.output.rfind("!ERROR! ", 0), 0u) << outcome.output;
   EXPECT_NE(outcome.output.find("present.ffu-missing\""), std::string::npos) << outcome.output;
 }
+
+struct NotAFileCase {
+  const char* what;
+  const char* command;  // makes $0, the image path, as something other than a file
+};
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const NotAFileCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.what)); }
+
+class FfuImageNotAFileTest : public testing::TestWithParam<NotAFileCase> {};
+
+// A FIFO would block the open until a writer came; none ever comes here.
+TEST_P(FfuImageNotAFileTest, IsRefusedWithoutBlocking) {
+  const NotAFileCase& c = GetParam();
+  TempFolder folder;
+  const std::string path = folder.path + "/phone.ffu";
+  ASSERT_EQ(std::system(("sh -c '" + std::string(c.command) + "' " + path).c_str()), 0) << c.what;
+  FfuImage image;
+  LoadOutcome outcome = LoadFile(image, std::wstring(path.begin(), path.end()));
+  const std::string line = "(Korvex) !ERROR! Unable to load image because it is not a regular file.\n";
+  EXPECT_EQ(outcome.output, line) << c.what;
+  EXPECT_EQ(outcome.result, static_cast<int>(line.size())) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FfuImageNotAFileTest,
+    testing::Values(NotAFileCase{"FIFO", "mkfifo \"$0\""},
+                    NotAFileCase{"folder", "mkdir \"$0\""},
+                    NotAFileCase{"link to a folder", "mkdir \"$0.d\" && ln -s \"$0.d\" \"$0\""},
+                    NotAFileCase{"character device", "ln -s /dev/zero \"$0\""}));
 
 TEST(FfuImageLoad, FileHeldOpenUnsharedIsASharingViolation) {
   TempFolder folder;

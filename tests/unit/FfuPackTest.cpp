@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/StoreReader.h"
+#include "FfuFileHelpers.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
 
@@ -46,6 +48,16 @@ bool MakeDisk(const std::string& path) {
     disk.write(text.data(), static_cast<std::streamsize>(text.size()));
   }
   return disk.good();
+}
+
+// The "name offset" lines of ffu-pack --print-layout.
+std::map<std::string, uint64_t> ReadLayout(const std::string& path) {
+  std::map<std::string, uint64_t> layout;
+  std::ifstream in(path);
+  std::string name;
+  uint64_t offset = 0;
+  while (in >> name >> offset) layout[name] = offset;
+  return layout;
 }
 
 size_t CountDataBlocks(const std::vector<char>& disk, uint32_t blockSize) {
@@ -84,8 +96,13 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   std::string diskPath = folder.path + "/disk.img";
   std::string ffuPath = folder.path + "/disk.ffu";
   ASSERT_TRUE(MakeDisk(diskPath));
-  ASSERT_EQ(RunQuietly(std::string(FFU_PACK_PATH) + " " + c.options + " " + diskPath + " " + ffuPath), 0)
+  std::string layoutPath = folder.path + "/layout.txt";
+  ASSERT_EQ(std::system((std::string(FFU_PACK_PATH) + " --print-layout " + c.options + " " + diskPath +
+                         " " + ffuPath + " >" + layoutPath + " 2>/dev/null")
+                            .c_str()),
+            0)
       << c.options;
+  std::map<std::string, uint64_t> layout = ReadLayout(layoutPath);
   std::vector<char> disk = ReadAll(diskPath);
   ASSERT_EQ(disk.size(), kDiskSize);
 
@@ -100,7 +117,12 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   ASSERT_EQ(storeResult, 0) << output;
   EXPECT_EQ(output, c.output);
 
+  // Where ffu-pack says the parts begin is where the reader finds them.
   const StoreDescription* store = image.FirstStore();
+  EXPECT_EQ(store->storeOffset, layout["store-header"]);
+  EXPECT_EQ(FilePosition(image.file), layout["payload"]);
+  EXPECT_EQ(std::filesystem::file_size(ffuPath) - layout["payload"], layout["payload-bytes"]);
+  EXPECT_EQ(layout["block-size"], c.blockSize);
   EXPECT_EQ(store->sectorSize, 512u);
   EXPECT_EQ(store->minSectorCount, c.minSectorCount ? kDiskSize / 512 : 0u);
   ManifestCategory* fullFlash = image.manifest->FindCategory("FullFlash");

@@ -184,6 +184,50 @@ TEST_F(LinuxFilesTest, MissingFolderIsError3AndFolderIsNotAFile) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// Each kind of entry opens at once (a FIFO without a writer too) and reports
+// its type; the open file reads as before.
+TEST_F(LinuxFilesTest, OpenNeverWaitsAndFileTypesAreThoseOfTheSystem) {
+  const std::string fifo = folder + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  HANDLE file = Open(Path("plain"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WriteText(file, "text");
+  CloseHandle(file);
+  const struct {
+    std::wstring path;
+    DWORD type;
+  } cases[] = {{Path("plain"), FILE_TYPE_DISK},
+               {FromUtf8(fifo), FILE_TYPE_PIPE},
+               {L"/dev/null", FILE_TYPE_CHAR}};
+  for (const auto& c : cases) {
+    HANDLE opened = Open(c.path, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, GENERIC_READ);
+    ASSERT_NE(opened, INVALID_HANDLE_VALUE) << ToUtf8(c.path.c_str());
+    SetLastError(ERROR_GEN_FAILURE);
+    EXPECT_EQ(GetFileType(opened), c.type) << ToUtf8(c.path.c_str());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << ToUtf8(c.path.c_str());
+    CloseHandle(opened);
+  }
+  file = Open(Path("plain"), 0, OPEN_EXISTING, GENERIC_READ);
+  char bytes[8] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(file, bytes, sizeof(bytes), &got, nullptr));
+  EXPECT_EQ(std::string(bytes, got), "text");
+  CloseHandle(file);
+  EXPECT_EQ(GetFileType(INVALID_HANDLE_VALUE), static_cast<DWORD>(FILE_TYPE_UNKNOWN));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(LinuxFilesTest, FileAttributesTellFoldersFromFiles) {
+  HANDLE file = Open(Path("plain"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_EQ(GetFileAttributesW(FromUtf8(folder).c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesW(Path("plain").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(GetFileAttributesW(Path("missing").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(LinuxFilesTest, ReadAtEndOfFileGivesFewerBytesThenNone) {
   HANDLE file = Open(Path("data"), 0, CREATE_NEW);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);

@@ -2,7 +2,6 @@
 // description made from the "Store" category.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <ostream>
 #include <string>
 
@@ -75,11 +74,10 @@ TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
 }
 
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
-  std::istringstream stream(text);
   StdoutCapture capture;
-  Manifest* manifest = new Manifest(image, stream);
+  image.ReadManifest(text);
   *output = capture.Finish();
-  return manifest;
+  return image.manifest.get();
 }
 
 TEST(Manifest, FindCategoryComparesExactly) {
@@ -88,10 +86,9 @@ TEST(Manifest, FindCategoryComparesExactly) {
   Manifest* manifest = ParseInto(image, "[FullFlash]\r\n[Full]\r\n[Store]\r\nSectorSize = 512\r\n", &output);
   EXPECT_EQ(manifest->FindCategory("fullflash"), nullptr);
   EXPECT_EQ(manifest->FindCategory("FullFlas"), nullptr);
-  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1]);
-  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0]);
+  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1].get());
+  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0].get());
   EXPECT_EQ(manifest->FindCategory("Store"), nullptr);
-  delete manifest;
 }
 
 TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
@@ -105,7 +102,6 @@ TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
   EXPECT_EQ(first, again);
   EXPECT_EQ(manifest->categories.size(), 1u);
   EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
-  delete manifest;
 }
 
 struct StoreCase {
@@ -124,7 +120,7 @@ TEST_P(StoreDescriptionTest, TakesNumbersFromTheStoreCategory) {
   const StoreCase& c = GetParam();
   FfuImage image;
   std::string output;
-  delete ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
+  ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
   EXPECT_EQ(image.storeFault, c.fault) << c.storeLines;
   ASSERT_EQ(image.stores.size(), 1u);
   if (c.fault == FfuImage::kStoreFine) {
@@ -153,21 +149,38 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image,
+  ParseInto(image,
                    "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 100\r\n"
                    "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
                    &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
+  ASSERT_EQ(image.manifest->storeCategories.size(), 2u) << "the parser hands over both";
+  EXPECT_EQ(image.manifest->storeCategories[1].GetValue("SectorSize"), "4096");
   ASSERT_EQ(image.GetStores().size(), 1u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 100u);
   EXPECT_EQ(image.storeFault, FfuImage::kStoreFine);
 }
 
+// The store warning comes when the second "Store" category closes, so it
+// stands between the duplicate warnings of the lines around it.
+TEST(Manifest, WarningsComeInTheOrderOfTheirLines) {
+  FfuImage image;
+  std::string output;
+  ParseInto(image,
+            "[A]\r\n[A]\r\n[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = 512\r\n"
+            "[A]\r\n",
+            &output);
+  EXPECT_EQ(output,
+            "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n"
+            "(Korvex) !WARNING! FFU already contains a store.\n"
+            "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
+}
+
 TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
+  ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
   EXPECT_EQ(image.storeFault, FfuImage::kStoreSectorSizeInvalid);
 }
@@ -175,7 +188,7 @@ TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
 TEST(Manifest, NoStoreCategoryLeavesNoStore) {
   FfuImage image;
   std::string output;
-  delete ParseInto(image, "[FullFlash]\r\nVersion = 1\r\n", &output);
+  ParseInto(image, "[FullFlash]\r\nVersion = 1\r\n", &output);
   EXPECT_TRUE(image.GetStores().empty());
   EXPECT_EQ(image.FirstStore(), nullptr);
 }

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "ffu/FfuImage.h"
+#include "ffu/FfuLayout.h"
 #include "ffu/StoreReader.h"
+#include "FfuFileHelpers.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
 
@@ -19,34 +21,23 @@ namespace {
 
 constexpr uint64_t kStoreOffset = 8192;  // with 4 KiB chunks and a short manifest
 
-void PutU16(std::vector<uint8_t>& bytes, uint32_t value) {
-  for (int i = 0; i < 2; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-void SetU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Security region and image region with 4 KiB chunks; the store header
 // starts at 8192.
 std::vector<uint8_t> Container(uint32_t sectorSize) {
   std::vector<uint8_t> bytes;
-  PutU32(bytes, 32);
-  const char security[] = "SignedImage ";
-  bytes.insert(bytes.end(), security, security + 12);
-  PutU32(bytes, 4);
-  PutU32(bytes, 0);
-  PutU32(bytes, 0);
-  PutU32(bytes, 0);
+  SecurityHeader security{};
+  security.headerSize = sizeof(SecurityHeader);
+  std::memcpy(security.signature, kSecuritySignature, kSignatureLength);
+  security.chunkSizeKb = 4;
+  Put(bytes, security);
   bytes.resize(4096, 0);
   std::string manifest = "[Store]\r\nSectorSize = " + std::to_string(sectorSize) + "\r\n";
-  PutU32(bytes, 24);
-  const char image[] = "ImageFlash  ";
-  bytes.insert(bytes.end(), image, image + 12);
-  PutU32(bytes, static_cast<uint32_t>(manifest.size()));
-  PutU32(bytes, 4);
+  ImageHeader image{};
+  image.headerSize = sizeof(ImageHeader);
+  std::memcpy(image.signature, kImageSignature, kSignatureLength);
+  image.manifestLength = static_cast<uint32_t>(manifest.size());
+  image.chunkSizeKb = 4;
+  Put(bytes, image);
   bytes.insert(bytes.end(), manifest.begin(), manifest.end());
   bytes.resize(kStoreOffset, 0);
   return bytes;
@@ -76,47 +67,39 @@ struct StoreShape {
 
 std::vector<uint8_t> BuildFfu(const StoreShape& shape) {
   std::vector<uint8_t> bytes = Container(shape.sectorSize);
-  size_t header = bytes.size();
-  bytes.resize(header + 248, 0);
-  bytes[header + 4] = static_cast<uint8_t>(shape.majorVersion);
-  SetU32(bytes, header + 204, shape.blockSize);
-  uint32_t count = shape.declaredEntryCount == 0xFFFFFFFF
-                       ? static_cast<uint32_t>(shape.entries.size())
-                       : shape.declaredEntryCount;
-  SetU32(bytes, header + 208, count);
-  SetU32(bytes, header + 220, shape.validationSize);
-  if (shape.majorVersion == 2) {
-    PutU16(bytes, shape.storeCount);
-    PutU16(bytes, 1);
-    for (int i = 0; i < 8; ++i) bytes.push_back(i == 1 ? 0x10 : 0);
-    PutU16(bytes, static_cast<uint32_t>(shape.devicePath.size()));
-    for (char16_t unit : shape.devicePath) PutU16(bytes, unit);
+  StoreHeader header{};
+  header.majorVersion = shape.majorVersion;
+  header.blockSize = shape.blockSize;
+  header.entryCount = shape.declaredEntryCount == 0xFFFFFFFF
+                          ? static_cast<uint32_t>(shape.entries.size())
+                          : shape.declaredEntryCount;
+  header.validationLength = shape.validationSize;
+  Put(bytes, header);
+  if (shape.majorVersion == kStoreVersionWithStoreList) {
+    StoreListFields fields{};
+    fields.storeCount = shape.storeCount;
+    fields.storeIndex = 1;
+    fields.storePayloadSize = 0x1000;
+    fields.devicePathLength = static_cast<uint16_t>(shape.devicePath.size());
+    Put(bytes, fields);
+    for (char16_t unit : shape.devicePath) Put(bytes, static_cast<uint16_t>(unit));
   }
   // A validation area that would read as an entry with many locations.
   bytes.insert(bytes.end(), shape.validationSize, 0x7F);
   for (const Entry& entry : shape.entries) {
     bool first = &entry == &shape.entries.front();
-    PutU32(bytes, first && shape.firstLocationCount != 0xFFFFFFFF
-                      ? shape.firstLocationCount
-                      : static_cast<uint32_t>(entry.locations.size()));
-    PutU32(bytes, entry.blockCount);
-    for (const Location& location : entry.locations) {
-      PutU32(bytes, location.origin);
-      PutU32(bytes, location.blockIndex);
-    }
+    Put(bytes, BlockEntryRecord{first && shape.firstLocationCount != 0xFFFFFFFF
+                                    ? shape.firstLocationCount
+                                    : static_cast<uint32_t>(entry.locations.size()),
+                                entry.blockCount});
+    for (const Location& location : entry.locations)
+      Put(bytes, LocationRecord{location.origin, location.blockIndex});
   }
   if (shape.payloadBlocks == 0) return bytes;
   if (shape.blockSize != 0 && bytes.size() % shape.blockSize != 0)
     bytes.resize(bytes.size() + shape.blockSize - bytes.size() % shape.blockSize, 0);
   bytes.resize(bytes.size() + static_cast<size_t>(shape.payloadBlocks) * shape.blockSize, 0x5A);
   return bytes;
-}
-
-uint64_t FilePosition(HANDLE file) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  EXPECT_TRUE(SetFilePointerEx(file, zero, &now, FILE_CURRENT));
-  return static_cast<uint64_t>(now.QuadPart);
 }
 
 // Loads the container, then the store; keeps what each printed.

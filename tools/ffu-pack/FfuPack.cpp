@@ -13,7 +13,10 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
-    "                disk.img out.ffu\n";
+    "                [--damage security-signature|image-signature|store-category]\n"
+    "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
+    "--print-layout prints where the parts of the written file begin, one\n"
+    "\"name offset\" line each, so that tests can find them.\n";
 
 bool ParseCount(const char* text, uint32_t* value) {
   char* end = nullptr;
@@ -33,6 +36,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--store-version") return &options.storeVersion;
   if (name == "--validation-size") return &options.validationSize;
   if (name == "--copy-offset") return &options.copyOffset;
+  if (name == "--end-in-store-header") return &options.endInStoreHeader;
   return nullptr;
 }
 
@@ -43,10 +47,22 @@ bool FlagOption(PackOptions& options, const std::string& name) {
   else return false;
   return true;
 }
+
+void PrintLayout(const PackedLayout& layout) {
+  std::printf("image-header %llu\nmanifest %llu\nstore-header %llu\nentries %llu\n"
+              "payload %llu\npayload-bytes %llu\nblock-size %u\n",
+              static_cast<unsigned long long>(layout.imageHeader),
+              static_cast<unsigned long long>(layout.manifest),
+              static_cast<unsigned long long>(layout.storeHeader),
+              static_cast<unsigned long long>(layout.entries),
+              static_cast<unsigned long long>(layout.payload),
+              static_cast<unsigned long long>(layout.payloadBytes), layout.blockSize);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   PackOptions options;
+  bool printLayout = false;
   std::string paths[2];
   int pathCount = 0;
   for (int i = 1; i < argc; ++i) {
@@ -54,6 +70,14 @@ int main(int argc, char** argv) {
     if (argument.rfind("--", 0) != 0) {
       if (pathCount == 2) return std::fputs(kUsage, stderr), 2;
       paths[pathCount++] = argument;
+    } else if (argument == "--print-layout") {
+      printLayout = true;
+    } else if (argument == "--damage") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ffu-pack: --damage needs a name\n");
+        return 2;
+      }
+      options.damage = argv[++i];
     } else if (uint32_t* field = NumberOption(options, argument)) {
       if (i + 1 >= argc || !ParseCount(argv[i + 1], field)) {
         std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
@@ -67,9 +91,11 @@ int main(int argc, char** argv) {
   }
   if (pathCount != 2) return std::fputs(kUsage, stderr), 2;
   std::string error;
-  if (PackFfu(options, paths[0], paths[1], &error) != 0) {
+  PackedLayout layout;
+  if (PackFfu(options, paths[0], paths[1], &layout, &error) != 0) {
     std::fprintf(stderr, "ffu-pack: %s\n", error.c_str());
     return 1;
   }
+  if (printLayout) PrintLayout(layout);
   return 0;
 }

@@ -1,14 +1,14 @@
 #include "FfuWriter.h"
 
+#include <cstring>
 #include <fstream>
 #include <vector>
 
 #include "GptLayout.h"
+#include "ffu/FfuLayout.h"
 
 namespace {
-constexpr uint32_t kStoreHeaderSize = 248;
-constexpr uint32_t kOriginDiskStart = 0;
-constexpr uint32_t kOriginDiskEnd = 2;
+constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
 
 // One block data entry as it will be written.
 struct PlannedEntry {
@@ -21,12 +21,13 @@ struct PlannedEntry {
 class ByteWriter {
  public:
   void U16(uint32_t value) { Bytes(value, 2); }
-  void U32(uint32_t value) { Bytes(value, 4); }
-  void U64(uint64_t value) { Bytes(value, 8); }
   void Text(const std::string& text) { data.insert(data.end(), text.begin(), text.end()); }
   void Fill(size_t count, uint8_t value) { data.insert(data.end(), count, value); }
-  void PutU32(size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) data[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  // A record of the file layout, as it lies in memory.
+  template <typename Record>
+  void Put(const Record& record) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);
+    data.insert(data.end(), bytes, bytes + sizeof(record));
   }
   std::vector<uint8_t> data;
 
@@ -43,6 +44,7 @@ void PadTo(ByteWriter& out, uint64_t filePosition, uint64_t unit) {
 
 std::string BuildManifest(const PackOptions& options, uint64_t diskSectors,
                           const GptLayout& layout) {
+  const char* storeLine = options.damage == "store-category" ? "[store]\r\n" : "[Store]\r\n";
   std::string text =
       "[FullFlash]\r\n"
       "Version = 2.0\r\n"
@@ -50,8 +52,8 @@ std::string BuildManifest(const PackOptions& options, uint64_t diskSectors,
       "Description = Disk image packed for testing\r\n"
       "  with one store and its partitions\r\n"
       "DevicePlatformId0 = Test.Device.Platform\r\n"
-      "\r\n"
-      "[Store]\r\n"
+      "\r\n" +
+      std::string(storeLine) +
       "SectorSize = " + std::to_string(options.sectorSize) + "\r\n";
   if (options.minSectorCount)
     text += "MinSectorCount = " + std::to_string(diskSectors) + "\r\n";
@@ -108,23 +110,25 @@ int PlanEntries(const PackOptions& options, std::ifstream& disk, uint64_t diskBl
 void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry>& plan,
                       uint64_t payloadBlocks, ByteWriter& out) {
   uint32_t locations = options.twoLocations ? 2 : 1;
-  uint32_t entriesLength = static_cast<uint32_t>(plan.size() * (8 + 8 * locations));
-  size_t start = out.data.size();
-  out.Fill(kStoreHeaderSize, 0);
-  out.data[start + 4] = static_cast<uint8_t>(options.storeVersion);  // major version
-  const std::string platform = "Test.Device.Platform";
-  for (size_t i = 0; i < platform.size(); ++i) out.data[start + 12 + i] = platform[i];
-  out.PutU32(start + 204, options.blockSize);
-  out.PutU32(start + 208, static_cast<uint32_t>(plan.size()));
-  out.PutU32(start + 212, entriesLength);
-  out.PutU32(start + 216, options.validationSize == 0 ? 0 : 1);
-  out.PutU32(start + 220, options.validationSize);
-  if (options.storeVersion == 2) {
+  StoreHeader header{};
+  header.majorVersion = static_cast<uint16_t>(options.storeVersion);
+  const char platform[] = "Test.Device.Platform";
+  std::memcpy(header.platformId, platform, sizeof(platform) - 1);
+  header.blockSize = options.blockSize;
+  header.entryCount = static_cast<uint32_t>(plan.size());
+  header.entriesLength = static_cast<uint32_t>(
+      plan.size() * (sizeof(BlockEntryRecord) + sizeof(LocationRecord) * locations));
+  header.validationCount = options.validationSize == 0 ? 0 : 1;
+  header.validationLength = options.validationSize;
+  out.Put(header);
+  if (options.storeVersion == kStoreVersionWithStoreList) {
     const std::string devicePath = "DiskDevice0";
-    out.U16(1);  // number of stores
-    out.U16(1);  // this store's index
-    out.U64(payloadBlocks * options.blockSize);
-    out.U16(static_cast<uint32_t>(devicePath.size()));
+    StoreListFields fields{};
+    fields.storeCount = 1;
+    fields.storeIndex = 1;
+    fields.storePayloadSize = payloadBlocks * options.blockSize;
+    fields.devicePathLength = static_cast<uint16_t>(devicePath.size());
+    out.Put(fields);
     for (char c : devicePath) out.U16(static_cast<uint8_t>(c));
   }
   out.Fill(options.validationSize, 0xA5);
@@ -133,14 +137,11 @@ void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry
 void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& plan,
                   ByteWriter& out) {
   for (const PlannedEntry& entry : plan) {
-    out.U32(options.twoLocations ? 2 : 1);
-    out.U32(entry.blockCount);
-    out.U32(entry.origin);
-    out.U32(entry.blockIndex);
+    out.Put(BlockEntryRecord{options.twoLocations ? 2u : 1u, entry.blockCount});
+    out.Put(LocationRecord{entry.origin, entry.blockIndex});
     if (!options.twoLocations) continue;
     // The second place lies further in, counted the same way as the first.
-    out.U32(entry.origin);
-    out.U32(entry.blockIndex + options.copyOffset);
+    out.Put(LocationRecord{entry.origin, entry.blockIndex + options.copyOffset});
   }
 }
 
@@ -162,12 +163,28 @@ int CheckOptions(const PackOptions& options, uint64_t diskSize, std::string* err
     *error = "the disk image has too many blocks";
     return 1;
   }
+  bool knownDamage = options.damage.empty();
+  for (const char* name : kDamageNames) knownDamage = knownDamage || options.damage == name;
+  if (!knownDamage) {
+    *error = "unknown damage " + options.damage;
+    return 1;
+  }
+  if (options.endInStoreHeader >= sizeof(StoreHeader)) {
+    *error = "the file can only end inside the store header";
+    return 1;
+  }
   return 0;
+}
+
+// A signature whose trailing blanks are zero bytes.
+void DamageSignature(std::vector<uint8_t>& data, uint64_t signature, size_t blanks) {
+  size_t end = static_cast<size_t>(signature) + kSignatureLength;
+  for (size_t i = 1; i <= blanks; ++i) data[end - i] = 0;
 }
 }  // namespace
 
 int PackFfu(const PackOptions& options, const std::string& diskPath,
-            const std::string& outPath, std::string* error) {
+            const std::string& outPath, PackedLayout* packed, std::string* error) {
   std::ifstream disk(diskPath, std::ios::binary);
   if (!disk) {
     *error = "cannot open " + diskPath;
@@ -190,26 +207,46 @@ int PackFfu(const PackOptions& options, const std::string& diskPath,
 
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
   ByteWriter out;
-  out.U32(32);
-  out.Text("SignedImage ");
-  out.U32(options.chunkKb);
-  out.U32(0x800C);  // hash algorithm identifier; not read back
-  out.U32(options.catalogSize);
-  out.U32(options.hashTableSize);
+  SecurityHeader security{};
+  security.headerSize = sizeof(SecurityHeader);
+  std::memcpy(security.signature, kSecuritySignature, kSignatureLength);
+  security.chunkSizeKb = options.chunkKb;
+  security.hashAlgorithmId = kHashAlgorithmSha256;
+  security.catalogSize = options.catalogSize;
+  security.hashTableSize = options.hashTableSize;
+  out.Put(security);
   out.Fill(options.catalogSize, 0x30);
   out.Fill(options.hashTableSize, 0x48);
   PadTo(out, out.data.size(), chunk);
   std::string manifest = BuildManifest(options, diskSize / options.sectorSize, layout);
-  out.U32(24);
-  out.Text("ImageFlash  ");
-  out.U32(static_cast<uint32_t>(manifest.size()));
-  out.U32(options.chunkKb);
+  PackedLayout at;
+  at.imageHeader = out.data.size();
+  ImageHeader image{};
+  image.headerSize = sizeof(ImageHeader);
+  std::memcpy(image.signature, kImageSignature, kSignatureLength);
+  image.manifestLength = static_cast<uint32_t>(manifest.size());
+  image.chunkSizeKb = options.chunkKb;
+  out.Put(image);
+  at.manifest = out.data.size();
   out.Text(manifest);
   PadTo(out, out.data.size(), chunk);
+  at.storeHeader = out.data.size();
   WriteStoreHeader(options, plan, payloadBlocks, out);
+  at.entries = out.data.size();
   WriteEntries(options, plan, out);
   PadTo(out, out.data.size(), options.blockSize);
+  at.payload = out.data.size();
+  at.payloadBytes = payloadBlocks * options.blockSize;
+  at.blockSize = options.blockSize;
 
+  if (options.damage == "security-signature")
+    DamageSignature(out.data, offsetof(SecurityHeader, signature), 1);
+  if (options.damage == "image-signature")
+    DamageSignature(out.data, at.imageHeader + offsetof(ImageHeader, signature), 2);
+  if (options.endInStoreHeader != 0) {
+    out.data.resize(static_cast<size_t>(at.storeHeader) + options.endInStoreHeader);
+    plan.clear();
+  }
   std::ofstream ffu(outPath, std::ios::binary | std::ios::trunc);
   ffu.write(reinterpret_cast<const char*>(out.data.data()),
             static_cast<std::streamsize>(out.data.size()));
@@ -228,5 +265,6 @@ int PackFfu(const PackOptions& options, const std::string& diskPath,
     *error = "cannot write " + outPath;
     return 1;
   }
+  *packed = at;
   return 0;
 }

@@ -15,9 +15,30 @@ struct PackOptions {
   bool minSectorCount = true;   // write "MinSectorCount" into the manifest
   bool twoLocations = false;    // every entry names a second place as well
   uint32_t copyOffset = 0;      // blocks between the two places
+  // Damage for the tests of the reader's refusals; see kDamageNames.
+  std::string damage;
+  // When not 0: the file ends this many bytes into the store header.
+  uint32_t endInStoreHeader = 0;
+};
+
+// What --damage accepts: a security signature and an image signature that
+// differ in their trailing blanks, and a "Store" category named in lower case
+// (an ordinary category then, so the manifest describes no store).
+constexpr const char* kDamageNames[] = {"security-signature", "image-signature",
+                                        "store-category"};
+
+// Where the parts of a packed file begin.
+struct PackedLayout {
+  uint64_t imageHeader = 0;
+  uint64_t manifest = 0;
+  uint64_t storeHeader = 0;
+  uint64_t entries = 0;
+  uint64_t payload = 0;
+  uint64_t payloadBytes = 0;
+  uint32_t blockSize = 0;
 };
 
 // Writes an FFU file from a raw GPT disk image. Returns 0, or 1 with a
 // message in `error`.
 int PackFfu(const PackOptions& options, const std::string& diskPath,
-            const std::string& outPath, std::string* error);
+            const std::string& outPath, PackedLayout* layout, std::string* error);

@@ -114,6 +114,21 @@ HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
 }
 }  // namespace
 
+// Follows links, as the open of the same path does.
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+  if (fileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  const std::string path = ToUtf8(fileName);
+  struct stat status {};
+  if (path.empty() || stat(path.c_str(), &status) != 0) {
+    SetLastErrorForPath(path.empty() ? ENOENT : errno, path);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return AttributesOf(status);
+}
+
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
   if (fileName == nullptr || findFileData == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -21,7 +21,9 @@ bool IsDevicePath(const wchar_t* path) {
 int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
   const bool reads = (desiredAccess & GENERIC_READ) != 0;
   const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
-  int flags = O_CLOEXEC;
+  // Non-blocking only while opening: a FIFO would otherwise wait at the open
+  // for a writer. Cleared again once the file is open.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
   if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
   return flags;
@@ -98,6 +100,10 @@ HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMod
   struct stat status {};
   if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
     FailOpen(fd, ERROR_ACCESS_DENIED);  // folders are not opened as files
+    return INVALID_HANDLE_VALUE;
+  }
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    FailOpen(fd, Win32FromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   if (!LockForSharing(fd, shareMode)) {
@@ -216,6 +222,25 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
   }
   return OpenFilePath(ToUtf8(fileName), desiredAccess, shareMode, creationDisposition,
                       flagsAndAttributes);
+}
+
+// A regular file is a disk file; a disk or volume opened by its device name
+// is one as well, as on Windows. A block device reached through a file path
+// has no such counterpart there and is of no known type.
+DWORD GetFileType(HANDLE file) {
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FILE_TYPE_UNKNOWN;
+  SetLastError(ERROR_SUCCESS);
+  if (handle->kind == HandleKind::Device) return FILE_TYPE_DISK;
+  struct stat status {};
+  if (fstat(handle->fd, &status) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISREG(status.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return FILE_TYPE_PIPE;
+  if (S_ISCHR(status.st_mode)) return FILE_TYPE_CHAR;
+  return FILE_TYPE_UNKNOWN;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
