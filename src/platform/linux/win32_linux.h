@@ -88,6 +88,7 @@ extern "C" {
 #define ERROR_HANDLE_EOF 38
 #define ERROR_HANDLE_DISK_FULL 39
 #define ERROR_NOT_SUPPORTED 50
+#define ERROR_DEV_NOT_EXIST 55
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_OPEN_FAILED 110
@@ -105,6 +106,7 @@ extern "C" {
 #define ERROR_NOT_OWNER 288
 #define ERROR_NOT_A_REPARSE_POINT 4390
 #define ERROR_INVALID_DATA 13
+#define ERROR_NO_MEDIA_IN_DRIVE 1112
 #define ERROR_IO_DEVICE 1117
 #define ERROR_NO_SUCH_DEVICE 433
 #define ERROR_TIMEOUT 1460
@@ -232,8 +234,11 @@ typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 HANDLE GetStdHandle(DWORD stdHandle);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
+BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR characters, DWORD length,
+                                 COORD readCoord, LPDWORD charsRead);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
                    LPDWORD charsWritten, LPVOID reserved);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
