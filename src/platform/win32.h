@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <virtdisk.h>

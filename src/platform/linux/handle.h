@@ -2,7 +2,11 @@
 // LinuxHandle allocated with new and released by CloseHandle / FindClose.
 #pragma once
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "win32_linux.h"
 
@@ -12,12 +16,25 @@ enum class HandleKind {
   Find,         // a FindFirstFileW search
   Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
   VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+  Thread,       // CreateThread: signaled once the thread has returned
+  Event,        // CreateEventW
+};
+
+// The state that WaitForSingleObject waits on. Shared by the handle and, for
+// a thread, by the running thread, so that either may go first.
+struct Waitable {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool signaled = false;
+  bool manualReset = true;
 };
 
 struct LinuxHandle {
   HandleKind kind = HandleKind::File;
   int fd = -1;       // File, Device
   std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+  std::shared_ptr<Waitable> waitable;  // Thread, Event
+  std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
 
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
