@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class FfuImage;
@@ -17,6 +18,10 @@ class ImageMounter {
   int Mount(const std::wstring& imagePath);
   int LoadImage(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
+  // Chunks of the mounted image that differ from its hash table, and all
+  // its chunks; 0 when it was not checked.
+  uint32_t DamagedChunks() const;
+  uint32_t CheckedChunks() const;
 
   FfuImage* image = nullptr;
   MountSession* session = nullptr;

@@ -34,6 +34,7 @@ FfuImage::~FfuImage() {
 int FfuImage::Load(const std::wstring& path) {
   int result = OpenFile(path);
   if (result == 0) result = ReadSecurityRegion(path);
+  if (result == 0) result = StartChunkCheck(path);
   if (result == 0) result = ReadImageRegion(path);
   if (result == 0) result = ParseManifest();
   if (result == 0) result = LocateStore(path);
@@ -82,10 +83,21 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   return 0;
 }
 
+// The check starts at the image header, where the security region ends.
+int FfuImage::StartChunkCheck(const std::wstring& path) {
+  uint64_t start = Position();
+  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  chunkCheck.Start(securityHeader.hashAlgorithmId, securityHeader.chunkSizeKb, hashTable, start,
+                   fileSize);
+  return 0;
+}
+
 int FfuImage::ReadImageRegion(const std::wstring& path) {
   DWORD got = 0;
+  uint64_t start = chunkCheck.RegionStart();
   if (!ReadFile(file, &imageHeader, sizeof(imageHeader), &got, nullptr))
     return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  chunkCheck.Feed(start, reinterpret_cast<const uint8_t*>(&imageHeader), got);
   if (imageHeader.headerSize != sizeof(ImageHeader) ||
       !SignatureMatches(imageHeader.signature, kImageSignature))
     return PrintWide(L"(Korvex) !ERROR! Unable to load image because the image header is invalid.\n");
@@ -94,7 +106,9 @@ int FfuImage::ReadImageRegion(const std::wstring& path) {
   uint64_t left = position < fileSize ? fileSize - position : 0;
   if (imageHeader.manifestLength > left)
     return PrintLoadError(L"the manifest is longer than the file");
-  return ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+  int result = ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+  if (result == 0) chunkCheck.Feed(position, manifestBytes.data(), manifestBytes.size());
+  return result;
 }
 
 // Reads exactly `length` bytes; a read that ends early is a read failure.
@@ -131,10 +145,9 @@ int FfuImage::LocateStore(const std::wstring& path) {
   uint64_t position = Position();
   if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
   if (imageHeader.chunkSizeKb != 0) {
+    uint64_t manifestEnd = position;
     position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
-    LARGE_INTEGER target{};
-    target.QuadPart = static_cast<LONGLONG>(position);
-    if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN))
+    if (!AdvanceTo(manifestEnd, position))
       return static_cast<int>(ReportWin32Error(0, path.c_str()));
   }
   StoreDescription* store = stores.front();
@@ -143,6 +156,25 @@ int FfuImage::LocateStore(const std::wstring& path) {
   if (position > fileSize || fileSize - position < kStoreHeaderLength)
     return PrintLoadError(L"the store lies beyond the end of the file");
   return 0;
+}
+
+bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
+  if (chunkCheck.Checking() && to > from) {
+    // Paddings and skipped areas are short; a bounded buffer reads them.
+    uint8_t piece[64 * 1024];
+    uint64_t end = to < fileSize ? to : fileSize;
+    for (uint64_t at = from; at < end;) {
+      DWORD want = static_cast<DWORD>(end - at < sizeof(piece) ? end - at : sizeof(piece));
+      DWORD got = 0;
+      if (!ReadFile(file, piece, want, &got, nullptr)) return false;
+      if (got == 0) break;
+      chunkCheck.Feed(at, piece, got);
+      at += got;
+    }
+  }
+  LARGE_INTEGER target{};
+  target.QuadPart = static_cast<LONGLONG>(to);
+  return SetFilePointerEx(file, target, nullptr, FILE_BEGIN) != FALSE;
 }
 
 uint64_t FfuImage::Position() {
