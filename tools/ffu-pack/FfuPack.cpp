@@ -13,6 +13,7 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
+    "                [--hash-algorithm N] [--damage-chunk N]...\n"
     "                disk.img out.ffu\n";
 
 bool ParseCount(const char* text, uint32_t* value) {
@@ -33,6 +34,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--store-version") return &options.storeVersion;
   if (name == "--validation-size") return &options.validationSize;
   if (name == "--copy-offset") return &options.copyOffset;
+  if (name == "--hash-algorithm") return &options.hashAlgorithm;
   return nullptr;
 }
 
@@ -54,11 +56,20 @@ int main(int argc, char** argv) {
     if (argument.rfind("--", 0) != 0) {
       if (pathCount == 2) return std::fputs(kUsage, stderr), 2;
       paths[pathCount++] = argument;
+    } else if (argument == "--damage-chunk") {
+      uint32_t chunk = 0;
+      if (i + 1 >= argc || !ParseCount(argv[i + 1], &chunk)) {
+        std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
+        return 2;
+      }
+      options.damageChunks.push_back(chunk);
+      ++i;
     } else if (uint32_t* field = NumberOption(options, argument)) {
       if (i + 1 >= argc || !ParseCount(argv[i + 1], field)) {
         std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
         return 2;
       }
+      if (argument == "--hash-table-size") options.hashTableSizeGiven = true;
       ++i;
     } else if (!FlagOption(options, argument)) {
       std::fprintf(stderr, "ffu-pack: unknown option %s\n%s", argument.c_str(), kUsage);
