@@ -99,8 +99,8 @@ std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
   std::vector<std::wstring> shown;
   for (size_t i = 0; i < ranges.size() && i < kShownRanges; ++i)
     shown.push_back(DescribeRange(ranges[i]));
-  if (ranges.size() > kShownRanges)
-    shown.push_back(std::to_wstring(ranges.size() - kShownRanges) + L" more ranges");
+  size_t more = ranges.size() > kShownRanges ? ranges.size() - kShownRanges : 0;
+  if (more > 0) shown.push_back(std::to_wstring(more) + (more == 1 ? L" more range" : L" more ranges"));
   return L"payload for disk bytes " + JoinList(shown);
 }
 
