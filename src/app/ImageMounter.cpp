@@ -1,9 +1,9 @@
 #include "app/ImageMounter.h"
 
-#include "app/FormatWide.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/FormatWide.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"
@@ -23,7 +23,7 @@ ImageMounter::~ImageMounter() {
 }
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
-  if (LoadImage(imagePath) != 0)
+  if (LoadImageFile(imagePath) != 0)
     return PrintWide(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
   std::wstring folder = session->FirstMountFolder();
   HINSTANCE result = ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr,
@@ -41,7 +41,7 @@ uint32_t ImageMounter::CheckedChunks() const {
   return image == nullptr ? 0 : image->chunkCheck.ChunkCount();
 }
 
-int ImageMounter::LoadImage(const std::wstring& imagePath) {
+int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
   if (!PathExists(imagePath)) return static_cast<int>(ReportWin32Error(0, imagePath.c_str()));
 
   std::wstring extension = FileExtension(imagePath);

@@ -16,7 +16,7 @@ class ImageMounter {
   ImageMounter& operator=(const ImageMounter&) = delete;
 
   int Mount(const std::wstring& imagePath);
-  int LoadImage(const std::wstring& imagePath);
+  int LoadImageFile(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
   // Chunks of the mounted image that differ from its hash table, and all
   // its chunks; 0 when it was not checked.

@@ -2,8 +2,8 @@
 #include <cwchar>
 
 #include "app/ImageMounter.h"
-#include "app/ReportWin32Error.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 namespace {

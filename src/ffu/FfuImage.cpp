@@ -3,7 +3,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
@@ -20,6 +20,21 @@ bool SignatureMatches(const uint32_t* found, const uint32_t* wanted) {
 
 int PrintLoadError(const wchar_t* reason) {
   return PrintWide(L"(Korvex) !ERROR! Unable to load image because %s.\n", reason);
+}
+
+// Reads one header and checks that it gives its own size and carries its
+// signature. A file that ends early leaves the header's unread part at zero,
+// which then fails that check.
+template <typename Header>
+int ReadHeader(HANDLE file, Header& header, const uint32_t* signature, const wchar_t* name,
+               const std::wstring& path) {
+  DWORD got = 0;
+  if (!ReadFile(file, &header, sizeof(header), &got, nullptr))
+    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (header.headerSize != sizeof(Header) || !SignatureMatches(header.signature, signature))
+    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the %s header is invalid.\n",
+                     name);
+  return 0;
 }
 }  // namespace
 
@@ -57,19 +72,13 @@ int FfuImage::OpenFile(const std::wstring& path) {
 }
 
 int FfuImage::ReadSecurityRegion(const std::wstring& path) {
-  // A file that ends early leaves the header's unread part at zero, which
-  // then fails the validation below.
-  DWORD got = 0;
-  if (!ReadFile(file, &securityHeader, sizeof(securityHeader), &got, nullptr))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
-  if (securityHeader.headerSize != sizeof(SecurityHeader) ||
-      !SignatureMatches(securityHeader.signature, kSecuritySignature))
-    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the security header is invalid.\n");
+  int result = ReadHeader(file, securityHeader, kSecuritySignature, L"security", path);
+  if (result != 0) return result;
   // A file shorter than its header reads the missing bytes as zeros.
   uint64_t left = fileSize > sizeof(SecurityHeader) ? fileSize - sizeof(SecurityHeader) : 0;
   if (securityHeader.catalogSize > left)
     return PrintLoadError(L"the catalog is longer than the file");
-  int result = ReadBuffer(catalog, securityHeader.catalogSize, path);
+  result = ReadBuffer(catalog, securityHeader.catalogSize, path);
   if (result != 0) return result;
   left -= securityHeader.catalogSize;
   if (securityHeader.hashTableSize > left)
@@ -93,20 +102,17 @@ int FfuImage::StartChunkCheck(const std::wstring& path) {
 }
 
 int FfuImage::ReadImageRegion(const std::wstring& path) {
-  DWORD got = 0;
-  uint64_t start = chunkCheck.RegionStart();
-  if (!ReadFile(file, &imageHeader, sizeof(imageHeader), &got, nullptr))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
-  chunkCheck.Feed(start, reinterpret_cast<const uint8_t*>(&imageHeader), got);
-  if (imageHeader.headerSize != sizeof(ImageHeader) ||
-      !SignatureMatches(imageHeader.signature, kImageSignature))
-    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the image header is invalid.\n");
+  int result = ReadHeader(file, imageHeader, kImageSignature, L"image", path);
+  if (result != 0) return result;
+  // A header that passed its check was read whole.
+  chunkCheck.Feed(chunkCheck.RegionStart(), reinterpret_cast<const uint8_t*>(&imageHeader),
+                  sizeof(imageHeader));
   uint64_t position = Position();
   if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
   uint64_t left = position < fileSize ? fileSize - position : 0;
   if (imageHeader.manifestLength > left)
     return PrintLoadError(L"the manifest is longer than the file");
-  int result = ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+  result = ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
   if (result == 0) chunkCheck.Feed(position, manifestBytes.data(), manifestBytes.size());
   return result;
 }

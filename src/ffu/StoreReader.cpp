@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 

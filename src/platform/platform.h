@@ -10,6 +10,10 @@
 // names keep their Windows form on both builds.
 extern const wchar_t kPathSeparator;
 
+// The device-namespace name of the physical drives before their number:
+// "PhysicalDrive" of "\\.\PhysicalDrive2".
+extern const wchar_t kDrivePrefix[];
+
 // The extension that executables carry on this platform (".exe" on Windows,
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];

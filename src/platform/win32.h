@@ -10,9 +10,6 @@
 #include <virtdisk.h>
 #include <winioctl.h>
 
-// The program's own operation of this name is not the resource loader.
-#undef LoadImage
-
 #ifndef IOCTL_DISK_GET_DISK_ATTRIBUTES
 #define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0
 typedef struct _GET_DISK_ATTRIBUTES {

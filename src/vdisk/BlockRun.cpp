@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 
 namespace {
 // Unbuffered disk I/O wants buffers aligned to the sector, and sectors are at

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"

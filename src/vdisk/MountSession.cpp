@@ -1,5 +1,6 @@
 #include "vdisk/MountSession.h"
 
+#include "common/FixedValues.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
@@ -7,8 +8,6 @@
 #include "vdisk/TempPaths.h"
 #include "vdisk/VhdCreator.h"
 #include "volumes/PartitionMounts.h"
-
-const wchar_t kMainPartitionName[] = L"MainOS";
 
 MountSession::~MountSession() {
   delete storeReader;

@@ -28,6 +28,3 @@ class MountSession {
   HANDLE diskHandle = nullptr;
   std::vector<std::wstring> mountFolders;
 };
-
-// Name of the image's main operating-system partition.
-extern const wchar_t kMainPartitionName[];

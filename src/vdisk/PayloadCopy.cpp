@@ -3,9 +3,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/FormatWide.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/FormatWide.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"

@@ -2,12 +2,11 @@
 
 #include <cwchar>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"
-
-const wchar_t kTempFilePrefix[] = L"kmd";
 
 namespace {
 // Reads the temporary folder into a buffer of kTempPathBufferSize units;
@@ -22,7 +21,7 @@ DWORD ReadTempPath(wchar_t* buffer) {
 }
 }  // namespace
 
-int MakeTempFileName(wchar_t* name) {
+int MakeTempFileName(wchar_t* name, size_t size) {
   wchar_t folder[kTempPathBufferSize] = {};
   if (ReadTempPath(folder) == 0) return static_cast<int>(GetLastError());
   wchar_t fileName[kTempPathBufferSize] = {};
@@ -30,7 +29,13 @@ int MakeTempFileName(wchar_t* name) {
     PrintWide(L"ERROR! GetTempFileName failed : (%d)\n", static_cast<int>(GetLastError()));
     return static_cast<int>(GetLastError());
   }
-  wmemcpy(name, fileName, kTempPathBufferSize);
+  size_t length = wcsnlen(fileName, kTempPathBufferSize);
+  if (length >= size) {
+    // The name does not fit the caller's buffer: the file it names goes too.
+    DeleteFileW(fileName);
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  wmemcpy(name, fileName, length + 1);
   return 0;
 }
 
@@ -44,7 +49,7 @@ int GetTempFolder(std::wstring& folder) {
 
 int MakeVhdPath(MountSession& session) {
   wchar_t name[kTempPathBufferSize] = {};
-  if (MakeTempFileName(name) != 0)
+  if (MakeTempFileName(name, kTempPathBufferSize) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
   std::wstring tempName(name);
   size_t dot = tempName.rfind(L'.');

@@ -1,15 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class MountSession;
 
-// Prefix of every temporary file this program creates; the sweep of earlier
-// disks recognises its own VHD files by it.
-extern const wchar_t kTempFilePrefix[];
 constexpr unsigned kTempPathBufferSize = 260;
 
-int MakeTempFileName(wchar_t* name);
+// Creates a new, empty temporary file and stores its path in `name`, which
+// holds `size` characters. Returns 0, or the error code after printing it.
+int MakeTempFileName(wchar_t* name, size_t size);
 int GetTempFolder(std::wstring& folder);
 int MakeVhdPath(MountSession& session);
 int MakeMountFolder(MountSession& session, const std::wstring& imagePath);

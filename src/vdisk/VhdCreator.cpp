@@ -1,11 +1,11 @@
 #include "vdisk/VhdCreator.h"
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
+#include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 #include "vdisk/DiskGeometry.h"
 #include "vdisk/MountSession.h"
-#include "vdisk/VirtualStorage.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/OpenDevice.h"
 

@@ -1,13 +1,13 @@
 #include "volumes/DetachSweep.h"
 
+#include <cwchar>
 #include <vector>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
+#include "common/VirtualStorage.h"
 #include "platform.h"
-#include "vdisk/MountSession.h"
-#include "vdisk/TempPaths.h"
-#include "vdisk/VirtualStorage.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
@@ -17,8 +17,6 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
-constexpr wchar_t kDrivePrefix[] = L"PhysicalDrive";
-constexpr size_t kDrivePrefixLength = 13;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply.
@@ -39,8 +37,8 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
 }
 
 bool IsPhysicalDrive(const std::wstring& name) {
-  return name.compare(0, kDrivePrefixLength, kDrivePrefix) == 0 &&
-         name.size() >= kDrivePrefixLength;
+  const size_t prefixLength = wcslen(kDrivePrefix);
+  return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
 bool IsOwnTempFile(const std::wstring& path) {

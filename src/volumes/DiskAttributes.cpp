@@ -1,6 +1,6 @@
 #include "volumes/DiskAttributes.h"
 
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 namespace {

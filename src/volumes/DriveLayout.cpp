@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-#include "app/ReportWin32Error.h"
+#include "common/FixedValues.h"
+#include "common/ReportWin32Error.h"
 #include "platform.h"
-
-const GUID kImageDiskId = {0xAE420040, 0x13DD, 0x41F2,
-                           {0xAE, 0x7F, 0x0D, 0xC3, 0x58, 0x54, 0xC8, 0xD7}};
 
 namespace {
 constexpr size_t kFirstLayoutSize = 1024;

@@ -18,10 +18,6 @@ class DriveLayout {
   std::vector<uint8_t> buffer;
 };
 
-// GUID {AE420040-13DD-41F2-AE7F-0DC35854C8D7}: the disk identifier of a disk
-// onto which an image's payload was written.
-extern const GUID kImageDiskId;
-
 int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout);
 bool IsImageDisk(const DriveLayout& layout);
 bool MatchPartitionName(const PARTITION_INFORMATION_EX& entry, const std::wstring& name);

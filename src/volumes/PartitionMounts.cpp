@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
-#include "app/FormatWide.h"
-#include "app/ReportWin32Error.h"
-#include "app/StatusLine.h"
+#include "common/FormatWide.h"
 #include "common/PathFunctions.h"
+#include "common/ReportWin32Error.h"
+#include "common/StatusLine.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"

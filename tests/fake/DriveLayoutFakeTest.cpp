@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FakeSystem.h"
+#include "common/FixedValues.h"
 #include "volumes/DiskAttributes.h"
 #include "volumes/DriveLayout.h"
 

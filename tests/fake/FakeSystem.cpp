@@ -10,18 +10,19 @@ FakeSystem& Fake() { return fakeSystem; }
 
 void FakeSystemTest::SetUp() {
   fakeSystem = FakeSystem();
-  ::testing::internal::CaptureStdout();
-  capturing = true;
+  capture = std::make_unique<StdoutCapture>();
 }
 
 void FakeSystemTest::TearDown() {
-  if (capturing) ::testing::internal::GetCapturedStdout();
+  capture.reset();
   fakeSystem = FakeSystem();
 }
 
 std::string FakeSystemTest::Output() {
-  capturing = false;
-  return ::testing::internal::GetCapturedStdout();
+  if (!capture) return std::string();
+  std::string text = capture->Finish();
+  capture.reset();
+  return text;
 }
 
 GUID PartitionGuid(uint32_t index) {

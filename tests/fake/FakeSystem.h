@@ -39,6 +39,11 @@ FakeSystem& Fake();
 
 // A test fixture that resets the hooks and captures standard output.
 #include <gtest/gtest.h>
+
+#include <memory>
+
+#include "StdoutCapture.h"
+
 class FakeSystemTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -47,7 +52,7 @@ class FakeSystemTest : public ::testing::Test {
   std::string Output();
 
  private:
-  bool capturing = false;
+  std::unique_ptr<StdoutCapture> capture;
 };
 
 // The GPT layout record of a disk with the given partition names.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FakeSystem.h"
+#include "common/FixedValues.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/PartitionMounts.h"
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "FakeSystem.h"
+#include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DriveLayout.h"
 

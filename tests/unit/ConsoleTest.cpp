@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +10,7 @@
 
 #include "ConsoleScene.h"
 #include "StdoutCapture.h"
-#include "app/StatusLine.h"
+#include "common/StatusLine.h"
 #include "platform.h"
 
 namespace {
@@ -97,49 +95,6 @@ TEST(ConsoleTest, RedirectedOutputHasNoConsoleAndNoStatusLines) {
   EXPECT_EQ(output, "printed\n");
 }
 
-// A pseudo terminal on fd 1 for one test: positions are tracked there.
-class PseudoTerminal {
- public:
-  PseudoTerminal() {
-    fflush(stdout);
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    if (slave < 0) return;
-    winsize size{};
-    size.ws_col = 40;
-    size.ws_row = 20;
-    ioctl(slave, TIOCSWINSZ, &size);
-    saved = dup(1);
-    dup2(slave, 1);
-    close(slave);
-  }
-  ~PseudoTerminal() {
-    Restore();
-    if (master >= 0) close(master);
-  }
-  bool IsOpen() const { return saved >= 0; }
-  std::string Finish() {
-    Restore();
-    std::string text;
-    char buffer[4096];
-    fcntl(master, F_SETFL, O_NONBLOCK);
-    ssize_t count;
-    while ((count = read(master, buffer, sizeof buffer)) > 0) text.append(buffer, count);
-    return text;
-  }
-
- private:
-  void Restore() {
-    if (saved < 0) return;
-    dup2(saved, 1);
-    close(saved);
-    saved = -1;
-  }
-  int master = -1;
-  int saved = -1;
-};
-
 COORD CursorNow() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {-1, -1};
@@ -147,7 +102,8 @@ COORD CursorNow() {
 }
 
 TEST(ConsoleTest, TerminalCursorFollowsTheOutputAndMovesRelatively) {
-  PseudoTerminal terminal;
+  // A pseudo terminal on fd 1: positions are tracked there.
+  StdoutCapture terminal(StdoutCapture::Target::Terminal);
   ASSERT_TRUE(terminal.IsOpen());
   PrintWide(L"\n");
   const COORD start = CursorNow();

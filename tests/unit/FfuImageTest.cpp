@@ -13,6 +13,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "StdoutCapture.h"
 #include "TempFolder.h"
 
 namespace {
@@ -78,9 +79,9 @@ struct LoadOutcome {
 
 LoadOutcome LoadFile(FfuImage& image, const std::wstring& path) {
   LoadOutcome outcome;
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   outcome.result = image.Load(path);
-  outcome.output = testing::internal::GetCapturedStdout();
+  outcome.output = capture.Finish();
   return outcome;
 }
 

@@ -13,6 +13,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/StoreReader.h"
+#include "StdoutCapture.h"
 #include "TempFolder.h"
 
 #ifndef FFU_PACK_PATH
@@ -91,11 +92,11 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
 
   FfuImage image;
   StoreReader reader;
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   std::wstring widePath(ffuPath.begin(), ffuPath.end());
   int loadResult = image.Load(widePath);
   int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
-  std::string output = testing::internal::GetCapturedStdout();
+  std::string output = capture.Finish();
   ASSERT_EQ(loadResult, 0) << output;
   ASSERT_EQ(storeResult, 0) << output;
   EXPECT_EQ(output, c.output);

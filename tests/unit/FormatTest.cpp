@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "app/FormatWide.h"
+#include "common/FormatWide.h"
 #include "platform.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/gpt.h"
+#include "linux/support/gpt.h"
 #include "win32.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "StdoutCapture.h"
 #include "platform.h"
-#include "linux/text.h"
+#include "linux/support/text.h"
 
 namespace {
 // A fresh folder per test, removed with everything in it afterwards.

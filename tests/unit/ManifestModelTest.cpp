@@ -10,6 +10,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
+#include "StdoutCapture.h"
 
 namespace {
 
@@ -75,9 +76,9 @@ TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
 
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
   std::istringstream stream(text);
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   Manifest* manifest = new Manifest(image, stream);
-  *output = testing::internal::GetCapturedStdout();
+  *output = capture.Finish();
   return manifest;
 }
 
@@ -98,9 +99,9 @@ TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
   std::string output;
   Manifest* manifest = ParseInto(image, "", &output);
   ManifestCategory* first = manifest->AddCategory("A");
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   ManifestCategory* again = manifest->AddCategory("A");
-  output = testing::internal::GetCapturedStdout();
+  output = capture.Finish();
   EXPECT_EQ(first, again);
   EXPECT_EQ(manifest->categories.size(), 1u);
   EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");

@@ -9,6 +9,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
+#include "StdoutCapture.h"
 
 namespace {
 
@@ -18,9 +19,9 @@ struct Parsed {
   std::string output;
   explicit Parsed(const std::string& text) {
     std::istringstream stream(text);
-    testing::internal::CaptureStdout();
+    StdoutCapture capture;
     manifest = new Manifest(image, stream);
-    output = testing::internal::GetCapturedStdout();
+    output = capture.Finish();
   }
   ~Parsed() { delete manifest; }
 };

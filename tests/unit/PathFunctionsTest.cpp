@@ -1,7 +1,11 @@
 // The path functions on the Linux build, where the separator is '/'.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "TempFolder.h"
 #include "common/PathFunctions.h"
@@ -89,6 +93,35 @@ TEST_F(WorkPaths, VhdPathIsAFreshKmdNameWhoseFileIsGone) {
   EXPECT_EQ(name.substr(name.size() - 4), L".vhd");
   EXPECT_FALSE(PathExists(session.vhdPath));
   EXPECT_FALSE(PathExists(session.vhdPath.substr(0, session.vhdPath.size() - 4) + L".tmp"));
+}
+
+// The name is stored only when it fits with its terminator; a name that does
+// not fit leaves neither a cut name nor the file behind.
+TEST_F(WorkPaths, TempFileNameFitsTheCallersBufferOrNothingIsMade) {
+  wchar_t probe[kTempPathBufferSize];
+  ASSERT_EQ(MakeTempFileName(probe, kTempPathBufferSize), 0);
+  const size_t length = wcslen(probe);
+  ASSERT_TRUE(DeleteFileW(probe));
+  struct Case {
+    size_t size;
+    int result;
+  } cases[] = {{length + 1, 0},
+               {length, ERROR_INSUFFICIENT_BUFFER},
+               {1, ERROR_INSUFFICIENT_BUFFER}};
+  for (const Case& c : cases) {
+    std::vector<wchar_t> name(length + 2, L'#');
+    ASSERT_EQ(MakeTempFileName(name.data(), c.size), c.result) << c.size;
+    std::error_code ignored;
+    const auto files = std::distance(std::filesystem::directory_iterator(folder.path, ignored),
+                                     std::filesystem::directory_iterator());
+    if (c.result == 0) {
+      EXPECT_EQ(wcslen(name.data()), length);
+      EXPECT_TRUE(DeleteFileW(name.data()));
+    } else {
+      EXPECT_EQ(name[0], L'#') << c.size;
+      EXPECT_EQ(files, 0) << c.size;
+    }
+  }
 }
 
 TEST_F(WorkPaths, WorkFolderIsNamedAfterTheImageAndReused) {

@@ -12,6 +12,7 @@
 
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
+#include "StdoutCapture.h"
 #include "TempFolder.h"
 
 namespace {
@@ -127,10 +128,10 @@ struct LoadedStore {
   std::string output;
 
   explicit LoadedStore(const std::wstring& path) {
-    testing::internal::CaptureStdout();
+    StdoutCapture capture;
     loadResult = image.Load(path);
     if (loadResult == 0) storeResult = reader.LoadStore(&image);
-    output = testing::internal::GetCapturedStdout();
+    output = capture.Finish();
   }
 };
 
@@ -334,12 +335,12 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
     ASSERT_TRUE(out.good());
   }
   FfuImage image;
-  testing::internal::CaptureStdout();
+  StdoutCapture capture;
   int loadResult = image.Load(path);
   image.FirstStore()->storeOffset = farOffset;
   StoreReader reader;
   int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
-  std::string output = testing::internal::GetCapturedStdout();
+  std::string output = capture.Finish();
   ASSERT_EQ(loadResult, 0) << output;
   ASSERT_EQ(storeResult, 0) << output;
   ASSERT_EQ(reader.entries.size(), 2u);

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "StdoutCapture.h"
-#include "app/ReportWin32Error.h"
-#include "linux/errors.h"
+#include "common/ReportWin32Error.h"
+#include "linux/support/errors.h"
 #include "platform.h"
 
 namespace {

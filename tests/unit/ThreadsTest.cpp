@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 namespace {
 

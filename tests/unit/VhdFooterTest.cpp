@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "linux/vhd.h"
+#include "linux/support/vhd.h"
 
 namespace {
 

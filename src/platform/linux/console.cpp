@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <string>
 
-#include "errors.h"
-#include "handle.h"
-#include "output.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/output.h"
+#include "support/text.h"
 
 // Console positions on a terminal. The terminal cannot be asked where its
 // cursor is without reading from it, so the layer follows the cursor over

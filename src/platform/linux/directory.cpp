@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cwchar>
 
-#include "errors.h"
-#include "handle.h"
-#include "path_errors.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/path_errors.h"
+#include "support/text.h"
 
 namespace {
 constexpr DWORD kAttributeReadOnly = 0x1;
@@ -65,10 +65,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     return INVALID_HANDLE_VALUE;
   }
   FillFindData(path, status, *findFileData);
-  LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::Find;
-  handle->path = path;
-  return handle;
+  return NewHandle(HandleKind::Find, -1, path);
 }
 
 BOOL FindClose(HANDLE findFile) {

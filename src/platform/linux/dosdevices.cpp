@@ -1,16 +1,16 @@
 // DOS device names: the physical drives and partition volumes of this system.
-#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "loop_device.h"
-#include "partition_volumes.h"
-#include "text.h"
+#include "platform.h"
+#include "support/errors.h"
+#include "support/loop_device.h"
+#include "support/multi_string.h"
+#include "support/partition_volumes.h"
+#include "support/text.h"
 
 namespace {
-
-const wchar_t kDrivePrefix[] = L"PhysicalDrive";
 
 std::vector<std::wstring> ListNames() {
   std::vector<std::wstring> names;
@@ -41,33 +41,24 @@ std::string TargetOf(const std::wstring& name) {
   return std::string();
 }
 
-// Copies the strings, each NUL-terminated, then the closing NUL. Returns the
-// units stored, or 0 with ERROR_INSUFFICIENT_BUFFER.
-DWORD StoreMultiString(const std::vector<std::wstring>& strings, LPWSTR target, DWORD max) {
-  size_t needed = 1;
-  for (const std::wstring& text : strings) needed += text.size() + 1;
-  if (target == nullptr || needed > max) {
+// Stores the list at `target`. Returns the units stored, or 0 with
+// ERROR_INSUFFICIENT_BUFFER when it does not fit in `max` units.
+DWORD StoreNames(const std::vector<std::wstring>& strings, LPWSTR target, DWORD max) {
+  if (target == nullptr || MultiStringSize(strings) > max) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  size_t at = 0;
-  for (const std::wstring& text : strings) {
-    text.copy(target + at, text.size());
-    at += text.size();
-    target[at++] = L'\0';
-  }
-  target[at++] = L'\0';
-  return static_cast<DWORD>(at);
+  return static_cast<DWORD>(StoreMultiString(strings, target));
 }
 
 }  // namespace
 
 DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD max) {
-  if (deviceName == nullptr) return StoreMultiString(ListNames(), targetPath, max);
+  if (deviceName == nullptr) return StoreNames(ListNames(), targetPath, max);
   const std::string target = TargetOf(deviceName);
   if (target.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
   }
-  return StoreMultiString({FromUtf8(target)}, targetPath, max);
+  return StoreNames({FromUtf8(target)}, targetPath, max);
 }

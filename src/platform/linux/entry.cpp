@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "text.h"
+#include "support/text.h"
 
 // The program's wide entry point.
 int wmain(int argc, wchar_t** argv, wchar_t** envp);

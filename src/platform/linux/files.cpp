@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <climits>
 
-#include "devices.h"
-#include "errors.h"
-#include "handle.h"
-#include "path_errors.h"
-#include "text.h"
+#include "support/devices.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/path_errors.h"
+#include "support/text.h"
 
 namespace {
 bool IsDevicePath(const wchar_t* path) {
@@ -112,11 +112,7 @@ HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMod
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   SetLastError(existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS
                                                        : ERROR_SUCCESS);
-  LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::File;
-  handle->fd = fd;
-  handle->path = path;
-  return handle;
+  return NewHandle(HandleKind::File, fd, path);
 }
 
 // The open file or device behind `handle`, or nullptr with error 6.
@@ -169,6 +165,40 @@ bool MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position) 
   position = target;
   return true;
 }
+enum class Direction { Read, Write };
+
+// Reads or writes `count` bytes at the file position, going on after
+// interruptions and short transfers. A read that meets the end of the file
+// stops there and still succeeds; a write that moves nothing fails as a full
+// disk. `done` receives the bytes moved, also on failure.
+BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped,
+              Direction direction) {
+  if (done != nullptr) *done = 0;
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FALSE;
+  if ((buffer == nullptr && count > 0) || overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  char* at = static_cast<char*>(buffer);
+  DWORD total = 0;
+  while (total < count) {
+    const ssize_t moved = direction == Direction::Read
+                              ? read(handle->fd, at + total, count - total)
+                              : write(handle->fd, at + total, count - total);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved == 0 && direction == Direction::Read) break;
+    if (moved <= 0) {
+      if (done != nullptr) *done = total;
+      SetLastErrorFromErrno(moved == 0 ? ENOSPC : errno);
+      return FALSE;
+    }
+    total += static_cast<DWORD>(moved);
+  }
+  if (done != nullptr) *done = total;
+  return TRUE;
+}
+
 }  // namespace
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
@@ -190,53 +220,13 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
-  if (bytesRead != nullptr) *bytesRead = 0;
-  LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FALSE;
-  if ((buffer == nullptr && bytesToRead > 0) || overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  char* at = static_cast<char*>(buffer);
-  DWORD total = 0;
-  while (total < bytesToRead) {
-    const ssize_t count = read(handle->fd, at + total, bytesToRead - total);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      if (bytesRead != nullptr) *bytesRead = total;
-      SetLastErrorFromErrno(errno);
-      return FALSE;
-    }
-    if (count == 0) break;  // end of file: fewer bytes, still a success
-    total += static_cast<DWORD>(count);
-  }
-  if (bytesRead != nullptr) *bytesRead = total;
-  return TRUE;
+  return Transfer(file, buffer, bytesToRead, bytesRead, overlapped, Direction::Read);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
-  if (bytesWritten != nullptr) *bytesWritten = 0;
-  LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FALSE;
-  if ((buffer == nullptr && bytesToWrite > 0) || overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  const char* at = static_cast<const char*>(buffer);
-  DWORD total = 0;
-  while (total < bytesToWrite) {
-    const ssize_t count = write(handle->fd, at + total, bytesToWrite - total);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) {
-      if (bytesWritten != nullptr) *bytesWritten = total;
-      SetLastErrorFromErrno(count == 0 ? ENOSPC : errno);
-      return FALSE;
-    }
-    total += static_cast<DWORD>(count);
-  }
-  if (bytesWritten != nullptr) *bytesWritten = total;
-  return TRUE;
+  return Transfer(file, const_cast<void*>(buffer), bytesToWrite, bytesWritten, overlapped,
+                  Direction::Write);
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,

@@ -8,20 +8,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "errors.h"
-#include "gpt.h"
-#include "handle.h"
-#include "loop_device.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/gpt.h"
+#include "support/handle.h"
+#include "support/loop_device.h"
+#include "support/text.h"
 
 namespace {
 
 const ULONGLONG kDiskAttributeReadOnly = 0x2;
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
 
 void SetReturned(LPDWORD bytesReturned, DWORD count) {
   if (bytesReturned != nullptr) *bytesReturned = count;
@@ -40,10 +35,10 @@ bool IsBlockDevice(int fd) {
 BOOL GetDriveLayout(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   DiskLayout layout;
   DWORD code = ReadDiskLayout(device.fd, &layout);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   DWORD written = 0;
   code = FillDriveLayout(layout, out, outSize, &written);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   SetReturned(returned, written);
   return TRUE;
 }
@@ -72,14 +67,14 @@ BOOL UpdateProperties(const LinuxHandle& device) {
   const int disk = LoopOf(device);
   LoopBinding binding;
   if (disk < 0 || !LoopReadBinding(disk, &binding) || LoopDiskOf(binding) >= 0) {
-    return Fail(ERROR_INVALID_FUNCTION);
+    return FailWith(ERROR_INVALID_FUNCTION);
   }
   // Volumes read the disk below its page cache: what was written through
   // this handle has to be there first.
-  if (fsync(device.fd) != 0 && errno != EINVAL) return Fail(SetLastErrorFromErrno(errno));
+  if (fsync(device.fd) != 0 && errno != EINVAL) return FailWith(SetLastErrorFromErrno(errno));
   DiskLayout layout;
   DWORD code = ReadDiskLayout(device.fd, &layout);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   if (layout.style != PARTITION_STYLE_GPT) layout.partitions.clear();
   std::vector<LoopBinding> current;
   for (const LoopBinding& volume : LoopListBindings()) {
@@ -87,7 +82,7 @@ BOOL UpdateProperties(const LinuxHandle& device) {
     if (Matches(volume, layout)) {
       current.push_back(volume);
     } else if ((code = LoopDetach(volume.number)) != ERROR_SUCCESS && code != ERROR_NOT_FOUND) {
-      return Fail(code);
+      return FailWith(code);
     }
   }
   const bool readOnly = (fcntl(device.fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
@@ -101,15 +96,15 @@ BOOL UpdateProperties(const LinuxHandle& device) {
     request.readOnly = readOnly;
     int number = -1;
     code = LoopAttach(request, &number);
-    if (code != ERROR_SUCCESS) return Fail(code);
+    if (code != ERROR_SUCCESS) return FailWith(code);
   }
   return TRUE;
 }
 
 BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
-  if (!IsBlockDevice(device.fd)) return Fail(ERROR_INVALID_FUNCTION);
+  if (!IsBlockDevice(device.fd)) return FailWith(ERROR_INVALID_FUNCTION);
   if (out == nullptr || outSize < sizeof(GET_DISK_ATTRIBUTES)) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
   }
   int readOnly = 0;
   GET_DISK_ATTRIBUTES attributes;
@@ -126,13 +121,13 @@ BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPD
 BOOL GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   LoopBinding binding;
   struct stat status;
-  if (!LoopReadBinding(LoopOf(device), &binding)) return Fail(ERROR_INVALID_FUNCTION);
+  if (!LoopReadBinding(LoopOf(device), &binding)) return FailWith(ERROR_INVALID_FUNCTION);
   if (stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return Fail(ERROR_NOT_SUPPORTED);
+    return FailWith(ERROR_NOT_SUPPORTED);
   }
   const std::wstring path = FromUtf8(binding.backingFile);
   const size_t needed = (path.size() + 1) * sizeof(WCHAR);
-  if (out == nullptr || outSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (out == nullptr || outSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   WCHAR* text = static_cast<WCHAR*>(out);
   path.copy(text, path.size());
   text[path.size()] = L'\0';
@@ -148,7 +143,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID o
   LinuxHandle* handle = HandleOf(device, HandleKind::Device);
   if (handle == nullptr) {
     // A file or console handle answers no device request.
-    if (device != nullptr && device != INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_FUNCTION);
+    if (device != nullptr && device != INVALID_HANDLE_VALUE)
+      return FailWith(ERROR_INVALID_FUNCTION);
     return FALSE;
   }
   switch (ioControlCode) {
@@ -161,6 +157,6 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID o
     case IOCTL_STORAGE_GET_BACKING_FILE:
       return GetBackingFile(*handle, outBuffer, outBufferSize, bytesReturned);
     default:
-      return Fail(ERROR_INVALID_FUNCTION);
+      return FailWith(ERROR_INVALID_FUNCTION);
   }
 }

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "errors.h"
+#include "support/errors.h"
 
 // The English system texts of the Win32 codes that this layer and the program
 // produce, worded as the system words them, each with its CR LF ending.
@@ -79,13 +79,15 @@ const SystemMessage kSystemMessages[] = {
                  L"found.\r\n"},
     {0xC03A0015, L"The specified disk is not a virtual disk.\r\n"},
 };
-}  // namespace
 
+// The English system text of a Win32 code, ending in CR LF; empty when the
+// code has none.
 const wchar_t* SystemMessageText(DWORD code) {
   for (const SystemMessage& message : kSystemMessages)
     if (message.code == code) return message.text;
   return L"";
 }
+}  // namespace
 
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                      LPWSTR buffer, DWORD size, va_list* arguments) {

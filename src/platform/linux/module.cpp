@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <string>
 
-#include "errors.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/text.h"
 
 namespace {
 // Longest executable path read; longer ones fail rather than grow further.

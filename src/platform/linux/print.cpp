@@ -1,12 +1,13 @@
 #include <cstdarg>
 
-#include "output.h"
 #include "platform.h"
-#include "text.h"
-#include "wide_format.h"
+#include "support/output.h"
+#include "support/text.h"
+#include "support/wide_format.h"
 
 const wchar_t kPathSeparator = L'/';
 const wchar_t kExecutableExtension[] = L"";
+const wchar_t kDrivePrefix[] = L"PhysicalDrive";
 
 int PrintWide(const wchar_t* format, ...) {
   va_list arguments;
@@ -34,4 +35,15 @@ int PrintWideText(const wchar_t* text) {
   const std::string bytes = ToUtf8(text);
   if (!WriteStandardOutput(bytes)) return -1;
   return static_cast<int>(wcslen(text));
+}
+
+int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
+                       va_list arguments) {
+  WideSink sink(buffer, count);
+  va_list copy;
+  va_copy(copy, arguments);
+  FormatWideInto(sink, format, &copy, false);
+  va_end(copy);
+  sink.Terminate();
+  return sink.IsCut() ? -1 : static_cast<int>(sink.Length());
 }

@@ -8,9 +8,9 @@
 #include <cwchar>
 #include <string>
 
-#include "errors.h"
 #include "platform.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/text.h"
 
 // "open" on a folder: with a desktop session the desktop's opener shows it,
 // detached from this process; without one the folder's full path is printed

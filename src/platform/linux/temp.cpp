@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <string>
 
-#include "errors.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/text.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.

@@ -4,7 +4,7 @@
 // the program and are refused.
 #include <chrono>
 
-#include "handle.h"
+#include "support/handle.h"
 
 namespace {
 LinuxHandle* NewWaitable(HandleKind kind, bool manualReset, bool signaled) {

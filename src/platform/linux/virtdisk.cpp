@@ -5,19 +5,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "errors.h"
-#include "handle.h"
-#include "loop_device.h"
-#include "mountinfo.h"
-#include "text.h"
-#include "vhd.h"
+#include "platform.h"
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/loop_device.h"
+#include "support/mountinfo.h"
+#include "support/text.h"
+#include "support/vhd.h"
 
 namespace {
-
-DWORD Fail(DWORD code) {
-  SetLastError(code);
-  return code;
-}
 
 bool SupportedType(const VIRTUAL_STORAGE_TYPE* storageType) {
   return storageType != nullptr && storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
@@ -32,10 +28,7 @@ std::string RealPath(const std::string& path) {
 }
 
 HANDLE NewVirtualDiskHandle(const std::string& path) {
-  LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::VirtualDisk;
-  handle->path = RealPath(path);
-  return handle;
+  return NewHandle(HandleKind::VirtualDisk, -1, RealPath(path));
 }
 
 bool Mounted(int loopNumber) {
@@ -51,14 +44,14 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                         PHANDLE handle) {
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
       parameters->Version != CREATE_VIRTUAL_DISK_VERSION_1) {
-    return Fail(ERROR_INVALID_PARAMETER);
+    return FailCode(ERROR_INVALID_PARAMETER);
   }
-  if (!SupportedType(storageType)) return Fail(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
+  if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
   const ULONG sectorSize =
       parameters->Version1.SectorSizeInBytes != 0 ? parameters->Version1.SectorSizeInBytes : 512;
   const std::string file = ToUtf8(path);
   const DWORD code = VhdCreateFile(file, parameters->Version1.MaximumSize, sectorSize);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailCode(code);
   *handle = NewVirtualDiskHandle(file);
   return ERROR_SUCCESS;
 }
@@ -71,25 +64,25 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
   request.backingPath = disk->path;
   request.readOnly = (flags & ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY) != 0;
   DWORD code = VhdOpenFile(disk->path, &request.sizeLimit, &request.blockSize);
-  if (code != ERROR_SUCCESS) return Fail(code);
-  if (LoopFindByFile(disk->path) >= 0) return Fail(ERROR_SHARING_VIOLATION);
+  if (code != ERROR_SUCCESS) return FailCode(code);
+  if (LoopFindByFile(disk->path) >= 0) return FailCode(ERROR_SHARING_VIOLATION);
   int number = -1;
   code = LoopAttach(request, &number);
-  return code == ERROR_SUCCESS ? ERROR_SUCCESS : Fail(code);
+  return code == ERROR_SUCCESS ? ERROR_SUCCESS : FailCode(code);
 }
 
 DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
                                  LPWSTR diskPath) {
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
-  if (diskPathSizeInBytes == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (diskPathSizeInBytes == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
   const int number = LoopFindByFile(disk->path);
-  if (number < 0) return Fail(ERROR_NOT_FOUND);
-  const std::wstring text = L"\\\\.\\PhysicalDrive" + std::to_wstring(number);
+  if (number < 0) return FailCode(ERROR_NOT_FOUND);
+  const std::wstring text = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
   const ULONG needed = static_cast<ULONG>((text.size() + 1) * sizeof(WCHAR));
   if (diskPath == nullptr || *diskPathSizeInBytes < needed) {
     *diskPathSizeInBytes = needed;
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailCode(ERROR_INSUFFICIENT_BUFFER);
   }
   text.copy(diskPath, text.size());
   diskPath[text.size()] = L'\0';
@@ -99,12 +92,12 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
 
 DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK,
                       OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE handle) {
-  if (path == nullptr || handle == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  if (!SupportedType(storageType)) return Fail(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
+  if (path == nullptr || handle == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
+  if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
   const std::string file = ToUtf8(path);
   struct stat status;
   if (stat(file.c_str(), &status) != 0) return SetLastErrorFromErrno(errno);
-  if (!S_ISREG(status.st_mode)) return Fail(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+  if (!S_ISREG(status.st_mode)) return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
   *handle = NewVirtualDiskHandle(file);
   return ERROR_SUCCESS;
 }
@@ -113,21 +106,21 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const int number = LoopFindByFile(disk->path);
-  if (number < 0) return Fail(ERROR_NOT_FOUND);
+  if (number < 0) return FailCode(ERROR_NOT_FOUND);
   std::vector<int> volumes;
   for (const LoopBinding& binding : LoopListBindings()) {
     if (LoopDiskOf(binding) == number) volumes.push_back(binding.number);
   }
   // A mounted volume would keep its loop bound after the detach: refuse
   // before anything is changed.
-  if (Mounted(number)) return Fail(ERROR_SHARING_VIOLATION);
+  if (Mounted(number)) return FailCode(ERROR_SHARING_VIOLATION);
   for (int volume : volumes) {
-    if (Mounted(volume)) return Fail(ERROR_SHARING_VIOLATION);
+    if (Mounted(volume)) return FailCode(ERROR_SHARING_VIOLATION);
   }
   for (int volume : volumes) {
     const DWORD code = LoopDetach(volume);
-    if (code != ERROR_SUCCESS && code != ERROR_NOT_FOUND) return Fail(code);
+    if (code != ERROR_SUCCESS && code != ERROR_NOT_FOUND) return FailCode(code);
   }
   const DWORD code = LoopDetach(number);
-  return code == ERROR_SUCCESS ? ERROR_SUCCESS : Fail(code);
+  return code == ERROR_SUCCESS ? ERROR_SUCCESS : FailCode(code);
 }

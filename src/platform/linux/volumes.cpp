@@ -10,20 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
-#include "loop_device.h"
-#include "mountinfo.h"
-#include "partition_volumes.h"
-#include "text.h"
+#include "support/errors.h"
+#include "support/loop_device.h"
+#include "support/mountinfo.h"
+#include "support/multi_string.h"
+#include "support/partition_volumes.h"
+#include "support/text.h"
 
 namespace {
 
 const char kMountOptions[] = "nosuid,nodev";
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
 
 std::string FolderPath(LPCWSTR folder) {
   std::string path = ToUtf8(folder);
@@ -82,35 +78,50 @@ DWORD MountFailure(libmnt_context* context, int result) {
   return result < 0 ? Win32FromErrno(-result) : ERROR_GEN_FAILURE;
 }
 
-DWORD Mount(const std::string& device, const std::string& folder, const std::string& type) {
+// What one libmount operation works on; null fields stay unset.
+struct MountRequest {
+  const char* source = nullptr;
+  const char* target = nullptr;
+  const char* type = nullptr;
+  const char* options = nullptr;
+};
+
+bool SetUp(libmnt_context* context, const MountRequest& request) {
+  return (request.source == nullptr || mnt_context_set_source(context, request.source) == 0) &&
+         mnt_context_set_target(context, request.target) == 0 &&
+         (request.type == nullptr || mnt_context_set_fstype(context, request.type) == 0) &&
+         (request.options == nullptr || mnt_context_set_options(context, request.options) == 0);
+}
+
+// Runs mnt_context_mount or mnt_context_umount on a fresh context set up
+// from `request`; returns the Win32 code of the outcome.
+DWORD RunMountOperation(const MountRequest& request, int (*operation)(libmnt_context*)) {
   libmnt_context* context = mnt_new_context();
   if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   DWORD code = ERROR_SUCCESS;
-  if (mnt_context_set_source(context, device.c_str()) != 0 ||
-      mnt_context_set_target(context, folder.c_str()) != 0 ||
-      mnt_context_set_fstype(context, type.c_str()) != 0 ||
-      mnt_context_set_options(context, kMountOptions) != 0) {
+  if (!SetUp(context, request)) {
     code = ERROR_NOT_ENOUGH_MEMORY;
   } else {
-    const int result = mnt_context_mount(context);
+    const int result = operation(context);
     if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
   }
   mnt_free_context(context);
   return code;
 }
 
+DWORD Mount(const std::string& device, const std::string& folder, const std::string& type) {
+  MountRequest request;
+  request.source = device.c_str();
+  request.target = folder.c_str();
+  request.type = type.c_str();
+  request.options = kMountOptions;
+  return RunMountOperation(request, mnt_context_mount);
+}
+
 DWORD Unmount(const std::string& folder) {
-  libmnt_context* context = mnt_new_context();
-  if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  DWORD code = ERROR_SUCCESS;
-  if (mnt_context_set_target(context, folder.c_str()) != 0) {
-    code = ERROR_NOT_ENOUGH_MEMORY;
-  } else {
-    const int result = mnt_context_umount(context);
-    if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
-  }
-  mnt_free_context(context);
-  return code;
+  MountRequest request;
+  request.target = folder.c_str();
+  return RunMountOperation(request, mnt_context_umount);
 }
 
 bool MountIsOfDevice(const MountEntry& entry, const std::string& device) {
@@ -135,45 +146,46 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
 }  // namespace
 
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
-  if (volumeMountPoint == nullptr || volumeName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr || volumeName == nullptr)
+    return FailWith(ERROR_INVALID_PARAMETER);
   const std::string folder = FolderPath(volumeMountPoint);
   DWORD code = CheckMountFolder(folder);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   GUID partitionId;
-  if (!ParseVolumeName(volumeName, &partitionId)) return Fail(ERROR_INVALID_NAME);
-  if (geteuid() != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (!ParseVolumeName(volumeName, &partitionId)) return FailWith(ERROR_INVALID_NAME);
+  if (geteuid() != 0) return FailWith(ERROR_ACCESS_DENIED);
   PartitionVolume volume;
-  if (!FindPartitionVolume(partitionId, &volume)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!FindPartitionVolume(partitionId, &volume)) return FailWith(ERROR_FILE_NOT_FOUND);
   const std::string device = LoopDevicePath(volume.volumeNumber);
   const std::string type = DetectFileSystem(device);
-  if (type.empty()) return Fail(ERROR_UNRECOGNIZED_VOLUME);
+  if (type.empty()) return FailWith(ERROR_UNRECOGNIZED_VOLUME);
   code = Mount(device, folder, type);
-  return code == ERROR_SUCCESS ? TRUE : Fail(code);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 
 BOOL DeleteVolumeMountPointW(LPCWSTR volumeMountPoint) {
-  if (volumeMountPoint == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
   MountEntry entry;
   if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
-    return Fail(ERROR_NOT_A_REPARSE_POINT);
+    return FailWith(ERROR_NOT_A_REPARSE_POINT);
   }
-  if (geteuid() != 0) return Fail(ERROR_ACCESS_DENIED);
+  if (geteuid() != 0) return FailWith(ERROR_ACCESS_DENIED);
   const DWORD code = Unmount(entry.mountPoint);
-  return code == ERROR_SUCCESS ? TRUE : Fail(code);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 
 BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeName,
                                        DWORD bufferLength) {
-  if (volumeMountPoint == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
   MountEntry entry;
   if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
-    return Fail(ERROR_NOT_A_REPARSE_POINT);
+    return FailWith(ERROR_NOT_A_REPARSE_POINT);
   }
   const std::wstring name = VolumeGuidPath(volume.partitionId);
   if (volumeName == nullptr || bufferLength < name.size() + 1) {
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
   }
   name.copy(volumeName, name.size());
   volumeName[name.size()] = L'\0';
@@ -183,9 +195,9 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeNa
 BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames,
                                       DWORD bufferLength, LPDWORD returnLength) {
   GUID partitionId;
-  if (!ParseVolumeName(volumeName, &partitionId)) return Fail(ERROR_INVALID_NAME);
+  if (!ParseVolumeName(volumeName, &partitionId)) return FailWith(ERROR_INVALID_NAME);
   PartitionVolume volume;
-  if (!FindPartitionVolume(partitionId, &volume)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!FindPartitionVolume(partitionId, &volume)) return FailWith(ERROR_FILE_NOT_FOUND);
   std::vector<std::wstring> paths;
   for (const MountEntry& entry : MountsOfDevice(LoopDevicePath(volume.volumeNumber))) {
     std::wstring path = FromUtf8(entry.mountPoint);
@@ -194,17 +206,10 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames
     for (const std::wstring& known : paths) seen = seen || known == path;
     if (!seen) paths.push_back(path);
   }
-  size_t needed = 1;
-  for (const std::wstring& path : paths) needed += path.size() + 1;
+  const size_t needed = MultiStringSize(paths);
   if (returnLength != nullptr) *returnLength = static_cast<DWORD>(needed);
-  if (volumePathNames == nullptr || bufferLength < needed) return Fail(ERROR_MORE_DATA);
-  size_t at = 0;
-  for (const std::wstring& path : paths) {
-    path.copy(volumePathNames + at, path.size());
-    at += path.size();
-    volumePathNames[at++] = L'\0';
-  }
-  volumePathNames[at++] = L'\0';
+  if (volumePathNames == nullptr || bufferLength < needed) return FailWith(ERROR_MORE_DATA);
+  const size_t at = StoreMultiString(paths, volumePathNames);
   if (paths.empty() && bufferLength > 1) volumePathNames[at] = L'\0';
   return TRUE;
 }

@@ -2,3 +2,4 @@
 
 const wchar_t kPathSeparator = L'\\';
 const wchar_t kExecutableExtension[] = L".exe";
+const wchar_t kDrivePrefix[] = L"PhysicalDrive";

@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "LoopTestScratch.h"
-#include "linux/gpt.h"
+#include "NeedsRoot.h"
+#include "linux/support/gpt.h"
 #include "win32.h"
 
 namespace {
 
 using loop_test::CommandOutput;
-using loop_test::CreateAndAttachVhd;
+using loop_test::AttachScratchVhd;
 using loop_test::DetachVhd;
 using loop_test::DriveNumber;
 using loop_test::LoopScratch;
@@ -47,7 +48,10 @@ std::wstring VolumeDevice(const std::wstring& guid) { return L"\\\\.\\Volume" + 
 
 class VolumeMountTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(scratch.Ready()); }
+  void SetUp() override {
+    SKIP_UNLESS_ROOT();
+    ASSERT_TRUE(scratch.Ready());
+  }
   void TearDown() override {
     if (drive != INVALID_HANDLE_VALUE) CloseHandle(drive);
   }
@@ -60,8 +64,8 @@ class VolumeMountTest : public ::testing::Test {
   }
 
   void AttachDisk(ULONG sectorSize = 512) {
-    ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("kmd1.tmp.vhd"), kDiskSize, sectorSize,
-                                 &drivePath),
+    ASSERT_EQ(AttachScratchVhd(scratch.WidePath("kmd1.tmp.vhd"), kDiskSize, sectorSize,
+                               &drivePath),
               0u);
     driveNumber = DriveNumber(drivePath);
     ASSERT_GE(driveNumber, 0);

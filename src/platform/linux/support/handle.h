@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 enum class HandleKind {
   File,         // a regular file opened by CreateFileW
@@ -36,6 +36,10 @@ struct LinuxHandle {
   std::shared_ptr<Waitable> waitable;  // Thread, Event
   std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
+
+// A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
+// owner releases it with CloseHandle or FindClose.
+HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
 // invalid value, or a handle of another kind than `kind`.

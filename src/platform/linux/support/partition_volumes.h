@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gpt.h"
-#include "win32_linux.h"
+#include "win32.h"
 
 struct PartitionVolume {
   int volumeNumber = -1;  // /dev/loopN of the volume

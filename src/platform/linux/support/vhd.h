@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 constexpr uint32_t kVhdFooterSize = 512;
 

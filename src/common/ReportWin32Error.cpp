@@ -1,6 +1,6 @@
-#include "app/ReportWin32Error.h"
+#include "common/ReportWin32Error.h"
 
-#include "app/FormatWide.h"
+#include "common/FormatWide.h"
 #include "platform.h"
 
 namespace {

@@ -146,8 +146,8 @@ inline VIRTUAL_STORAGE_TYPE VhdStorageType() {
 
 // Creates the VHD and attaches it as the program does; the handle of the
 // virtual disk is closed again. Returns the first failing code.
-inline DWORD CreateAndAttachVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
-                                std::wstring* drivePath) {
+inline DWORD AttachScratchVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
+                              std::wstring* drivePath) {
   VIRTUAL_STORAGE_TYPE type = VhdStorageType();
   CREATE_VIRTUAL_DISK_PARAMETERS parameters;
   memset(&parameters, 0, sizeof(parameters));

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 // Sets the last error for a failed call on `path` and returns it. A missing
 // name is error 2 when its folder exists and 3 when the folder is missing

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 struct LoopBinding {
   int number = -1;

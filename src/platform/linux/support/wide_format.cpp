@@ -1,10 +1,10 @@
+#include "wide_format.h"
+
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
 
-#include "platform.h"
 #include "text.h"
-#include "wide_format.h"
 
 namespace {
 // Widths and precisions beyond this are clamped, so that a hostile format
@@ -268,15 +268,4 @@ std::wstring FormatWideText(const wchar_t* format, va_list arguments, bool narro
   FormatWideInto(sink, format, &copy, narrowStrings);
   va_end(copy);
   return text;
-}
-
-int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
-                       va_list arguments) {
-  WideSink sink(buffer, count);
-  va_list copy;
-  va_copy(copy, arguments);
-  FormatWideInto(sink, format, &copy, false);
-  va_end(copy);
-  sink.Terminate();
-  return sink.IsCut() ? -1 : static_cast<int>(sink.Length());
 }

@@ -5,16 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <cwctype>
 
 #include "errors.h"
 #include "handle.h"
 #include "loop_device.h"
 #include "partition_volumes.h"
+#include "platform.h"
 
 namespace {
-
-const wchar_t kDrivePrefix[] = L"PhysicalDrive";
 
 // N of "\\.\PhysicalDriveN" or "\\?\PhysicalDriveN"; -1 for any other name.
 int DriveNumberOf(const std::wstring& path) {
@@ -23,7 +23,7 @@ int DriveNumberOf(const std::wstring& path) {
     return -1;
   }
   const std::wstring name = path.substr(4);
-  const size_t prefixLength = sizeof(kDrivePrefix) / sizeof(wchar_t) - 1;
+  const size_t prefixLength = wcslen(kDrivePrefix);
   if (name.compare(0, prefixLength, kDrivePrefix) != 0) return -1;
   const std::wstring digits = name.substr(prefixLength);
   if (digits.empty() || digits.size() > 7) return -1;
@@ -45,11 +45,7 @@ HANDLE OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes) {
     SetLastErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
   }
-  LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::Device;
-  handle->fd = fd;
-  handle->path = device;
-  return handle;
+  return NewHandle(HandleKind::Device, fd, device);
 }
 
 HANDLE NotFound() {

@@ -2,14 +2,6 @@
 
 #include <cerrno>
 
-namespace {
-thread_local DWORD lastError = ERROR_SUCCESS;
-}  // namespace
-
-DWORD GetLastError() { return lastError; }
-
-void SetLastError(DWORD errorCode) { lastError = errorCode; }
-
 DWORD Win32FromErrno(int error) {
   switch (error) {
     case 0: return ERROR_SUCCESS;
@@ -41,6 +33,16 @@ DWORD Win32FromErrno(int error) {
     case ELOOP: return ERROR_INVALID_NAME;
     default: return ERROR_GEN_FAILURE;
   }
+}
+
+BOOL FailWith(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+DWORD FailCode(DWORD code) {
+  SetLastError(code);
+  return code;
 }
 
 DWORD SetLastErrorFromErrno(int error) {

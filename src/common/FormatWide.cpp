@@ -1,4 +1,4 @@
-#include "app/FormatWide.h"
+#include "common/FormatWide.h"
 
 #include <cstdarg>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "win32_linux.h"
+#include "win32.h"
 
 struct DiskPartition {
   uint32_t number = 0;

@@ -1,4 +1,4 @@
-#include "vdisk/VirtualStorage.h"
+#include "common/VirtualStorage.h"
 
 VIRTUAL_STORAGE_TYPE VhdStorageType() {
   // {EC984AEC-A0F9-47E9-901F-71415A66345B}

@@ -1,7 +1,7 @@
 // The thread's last error holds Win32 codes; errno values are mapped onto them.
 #pragma once
 
-#include "win32_linux.h"
+#include "win32.h"
 
 // ENOENT -> 2, EACCES/EPERM -> 5, EBUSY -> 32, ENOSPC -> 112, ...
 DWORD Win32FromErrno(int error);
@@ -9,6 +9,9 @@ DWORD Win32FromErrno(int error);
 // Sets the last error from an errno value and returns the Win32 code.
 DWORD SetLastErrorFromErrno(int error);
 
-// The English system text of a Win32 code, ending in CR LF; empty when the
-// code has none.
-const wchar_t* SystemMessageText(DWORD code);
+// Sets the last error to `code`. Returns FALSE, as the calls that report
+// failure through BOOL do.
+BOOL FailWith(DWORD code);
+
+// Sets the last error to `code`. Returns `code`, as the virtual-disk calls do.
+DWORD FailCode(DWORD code);

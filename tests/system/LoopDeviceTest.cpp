@@ -9,41 +9,24 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/loop_device.h"
+#include "NeedsRoot.h"
+#include "linux/support/loop_device.h"
 #include "win32.h"
 
 namespace {
 
-using loop_test::CreateAndAttachVhd;
+using loop_test::AttachScratchVhd;
 using loop_test::DetachVhd;
 using loop_test::DriveNumber;
 using loop_test::LoopScratch;
 using loop_test::ReadLine;
 
-struct LoopPathCase {
-  const char* path;
-  int number;
-};
-
-class LoopPathTest : public ::testing::TestWithParam<LoopPathCase> {};
-
-TEST_P(LoopPathTest, NamesOnlyLoopDevices) {
-  EXPECT_EQ(LoopNumberOfPath(GetParam().path), GetParam().number) << GetParam().path;
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, LoopPathTest,
-                         ::testing::Values(LoopPathCase{"/dev/loop0", 0},
-                                           LoopPathCase{"/dev/loop12", 12},
-                                           LoopPathCase{"/dev/loop", -1},
-                                           LoopPathCase{"/dev/loop-control", -1},
-                                           LoopPathCase{"/dev/loop3p1", -1},
-                                           LoopPathCase{"/dev/sda", -1},
-                                           LoopPathCase{"/tmp/dev/loop1", -1},
-                                           LoopPathCase{"/dev/loop99999999", -1}));
-
 class LoopDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(scratch.Ready()); }
+  void SetUp() override {
+    SKIP_UNLESS_ROOT();
+    ASSERT_TRUE(scratch.Ready());
+  }
   std::string Sys(int number, const std::string& name) {
     return ReadLine("/sys/block/loop" + std::to_string(number) + "/" + name);
   }
@@ -59,8 +42,8 @@ class LoopAttachTest : public LoopDeviceTest, public ::testing::WithParamInterfa
 
 TEST_P(LoopAttachTest, GivesADriveOfTheDiskSizeAndSectorSize) {
   std::wstring drive;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), GetParam().size,
-                               GetParam().sectorSize, &drive),
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), GetParam().size,
+                             GetParam().sectorSize, &drive),
             0u);
   const int number = DriveNumber(drive);
   ASSERT_GE(number, 0) << "no drive number";
@@ -87,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Disks, LoopAttachTest,
 TEST_F(LoopDeviceTest, WritesThroughTheDriveLandInTheFileBeforeTheFooter) {
   std::wstring drive;
   const uint64_t size = 8ull << 20;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), size, 512, &drive), 0u);
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), size, 512, &drive), 0u);
   HANDLE handle = CreateFileW(drive.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
@@ -113,7 +96,7 @@ TEST_F(LoopDeviceTest, WritesThroughTheDriveLandInTheFileBeforeTheFooter) {
 
 TEST_F(LoopDeviceTest, AnAttachedDiskIsNotAttachedTwice) {
   std::wstring drive;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
   HANDLE disk = INVALID_HANDLE_VALUE;
   ASSERT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
@@ -129,7 +112,7 @@ TEST_F(LoopDeviceTest, AnAttachedDiskIsNotAttachedTwice) {
 
 TEST_F(LoopDeviceTest, PhysicalPathNeedsRoomForItsText) {
   std::wstring drive;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
   HANDLE disk = INVALID_HANDLE_VALUE;
   ASSERT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
@@ -150,7 +133,7 @@ TEST_F(LoopDeviceTest, PhysicalPathNeedsRoomForItsText) {
 
 TEST_F(LoopDeviceTest, DetachingADiskThatIsNotAttachedFails) {
   std::wstring drive;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   ASSERT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), 0u);
   const DWORD code = DetachVhd(scratch.WidePath("disk.vhd"));
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_NOT_FOUND));
@@ -164,7 +147,7 @@ TEST_F(LoopDeviceTest, DetachingADiskThatIsNotAttachedFails) {
 // loop goes when that last handle is closed.
 TEST_F(LoopDeviceTest, DetachingAnOpenDriveCompletesWhenItIsClosed) {
   std::wstring drive;
-  ASSERT_EQ(CreateAndAttachVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   HANDLE handle = CreateFileW(drive.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
