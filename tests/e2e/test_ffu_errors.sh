@@ -16,7 +16,7 @@ fail() {
 }
 
 # A small GPT disk, packed with the default 128 KiB chunks: the catalog
-# (1000 bytes) and hash table (3000 bytes) put the image header at 131072.
+# (1000 bytes) and hash table (32 bytes a chunk) put the image header at 131072.
 truncate -s 8M "$work/disk.img"
 sgdisk -n 1:2048:+2M -c 1:MainOS -n 2:0:0 -c 2:Data "$work/disk.img" >/dev/null 2>&1 ||
   { echo "sgdisk failed"; exit 1; }

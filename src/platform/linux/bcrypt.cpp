@@ -2,7 +2,8 @@
 // message digests (which use the CPU's SHA instructions where it has them).
 // As strict as the system: a hash handle that was finished without the
 // reusable flag takes no more data, the output size must be the digest's
-// exactly, and only the algorithms named here are known.
+// exactly, and only the algorithms named here, in the default
+// implementation, are known.
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -63,8 +64,8 @@ NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR algor
     return STATUS_INVALID_PARAMETER;
   const EVP_MD* digest = DigestNamed(algorithmId);
   if (digest == nullptr) return STATUS_NOT_FOUND;
-  if (implementation != nullptr && std::wcscmp(implementation, MS_PRIMITIVE_PROVIDER) != 0)
-    return STATUS_NOT_FOUND;
+  // Only the default implementation is offered.
+  if (implementation != nullptr) return STATUS_NOT_FOUND;
   auto* opened = new Algorithm();
   opened->digest = digest;
   opened->flags = flags;

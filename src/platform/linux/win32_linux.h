@@ -419,7 +419,6 @@ typedef void* BCRYPT_HASH_HANDLE;
 #define BCRYPT_HASH_LENGTH L"HashDigestLength"
 #define BCRYPT_OBJECT_LENGTH L"ObjectLength"
 #define BCRYPT_HASH_REUSABLE_FLAG 0x00000020
-#define MS_PRIMITIVE_PROVIDER L"Microsoft Primitive Provider"
 // Status codes the hash calls answer with.
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
