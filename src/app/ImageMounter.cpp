@@ -17,10 +17,9 @@ bool ShellSucceeded(HINSTANCE result) {
 }
 }  // namespace
 
-ImageMounter::~ImageMounter() {
-  delete image;
-  delete session;
-}
+ImageMounter::ImageMounter() = default;
+
+ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
@@ -67,12 +66,16 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
-  image = new FfuImage();
+  // One run at a time, from before the image is opened (another run of the
+  // same image holds it unshared) until this run ends.
+  int result = runLock.Acquire();
+  if (result != 0) return result;
+  image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
     return PrintWide(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
                      imagePath.c_str());
-  session = new MountSession();
-  if (session->MountImage(image) != 0)
+  session = std::make_unique<MountSession>();
+  if (session->MountImage(image.get()) != 0)
     return PrintWide(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
   return 0;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "app/RunLock.h"
 
 class FfuImage;
 class MountSession;
@@ -10,7 +13,7 @@ class MountSession;
 // loading line and opens the mounted folder for the user.
 class ImageMounter {
  public:
-  ImageMounter() = default;
+  ImageMounter();
   ~ImageMounter();
   ImageMounter(const ImageMounter&) = delete;
   ImageMounter& operator=(const ImageMounter&) = delete;
@@ -23,6 +26,9 @@ class ImageMounter {
   uint32_t DamagedChunks() const;
   uint32_t CheckedChunks() const;
 
-  FfuImage* image = nullptr;
-  MountSession* session = nullptr;
+  // Declared in reverse order of destruction: the image (and with it the
+  // open file) goes first, then the session, then the lock.
+  RunLock runLock;
+  std::unique_ptr<MountSession> session;
+  std::unique_ptr<FfuImage> image;
 };

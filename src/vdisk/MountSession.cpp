@@ -4,17 +4,14 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
+#include "vdisk/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
-#include "vdisk/VhdCreator.h"
+#include "volumes/MountCheck.h"
 #include "volumes/PartitionMounts.h"
 
-MountSession::~MountSession() {
-  delete storeReader;
-  if (diskHandle != nullptr && diskHandle != INVALID_HANDLE_VALUE) CloseHandle(diskHandle);
-  mountFolders.clear();
-  vhdPath.clear();
-}
+MountSession::MountSession() = default;
+MountSession::~MountSession() = default;
 
 std::wstring MountSession::FirstMountFolder() const {
   return mountFolders.empty() ? std::wstring() : mountFolders.front();
@@ -25,14 +22,39 @@ int MountSession::MountImage(FfuImage* loadedImage) {
     PrintWide(L"(Korvex) !WARNING! Image has already been mounted.\n");
     return 0;
   }
-  if (MakeVhdPath(*this) != 0) return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   image = loadedImage;
+  // Everything the file can tell is checked before anything is made, so
+  // that a bad image fails with its line and leaves the system as it was.
+  if (CheckImage() != 0) return 1;
+  if (MakeVhdPath(*this) != 0) return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  int result = MakeDisk();
+  if (result == 0) result = MountMainVolume();
+  if (result != 0) RemoveWhatWasMade();
+  return result;
+}
+
+int MountSession::CheckImage() {
+  storeReader = std::make_unique<StoreReader>();
+  if (storeReader->LoadStore(image) != 0) return 1;
+  return CheckPayload(*storeReader, DiskSectorCount(*image->FirstStore()));
+}
+
+// Creates and attaches the VHD, makes the work folder and fills the disk.
+int MountSession::MakeDisk() {
   if (CreateImageVhd(*this, image) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
-  int result = MakeMountFolder(*this, image->FirstStore()->imagePath);
+  bool folderExisted = false;
+  int result = MakeMountFolder(*this, image->FirstStore()->imagePath, &folderExisted);
+  folderMade = result == 0 && !folderExisted;
   if (result != 0) return result;
   if (FillDisk(*this) != 0) return 1;
-  if (MountPartition(diskHandle, kMainPartitionName, mountFolders.back()) != 0)
+  return 0;
+}
+
+int MountSession::MountMainVolume() {
+  const std::wstring& folder = mountFolders.back();
+  if (MountMainPartition(diskHandle.Get(), folder) != 0 ||
+      CheckMountedVolume(diskHandle.Get(), folder) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to mount the existing full flash update image.\n");
   return 0;
 }

@@ -1,19 +1,23 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/UniqueHandle.h"
+#include "vdisk/VhdCreator.h"
 #include "win32.h"
 
 class FfuImage;
 class StoreReader;
 
 // One mount of one loaded image: VHD path, disk, payload, work folder and the
-// mount point of the image's main partition. What it leaves on the system
-// outlives it; the next run's sweep removes it.
+// mount point of the image's main partition. What a successful mount leaves
+// on the system outlives it; the next run's sweep removes it. A mount that
+// fails once its VHD exists removes what it made before it returns.
 class MountSession {
  public:
-  MountSession() = default;
+  MountSession();
   ~MountSession();
   MountSession(const MountSession&) = delete;
   MountSession& operator=(const MountSession&) = delete;
@@ -23,8 +27,19 @@ class MountSession {
   std::wstring FirstMountFolder() const;
 
   std::wstring vhdPath;
-  FfuImage* image = nullptr;
-  StoreReader* storeReader = nullptr;
-  HANDLE diskHandle = nullptr;
+  FfuImage* image = nullptr;  // not owned
+  std::unique_ptr<StoreReader> storeReader;
+  UniqueHandle diskHandle;
   std::vector<std::wstring> mountFolders;
+  // What this run has made so far, for RemoveWhatWasMade.
+  VhdStage vhdStage = VhdStage::kNone;
+  bool folderMade = false;
+
+ private:
+  int CheckImage();
+  int MakeDisk();
+  int MountMainVolume();
+  // Takes away, in reverse order, what this run made: its mount point, its
+  // disk with the disk's volumes, its VHD file and a work folder it made.
+  void RemoveWhatWasMade();
 };

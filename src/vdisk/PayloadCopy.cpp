@@ -223,6 +223,35 @@ bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t bloc
   return true;
 }
 
+int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
+  CopyGeometry geometry{reader.BlockSize(), reader.image->FirstStore()->sectorSize,
+                        diskSectorCount};
+  if (geometry.blockSize > kMaxBlockSize)
+    return PrintWide(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
+                     geometry.blockSize);
+  return CheckTargets(reader, geometry);
+}
+
+int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
+  int result = CheckTable(reader, diskSectorCount);
+  if (result != 0) return result;
+  const FfuImage& image = *reader.image;
+  const wchar_t* imagePath = image.FirstStore()->imagePath.c_str();
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER payloadStart{};
+  if (!SetFilePointerEx(image.file, zero, &payloadStart, FILE_CURRENT))
+    return static_cast<int>(ReportWin32Error(0, imagePath));
+  uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
+  uint64_t available = image.fileSize > start ? image.fileSize - start : 0;
+  uint64_t blocks = 0;
+  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+  // At most 2^32 entries of 2^32 blocks each: the sum cannot wrap, the
+  // product is taken in 128 bits.
+  if (static_cast<unsigned __int128>(blocks) * reader.BlockSize() > available)
+    return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, imagePath));
+  return 0;
+}
+
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                 uint64_t diskSectorCount) {
   const StoreDescription& store = *reader.image->FirstStore();
@@ -231,10 +260,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
   StatusLine status;
   ShowProgress(status, 0, true);
-  if (geometry.blockSize > kMaxBlockSize)
-    return PrintWide(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
-                     geometry.blockSize);
-  int result = CheckTargets(reader, geometry);
+  int result = CheckTable(reader, diskSectorCount);
   if (result != 0) return result;
   uint64_t entryCount = reader.entries.size();
   Progress progress(status, entryCount);
@@ -253,15 +279,13 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 }
 
 int FillDisk(MountSession& session) {
-  session.storeReader = new StoreReader();
-  if (session.storeReader->LoadStore(session.image) != 0) return 1;
+  if (!session.storeReader) return 1;  // the session loads and checks the store first
   uint64_t sectorCount = DiskSectorCount(*session.image->FirstStore());
+  HANDLE disk = session.diskHandle.Get();
   session.image->chunkCheck.PrintPlan();
-  if (CopyPayload(*session.storeReader, session.diskHandle, session.image->file, sectorCount) != 0)
-    return 1;
-  if (UpdateDiskProperties(session.diskHandle) != 0) return 1;
+  if (CopyPayload(*session.storeReader, disk, session.image->file, sectorCount) != 0) return 1;
+  if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
-  if (FinishImageCheck(*session.image, *session.storeReader, session.diskHandle, sectorCount) != 0)
-    return 1;
+  if (FinishImageCheck(*session.image, *session.storeReader, disk, sectorCount) != 0) return 1;
   return 0;
 }

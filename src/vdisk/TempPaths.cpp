@@ -59,11 +59,13 @@ int MakeVhdPath(MountSession& session) {
   return 0;
 }
 
-int MakeMountFolder(MountSession& session, const std::wstring& imagePath) {
+int MakeMountFolder(MountSession& session, const std::wstring& imagePath, bool* existed) {
   std::wstring folder;
   if (GetTempFolder(folder) != 0) return static_cast<int>(ReportWin32Error(0));
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
-  if (!PathExists(folder) && !CreateDirectoryW(folder.c_str(), nullptr))
+  bool exists = PathExists(folder);
+  if (existed != nullptr) *existed = exists;
+  if (!exists && !CreateDirectoryW(folder.c_str(), nullptr))
     return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
   session.mountFolders.push_back(folder);
   return 0;

@@ -12,4 +12,5 @@ constexpr unsigned kTempPathBufferSize = 260;
 int MakeTempFileName(wchar_t* name, size_t size);
 int GetTempFolder(std::wstring& folder);
 int MakeVhdPath(MountSession& session);
-int MakeMountFolder(MountSession& session, const std::wstring& imagePath);
+// `existed` (when given) tells whether the folder was there before.
+int MakeMountFolder(MountSession& session, const std::wstring& imagePath, bool* existed = nullptr);

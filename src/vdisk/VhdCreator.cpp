@@ -19,7 +19,7 @@ constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 // Creates the VHD file and attaches it for good, without a drive letter.
 // On success `virtualDisk` holds the open virtual disk handle.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
-                      const std::wstring& vhdPath) {
+                      const std::wstring& vhdPath, VhdStage& stage) {
   VIRTUAL_STORAGE_TYPE storageType = VhdStorageType();
   CREATE_VIRTUAL_DISK_PARAMETERS createParameters{};
   createParameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
@@ -34,6 +34,7 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
     ReportWin32Error(0, vhdPath.c_str());
     return result;
   }
+  stage = VhdStage::kCreated;
   ATTACH_VIRTUAL_DISK_PARAMETERS attachParameters{};
   attachParameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
   auto flags = static_cast<ATTACH_VIRTUAL_DISK_FLAG>(ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER |
@@ -42,6 +43,8 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   if (result != 0) {
     PrintNarrow("failed to attach vdisk...err 0x%x\n", static_cast<unsigned>(result));
     ReportWin32Error(0);
+  } else {
+    stage = VhdStage::kAttached;
   }
   return result;
 }
@@ -54,15 +57,21 @@ int CreateImageVhd(MountSession& session, FfuImage* image) {
   if (store.sectorSize == 0)
     return PrintWide(L"(Korvex) !ERROR! The image's sector size is 0.\n");
   uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;
-  return CreateAndAttachVhd(session.diskHandle, store.sectorSize, maximumSize, session.vhdPath);
+  HANDLE diskHandle = nullptr;
+  int result = CreateAndAttachVhd(diskHandle, store.sectorSize, maximumSize, session.vhdPath,
+                                  &session.vhdStage);
+  session.diskHandle.Reset(diskHandle);
+  return result;
 }
 
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
-                       const std::wstring& vhdPath) {
+                       const std::wstring& vhdPath, VhdStage* stage) {
+  VhdStage ignored = VhdStage::kNone;
+  if (stage == nullptr) stage = &ignored;
   if (DetachImageDisks() != 0) return static_cast<int>(ReportWin32Error(0));
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
-  DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath);
+  DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath, *stage);
   if (result == 0) {
     ULONG pathBytes = kPhysicalPathBytes;
     wchar_t physicalPath[kPhysicalPathBytes / sizeof(uint16_t)] = {};

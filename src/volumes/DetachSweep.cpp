@@ -1,11 +1,13 @@
 #include "volumes/DetachSweep.h"
 
 #include <cwchar>
+#include <set>
 #include <vector>
 
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
 #include "common/ReportWin32Error.h"
+#include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
@@ -17,6 +19,7 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
+constexpr DWORD kTempPathUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply.
@@ -45,42 +48,97 @@ bool IsOwnTempFile(const std::wstring& path) {
   return FileBaseName(path).compare(0, 3, kTempFilePrefix) == 0;
 }
 
-// Unmounts, detaches and, when it is ours, deletes the VHD behind one image
-// disk. Every failure here concerns this disk only; the sweep goes on.
-void SweepImageDisk(HANDLE drive) {
-  wchar_t backingFile[kBackingFileUnits] = {};
+std::wstring UpperCase(std::wstring text) {
+  if (!text.empty()) CharUpperW(&text[0]);
+  return text;
+}
+
+// A disk file this program made: a "kmd" file right in the temporary
+// folder. Such a disk is ours whatever it holds, even no GPT at all, as
+// after a run that was killed before it wrote one.
+bool IsOwnDiskFile(const std::wstring& path) {
+  wchar_t folder[kTempPathUnits] = {};
+  DWORD length = GetTempPathW(kTempPathUnits, folder);
+  if (length == 0 || length >= kTempPathUnits) return false;
+  size_t nameStart = path.find_last_of(L"\\/");
+  if (nameStart == std::wstring::npos) return false;
+  return UpperCase(path.substr(0, nameStart + 1)) == UpperCase(std::wstring(folder, length)) &&
+         IsOwnTempFile(path.substr(nameStart + 1));
+}
+
+bool QueryBackingFile(HANDLE drive, wchar_t (&backingFile)[kBackingFileUnits]) {
   DWORD bytesReturned = 0;
   if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backingFile,
-                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
-    return;
-  }
+                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
+    return false;
   backingFile[kBackingFileUnits - 1] = L'\0';
-  if (UnmountPartition(drive, kMainPartitionName) != 0)
+  return true;
+}
+
+// Unmounts and detaches one disk of an earlier run and deletes its file
+// when `deleteFile` says it is ours. Every failure here concerns this disk
+// only; the sweep goes on.
+// Files of disks that stay attached are noted in `inUse`.
+void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile,
+               std::set<std::wstring>& inUse) {
+  if (UnmountMainPartition(drive) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
   if (DetachVhdFile(backingFile) != 0) {
     PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile);
+    inUse.insert(backingFile);
     return;
   }
   PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile);
-  if (IsOwnTempFile(backingFile) && !DeleteFileW(backingFile))
+  if (deleteFile && !DeleteFileW(backingFile))
     PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", backingFile);
 }
 
 // Looks at one physical drive; false when the sweep has to stop there.
-bool SweepDrive(const std::wstring& name) {
-  HANDLE drive = OpenDevice(L"\\\\.\\" + name);
-  if (drive == INVALID_HANDLE_VALUE || drive == nullptr) return false;
+// Image disks go whatever file backs them; other disks only when that file
+// is one of our own.
+bool SweepDrive(const std::wstring& name, std::set<std::wstring>& inUse) {
+  UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
+  if (!drive.Valid()) return false;
   DriveLayout layout;
-  if (GetDriveLayout(drive, layout) != 0) {
+  if (GetDriveLayout(drive.Get(), layout) != 0) {
     DWORD error = GetLastError();
-    CloseHandle(drive);
+    drive.Reset();
     SetLastError(error);
     return false;
   }
-  if (IsImageDisk(layout)) SweepImageDisk(drive);
-  CloseHandle(drive);
+  wchar_t backingFile[kBackingFileUnits] = {};
+  if (IsImageDisk(layout)) {
+    if (!QueryBackingFile(drive.Get(), backingFile))
+      PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
+    else
+      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile), inUse);
+  } else if (QueryBackingFile(drive.Get(), backingFile) && IsOwnDiskFile(backingFile)) {
+    SweepDisk(drive.Get(), backingFile, true, inUse);
+  }
   return true;
+}
+
+// Our files that back no disk: left by a run killed after it made its VHD
+// and before it attached it. The files of disks that stay attached (their
+// detach failed) stay as well.
+void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
+  wchar_t folder[kTempPathUnits] = {};
+  DWORD length = GetTempPathW(kTempPathUnits, folder);
+  if (length == 0 || length >= kTempPathUnits) return;
+  std::wstring pattern = std::wstring(folder, length) + kTempFilePrefix + L"*";
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
+  std::vector<std::wstring> files;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      files.push_back(std::wstring(folder, length) + data.cFileName);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  for (const std::wstring& file : files)
+    if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
+      PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
+                file.c_str());
 }
 
 // A virtual disk call failed: report the thread's error, or the call's own
@@ -95,10 +153,12 @@ int DetachImageDisks() {
   DosDeviceMap devices;
   if (QueryDosDevices(devices) != 0)
     return PrintWide(L"(Korvex) !ERROR! Unable to query dos devices.\n");
+  std::set<std::wstring> inUse;
   for (const auto& device : devices) {
     if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first)) return static_cast<int>(ReportWin32Error(0));
+    if (!SweepDrive(device.first, inUse)) return static_cast<int>(ReportWin32Error(0));
   }
+  RemoveLeftoverFiles(inUse);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
+#include "volumes/PartitionChoice.h"
 
 namespace {
 constexpr DWORD kVolumeNameUnits = 260;
@@ -63,48 +64,120 @@ void FormatFailureText(wchar_t* text, const std::wstring& partitionName, size_t 
 }
 }  // namespace
 
-int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
-                   const std::wstring& folder) {
-  std::wstring shownFolder = std::wstring(2, kPathSeparator) + FolderName(folder);
-  wchar_t text[kStatusTextSize];
-  int startLength = FormatWide(text, kStatusTextSize,
-                               L"Mounting %s partition as : '%s' ... processing\n",
-                               partitionName.c_str(), shownFolder.c_str());
-  StatusLine status;
-  status.Begin(text);
-
-  DriveLayout layout;
-  bool mounted = GetDriveLayout(diskHandle, layout) == 0;
-  for (uint32_t i = 0; mounted && i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (MatchPartitionName(entry, partitionName)) mounted = MountVolume(entry, folder);
+namespace {
+// The one status line of a partition mount: the start text, then the
+// success or the failure text over it.
+class MountStatus {
+ public:
+  MountStatus(const std::wstring& partitionName, const std::wstring& folder)
+      : partitionName(partitionName),
+        shownFolder(std::wstring(2, kPathSeparator) + FolderName(folder)) {
+    wchar_t text[kStatusTextSize];
+    int length = FormatWide(text, kStatusTextSize,
+                            L"Mounting %s partition as : '%s' ... processing\n",
+                            partitionName.c_str(), shownFolder.c_str());
+    startLength = length > 0 ? static_cast<size_t>(length) : 0;
+    status.Begin(text);
   }
-  if (mounted) {
+
+  int Succeeded() {
+    wchar_t text[kStatusTextSize];
     FormatWide(text, kStatusTextSize, L"Mounting %s partition as : '%s' ... ok         \n",
                partitionName.c_str(), shownFolder.c_str());
     status.Rewrite(text);
     return 0;
   }
-  DWORD error = GetLastError();
-  FormatFailureText(text, partitionName, startLength > 0 ? static_cast<size_t>(startLength) : 0);
-  status.Rewrite(text);
-  PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
-            partitionName.c_str());
-  return static_cast<int>(ReportWin32Error(error));
+
+  // Shows the failure of `error` and returns the code reported.
+  int Failed(DWORD error) {
+    wchar_t text[kStatusTextSize];
+    FormatFailureText(text, partitionName, startLength);
+    status.Rewrite(text);
+    PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
+              partitionName.c_str());
+    return static_cast<int>(ReportWin32Error(error));
+  }
+
+ private:
+  std::wstring partitionName;
+  std::wstring shownFolder;
+  size_t startLength = 0;
+  StatusLine status;
+};
+
+// Removes the first access path of the entry's volume; failures are silent.
+void RemoveAccessPath(const PARTITION_INFORMATION_EX& entry) {
+  std::wstring volumeName = MakeVolumeGuidPath(entry);
+  wchar_t paths[kVolumeNameUnits] = {};
+  DWORD length = 0;
+  if (GetVolumePathNamesForVolumeNameW(volumeName.c_str(), paths, kVolumeNameUnits, &length) &&
+      paths[0] != L'\0')
+    DeleteVolumeMountPointW(paths);
+}
+
+// Sizes in the warning read as a person would say them.
+std::wstring SizeText(uint64_t bytes) {
+  wchar_t text[64];
+  constexpr uint64_t kMiB = 1ull << 20;
+  constexpr uint64_t kGiB = 1ull << 30;
+  if (bytes >= kGiB)
+    FormatWide(text, 64, L"%u.%u GiB", static_cast<unsigned>(bytes / kGiB),
+               static_cast<unsigned>(bytes % kGiB * 10 / kGiB));
+  else if (bytes >= kMiB)
+    FormatWide(text, 64, L"%u MiB", static_cast<unsigned>(bytes / kMiB));
+  else
+    FormatWide(text, 64, L"%u bytes", static_cast<unsigned>(bytes));
+  return text;
+}
+}  // namespace
+
+int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
+                   const std::wstring& folder) {
+  MountStatus status(partitionName, folder);
+  DriveLayout layout;
+  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (MatchPartitionName(entry, partitionName) && !MountVolume(entry, folder))
+      return status.Failed(GetLastError());
+  }
+  return status.Succeeded();
+}
+
+int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
+  DriveLayout layout;
+  int result = GetDriveLayout(diskHandle, layout);
+  if (result != 0) return result;
+  PartitionChoice choice = ChoosePartition(layout);
+  if (!choice.found)
+    return PrintWide(L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
+                     L"data partition to mount instead.\n");
+  if (!choice.byName)
+    PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
+              L"data partition, '%s' (%s), instead.\n",
+              choice.name.c_str(), SizeText(choice.length).c_str());
+  MountStatus status(choice.name, folder);
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (choice.Includes(i, entry) && !MountVolume(entry, folder))
+      return status.Failed(GetLastError());
+  }
+  return status.Succeeded();
+}
+
+int UnmountMainPartition(HANDLE diskHandle) {
+  DriveLayout layout;
+  if (GetDriveLayout(diskHandle, layout) != 0) return static_cast<int>(ReportWin32Error(0));
+  PartitionChoice choice = ChoosePartition(layout);
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
+    if (choice.Includes(i, layout.Entry(i))) RemoveAccessPath(layout.Entry(i));
+  return 0;
 }
 
 int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName) {
   DriveLayout layout;
   if (GetDriveLayout(diskHandle, layout) != 0) return static_cast<int>(ReportWin32Error(0));
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (!MatchPartitionName(entry, partitionName)) continue;
-    std::wstring volumeName = MakeVolumeGuidPath(entry);
-    wchar_t paths[kVolumeNameUnits] = {};
-    DWORD length = 0;
-    if (GetVolumePathNamesForVolumeNameW(volumeName.c_str(), paths, kVolumeNameUnits, &length) &&
-        paths[0] != L'\0')
-      DeleteVolumeMountPointW(paths);
-  }
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
+    if (MatchPartitionName(layout.Entry(i), partitionName)) RemoveAccessPath(layout.Entry(i));
   return 0;
 }

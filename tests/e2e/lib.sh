@@ -126,3 +126,24 @@ loop_of() { losetup -n -O NAME -j "$1" 2>/dev/null | head -n 1; }
 
 # The VHD files of this test's runs, oldest first.
 vhd_files() { ls -1tr "$T"/kmd*.vhd 2>/dev/null || true; }
+
+# What the program makes in the temporary folder (VHD and temporary files,
+# its lock file, work folders) and what is attached, one item a line: the
+# state that a failed run must leave as it found it.
+system_state() {
+  losetup -a 2>/dev/null | sort
+  find "$T" \( -name 'kmd*' -o -name '*.lock' -o -name '*.mnt' \) -print 2>/dev/null | sort
+  awk -v t="$T" 'index($5, t) == 1 {print "mount " $5}' /proc/self/mountinfo | sort
+}
+
+# Runs the program under gdb and kills it (SIGKILL) when it enters FUNCTION,
+# so that a run dies at the same moment every time.
+run_killed_at() {
+  local function=$1
+  shift
+  set +e
+  gdb -batch -nx -q -ex 'set breakpoint pending on' -ex "break $function" -ex run -ex kill \
+    --args "$BRACKWEN" "$@" >"$T/gdb.txt" 2>&1
+  set -e
+  grep -q "Breakpoint 1, .*$function" "$T/gdb.txt" || fail "the run never reached $function"
+}

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Mounts of images that differ from the plain sample: 4096-byte sectors, no
 # sector count (the 10 GiB disk), entries with several blocks and two
-# locations, no "MainOS" partition, another disk identifier, and a disk that
-# was attached by other means.
+# locations, a desktop-like table without "MainOS", another disk identifier,
+# and a disk that was attached by other means.
 source "$(dirname "$0")/lib.sh"
 
 BLOCK=131072
@@ -27,6 +27,7 @@ check "4096: logical sector size" 4096 "$(blockdev --getss "$disk")"
 cmp "$disk" "$T/s4k.img" && echo "ok: 4096: disk bytes" || fail "4096: disk bytes differ"
 diff -r "$T/s4k.files" "$T/s4k.mnt/" && echo "ok: 4096: files" || fail "4096: files differ"
 cleanup_attached
+rm -f "$T"/kmd*.vhd
 
 # --- no sector count, runs of blocks, two locations ----------------------------
 # The disk is 10 GiB; every entry holds a run of blocks and names a second
@@ -47,22 +48,54 @@ cmp -n "$BLOCK" -i "$((disk_size - BLOCK)):$body" "$disk" "$T/runs.img" \
   && echo "ok: runs: backup GPT at the disk's end" || fail "runs: last block differs"
 diff -r "$T/runs.files" "$T/runs.mnt/" && echo "ok: runs: files" || fail "runs: files differ"
 cleanup_attached
+rm -f "$T"/kmd*.vhd
 
-# --- no partition named MainOS: the run succeeds and mounts nothing ----------
-make_ffu nomain 32 512 "$IMAGE_DISK_ID" Data
-expect_mounted_run "no MainOS" "$T/nomain.ffu" "$T/nomain.mnt/"
-check "no MainOS: nothing mounted" no "$(mountpoint -q "$T/nomain.mnt" && echo yes || echo no)"
-check "no MainOS: the disk stays attached" yes "$([ -n "$(disk_of_last_run)" ] && echo yes || echo no)"
-cleanup_attached
+# --- no partition named MainOS: the largest basic data partition instead -----
+# A desktop-like table: an EFI system partition, a small and a large basic
+# data partition (the large one named like the small one) and a recovery
+# partition; the disk carries another identifier, as captured desktop disks
+# do. The large one is mounted, with a warning that names it and its size.
+make_ffu desk 48 512 "$OTHER_DISK_ID" "Basic data partition"
+sgdisk -d 2 -n 2:0:+4M -c 2:"Basic data partition" -t 2:0700 \
+  -n 3:0:+30M -c 3:"Basic data partition" -t 3:0700 -n 4:0:0 -c 4:Recovery -t 4:2700 \
+  "$T/desk.img" >/dev/null
+# The files went into the partition sgdisk just moved: put a file system with
+# files into the large one again.
+large_first=$(sgdisk -i 3 "$T/desk.img" | awk '/First sector/ {print $3}')
+large_sectors=$(sgdisk -i 3 "$T/desk.img" | awk '/Partition size/ {print $3}')
+large_loop=$(losetup --find --show --offset $((large_first * 512)) \
+  --sizelimit $((large_sectors * 512)) "$T/desk.img")
+mkntfs -Q -F -L Windows "$large_loop" >/dev/null 2>&1
+mkdir -p "$T/desk.fill"
+mount -t ntfs-3g "$large_loop" "$T/desk.fill"
+cp -r "$T/desk.files/." "$T/desk.fill/"
+umount "$T/desk.fill"
+losetup -d "$large_loop"
+"$FFU_PACK" --sector-size 512 "$T/desk.img" "$T/desk.ffu" >/dev/null
+expect_mounted_run "no MainOS" "$T/desk.ffu" "$T/desk.mnt/" \
+  "(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic data partition, 'Basic data partition' (30 MiB), instead."
+diff -r "$T/desk.files" "$T/desk.mnt/" && echo "ok: no MainOS: files of the large partition" \
+  || fail "no MainOS: files differ"
+desk_vhd=$(vhd_files | tail -n 1)
 
-# --- another disk identifier: a later run's sweep leaves that disk alone ------
-make_ffu other 32 512 "$OTHER_DISK_ID" MainOS
-expect_mounted_run "other disk id" "$T/other.ffu" "$T/other.mnt/"
-other_vhd=$(vhd_files | tail -n 1)
+# The next run takes that disk by its file, without an image disk id, and
+# removes the mount point it made.
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
+expect_mounted_run "sweep of a desktop disk" "$T/phone.ffu" "$T/phone.mnt/" \
+  "(Korvex) !WARNING! Successfully detached vhd file : '$desk_vhd'"
+check "desktop disk detached" "" "$(loop_of "$desk_vhd")"
+check "desktop VHD deleted" no "$([ -e "$desk_vhd" ] && echo yes || echo no)"
+check "desktop folder no longer mounted" no "$(mountpoint -q "$T/desk.mnt" && echo yes || echo no)"
+cleanup_attached
+rm -f "$T"/kmd*.vhd
+
+# --- another disk identifier, attached by other means: left alone -------------
+make_ffu other 32 512 "$OTHER_DISK_ID" MainOS
+cp "$T/other.img" "$T/other-by-hand.img"
+losetup --find --show "$T/other-by-hand.img" >/dev/null
 expect_mounted_run "sweep past another disk" "$T/phone.ffu" "$T/phone.mnt/"
-check "other disk still attached" yes "$([ -n "$(loop_of "$other_vhd")" ] && echo yes || echo no)"
-check "other disk still mounted" yes "$(mountpoint -q "$T/other.mnt" && echo yes || echo no)"
+check "other disk still attached" yes \
+  "$([ -n "$(loop_of "$T/other-by-hand.img")" ] && echo yes || echo no)"
 cleanup_attached
 rm -f "$T"/kmd*.vhd
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Without root a run fails cleanly with "Access is denied." at the first
-# privileged call and leaves nothing attached.
+# privileged call and leaves nothing behind: nothing attached, no file.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
@@ -24,9 +24,13 @@ TAIL=("(Korvex) !ERROR! Unable to create VHD file."
       "(Korvex) !ERROR! Failed to load the Image : $FFU"
       "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 
-# Nothing attached yet: the attachment itself is refused; the VHD file stays.
+# Nothing attached yet: the attachment itself is refused; the run deletes
+# the VHD file it made.
 chmod 777 "$T"
+files() { find "$T" -path "$T/out.txt" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
+before=$(files)
 run_unprivileged
+after=$(files)
 expect_output "no rights to attach" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "failed to attach vdisk...err 0x5" \
@@ -34,7 +38,7 @@ expect_output "no rights to attach" "${BANNER[@]}" \
   "${TAIL[@]}"
 check "exit code without rights" 73 "$RC"
 check "nothing attached" 0 "$(test_loops | wc -w)"
-rm -f "$T"/kmd*.vhd
+check "no file left" "$before" "$after"
 
 # A disk attached already: the sweep cannot open it and stops; nothing new is
 # created, and that disk stays as it was.

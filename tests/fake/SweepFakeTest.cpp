@@ -1,6 +1,9 @@
 // The sweep of earlier runs' disks when drives fail, detaches fail or the
 // name list needs a larger buffer, on a substitute platform.
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "FakeSystem.h"
@@ -16,11 +19,19 @@ struct FakeDrive {
   std::wstring backingFile;
   DWORD layoutError = 0;  // non-zero: the layout query fails with it
   DWORD openError = 0;    // non-zero: the drive cannot be opened
+  DWORD style = 1;        // of the layout: 1 GPT, 2 raw (a blank disk)
 };
 
 class Sweep : public FakeSystemTest {
  protected:
+  // The sweep also looks into the temporary folder: one of the test's own.
   void SetUp() override {
+    char folder[] = "/tmp/sweep-fake-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    tempFolder = folder;
+    const char* old = getenv("TMPDIR");
+    if (old != nullptr) oldTmpdir = old;
+    setenv("TMPDIR", tempFolder.c_str(), 1);
     FakeSystemTest::SetUp();
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
       if (name != nullptr) {
@@ -63,12 +74,18 @@ class Sweep : public FakeSystemTest {
           SetLastError(drive.layoutError);
           return FALSE;
         }
-        std::vector<uint8_t> record = MakeLayout(drive.diskId, {L"EFIESP", L"MainOS"});
+        std::vector<uint8_t> record =
+            drive.style == 1 ? MakeLayout(drive.diskId, {L"EFIESP", L"MainOS"})
+                             : MakeLayout(drive.diskId, {}, drive.style);
         std::memcpy(out, record.data(), std::min<size_t>(record.size(), outSize));
         return TRUE;
       }
       EXPECT_EQ(code, static_cast<DWORD>(IOCTL_STORAGE_GET_BACKING_FILE));
       EXPECT_EQ(outSize, 260 * sizeof(wchar_t));
+      if (drive.backingFile.empty()) {  // a disk of the machine, no virtual disk
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+      }
       wcsncpy(static_cast<wchar_t*>(out), drive.backingFile.c_str(), 260);
       return TRUE;
     };
@@ -111,6 +128,14 @@ class Sweep : public FakeSystemTest {
     return names[reinterpret_cast<uintptr_t>(handle) - 0x1000];
   }
 
+  void TearDown() override {
+    FakeSystemTest::TearDown();
+    if (oldTmpdir.empty()) unsetenv("TMPDIR");
+    else setenv("TMPDIR", oldTmpdir.c_str(), 1);
+    std::filesystem::remove_all(tempFolder);
+  }
+
+  std::string tempFolder, oldTmpdir;
   std::vector<std::wstring> names;
   std::map<std::wstring, FakeDrive> drives;
   size_t padding = 0;
@@ -150,6 +175,58 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdB2.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/phone.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
+}
+
+// A run killed between attach and its first write leaves a disk without a
+// GPT and so without the image disk id: its file in the temporary folder
+// tells that it is ours. Disks of other files are not looked at further.
+TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring folder(temp, length);
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3",
+           L"PhysicalDrive4"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, 0, 2};                 // the machine's
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, folder + L"kmd1F.vhd", 0, 0, 2};  // blank, ours
+  drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/elsewhere/kmd2.vhd", 0, 0, 2};
+  drives[L"PhysicalDrive3"] = {kOtherDiskId, folder + L"kmd3.vhd"};  // a desktop layout, ours
+  drives[L"PhysicalDrive4"] = {kOtherDiskId, folder + L"phone.vhd", 0, 0, 2};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(detached, (std::vector<std::wstring>{folder + L"kmd1F.vhd", folder + L"kmd3.vhd"}));
+  EXPECT_EQ(deleted, detached);
+  EXPECT_EQ(openHandles, 0);
+  std::string expected;
+  for (const std::wstring& file : detached)
+    expected += "(Korvex) !WARNING! Successfully detached vhd file : '" +
+                std::string(file.begin(), file.end()) + "'\n";
+  EXPECT_EQ(Output(), expected);
+}
+
+// A run killed after it made its VHD and before it attached it leaves a
+// file that no disk uses: the sweep deletes our files of that kind, and
+// nothing else in the folder, nor the file of a disk it could not detach.
+TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
+  for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "kmd9.vhd", "phone.vhd", "akmd.vhd"})
+    std::ofstream(tempFolder + "/" + name) << "x";
+  std::filesystem::create_directory(tempFolder + "/kmd.mnt");
+  wchar_t temp[MAX_PATH] = {};
+  std::wstring folder(temp, GetTempPathW(MAX_PATH, temp));
+  std::string narrow(folder.begin(), folder.end());
+  names = {L"PhysicalDrive0"};
+  drives[L"PhysicalDrive0"] = {kImageDiskId, folder + L"kmd9.vhd"};
+  detachError = ERROR_BUSY;
+  detachLastError = ERROR_BUSY;
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
+  EXPECT_EQ(Output(),
+            "failed to detach vdisk... 170\n"
+            "!ERROR! The requested resource is in use.\r\n\n"
+            "(Korvex) !WARNING! Unable to detach vhd file : '" + narrow + "kmd9.vhd'\n"
+            "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
+                "kmd1A.vhd'\n"
+                "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
+                "kmd2B.tmp'\n");
 }
 
 TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "StdoutCapture.h"
 #include "platform.h"
@@ -401,4 +403,44 @@ TEST_F(LinuxFilesTest, ShellOpenReportsAnOpenerThatCannotStart) {
   EXPECT_LE(opened, 32);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
+}  // namespace
+
+namespace {
+struct SearchCase {
+  const char* name;
+  const char* pattern;
+  std::vector<std::string> found;  // empty: the search finds nothing
+};
+
+class WildcardSearch : public LinuxFilesTest, public testing::WithParamInterface<SearchCase> {};
+
+// '*' and '?' in the last part of a search name every match, in name order,
+// one by FindFirstFileW and the rest by FindNextFileW.
+TEST_P(WildcardSearch, NamesEveryMatchOnce) {
+  for (const char* file : {"kmd1A.vhd", "kmd2.tmp", "phone.vhd", "kmdB.vhdx", ".kmd"})
+    ASSERT_EQ(close(open((folder + "/" + file).c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+  ASSERT_EQ(mkdir((folder + "/kmd.mnt").c_str(), 0700), 0);
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(Path(GetParam().pattern).c_str(), &data);
+  std::vector<std::string> found;
+  if (search != INVALID_HANDLE_VALUE) {
+    do found.push_back(ToUtf8(data.cFileName));
+    while (FindNextFileW(search, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(search);
+  } else {
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
+  EXPECT_EQ(found, GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WildcardSearch,
+    testing::Values(
+        SearchCase{"prefix", "kmd*", {"kmd.mnt", "kmd1A.vhd", "kmd2.tmp", "kmdB.vhdx"}},
+        SearchCase{"extension", "*.vhd", {"kmd1A.vhd", "phone.vhd"}},
+        SearchCase{"one_character", "kmd?.tmp", {"kmd2.tmp"}},
+        SearchCase{"star_in_the_middle", "k*d*x", {"kmdB.vhdx"}},
+        SearchCase{"nothing", "none*", {}}),
+    [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 }  // namespace

@@ -1,7 +1,9 @@
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cwchar>
 
 #include "support/errors.h"
@@ -46,6 +48,70 @@ void FillFindData(const std::string& path, const struct stat& status,
   wmemcpy(data.cFileName, name.data(), length);
   data.cFileName[length] = L'\0';
 }
+// Whether `name` matches `pattern`, where '*' stands for any run of
+// characters and '?' for any one, as in the system's file searches.
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+  size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// The names in `folder` that match `pattern`, in name order.
+std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
+  std::vector<std::string> names;
+  DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+  if (directory == nullptr) return names;
+  while (dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && WildcardMatch(pattern, name)) names.push_back(name);
+  }
+  closedir(directory);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Fills the find data with the next match that still exists; false (error
+// 18) when there is none.
+bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
+  while (!search.found.empty()) {
+    const std::string path = search.path + search.found.front();
+    search.found.erase(search.found.begin());
+    struct stat status {};
+    if (lstat(path.c_str(), &status) == 0) {
+      FillFindData(path, status, data);
+      return true;
+    }
+  }
+  SetLastError(ERROR_NO_MORE_FILES);
+  return false;
+}
+
+// A search whose last part holds '*' or '?': every match in its folder.
+HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  HANDLE handle = NewHandle(HandleKind::Find, -1, folder);
+  LinuxHandle* search = static_cast<LinuxHandle*>(handle);
+  search->found = MatchingNames(folder, path.substr(folder.size()));
+  if (NextMatch(*search, data)) return handle;
+  delete search;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
+}
 }  // namespace
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
@@ -59,6 +125,10 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  const size_t lastPart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+  if (path.find_first_of("*?", lastPart) != std::string::npos) {
+    return FindMatches(path, *findFileData);
+  }
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) {
     SetLastErrorForPath(errno, path);
@@ -66,6 +136,16 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
   }
   FillFindData(path, status, *findFileData);
   return NewHandle(HandleKind::Find, -1, path);
+}
+
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
+  LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
+  if (handle == nullptr) return FALSE;
+  if (findFileData == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return NextMatch(*handle, *findFileData) ? TRUE : FALSE;
 }
 
 BOOL FindClose(HANDLE findFile) {
@@ -103,6 +183,20 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes
   if (mkdir(path.c_str(), 0755) != 0) {
     const int error = errno;
     if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
+    else SetLastErrorFromErrno(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+  if (pathName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (rmdir(ToUtf8(pathName).c_str()) != 0) {
+    const int error = errno;
+    if (error == ENOTEMPTY || error == EEXIST) SetLastError(ERROR_DIR_NOT_EMPTY);
     else SetLastErrorFromErrno(error);
     return FALSE;
   }

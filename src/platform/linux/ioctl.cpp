@@ -12,6 +12,7 @@
 #include "support/gpt.h"
 #include "support/handle.h"
 #include "support/loop_device.h"
+#include "support/partition_volumes.h"
 #include "support/text.h"
 
 namespace {
@@ -61,6 +62,18 @@ bool HasVolume(const std::vector<LoopBinding>& volumes, const DiskPartition& par
   return false;
 }
 
+// A volume name is unique on the system: a partition whose GUID already
+// names a volume of another disk (a second disk of the same image) does not
+// arrive, as a disk whose identity collides with an online one stays offline.
+bool NamedByAnotherDisk(const DiskPartition& partition, int disk) {
+  for (const PartitionVolume& volume : ListPartitionVolumes()) {
+    if (volume.diskNumber != disk && SameGuid(volume.partitionId, partition.partitionId)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Re-reads the table and makes the volume set match it: volumes of
 // partitions that are gone go, each new partition gets its volume.
 BOOL UpdateProperties(const LinuxHandle& device) {
@@ -88,6 +101,7 @@ BOOL UpdateProperties(const LinuxHandle& device) {
   const bool readOnly = (fcntl(device.fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
   for (const DiskPartition& partition : layout.partitions) {
     if (partition.lengthBytes == 0 || HasVolume(current, partition)) continue;
+    if (NamedByAnotherDisk(partition, disk)) continue;
     LoopAttachRequest request;
     request.backingPath = device.path;
     request.offset = partition.startBytes;
@@ -135,6 +149,31 @@ BOOL GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWOR
   return TRUE;
 }
 
+// The disk a device lies on: a disk is PhysicalDriveN itself (partition 0);
+// a partition volume carries its disk's number and its own partition number.
+BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+  LoopBinding binding;
+  const int number = LoopOf(device);
+  if (number < 0 || !LoopReadBinding(number, &binding)) return FailWith(ERROR_INVALID_FUNCTION);
+  if (out == nullptr || outSize < sizeof(STORAGE_DEVICE_NUMBER)) {
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  }
+  STORAGE_DEVICE_NUMBER answer{FILE_DEVICE_DISK, static_cast<DWORD>(number), 0};
+  if (LoopDiskOf(binding) >= 0) {
+    PartitionVolume volume;
+    if (!FindPartitionVolumeByNumber(number, &volume)) return FailWith(ERROR_INVALID_FUNCTION);
+    DiskLayout layout;
+    if (ReadLoopLayout(volume.diskNumber, &layout) != ERROR_SUCCESS) return FALSE;
+    answer.DeviceNumber = static_cast<DWORD>(volume.diskNumber);
+    for (const DiskPartition& partition : layout.partitions) {
+      if (partition.startBytes == volume.offset) answer.PartitionNumber = partition.number;
+    }
+  }
+  memcpy(out, &answer, sizeof(answer));
+  SetReturned(returned, sizeof(answer));
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuffer,
@@ -156,6 +195,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID o
       return GetDiskAttributes(*handle, outBuffer, outBufferSize, bytesReturned);
     case IOCTL_STORAGE_GET_BACKING_FILE:
       return GetBackingFile(*handle, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+      return GetDeviceNumber(*handle, outBuffer, outBufferSize, bytesReturned);
     default:
       return FailWith(ERROR_INVALID_FUNCTION);
   }

@@ -22,20 +22,6 @@ void Signal(Waitable& waitable) {
   waitable.changed.notify_all();
 }
 
-// The handle behind `object` if it is a thread or an event, else nullptr with
-// error 6 set.
-LinuxHandle* WaitableOf(HANDLE object) {
-  if (object == nullptr || object == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  auto* handle = static_cast<LinuxHandle*>(object);
-  if (handle->kind != HandleKind::Thread && handle->kind != HandleKind::Event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return handle;
-}
 }  // namespace
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
@@ -80,9 +66,7 @@ BOOL SetEvent(HANDLE event) {
   return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-  LinuxHandle* handle = WaitableOf(object);
-  if (handle == nullptr) return WAIT_FAILED;
+DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
   Waitable& waitable = *handle->waitable;
   std::unique_lock<std::mutex> hold(waitable.lock);
   auto signaled = [&waitable] { return waitable.signaled; };

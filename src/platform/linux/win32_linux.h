@@ -102,6 +102,7 @@ extern "C" {
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_MORE_DATA 234
 #define ERROR_DIRECTORY 267
+#define ERROR_NOT_OWNER 288
 #define ERROR_NOT_A_REPARSE_POINT 4390
 #define ERROR_INVALID_DATA 13
 #define ERROR_IO_DEVICE 1117
@@ -125,6 +126,7 @@ extern "C" {
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_WRITE_THROUGH 0x80000000u
@@ -165,9 +167,11 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL CloseHandle(HANDLE object);
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
 BOOL FindClose(HANDLE findFile);
 BOOL DeleteFileW(LPCWSTR fileName);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+BOOL RemoveDirectoryW(LPCWSTR pathName);
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 unsigned GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, unsigned unique,
                           LPWSTR tempFileName);
@@ -176,6 +180,21 @@ DWORD GetLastError();
 void SetLastError(DWORD errorCode);
 LPWSTR CharUpperW(LPWSTR text);
 void Sleep(DWORD milliseconds);
+
+// ---- Synchronization --------------------------------------------------------
+// A named mutex is a lock file in the temporary folder, held with flock: it
+// is shared by the processes that see the same temporary folder, and the
+// kernel lets it go when its holder dies (the next waiter then gets
+// WAIT_ABANDONED, as on Windows).
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCWSTR name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
 
 // ---- Console and messages ---------------------------------------------------
 typedef struct _COORD {
@@ -221,6 +240,15 @@ HLOCAL LocalFree(HLOCAL memory);
 #define IOCTL_DISK_UPDATE_PROPERTIES 0x00070140
 #define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0
 #define IOCTL_STORAGE_GET_BACKING_FILE 0x002D5928
+#define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080
+#define FILE_DEVICE_DISK 0x00000007
+
+typedef DWORD DEVICE_TYPE;
+typedef struct _STORAGE_DEVICE_NUMBER {
+  DEVICE_TYPE DeviceType;
+  DWORD DeviceNumber;
+  DWORD PartitionNumber;
+} STORAGE_DEVICE_NUMBER, *PSTORAGE_DEVICE_NUMBER;
 
 enum PARTITION_STYLE {
   PARTITION_STYLE_MBR = 0,
@@ -288,6 +316,7 @@ static_assert(sizeof(PARTITION_INFORMATION_EX) == 144, "published layout");
 static_assert(sizeof(DRIVE_LAYOUT_INFORMATION_EX) == 48 + 144, "published layout");
 static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48, "published layout");
 static_assert(sizeof(GET_DISK_ATTRIBUTES) == 16, "published layout");
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12, "published layout");
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
                      DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
@@ -392,10 +421,6 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG flags,
 // ---- Threads, events and the environment ------------------------------------
 typedef size_t SIZE_T;
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
-#define INFINITE 0xFFFFFFFFu
-#define WAIT_OBJECT_0 0x00000000u
-#define WAIT_TIMEOUT 0x00000102u
-#define WAIT_FAILED 0xFFFFFFFFu
 #define ERROR_ENVVAR_NOT_FOUND 203
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
@@ -404,7 +429,6 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
                     BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
 // ---- Cryptography next generation (hashes only) -----------------------------

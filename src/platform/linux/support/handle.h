@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "win32.h"
 
@@ -16,6 +17,7 @@ enum class HandleKind {
   Find,         // a FindFirstFileW search
   Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
   VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+  Mutex,        // CreateMutexW: a lock file held with flock
   Thread,       // CreateThread: signaled once the thread has returned
   Event,        // CreateEventW
 };
@@ -31,8 +33,10 @@ struct Waitable {
 
 struct LinuxHandle {
   HandleKind kind = HandleKind::File;
-  int fd = -1;       // File, Device
-  std::string path;  // UTF-8: the file, the device node (/dev/loopN) or the VHD file
+  int fd = -1;       // File, Device, Mutex
+  std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
+  int owned = 0;     // Mutex: how often its holder has acquired it
+  std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
   std::shared_ptr<Waitable> waitable;  // Thread, Event
   std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
@@ -44,3 +48,6 @@ HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
 // invalid value, or a handle of another kind than `kind`.
 LinuxHandle* HandleOf(HANDLE handle, HandleKind kind);
+
+// WaitForSingleObject on a thread or an event handle.
+DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds);

@@ -1,0 +1,182 @@
+// Named mutexes as lock files in the temporary folder, held with flock.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "support/errors.h"
+#include "support/handle.h"
+#include "support/text.h"
+
+namespace {
+constexpr long kPollMs = 20;
+
+// "Global\Name" and "Local\Name" share one namespace here: the temporary
+// folder. Empty for a name that cannot be a file name.
+std::wstring LockFileName(LPCWSTR name) {
+  std::wstring rest = name;
+  for (const wchar_t* prefix : {L"Global\\", L"Local\\"}) {
+    const std::wstring text = prefix;
+    if (rest.compare(0, text.size(), text) == 0) {
+      rest = rest.substr(text.size());
+      break;
+    }
+  }
+  if (rest.empty() || rest == L"." || rest == L".." ||
+      rest.find_first_of(L"/\\") != std::wstring::npos) {
+    return std::wstring();
+  }
+  return rest + L".lock";
+}
+
+HANDLE Fail(DWORD code) {
+  SetLastError(code);
+  return nullptr;
+}
+
+uint64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+// Takes the lock within `milliseconds`; false with errno EWOULDBLOCK when
+// another holder keeps it that long.
+bool Lock(int fd, DWORD milliseconds) {
+  if (milliseconds == INFINITE) {
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
+  const uint64_t deadline = NowMs() + milliseconds;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const uint64_t now = NowMs();
+    if (now >= deadline) {
+      errno = EWOULDBLOCK;
+      return false;
+    }
+    const uint64_t pause = deadline - now < kPollMs ? deadline - now : kPollMs;
+    timespec delay{0, static_cast<long>(pause) * 1000000L};
+    nanosleep(&delay, nullptr);
+  }
+}
+
+// The holder writes its process id into the file and removes the file when
+// it releases; a file that is not empty at the next acquisition was left by
+// a holder that ended without releasing.
+bool MarkHeld(int fd, bool* abandoned) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return false;
+  *abandoned = status.st_size > 0;
+  const std::string text = std::to_string(getpid()) + "\n";
+  return ftruncate(fd, 0) == 0 && pwrite(fd, text.data(), text.size(), 0) ==
+                                      static_cast<ssize_t>(text.size());
+}
+
+// Whether the descriptor still is the file at `path`: a holder removes the
+// file on release, so a waiter may have locked a file that is gone.
+bool StillAtPath(int fd, const std::string& path) {
+  struct stat held {};
+  struct stat named {};
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+int OpenLockFile(const std::string& path) {
+  return open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// Locks the file at the mutex's path within `milliseconds`, following it
+// when a holder removed it in between. 0 or an errno value.
+int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
+  const uint64_t deadline = milliseconds == INFINITE ? 0 : NowMs() + milliseconds;
+  for (;;) {
+    DWORD left = INFINITE;
+    if (milliseconds != INFINITE) {
+      const uint64_t now = NowMs();
+      left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    }
+    if (!Lock(mutex.fd, left)) return errno;
+    if (StillAtPath(mutex.fd, mutex.path)) return 0;
+    flock(mutex.fd, LOCK_UN);
+    const int fd = OpenLockFile(mutex.path);
+    if (fd < 0) return errno;
+    close(mutex.fd);
+    mutex.fd = fd;
+  }
+}
+}  // namespace
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+  // Only what the program uses: a named mutex, not owned on creation.
+  if (name == nullptr || initialOwner) return Fail(ERROR_NOT_SUPPORTED);
+  const std::wstring file = LockFileName(name);
+  if (file.empty()) return Fail(ERROR_INVALID_NAME);
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, folder);
+  if (length == 0 || length >= MAX_PATH) return Fail(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+  const std::string path = ToUtf8(std::wstring(folder, length) + file);
+  const int fd = OpenLockFile(path);
+  if (fd < 0) return Fail(Win32FromErrno(errno));
+  LinuxHandle* handle = new LinuxHandle;
+  handle->kind = HandleKind::Mutex;
+  handle->fd = fd;
+  handle->path = path;
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
+    auto* handle = static_cast<LinuxHandle*>(object);
+    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
+      return WaitForWaitable(handle, milliseconds);
+  }
+  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  if (mutex == nullptr) return WAIT_FAILED;
+  if (mutex->owned > 0) {  // a mutex is recursive for its holder
+    ++mutex->owned;
+    return WAIT_OBJECT_0;
+  }
+  const int error = LockAtPath(*mutex, milliseconds);
+  if (error == EWOULDBLOCK) return WAIT_TIMEOUT;
+  if (error != 0) {
+    SetLastErrorFromErrno(error);
+    return WAIT_FAILED;
+  }
+  bool abandoned = false;
+  if (!MarkHeld(mutex->fd, &abandoned)) {
+    SetLastErrorFromErrno(errno);
+    flock(mutex->fd, LOCK_UN);
+    return WAIT_FAILED;
+  }
+  mutex->owned = 1;
+  return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL ReleaseMutex(HANDLE object) {
+  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  if (mutex == nullptr) return FALSE;
+  if (mutex->owned == 0) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  if (--mutex->owned > 0) return TRUE;
+  // Removed while still locked, so that no file stays behind a run; a
+  // waiter that locked the old file notices and opens the path anew.
+  const int removeError = unlink(mutex->path.c_str()) == 0 ? 0 : errno;
+  const int unlockError = flock(mutex->fd, LOCK_UN) == 0 ? 0 : errno;
+  const int error = removeError != 0 && removeError != ENOENT ? removeError : unlockError;
+  if (error != 0) {
+    SetLastErrorFromErrno(error);
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,32 @@
+// What a failed mount does before it reports the failure: it takes away
+// what it made, so that a failed run leaves the system as it found it.
+#include "ffu/StoreReader.h"
+#include "platform.h"
+#include "vdisk/MountSession.h"
+#include "volumes/DetachSweep.h"
+#include "volumes/MountCheck.h"
+
+void MountSession::RemoveWhatWasMade() {
+  if (vhdStage == VhdStage::kNone) return;
+  const std::wstring folder = mountFolders.empty() ? std::wstring() : mountFolders.back();
+  // Only a volume of this run's disk is unmounted: the folder may carry the
+  // volume of an earlier disk, which is not this run's to take.
+  if (!folder.empty() && diskHandle.Valid() &&
+      VolumeAtFolder(diskHandle.Get(), folder) == FolderVolume::kOnDisk)
+    DeleteVolumeMountPointW(folder.c_str());
+  diskHandle.Reset();
+  if (vhdStage == VhdStage::kAttached) {
+    if (DetachVhdFile(vhdPath) != 0) {
+      // The next run's sweep takes the disk: its file is one of ours.
+      PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", vhdPath.c_str());
+      return;
+    }
+    vhdStage = VhdStage::kCreated;
+  }
+  if (!DeleteFileW(vhdPath.c_str())) {
+    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", vhdPath.c_str());
+    return;
+  }
+  vhdStage = VhdStage::kNone;
+  if (folderMade && RemoveDirectoryW(folder.c_str())) folderMade = false;
+}

@@ -1,0 +1,59 @@
+#include "volumes/MountCheck.h"
+
+#include "common/ReportWin32Error.h"
+#include "common/UniqueHandle.h"
+#include "platform.h"
+#include "volumes/OpenDevice.h"
+
+namespace {
+constexpr DWORD kVolumeNameUnits = 260;
+
+bool QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number) {
+  DWORD bytesReturned = 0;
+  return DeviceIoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                         sizeof(number), &bytesReturned, nullptr) != 0;
+}
+
+// "\\?\Volume{GUID}\" names the volume; "\\.\Volume{GUID}" opens it.
+std::wstring VolumeDevicePath(const std::wstring& volumeName) {
+  std::wstring path = volumeName;
+  if (!path.empty() && path.back() == L'\\') path.pop_back();
+  if (path.size() > 2 && path[2] == L'?') path[2] = L'.';
+  return path;
+}
+}  // namespace
+
+FolderVolume VolumeAtFolder(HANDLE diskHandle, const std::wstring& folder) {
+  wchar_t volumeName[kVolumeNameUnits] = {};
+  if (!GetVolumeNameForVolumeMountPointW(folder.c_str(), volumeName, kVolumeNameUnits))
+    return FolderVolume::kNone;
+  UniqueHandle volume(OpenDevice(VolumeDevicePath(volumeName)));
+  STORAGE_DEVICE_NUMBER onVolume{};
+  STORAGE_DEVICE_NUMBER onDisk{};
+  if (!volume.Valid() || !QueryDeviceNumber(volume.Get(), onVolume) ||
+      !QueryDeviceNumber(diskHandle, onDisk))
+    return FolderVolume::kUnknown;
+  bool same = onVolume.DeviceType == onDisk.DeviceType &&
+              onVolume.DeviceNumber == onDisk.DeviceNumber;
+  return same ? FolderVolume::kOnDisk : FolderVolume::kOnAnotherDisk;
+}
+
+int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
+  switch (VolumeAtFolder(diskHandle, folder)) {
+    case FolderVolume::kOnDisk:
+      return 0;
+    case FolderVolume::kNone:
+      return PrintWide(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
+    case FolderVolume::kOnAnotherDisk:
+      return PrintWide(
+          L"(Korvex) !ERROR! The volume mounted on '%s' lies on another disk of the same image, "
+          L"one that an earlier run could not detach.\n",
+          folder.c_str());
+    case FolderVolume::kUnknown:
+      break;
+  }
+  PrintWide(L"(Korvex) !ERROR! Unable to tell which disk the volume mounted on '%s' lies on.\n",
+            folder.c_str());
+  uint32_t code = ReportWin32Error(0);
+  return code != 0 ? static_cast<int>(code) : 1;
+}

@@ -1,0 +1,58 @@
+#include "volumes/PartitionChoice.h"
+
+#include <cstring>
+
+#include "common/FixedValues.h"
+
+const GUID kBasicDataPartitionType = {0xEBD0A0A2, 0xB9E5, 0x4433,
+                                      {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
+
+namespace {
+constexpr size_t kGptNameUnits = 36;
+
+bool IsBasicData(const PARTITION_INFORMATION_EX& entry) {
+  return std::memcmp(&entry.Gpt.PartitionType, &kBasicDataPartitionType, sizeof(GUID)) == 0;
+}
+
+uint64_t Length(const PARTITION_INFORMATION_EX& entry) {
+  return entry.PartitionLength.QuadPart > 0 ? static_cast<uint64_t>(entry.PartitionLength.QuadPart)
+                                            : 0;
+}
+}  // namespace
+
+bool PartitionChoice::Includes(uint32_t entryIndex, const PARTITION_INFORMATION_EX& entry) const {
+  if (!found) return false;
+  return byName ? MatchPartitionName(entry, kMainPartitionName) : entryIndex == index;
+}
+
+PartitionChoice ChoosePartition(const DriveLayout& layout) {
+  PartitionChoice choice;
+  if (layout.buffer.size() < sizeof(DRIVE_LAYOUT_INFORMATION_EX::PartitionStyle) ||
+      layout.Header().PartitionStyle != PARTITION_STYLE_GPT)
+    return choice;
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    if (MatchPartitionName(layout.Entry(i), kMainPartitionName)) {
+      choice.found = true;
+      choice.byName = true;
+      choice.name = kMainPartitionName;
+      return choice;
+    }
+  }
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (!IsBasicData(entry) || Length(entry) == 0) continue;
+    if (choice.found && Length(entry) <= choice.length) continue;
+    choice.found = true;
+    choice.index = i;
+    choice.length = Length(entry);
+    choice.name = PartitionName(entry);
+  }
+  return choice;
+}
+
+std::wstring PartitionName(const PARTITION_INFORMATION_EX& entry) {
+  std::wstring name;
+  for (size_t i = 0; i < kGptNameUnits && entry.Gpt.Name[i] != 0; ++i)
+    name += static_cast<wchar_t>(entry.Gpt.Name[i]);
+  return name;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "volumes/DriveLayout.h"
+
+// GUID {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: the GPT type of a basic data
+// partition, the kind that holds a desktop system's files.
+extern const GUID kBasicDataPartitionType;
+
+// The partition an image is browsed by: every partition named "MainOS";
+// without one, the largest basic data partition alone (the first of equal
+// size); without that either, none.
+struct PartitionChoice {
+  bool found = false;
+  bool byName = false;   // the partitions named "MainOS"
+  uint32_t index = 0;    // the one entry chosen instead
+  std::wstring name;     // the name the chosen entries carry
+  uint64_t length = 0;   // bytes of the entry chosen instead
+
+  bool Includes(uint32_t entryIndex, const PARTITION_INFORMATION_EX& entry) const;
+};
+
+PartitionChoice ChoosePartition(const DriveLayout& layout);
+
+// A GPT entry's name, up to its terminator (at most 36 units).
+std::wstring PartitionName(const PARTITION_INFORMATION_EX& entry);
