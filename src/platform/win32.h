@@ -13,6 +13,7 @@
 #define CREATE_VIRTUAL_DISK_PARAMETERS SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #define PCREATE_VIRTUAL_DISK_PARAMETERS PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <virtdisk.h>

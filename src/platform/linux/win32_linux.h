@@ -446,6 +446,53 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG flags,
                         ULONG providerSpecificFlags);
 
+// ---- Threads, events and the environment ------------------------------------
+typedef size_t SIZE_T;
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+#define ERROR_ENVVAR_NOT_FOUND 203
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
+                    BOOL initialState, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// ---- Cryptography next generation (hashes only) -----------------------------
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef void* BCRYPT_HANDLE;
+typedef void* BCRYPT_ALG_HANDLE;
+typedef void* BCRYPT_HASH_HANDLE;
+#define BCRYPT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_HASH_LENGTH L"HashDigestLength"
+#define BCRYPT_OBJECT_LENGTH L"ObjectLength"
+#define BCRYPT_HASH_REUSABLE_FLAG 0x00000020
+// Status codes the hash calls answer with.
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BB)
+#define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225)
+
+NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR algorithmId,
+                                     LPCWSTR implementation, ULONG flags);
+NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
+NTSTATUS BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output,
+                           ULONG outputSize, ULONG* result, ULONG flags);
+NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash,
+                          PUCHAR hashObject, ULONG hashObjectSize, PUCHAR secret,
+                          ULONG secretSize, ULONG flags);
+NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG inputSize, ULONG flags);
+NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG outputSize,
+                          ULONG flags);
+NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
+
 // ---- Shell and COM ----------------------------------------------------------
 #define SW_SHOWDEFAULT 10
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,
