@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the FFU reader as an image file: the container,
-// the manifest parser and, when those load, the store table.
+// the manifest parser and, when those load, the store table; then the rest
+// of the file goes to the hash-table check as the copy would pass it on, and
+// every damaged chunk is described.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,8 +10,12 @@
 #include <cstdlib>
 #include <string>
 
+#include <vector>
+
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
+#include "vdisk/DamageReport.h"
+#include "vdisk/DiskGeometry.h"
 
 namespace {
 std::string imagePath;
@@ -39,9 +45,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size != 0 && std::fwrite(data, 1, size, file) != size) std::abort();
   std::fclose(file);
   FfuImage image;
-  if (image.Load(wideImagePath) == 0) {
-    StoreReader reader;
-    reader.LoadStore(&image);
+  if (image.Load(wideImagePath) != 0) return 0;
+  StoreReader reader;
+  if (reader.LoadStore(&image) != 0) return 0;
+  // The copy succeeds only when the file holds every payload block.
+  unsigned __int128 blocks = 0;
+  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+  if (reader.payloadOffset + blocks * reader.BlockSize() > image.fileSize) return 0;
+  std::vector<uint8_t> piece(4096);
+  uint64_t position = reader.payloadOffset;
+  DWORD got = 0;
+  while (ReadFile(image.file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
+         got > 0) {
+    image.chunkCheck.Feed(position, piece.data(), got);
+    position += got;
   }
+  image.chunkCheck.Finish();
+  DamageReport report(image, reader, DiskSectorCount(*image.FirstStore()), {});
+  for (uint32_t chunk : image.chunkCheck.FirstDamaged()) report.Describe(chunk);
   return 0;
 }

@@ -32,6 +32,14 @@ int ImageMounter::Mount(const std::wstring& imagePath) {
   return 0;
 }
 
+uint32_t ImageMounter::DamagedChunks() const {
+  return image == nullptr ? 0 : image->chunkCheck.DamagedCount();
+}
+
+uint32_t ImageMounter::CheckedChunks() const {
+  return image == nullptr ? 0 : image->chunkCheck.ChunkCount();
+}
+
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
   if (!PathExists(imagePath)) return static_cast<int>(ReportWin32Error(0, imagePath.c_str()));
 

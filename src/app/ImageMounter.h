@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,10 @@ class ImageMounter {
   int Mount(const std::wstring& imagePath);
   int LoadImageFile(const std::wstring& imagePath);
   int LoadFfuImage(const std::wstring& imagePath);
+  // Chunks of the mounted image that differ from its hash table, and all
+  // its chunks; 0 when it was not checked.
+  uint32_t DamagedChunks() const;
+  uint32_t CheckedChunks() const;
 
   // Declared in reverse order of destruction: the image (and with it the
   // open file) goes first, then the session, then the lock.

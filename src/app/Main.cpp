@@ -34,6 +34,14 @@ int RunMount(const wchar_t* imagePath) {
   PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
   if (mounter.Mount(imagePath) != 0)
     return PrintWide(L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
+  // A damaged image stays mounted for the user to look at, but the run does
+  // not call itself a success.
+  if (mounter.DamagedChunks() != 0) {
+    PrintWide(L"(Korvex) !WARNING! Mounted the image file, but the image is damaged: %u of its %u "
+              L"chunks do not match its hash table.\n",
+              mounter.DamagedChunks(), mounter.CheckedChunks());
+    return 0;
+  }
   PrintWide(L"(Korvex) Successfully mounted an image file.\n");
   return 0;
 }

@@ -2,9 +2,17 @@
 
 #include "platform.h"
 
+namespace {
+bool IsSeparator(wchar_t character) {
+  for (const wchar_t* separator = kPathSeparators; *separator != L'\0'; ++separator)
+    if (*separator == character) return true;
+  return false;
+}
+}  // namespace
+
 bool PathExists(const std::wstring& path) {
   std::wstring lookup = path;
-  if (!lookup.empty() && lookup.back() == kPathSeparator) lookup.pop_back();
+  if (!lookup.empty() && IsSeparator(lookup.back())) lookup.pop_back();
   if (lookup.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
@@ -23,7 +31,7 @@ std::wstring FileExtension(const std::wstring& path) {
 }
 
 std::wstring FileBaseName(const std::wstring& path) {
-  size_t separator = path.rfind(kPathSeparator);
+  size_t separator = path.find_last_of(kPathSeparators);
   size_t start = separator == std::wstring::npos ? 0 : separator + 1;
   size_t dot = path.rfind(L'.');
   if (dot == std::wstring::npos || dot < start) return path.substr(start);
@@ -33,7 +41,7 @@ std::wstring FileBaseName(const std::wstring& path) {
 std::wstring FolderName(const std::wstring& path) {
   if (path.empty()) return std::wstring();
   std::wstring folder = path.substr(0, path.size() - 1);
-  size_t separator = folder.rfind(kPathSeparator);
+  size_t separator = folder.find_last_of(kPathSeparators);
   std::wstring name =
       separator == std::wstring::npos ? folder : folder.substr(separator + 1);
   return name + kPathSeparator;

@@ -49,6 +49,7 @@ FfuImage::~FfuImage() {
 int FfuImage::Load(const std::wstring& path) {
   int result = OpenFile(path);
   if (result == 0) result = ReadSecurityRegion(path);
+  if (result == 0) result = StartChunkCheck(path);
   if (result == 0) result = ReadImageRegion(path);
   if (result == 0) result = ParseManifest();
   if (result == 0) result = LocateStore(path);
@@ -100,15 +101,29 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   return 0;
 }
 
+// The check starts at the image header, where the security region ends.
+int FfuImage::StartChunkCheck(const std::wstring& path) {
+  uint64_t start = Position();
+  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  chunkCheck.Start(securityHeader.hashAlgorithmId, securityHeader.chunkSizeKb, hashTable, start,
+                   fileSize);
+  return 0;
+}
+
 int FfuImage::ReadImageRegion(const std::wstring& path) {
   int result = ReadHeader(file, imageHeader, kImageSignature, L"image", path);
   if (result != 0) return result;
+  // A header that passed its check was read whole.
+  chunkCheck.Feed(chunkCheck.RegionStart(), reinterpret_cast<const uint8_t*>(&imageHeader),
+                  sizeof(imageHeader));
   uint64_t position = Position();
   if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
   uint64_t left = position < fileSize ? fileSize - position : 0;
   if (imageHeader.manifestLength > left)
     return PrintLoadError(L"the manifest is longer than the file");
-  return ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+  result = ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
+  if (result == 0) chunkCheck.Feed(position, manifestBytes.data(), manifestBytes.size());
+  return result;
 }
 
 // Reads exactly `length` bytes; a read that ends early is a read failure.
@@ -144,10 +159,9 @@ int FfuImage::LocateStore(const std::wstring& path) {
   uint64_t position = Position();
   if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
   if (imageHeader.chunkSizeKb != 0) {
+    uint64_t manifestEnd = position;
     position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
-    LARGE_INTEGER target{};
-    target.QuadPart = static_cast<LONGLONG>(position);
-    if (!SetFilePointerEx(file, target, nullptr, FILE_BEGIN))
+    if (!AdvanceTo(manifestEnd, position))
       return static_cast<int>(ReportWin32Error(0, path.c_str()));
   }
   StoreDescription& store = stores.front();
@@ -156,6 +170,25 @@ int FfuImage::LocateStore(const std::wstring& path) {
   if (position > fileSize || fileSize - position < sizeof(StoreHeader))
     return PrintLoadError(L"the store lies beyond the end of the file");
   return 0;
+}
+
+bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
+  if (chunkCheck.Checking() && to > from) {
+    // Paddings and skipped areas are short; a bounded buffer reads them.
+    uint8_t piece[64 * 1024];
+    uint64_t end = to < fileSize ? to : fileSize;
+    for (uint64_t at = from; at < end;) {
+      DWORD want = static_cast<DWORD>(end - at < sizeof(piece) ? end - at : sizeof(piece));
+      DWORD got = 0;
+      if (!ReadFile(file, piece, want, &got, nullptr)) return false;
+      if (got == 0) break;
+      chunkCheck.Feed(at, piece, got);
+      at += got;
+    }
+  }
+  LARGE_INTEGER target{};
+  target.QuadPart = static_cast<LONGLONG>(to);
+  return SetFilePointerEx(file, target, nullptr, FILE_BEGIN) != FALSE;
 }
 
 uint64_t FfuImage::Position() {

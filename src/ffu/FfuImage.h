@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ffu/ChunkVerifier.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/StoreDescription.h"
 #include "win32.h"
@@ -27,6 +28,12 @@ class FfuImage {
   int Load(const std::wstring& path);
 
   uint32_t SecurityPadding(uint32_t unit);
+
+  // Moves the file forward from `from` (its position) to `to`. While the
+  // image is checked the bytes in between are read and checked, otherwise
+  // they are skipped. False, with the last error set, when a read or the
+  // move fails; a file that ends before `to` is left at `to`.
+  bool AdvanceTo(uint64_t from, uint64_t to);
   static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
 
   // Parses the manifest text into `manifest` and makes the store
@@ -50,6 +57,9 @@ class FfuImage {
   std::vector<uint8_t> manifestBytes;
   uint64_t fileSize = 0;  // taken once when the file is opened
   StoreFault storeFault = kStoreFine;
+  // The check of the image against its hash table, fed by every read from
+  // the image header on.
+  ChunkVerifier chunkCheck;
 
  private:
   int OpenFile(const std::wstring& path);
@@ -59,6 +69,7 @@ class FfuImage {
   int ParseManifest();
   void AddStore(const ManifestCategory& storeCategory);
   int LocateStore(const std::wstring& path);
+  int StartChunkCheck(const std::wstring& path);
   uint64_t Position();
   bool positionFailed = false;
 };

@@ -25,6 +25,9 @@ constexpr size_t kSignatureLength = 12;
 constexpr uint32_t kOriginDiskStart = 0;
 constexpr uint32_t kOriginDiskEnd = 2;
 
+// The security header's identifier of SHA-256, the one hash algorithm known.
+constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
+
 // A store header of this major version is followed by the store list fields.
 constexpr uint16_t kStoreVersionWithStoreList = 2;
 

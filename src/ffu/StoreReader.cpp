@@ -78,13 +78,14 @@ int StoreReader::CheckBlockSize() {
 // The validation area lies between the header and the block data entries.
 int StoreReader::SkipValidationArea() {
   uint64_t length = ValidationLength();
+  validationOffset = position;
+  entriesOffset = position;
   if (length == 0) return 0;
   if (length > fileSize - position)
     return PrintStoreError(L"its validation area is longer than the file");
+  if (!image->AdvanceTo(position, position + length)) return Fail();
   position += length;
-  LARGE_INTEGER target{};
-  target.QuadPart = static_cast<LONGLONG>(position);
-  if (!SetFilePointerEx(image->file, target, nullptr, FILE_BEGIN)) return Fail();
+  entriesOffset = position;
   return 0;
 }
 
@@ -122,11 +123,11 @@ int StoreReader::SeekPayload() {
   LARGE_INTEGER zero{};
   LARGE_INTEGER now{};
   if (!SetFilePointerEx(image->file, zero, &now, FILE_CURRENT)) return Fail();
-  uint64_t payload = static_cast<uint64_t>(now.QuadPart);
-  payload += FfuImage::AlignmentPadding(payload, BlockSize());
-  LARGE_INTEGER target{};
-  target.QuadPart = static_cast<LONGLONG>(payload);
-  if (!SetFilePointerEx(image->file, target, nullptr, FILE_BEGIN)) return Fail();
+  uint64_t entriesEnd = static_cast<uint64_t>(now.QuadPart);
+  uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
+  if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
+  this->entriesEnd = entriesEnd;
+  payloadOffset = payload;
   return 0;
 }
 
@@ -136,6 +137,7 @@ int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   DWORD got = 0;
   if (!ReadFile(image->file, buffer, static_cast<DWORD>(length), &got, nullptr))
     return Fail();
+  image->chunkCheck.Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;
   return 0;

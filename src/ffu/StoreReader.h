@@ -36,6 +36,13 @@ class StoreReader {
   uint16_t storeIndex = 0;
   uint64_t storePayloadSize = 0;
   std::vector<uint16_t> devicePath;  // UTF-16 units, no terminator
+  // Where the parts of the store begin in the file, known once loaded: the
+  // validation area, the block data entries, the padding after them and
+  // the first payload block.
+  uint64_t validationOffset = 0;
+  uint64_t entriesOffset = 0;
+  uint64_t entriesEnd = 0;
+  uint64_t payloadOffset = 0;
 
  private:
   int ReadStore();

@@ -10,6 +10,11 @@
 // names keep their Windows form on both builds.
 extern const wchar_t kPathSeparator;
 
+// Every character that ends a path part when a path is read: '\\' and '/' on
+// Windows, which accepts both; '/' alone on Linux, where '\\' is a valid
+// character of a file name. kPathSeparator is the first of them.
+extern const wchar_t kPathSeparators[];
+
 // The device-namespace name of the physical drives before their number:
 // "PhysicalDrive" of "\\.\PhysicalDrive2".
 extern const wchar_t kDrivePrefix[];
@@ -35,3 +40,18 @@ int PrintWideText(const wchar_t* text);
 // and -1 is returned, as the counted formatting of the Windows runtime does.
 int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
                        va_list arguments);
+
+// Keeps the thread's last error across a scope. Prints and status lines use
+// it (their console calls fail on a file or pipe and set error 6, while
+// callers print a line and then report the last error), and so do the Linux
+// layer's virtual disk calls, which return their error as Windows does.
+class KeptLastError {
+ public:
+  KeptLastError() : saved(GetLastError()) {}
+  ~KeptLastError() { SetLastError(saved); }
+  KeptLastError(const KeptLastError&) = delete;
+  KeptLastError& operator=(const KeptLastError&) = delete;
+
+ private:
+  DWORD saved;
+};

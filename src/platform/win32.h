@@ -13,6 +13,7 @@
 #define CREATE_VIRTUAL_DISK_PARAMETERS SHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #define PCREATE_VIRTUAL_DISK_PARAMETERS PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <virtdisk.h>
@@ -71,6 +72,9 @@ typedef struct _GET_DISK_ATTRIBUTES {
   ULONG Reserved1;
   ULONGLONG Attributes;
 } GET_DISK_ATTRIBUTES, *PGET_DISK_ATTRIBUTES;
+#endif
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
 #endif
 #ifndef IOCTL_STORAGE_GET_BACKING_FILE
 #define IOCTL_STORAGE_GET_BACKING_FILE 0x002D5928

@@ -44,10 +44,10 @@ int BlockRun::Flush(HANDLE diskHandle, const wchar_t* imagePath) {
   return result;
 }
 
-int BlockRun::CopyBlockTo(HANDLE imageFile, HANDLE diskHandle, const uint64_t* targets,
-                          size_t count, const wchar_t* imagePath) {
-  int result = ReadBlock(imageFile, 0, imagePath);
+int BlockRun::WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
+                           const wchar_t* imagePath) {
   blocks = 0;
+  int result = 0;
   for (size_t i = 0; result == 0 && i < count; ++i)
     result = Write(diskHandle, targets[i], blockSize, imagePath);
   return result;

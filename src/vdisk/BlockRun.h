@@ -24,10 +24,13 @@ class BlockRun {
   int ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath);
   // Writes the run to the disk and empties it. 0, or the reported code.
   int Flush(HANDLE diskHandle, const wchar_t* imagePath);
-  // Reads one block on its own, for entries that name several places, and
-  // writes it to each of them. The run must be empty.
-  int CopyBlockTo(HANDLE imageFile, HANDLE diskHandle, const uint64_t* targets, size_t count,
-                  const wchar_t* imagePath);
+  // Writes the one block the run holds to each of `count` places, for
+  // entries that name several, and empties the run.
+  int WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
+                   const wchar_t* imagePath);
+  // The bytes the run holds, as read from the image.
+  const uint8_t* Data() const { return buffer; }
+  uint32_t Bytes() const { return blocks * blockSize; }
 
  private:
   int Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath);

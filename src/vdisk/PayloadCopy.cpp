@@ -1,5 +1,6 @@
 #include "vdisk/PayloadCopy.h"
 
+#include <memory>
 #include <vector>
 
 #include "common/FormatWide.h"
@@ -9,7 +10,9 @@
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/BlockRun.h"
+#include "vdisk/DamageReport.h"
 #include "vdisk/DiskGeometry.h"
+#include "vdisk/HashPipeline.h"
 #include "vdisk/MountSession.h"
 #include "volumes/DiskAttributes.h"
 
@@ -82,19 +85,27 @@ class Progress {
 
 // Copies the payload in table order: blocks of single-place entries that
 // follow each other on the disk go out as one run; entries that name several
-// places write each block to each place.
+// places write each block to each place. While the image is checked, every
+// run read goes to the check on a helper thread as it is written, and the
+// next run is read into a second buffer meanwhile.
 class PayloadWriter {
  public:
   PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
-                const wchar_t* imagePath, Progress& progress)
+                const wchar_t* imagePath, Progress& progress, ChunkVerifier& check,
+                uint64_t payloadOffset)
       : geometry(geometry),
-        run(geometry.blockSize, RunCapacity(geometry.blockSize)),
+        first(geometry.blockSize, RunCapacity(geometry.blockSize)),
+        second(check.Checking() ? new BlockRun(geometry.blockSize, RunCapacity(geometry.blockSize))
+                                : nullptr),
+        run(&first),
         diskHandle(diskHandle),
         imageFile(imageFile),
         imagePath(imagePath),
-        progress(progress) {}
+        progress(progress),
+        hashing(&check),
+        filePosition(payloadOffset) {}
 
-  bool Ready() const { return run.Allocated(); }
+  bool Ready() const { return first.Allocated() && (second == nullptr || second->Allocated()); }
 
   int CopyEntry(const BlockDataEntry& entry, uint64_t index) {
     for (uint32_t k = 0; k < entry.blockCount; ++k) {
@@ -102,13 +113,13 @@ class PayloadWriter {
                                                : CopyBlock(entry, k, index);
       if (result != 0) return result;
     }
-    if (run.Empty()) progress.WrittenUpTo(index + 1);
+    if (run->Empty()) progress.WrittenUpTo(index + 1);
     return 0;
   }
 
   int Finish(uint64_t entryCount) {
-    int result = run.Flush(diskHandle, imagePath);
-    if (result == 0) progress.WrittenUpTo(entryCount);
+    int result = FlushRun(entryCount);
+    hashing.WaitAll();
     return result;
   }
 
@@ -124,20 +135,44 @@ class PayloadWriter {
     return offset;
   }
 
+  // Hands what the run holds to the check; it is the next part of the file.
+  void PostRun() {
+    hashing.Post(filePosition, run->Data(), run->Bytes());
+    filePosition += run->Bytes();
+  }
+
+  // Goes on in the other buffer once the check is done with it; with one
+  // buffer, once the check is done with this one. Runs are posted in turn,
+  // so the other buffer's range is the one posted before the last.
+  void NextBuffer() {
+    if (second == nullptr) {
+      hashing.WaitAll();
+      return;
+    }
+    run = run == &first ? second.get() : &first;
+    uint64_t posted = hashing.Posted();
+    if (posted >= 2) hashing.WaitFor(posted - 2);
+  }
+
   // Writes what the run holds; entries before `index` are then complete.
   int FlushRun(uint64_t index) {
-    int result = run.Flush(diskHandle, imagePath);
+    int result = 0;
+    if (!run->Empty()) {
+      PostRun();
+      result = run->Flush(diskHandle, imagePath);
+      NextBuffer();
+    }
     if (result == 0) progress.WrittenUpTo(index);
     return result;
   }
 
   int StageBlock(const TargetLocation& location, uint32_t k, uint64_t index) {
     uint64_t target = Target(location, k);
-    if (!run.Continues(target)) {
+    if (!run->Continues(target)) {
       int result = FlushRun(index);
       if (result != 0) return result;
     }
-    return run.ReadBlock(imageFile, target, imagePath);
+    return run->ReadBlock(imageFile, target, imagePath);
   }
 
   int CopyBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
@@ -145,15 +180,26 @@ class PayloadWriter {
     if (result != 0) return result;
     std::vector<uint64_t> targets;
     for (const TargetLocation& location : entry.locations) targets.push_back(Target(location, k));
-    return run.CopyBlockTo(imageFile, diskHandle, targets.data(), targets.size(), imagePath);
+    result = run->ReadBlock(imageFile, 0, imagePath);
+    if (result != 0) return result;
+    PostRun();
+    result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), imagePath);
+    NextBuffer();
+    return result;
   }
 
   const CopyGeometry& geometry;
-  BlockRun run;
+  BlockRun first;
+  std::unique_ptr<BlockRun> second;
+  BlockRun* run;  // the buffer being filled
   HANDLE diskHandle;
   HANDLE imageFile;
   const wchar_t* imagePath;
   Progress& progress;
+  // Declared after the buffers, so that it has stopped reading them before
+  // they are released.
+  HashPipeline hashing;
+  uint64_t filePosition;  // where the next block read lies in the image file
 };
 }  // namespace
 
@@ -218,7 +264,9 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   if (result != 0) return result;
   uint64_t entryCount = reader.entries.size();
   Progress progress(status, entryCount);
-  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress);
+  FfuImage& image = *reader.image;
+  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.chunkCheck,
+                       reader.payloadOffset);
   if (!writer.Ready()) return static_cast<int>(ReportWin32Error(ERROR_NOT_ENOUGH_MEMORY));
   for (uint64_t i = 0; i < entryCount; ++i) {
     result = writer.CopyEntry(reader.entries[i], i);
@@ -234,7 +282,10 @@ int FillDisk(MountSession& session) {
   if (!session.storeReader) return 1;  // the session loads and checks the store first
   uint64_t sectorCount = DiskSectorCount(*session.image->FirstStore());
   HANDLE disk = session.diskHandle.Get();
+  session.image->chunkCheck.PrintPlan();
   if (CopyPayload(*session.storeReader, disk, session.image->file, sectorCount) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
+  // Partitions are named by the layout that the refresh made current.
+  if (FinishImageCheck(*session.image, *session.storeReader, disk, sectorCount) != 0) return 1;
   return 0;
 }

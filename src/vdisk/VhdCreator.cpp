@@ -37,8 +37,10 @@ CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint
 }
 
 // Creates the VHD file (a VHDX for sectors other than 512 bytes) and attaches
-// it for good, without a drive letter.
-// On success `virtualDisk` holds the open virtual disk handle.
+// it for good, without a drive letter. On success `virtualDisk` holds the
+// open virtual disk handle. The virtual disk calls return their error and
+// leave the thread's last error alone, so each failure is reported with the
+// code the call returned.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
                       const std::wstring& vhdPath, VhdStage& stage) {
   const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
@@ -54,7 +56,7 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
                                    &virtualDisk);
   if (result != 0) {
     PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");
-    ReportWin32Error(0, vhdPath.c_str());
+    ReportWin32Error(result, vhdPath.c_str());
     return result;
   }
   stage = VhdStage::kCreated;
@@ -65,7 +67,7 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   result = AttachVirtualDisk(virtualDisk, nullptr, flags, 0, &attachParameters, nullptr);
   if (result != 0) {
     PrintNarrow("failed to attach vdisk...err 0x%x\n", static_cast<unsigned>(result));
-    ReportWin32Error(0);
+    ReportWin32Error(result);
   } else {
     stage = VhdStage::kAttached;
   }
@@ -101,7 +103,7 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
     result = GetVirtualDiskPhysicalPath(virtualDisk, &pathBytes, physicalPath);
     if (result != 0) {
       PrintNarrow("failed to get vhd physical info %d\n", static_cast<int>(result));
-      ReportWin32Error(0);
+      ReportWin32Error(result);
     } else {
       diskHandle = OpenDevice(physicalPath, kDiskFlags);
     }

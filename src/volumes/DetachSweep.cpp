@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "common/FixedValues.h"
-#include "common/PathFunctions.h"
 #include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
+#include "volumes/BackingFile.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
@@ -44,10 +44,6 @@ bool IsPhysicalDrive(const std::wstring& name) {
   return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
-bool IsOwnTempFile(const std::wstring& path) {
-  return FileBaseName(path).compare(0, 3, kTempFilePrefix) == 0;
-}
-
 std::wstring UpperCase(std::wstring text) {
   if (!text.empty()) CharUpperW(&text[0]);
   return text;
@@ -66,54 +62,81 @@ bool IsOwnDiskFile(const std::wstring& path) {
          IsOwnTempFile(path.substr(nameStart + 1));
 }
 
-bool QueryBackingFile(HANDLE drive, wchar_t (&backingFile)[kBackingFileUnits]) {
+// The file behind the drive, as a Win32 path; empty when the query fails or
+// names nothing.
+std::wstring QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
+  wchar_t reply[kBackingFileUnits] = {};
   DWORD bytesReturned = 0;
-  if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backingFile,
+  if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, reply,
                        kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
-    return false;
-  backingFile[kBackingFileUnits - 1] = L'\0';
-  return true;
+    return std::wstring();
+  return BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
 }
 
 // Unmounts and detaches one disk of an earlier run and deletes its file
 // when `deleteFile` says it is ours. Every failure here concerns this disk
 // only; the sweep goes on.
 // Files of disks that stay attached are noted in `inUse`.
-void SweepDisk(HANDLE drive, const wchar_t* backingFile, bool deleteFile,
+void SweepDisk(HANDLE drive, const std::wstring& backingFile, bool deleteFile,
                std::set<std::wstring>& inUse) {
   if (UnmountMainPartition(drive) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
   if (DetachVhdFile(backingFile) != 0) {
-    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile);
+    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile.c_str());
     inUse.insert(backingFile);
     return;
   }
-  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile);
-  if (deleteFile && !DeleteFileW(backingFile))
-    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", backingFile);
+  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile.c_str());
+  if (deleteFile && !DeleteFileW(backingFile.c_str()))
+    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n",
+              backingFile.c_str());
+}
+
+// A drive that holds nothing to look at: a reader without a card, or a
+// drive that went away since the names were listed. The sweep passes it by
+// without a line; any other failure stops the sweep.
+bool IsEmptyOrGone(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // Looks at one physical drive; false when the sweep has to stop there.
 // Image disks go whatever file backs them; other disks only when that file
 // is one of our own.
-bool SweepDrive(const std::wstring& name, std::set<std::wstring>& inUse) {
+bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices,
+                std::set<std::wstring>& inUse) {
   UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
-  if (!drive.Valid()) return false;
+  if (!drive.Valid()) return IsEmptyOrGone(GetLastError());
   DriveLayout layout;
-  if (GetDriveLayout(drive.Get(), layout) != 0) {
+  if (QueryDriveLayout(drive.Get(), layout) != 0) {
     DWORD error = GetLastError();
     drive.Reset();
+    if (IsEmptyOrGone(error)) return true;
+    SetLastError(error);
+    ReportDriveLayoutFailure();
     SetLastError(error);
     return false;
   }
-  wchar_t backingFile[kBackingFileUnits] = {};
   if (IsImageDisk(layout)) {
-    if (!QueryBackingFile(drive.Get(), backingFile))
+    std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
+    if (backingFile.empty())
       PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
     else
       SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile), inUse);
-  } else if (QueryBackingFile(drive.Get(), backingFile) && IsOwnDiskFile(backingFile)) {
-    SweepDisk(drive.Get(), backingFile, true, inUse);
+  } else {
+    std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
+    if (!backingFile.empty() && IsOwnDiskFile(backingFile))
+      SweepDisk(drive.Get(), backingFile, true, inUse);
   }
   return true;
 }
@@ -140,13 +163,6 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
       PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
                 file.c_str());
 }
-
-// A virtual disk call failed: report the thread's error, or the call's own
-// result when the thread has none, so that the failure is never 0.
-int ReportVirtualDiskFailure(DWORD callResult) {
-  if (GetLastError() == 0) SetLastError(callResult);
-  return static_cast<int>(ReportWin32Error(0));
-}
 }  // namespace
 
 int DetachImageDisks() {
@@ -156,7 +172,7 @@ int DetachImageDisks() {
   std::set<std::wstring> inUse;
   for (const auto& device : devices) {
     if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first, inUse)) return static_cast<int>(ReportWin32Error(0));
+    if (!SweepDrive(device.first, devices, inUse)) return static_cast<int>(ReportWin32Error(0));
   }
   RemoveLeftoverFiles(inUse);
   return 0;
@@ -191,13 +207,13 @@ int DetachVhdFile(const std::wstring& backingFile) {
                                  OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &virtualDisk);
   if (result != 0) {
     PrintNarrow("failed to open vdisk...err %d\n", static_cast<int>(result));
-    return ReportVirtualDiskFailure(result);
+    return static_cast<int>(ReportWin32Error(result));
   }
   result = DetachVirtualDisk(virtualDisk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
   if (result != 0) {
     PrintNarrow("failed to detach vdisk... %d\n", static_cast<int>(result));
     CloseHandle(virtualDisk);
-    return ReportVirtualDiskFailure(result);
+    return static_cast<int>(ReportWin32Error(result));
   }
   if (virtualDisk != INVALID_HANDLE_VALUE) CloseHandle(virtualDisk);
   return 0;

@@ -22,7 +22,9 @@ std::wstring GuidText(const GUID& guid) {
   return result;
 }
 
-int QueryLayout(HANDLE diskHandle, DriveLayout& layout) {
+}  // namespace
+
+int QueryDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
   for (size_t size = kFirstLayoutSize;; size *= 2) {
     layout.buffer.assign(size, 0);
     DWORD bytesReturned = 0;
@@ -38,7 +40,6 @@ int QueryLayout(HANDLE diskHandle, DriveLayout& layout) {
     }
   }
 }
-}  // namespace
 
 const DRIVE_LAYOUT_INFORMATION_EX& DriveLayout::Header() const {
   return *reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
@@ -57,7 +58,11 @@ const PARTITION_INFORMATION_EX& DriveLayout::Entry(uint32_t index) const {
 }
 
 int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
-  if (QueryLayout(diskHandle, layout) == 0) return 0;
+  if (QueryDriveLayout(diskHandle, layout) == 0) return 0;
+  return ReportDriveLayoutFailure();
+}
+
+int ReportDriveLayoutFailure() {
   PrintWide(L"(Korvex) !WARNING! Unable to get disk layout.\n");
   return static_cast<int>(ReportWin32Error(0));
 }

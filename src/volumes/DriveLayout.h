@@ -18,7 +18,13 @@ class DriveLayout {
   std::vector<uint8_t> buffer;
 };
 
+// Reads the layout with a buffer that grows while the drive says it is too
+// small. GetDriveLayout reports a failure with its two lines; QueryDriveLayout
+// prints nothing and returns the error (also left as the last error), which
+// ReportDriveLayoutFailure reports later as GetDriveLayout would have.
 int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout);
+int QueryDriveLayout(HANDLE diskHandle, DriveLayout& layout);
+int ReportDriveLayoutFailure();
 bool IsImageDisk(const DriveLayout& layout);
 bool MatchPartitionName(const PARTITION_INFORMATION_EX& entry, const std::wstring& name);
 std::wstring MakeVolumeGuidPath(const PARTITION_INFORMATION_EX& entry);

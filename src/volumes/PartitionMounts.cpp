@@ -34,12 +34,26 @@ bool WaitForVolume(const std::wstring& devicePath) {
   }
 }
 
+wchar_t FoldAsciiCase(wchar_t character) {
+  return character >= L'a' && character <= L'z' ? static_cast<wchar_t>(character - L'a' + L'A')
+                                                 : character;
+}
+
+// Volume names are compared without regard to case: the GUID text built here
+// is upper case, the names that Windows hands out are lower case.
+bool SameVolumeName(const std::wstring& a, const wchar_t* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != L'\0'; ++i)
+    if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) return false;
+  return i == a.size() && b[i] == L'\0';
+}
+
 // "Directory not empty" is only success when the folder already is a mount
 // point of this very volume, as after a repeated mount.
 bool AlreadyMountedHere(const std::wstring& folder, const std::wstring& volumeName) {
   wchar_t mounted[kVolumeNameUnits] = {};
   bool same = GetVolumeNameForVolumeMountPointW(folder.c_str(), mounted, kVolumeNameUnits) &&
-              volumeName == mounted;
+              SameVolumeName(volumeName, mounted);
   SetLastError(ERROR_DIR_NOT_EMPTY);
   return same;
 }

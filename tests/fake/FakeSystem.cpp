@@ -55,6 +55,12 @@ DWORD __real_QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
 DWORD __real_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
                              OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE);
 DWORD __real_DetachVirtualDisk(HANDLE, DETACH_VIRTUAL_DISK_FLAG, ULONG);
+DWORD __real_CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
+                               PSECURITY_DESCRIPTOR, CREATE_VIRTUAL_DISK_FLAG, ULONG,
+                               PCREATE_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED, PHANDLE);
+DWORD __real_AttachVirtualDisk(HANDLE, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG, ULONG,
+                               PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED);
+DWORD __real_GetVirtualDiskPhysicalPath(HANDLE, ULONG*, LPWSTR);
 BOOL __real_DeleteFileW(LPCWSTR);
 BOOL __real_GetVolumePathNamesForVolumeNameW(LPCWSTR, LPWSTR, DWORD, LPDWORD);
 BOOL __real_DeleteVolumeMountPointW(LPCWSTR);
@@ -66,6 +72,7 @@ BOOL __real_SetFilePointerEx(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
 BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
 BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
 BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
+BOOL __real_ReadConsoleOutputCharacterW(HANDLE, LPWSTR, DWORD, COORD, LPDWORD);
 
 BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
@@ -99,6 +106,30 @@ DWORD __wrap_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path, VIRTUAL_DI
 DWORD __wrap_DetachVirtualDisk(HANDLE handle, DETACH_VIRTUAL_DISK_FLAG flags, ULONG provider) {
   if (fakeSystem.detachVirtualDisk) return fakeSystem.detachVirtualDisk(handle);
   return __real_DetachVirtualDisk(handle, flags, provider);
+}
+
+DWORD __wrap_CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE type, PCWSTR path,
+                               VIRTUAL_DISK_ACCESS_MASK mask, PSECURITY_DESCRIPTOR security,
+                               CREATE_VIRTUAL_DISK_FLAG flags, ULONG providerFlags,
+                               PCREATE_VIRTUAL_DISK_PARAMETERS parameters,
+                               LPOVERLAPPED overlapped, PHANDLE handle) {
+  if (fakeSystem.createVirtualDisk) return fakeSystem.createVirtualDisk(path, parameters, handle);
+  return __real_CreateVirtualDisk(type, path, mask, security, flags, providerFlags, parameters,
+                                  overlapped, handle);
+}
+
+DWORD __wrap_AttachVirtualDisk(HANDLE handle, PSECURITY_DESCRIPTOR security,
+                               ATTACH_VIRTUAL_DISK_FLAG flags, ULONG providerFlags,
+                               PATTACH_VIRTUAL_DISK_PARAMETERS parameters,
+                               LPOVERLAPPED overlapped) {
+  if (fakeSystem.attachVirtualDisk) return fakeSystem.attachVirtualDisk(handle);
+  return __real_AttachVirtualDisk(handle, security, flags, providerFlags, parameters, overlapped);
+}
+
+DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path) {
+  if (fakeSystem.getVirtualDiskPhysicalPath)
+    return fakeSystem.getVirtualDiskPhysicalPath(handle, size, path);
+  return __real_GetVirtualDiskPhysicalPath(handle, size, path);
 }
 
 BOOL __wrap_DeleteFileW(LPCWSTR name) {
@@ -154,16 +185,89 @@ void __wrap_Sleep(DWORD milliseconds) {
   fakeSystem.sleeps++;
 }
 
+BOOL __wrap_GetConsoleMode(HANDLE, LPDWORD mode) {
+  ++fakeSystem.consoleQueries;
+  if (!fakeSystem.console) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *mode = 0x3;
+  return TRUE;
+}
+
 // A console that records what is written to it, so that status lines can be
-// checked without a terminal.
+// checked without a terminal. With a screen, it also keeps the text and the
+// cursor of a buffer that is as large as its window: a line feed on the last
+// row scrolls every row up, as under a terminal's pseudo console.
+namespace {
+void ScreenLineFeed(FakeScreen& screen) {
+  screen.cursor.X = 0;
+  if (screen.cursor.Y + 1 < static_cast<SHORT>(screen.rows.size())) {
+    ++screen.cursor.Y;
+    return;
+  }
+  screen.rows.erase(screen.rows.begin());
+  screen.rows.emplace_back();
+}
+
+void ScreenWrite(FakeScreen& screen, const std::wstring& text) {
+  for (wchar_t character : text) {
+    if (character == L'\n') {
+      ScreenLineFeed(screen);
+    } else if (character == L'\r') {
+      screen.cursor.X = 0;
+    } else {
+      if (screen.cursor.X >= screen.columns) ScreenLineFeed(screen);
+      std::wstring& row = screen.rows[static_cast<size_t>(screen.cursor.Y)];
+      if (row.size() <= static_cast<size_t>(screen.cursor.X))
+        row.resize(static_cast<size_t>(screen.cursor.X) + 1, L' ');
+      row[static_cast<size_t>(screen.cursor.X)] = character;
+      ++screen.cursor.X;
+    }
+  }
+}
+}  // namespace
+
 BOOL __wrap_GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
   if (!fakeSystem.console) return __real_GetConsoleScreenBufferInfo(console, info);
   std::memset(info, 0, sizeof(*info));
+  if (!fakeSystem.screen.rows.empty()) {
+    info->dwSize = {fakeSystem.screen.columns, static_cast<SHORT>(fakeSystem.screen.rows.size())};
+    info->dwCursorPosition = fakeSystem.screen.cursor;
+  }
   return TRUE;
 }
 
 BOOL __wrap_SetConsoleCursorPosition(HANDLE console, COORD position) {
   if (!fakeSystem.console) return __real_SetConsoleCursorPosition(console, position);
+  if (!fakeSystem.screen.rows.empty()) {
+    if (position.X < 0 || position.Y < 0 ||
+        position.Y >= static_cast<SHORT>(fakeSystem.screen.rows.size())) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    fakeSystem.screen.cursor = position;
+  }
+  return TRUE;
+}
+
+BOOL __wrap_ReadConsoleOutputCharacterW(HANDLE console, LPWSTR characters, DWORD length,
+                                        COORD from, LPDWORD read) {
+  if (!fakeSystem.console || fakeSystem.screen.rows.empty())
+    return __real_ReadConsoleOutputCharacterW(console, characters, length, from, read);
+  // Reads on across the ends of rows, blanks where nothing was written.
+  const FakeScreen& screen = fakeSystem.screen;
+  DWORD count = 0;
+  for (SHORT y = from.Y, x = from.X; count < length && y < static_cast<SHORT>(screen.rows.size());
+       ++count) {
+    const std::wstring& row = screen.rows[static_cast<size_t>(y)];
+    characters[count] = static_cast<size_t>(x) < row.size() ? row[static_cast<size_t>(x)] : L' ';
+    if (++x >= screen.columns) {
+      x = 0;
+      ++y;
+    }
+  }
+  *read = count;
   return TRUE;
 }
 
@@ -171,6 +275,7 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
                           LPVOID reserved) {
   if (!fakeSystem.console) return __real_WriteConsoleW(console, text, length, written, reserved);
   fakeSystem.consoleWrites.emplace_back(static_cast<const wchar_t*>(text), length);
+  if (!fakeSystem.screen.rows.empty()) ScreenWrite(fakeSystem.screen, fakeSystem.consoleWrites.back());
   if (written != nullptr) *written = length;
   return TRUE;
 }

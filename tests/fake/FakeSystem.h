@@ -10,6 +10,13 @@
 
 #include "win32.h"
 
+// The text of a console screen, one string per row, and its cursor.
+struct FakeScreen {
+  std::vector<std::wstring> rows;  // empty: the console keeps no screen
+  SHORT columns = 80;
+  COORD cursor{};
+};
+
 struct FakeSystem {
   std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPDWORD)> deviceIoControl;
   std::function<HANDLE(LPCWSTR)> createFile;
@@ -17,6 +24,9 @@ struct FakeSystem {
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
   std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;
   std::function<DWORD(HANDLE)> detachVirtualDisk;
+  std::function<DWORD(PCWSTR, PCREATE_VIRTUAL_DISK_PARAMETERS, PHANDLE)> createVirtualDisk;
+  std::function<DWORD(HANDLE)> attachVirtualDisk;
+  std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;
@@ -30,7 +40,11 @@ struct FakeSystem {
   DWORD sleptMs = 0;
   int sleeps = 0;
   // Everything written to the console, and whether it behaves as a terminal.
+  // Without one, the console query fails with error 6, as on Windows when
+  // output goes to a file or pipe; consoleQueries counts the queries.
   bool console = false;
+  int consoleQueries = 0;
+  FakeScreen screen;
   std::vector<std::wstring> consoleWrites;
 };
 

@@ -130,6 +130,12 @@ TEST_P(TakenFolder, DirectoryNotEmptyCountsOnlyForTheSameVolume) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TakenFolder,
     ::testing::Values(TakenCase{"same_volume", true, kMainOsVolume, 0},
+                      // Windows answers volume names in lower case.
+                      TakenCase{"same_volume_lower_case", true,
+                                L"\\\\?\\Volume{11110001-2222-3333-4455-66778899aabb}\\", 0},
+                      TakenCase{"other_volume_lower_case", true,
+                                L"\\\\?\\Volume{11110001-2222-3333-4455-66778899aabc}\\",
+                                ERROR_DIR_NOT_EMPTY},
                       TakenCase{"other_volume", true,
                                 L"\\\\?\\Volume{99999999-2222-3333-4455-66778899AABB}\\",
                                 ERROR_DIR_NOT_EMPTY},

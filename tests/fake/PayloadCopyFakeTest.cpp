@@ -1,5 +1,8 @@
 // Where the payload copy puts each block, its progress line and its failures,
 // with the disk and the image file in memory.
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -194,6 +197,46 @@ INSTANTIATE_TEST_SUITE_P(
                       L"Creating virtual disk ... ok   \n"},
                      5},
         ProgressCase{250, {}, 101}, ProgressCase{1000, {}, 101}));
+
+struct CheckedCopyCase {
+  const char* name;
+  std::vector<uint32_t> damagedBlocks;
+};
+void PrintTo(const CheckedCopyCase& c, std::ostream* out) { *out << c.name; }
+
+class CheckedCopy : public PayloadCopy, public ::testing::WithParamInterface<CheckedCopyCase> {};
+
+// One chunk per block. The table holds the hash of each block as the fake
+// file gives it, but of other bytes for the blocks named damaged.
+TEST_P(CheckedCopy, EveryBlockReadReachesTheCheckInFileOrder) {
+  AddEntry(2, {});                // blocks 0 and 1: read, written nowhere
+  AddEntry(1, {{0, 2}, {5, 0}});  // block 2: two places
+  AddEntry(3, {{1, 0}});          // blocks 3 to 5: one run
+  payloadBlocks = 6;
+  std::vector<uint8_t> table;
+  for (uint32_t n = 0; n < payloadBlocks; ++n) {
+    bool damaged = std::find(GetParam().damagedBlocks.begin(), GetParam().damagedBlocks.end(), n) !=
+                   GetParam().damagedBlocks.end();
+    std::vector<uint8_t> block(kBlock, static_cast<uint8_t>((damaged ? 'a' : 'A') + n));
+    uint8_t digest[32];
+    unsigned int length = 0;
+    EVP_Digest(block.data(), block.size(), digest, &length, EVP_sha256(), nullptr);
+    table.insert(table.end(), digest, digest + 32);
+  }
+  image.fileSize = payloadBlocks * kBlock;
+  reader.payloadOffset = 0;
+  ASSERT_EQ(image.chunkCheck.Start(0x800C, kBlock / 1024, table, 0, image.fileSize),
+            ChunkVerifier::kChecking);
+  ASSERT_EQ(Copy(), 0);
+  image.chunkCheck.Finish();
+  EXPECT_TRUE(image.chunkCheck.Checking()) << "a block went to the check out of order";
+  EXPECT_EQ(image.chunkCheck.FirstDamaged(), GetParam().damagedBlocks);
+  EXPECT_EQ(writes.size(), 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CheckedCopy,
+                         ::testing::Values(CheckedCopyCase{"intact", {}},
+                                           CheckedCopyCase{"one of each kind of entry", {1, 2, 4}}));
 
 TEST(BlockTargets, AreComputedWithoutOverflow) {
   struct Case {

@@ -177,6 +177,20 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
 }
 
+// The drive may name its backing file in an NT form; the detach and the
+// line take the Win32 path, and a reply that names nothing is no path.
+TEST_F(Sweep, TheBackingFileIsDetachedByItsWin32Path) {
+  names = {L"PhysicalDrive1", L"PhysicalDrive2"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"\\??\\C:\\img\\phone.vhd"};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
+  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(detached, std::vector<std::wstring>{L"C:\\img\\phone.vhd"});
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(),
+            "(Korvex) !WARNING! Successfully detached vhd file : 'C:\\img\\phone.vhd'\n"
+            "(Korvex) !WARNING! Unable to query vhd file name.\n");
+}
+
 // A run killed between attach and its first write leaves a disk without a
 // GPT and so without the image disk id: its file in the temporary folder
 // tells that it is ours. Disks of other files are not looked at further.
@@ -258,19 +272,71 @@ TEST_F(Sweep, AVirtualDiskFailureWithoutLastErrorStillFails) {
             "!ERROR! The system cannot find the file specified.\r\n\n");
 }
 
+// The virtual disk calls return their error and leave the thread's last
+// error alone: the lines report the returned code, not a stale one.
+TEST_F(Sweep, AVirtualDiskFailureIsReportedWithTheCodeTheCallReturned) {
+  struct Case {
+    DWORD openError, detachError;
+    const char* lines;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, 0,
+       "failed to open vdisk...err 2\n"
+       "!ERROR! The system cannot find the file specified.\r\n\n"},
+      {0, ERROR_BUSY,
+       "failed to detach vdisk... 170\n"
+       "!ERROR! The requested resource is in use.\r\n\n"},
+  };
+  std::string expected;
+  for (const Case& c : cases) {
+    openDiskError = c.openError;
+    detachError = c.detachError;
+    detachLastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
+    EXPECT_EQ(DetachVhdFile(L"/tmp/kmd1.vhd"),
+              static_cast<int>(c.openError != 0 ? c.openError : c.detachError));
+    expected += c.lines;
+  }
+  EXPECT_EQ(Output(), expected);
+  EXPECT_EQ(openHandles, 0);
+}
+
 TEST_F(Sweep, ADriveWithoutLayoutStopsTheSweepThere) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
-  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_NOT_READY};
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_CRC};
   drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmd2.vhd"};
-  EXPECT_EQ(DetachImageDisks(), ERROR_NOT_READY);
+  EXPECT_EQ(DetachImageDisks(), ERROR_CRC);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
   EXPECT_TRUE(detached.empty());
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to get disk layout.\n"
-            "!ERROR! The device is not ready.\r\n\n"
-            "!ERROR! The device is not ready.\r\n\n");
+            "!ERROR! Data error (cyclic redundancy check).\r\n\n"
+            "!ERROR! Data error (cyclic redundancy check).\r\n\n");
+}
+
+// A card reader without a card, or a drive gone since the names were listed,
+// is passed by without a line; the image disk after it is still swept.
+TEST_F(Sweep, EmptyOrVanishedDrivesArePassedBy) {
+  struct Case {
+    DWORD openError, layoutError;
+  } cases[] = {{ERROR_FILE_NOT_FOUND, 0},      {ERROR_PATH_NOT_FOUND, 0},
+               {ERROR_NOT_READY, 0},           {ERROR_NO_MEDIA_IN_DRIVE, 0},
+               {ERROR_DEVICE_NOT_CONNECTED, 0}, {ERROR_NO_SUCH_DEVICE, 0},
+               {ERROR_DEV_NOT_EXIST, 0},       {0, ERROR_NOT_READY},
+               {0, ERROR_NO_MEDIA_IN_DRIVE},   {0, ERROR_DEVICE_NOT_CONNECTED},
+               {0, ERROR_DEV_NOT_EXIST}};
+  names = {L"PhysicalDrive0", L"PhysicalDrive1"};
+  std::string expected;
+  for (const Case& c : cases) {
+    drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", c.layoutError, c.openError};
+    drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
+    EXPECT_EQ(DetachImageDisks(), 0) << "open " << c.openError << ", layout " << c.layoutError;
+    expected += "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd1.vhd'\n";
+  }
+  EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(), expected);
 }
 
 TEST_F(Sweep, ADriveThatCannotBeOpenedStopsTheSweep) {

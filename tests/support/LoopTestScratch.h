@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/support/vhd.h"
 #include "win32.h"
 
 namespace loop_test {
@@ -146,17 +147,28 @@ inline VIRTUAL_STORAGE_TYPE VhdStorageType() {
 
 // Creates the VHD and attaches it as the program does; the handle of the
 // virtual disk is closed again. Returns the first failing code.
+// CreateVirtualDisk makes VHDs of 512-byte sectors only, as on Windows; a
+// disk of larger sectors is written by the layer's VHD file helper and
+// opened, so that attaching such disks stays tested.
 inline DWORD AttachScratchVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
                               std::wstring* drivePath) {
   VIRTUAL_STORAGE_TYPE type = VhdStorageType();
-  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  parameters.Version1.MaximumSize = size;
-  parameters.Version1.SectorSizeInBytes = sectorSize;
   HANDLE disk = INVALID_HANDLE_VALUE;
-  DWORD code = CreateVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                                 CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &disk);
+  DWORD code = 0;
+  if (sectorSize == 512) {
+    CREATE_VIRTUAL_DISK_PARAMETERS parameters;
+    memset(&parameters, 0, sizeof(parameters));
+    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+    parameters.Version1.MaximumSize = size;
+    parameters.Version1.SectorSizeInBytes = sectorSize;
+    code = CreateVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
+                             CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &disk);
+  } else {
+    code = VhdCreateFile(std::string(path.begin(), path.end()), size, sectorSize);
+    if (code == 0)
+      code = OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL,
+                             OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &disk);
+  }
   if (code != 0) return code;
   ATTACH_VIRTUAL_DISK_PARAMETERS attach;
   memset(&attach, 0, sizeof(attach));

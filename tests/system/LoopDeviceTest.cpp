@@ -135,9 +135,10 @@ TEST_F(LoopDeviceTest, DetachingADiskThatIsNotAttachedFails) {
   std::wstring drive;
   ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   ASSERT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), 0u);
+  SetLastError(ERROR_BUSY);
   const DWORD code = DetachVhd(scratch.WidePath("disk.vhd"));
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_NOT_FOUND));
-  EXPECT_EQ(GetLastError(), code);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY)) << "returned, not set";
   HANDLE handle = CreateFileW(drive.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(handle, INVALID_HANDLE_VALUE) << "the drive is still there";
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -170,13 +171,14 @@ TEST_F(LoopDeviceTest, AttachingIsDeniedWithoutRoot) {
                               &parameters, nullptr, &disk),
             0u);
   ASSERT_EQ(seteuid(65534), 0);
+  SetLastError(ERROR_BUSY);
   const DWORD code = AttachVirtualDisk(disk, nullptr, ATTACH_VIRTUAL_DISK_FLAG_PERMANENT_LIFETIME,
                                        0, nullptr, nullptr);
   const DWORD lastError = GetLastError();
   ASSERT_EQ(seteuid(0), 0);
   CloseHandle(disk);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(lastError, code);
+  EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_BUSY)) << "returned, not set";
   EXPECT_TRUE(scratch.DiskLoops().empty());
 }
 

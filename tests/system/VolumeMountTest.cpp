@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <cwctype>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -44,6 +45,11 @@ std::vector<std::wstring> MultiString(const WCHAR* text) {
 }
 
 std::wstring VolumeName(const std::wstring& guid) { return L"\\\\?\\Volume" + guid + L"\\"; }
+// Windows hands out volume names with the GUID in lower case.
+std::wstring LowerCase(std::wstring text) {
+  for (wchar_t& character : text) character = static_cast<wchar_t>(towlower(character));
+  return text;
+}
 std::wstring VolumeDevice(const std::wstring& guid) { return L"\\\\.\\Volume" + guid; }
 
 class VolumeMountTest : public ::testing::Test {
@@ -182,7 +188,7 @@ TEST_F(VolumeMountTest, ImageDiskFromAttachToDetach) {
   EXPECT_EQ(PathNames(kMainOsGuid), std::vector<std::wstring>{Wide(folder + "/")});
   WCHAR name[64] = {};
   ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(Wide(folder + "/").c_str(), name, 64));
-  EXPECT_EQ(std::wstring(name), VolumeName(kMainOsGuid));
+  EXPECT_EQ(std::wstring(name), VolumeName(LowerCase(kMainOsGuid)));
   const std::string options = CommandOutput("findmnt -n -o OPTIONS '" + folder + "'");
   EXPECT_NE(options.find("nosuid"), std::string::npos) << options;
   EXPECT_NE(options.find("nodev"), std::string::npos) << options;
@@ -313,8 +319,8 @@ TEST_F(VolumeMountTest, DosDevicesListDrivesThenVolumes) {
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i].compare(0, 13, L"PhysicalDrive") == 0) drivesEnd = i + 1;
     if (names[i] == driveName) driveAt = i;
-    if (names[i] == L"Volume" + kEfiespGuid) efiespAt = i;
-    if (names[i] == L"Volume" + kMainOsGuid) mainOsAt = i;
+    if (names[i] == L"Volume" + LowerCase(kEfiespGuid)) efiespAt = i;
+    if (names[i] == L"Volume" + LowerCase(kMainOsGuid)) mainOsAt = i;
     // A partition volume is no physical drive.
     EXPECT_NE(names[i], L"PhysicalDrive" + Wide(efiesp.substr(9)));
     EXPECT_NE(names[i], L"PhysicalDrive" + Wide(mainOs.substr(9)));

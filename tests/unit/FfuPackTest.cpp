@@ -78,6 +78,7 @@ struct PackCase {
   uint32_t copyOffset;
   bool minSectorCount;
   const char* output = "";  // what loading prints
+  ChunkVerifier::Plan plan = ChunkVerifier::kChecking;
 };
 
 // Names the case in test output instead of dumping its bytes.
@@ -137,6 +138,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   std::vector<char> block(c.blockSize);
   size_t payloadBlocks = 0;
   bool sawBackupBlock = false;
+  uint64_t filePosition = reader.payloadOffset;
   for (const BlockDataEntry& entry : reader.entries) {
     ASSERT_EQ(entry.locationCount, c.locations);
     ASSERT_EQ(entry.locations.size(), c.locations);
@@ -152,6 +154,8 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
       DWORD got = 0;
       ASSERT_TRUE(ReadFile(image.file, block.data(), c.blockSize, &got, nullptr));
       ASSERT_EQ(got, c.blockSize);
+      image.chunkCheck.Feed(filePosition, reinterpret_cast<const uint8_t*>(block.data()), got);
+      filePosition += got;
       uint64_t offset = first.origin == kOriginDiskEnd
                             ? kDiskSize - (static_cast<uint64_t>(first.blockIndex) + 1) * c.blockSize
                             : (static_cast<uint64_t>(first.blockIndex) + i) * c.blockSize;
@@ -164,6 +168,11 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   DWORD got = 1;
   ASSERT_TRUE(ReadFile(image.file, block.data(), 1, &got, nullptr));
   EXPECT_EQ(got, 0u) << "the payload ends the file";
+  // The table ffu-pack wrote matches every chunk the readers passed on.
+  image.chunkCheck.Finish();
+  EXPECT_EQ(image.chunkCheck.GetPlan(), c.plan);
+  EXPECT_EQ(image.chunkCheck.Checking(), c.plan == ChunkVerifier::kChecking);
+  EXPECT_EQ(image.chunkCheck.DamagedCount(), 0u);
   EXPECT_TRUE(sawBackupBlock);
   EXPECT_EQ(payloadBlocks, CountDataBlocks(disk, c.blockSize));
   if (c.merged) {
@@ -182,9 +191,65 @@ INSTANTIATE_TEST_SUITE_P(
                     PackCase{"--store-version 2 --validation-size 300 --block-size 8192", 8192,
                              false, 1, 0, true},
                     PackCase{"--chunk-kb 0 --no-min-sector-count --block-size 16384", 16384, false,
-                             1, 0, false, kNoChunkWarning},
+                             1, 0, false, kNoChunkWarning, ChunkVerifier::kNoChunkSize},
                     PackCase{"--catalog-size 70000 --hash-table-size 0 --chunk-kb 64", 131072,
-                             false, 1, 0, true}));
+                             false, 1, 0, true, "", ChunkVerifier::kWrongHashCount},
+                    PackCase{"--catalog-size 70000 --chunk-kb 64", 131072, false, 1, 0, true},
+                    PackCase{"--block-size 4096 --chunk-kb 1", 4096, false, 1, 0, true},
+                    PackCase{"--hash-algorithm 32772", 131072, false, 1, 0, true, "",
+                             ChunkVerifier::kUnknownAlgorithm}));
+
+// Reads a packed file as the mount does and lists the chunks the check finds
+// damaged.
+std::vector<uint32_t> DamagedChunksOf(const std::string& ffuPath, uint32_t* chunkCount) {
+  FfuImage image;
+  StoreReader reader;
+  testing::internal::CaptureStdout();
+  std::wstring widePath(ffuPath.begin(), ffuPath.end());
+  bool loaded = image.Load(widePath) == 0 && reader.LoadStore(&image) == 0;
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(loaded);
+  EXPECT_TRUE(image.chunkCheck.Checking());
+  std::vector<uint8_t> rest(1 << 16);
+  uint64_t position = reader.payloadOffset;
+  DWORD got = 0;
+  while (ReadFile(image.file, rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
+    image.chunkCheck.Feed(position, rest.data(), got);
+    position += got;
+  }
+  image.chunkCheck.Finish();
+  EXPECT_TRUE(image.chunkCheck.Checking());
+  *chunkCount = image.chunkCheck.ChunkCount();
+  return image.chunkCheck.FirstDamaged();
+}
+
+// Damaged chunks: the first (image header and manifest), one of the store
+// header, blocks and padding, and the last, shorter one.
+TEST(FfuPackDamage, FlipsOneByteInEachChunkNamed) {
+  TempFolder folder;
+  std::string diskPath = folder.path + "/disk.img";
+  std::string ffuPath = folder.path + "/disk.ffu";
+  ASSERT_TRUE(MakeDisk(diskPath));
+  const std::string pack = std::string(FFU_PACK_PATH) + " --block-size 4096 --chunk-kb 3 ";
+  ASSERT_EQ(RunQuietly(pack + diskPath + " " + ffuPath), 0);
+  uint32_t chunks = 0;
+  EXPECT_EQ(DamagedChunksOf(ffuPath, &chunks), std::vector<uint32_t>());
+  ASSERT_GT(chunks, 3u);
+  std::vector<char> intact = ReadAll(ffuPath);
+  const std::vector<uint32_t> damaged = {0, 2, chunks - 1};
+  ASSERT_EQ(RunQuietly(pack + "--damage-chunk 0 --damage-chunk 2 --damage-chunk " +
+                       std::to_string(chunks - 1) + " " + diskPath + " " + ffuPath),
+            0);
+  EXPECT_EQ(DamagedChunksOf(ffuPath, &chunks), damaged);
+  std::vector<char> changed = ReadAll(ffuPath);
+  ASSERT_EQ(changed.size(), intact.size());
+  size_t differing = 0;
+  for (size_t i = 0; i < intact.size(); ++i) differing += intact[i] != changed[i];
+  EXPECT_EQ(differing, damaged.size());
+  EXPECT_NE(RunQuietly(pack + "--damage-chunk " + std::to_string(chunks) + " " + diskPath + " " +
+                       ffuPath),
+            0);
+}
 
 struct RefusedCase {
   const char* options;

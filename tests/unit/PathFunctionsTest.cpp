@@ -41,6 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{L"/img/archive.tar.ffu", L".ffu", L"archive.tar"},
                       NameCase{L"/img/.ffu", L".ffu", L""},
                       NameCase{L"/img/x.ffu/", L".ffu/", L""},
+                      // A backslash is part of a Linux file name, not a separator.
+                      NameCase{L"/img/C:\\img\\phone.ffu", L".ffu", L"C:\\img\\phone"},
                       NameCase{L"", L"", L""}));
 
 TEST(FolderNames, AreTheFolderOwnNameWithOneSeparator) {
@@ -48,6 +50,7 @@ TEST(FolderNames, AreTheFolderOwnNameWithOneSeparator) {
     std::wstring path, name;
   } cases[] = {{L"/tmp/phone.mnt/", L"phone.mnt/"},
                {L"phone.mnt/", L"phone.mnt/"},
+               {L"/tmp/a\\b.mnt/", L"a\\b.mnt/"},
                {L"/", L"/"},
                {L"", L""}};
   for (const Case& c : cases) EXPECT_EQ(FolderName(c.path), c.name) << std::string(c.path.begin(), c.path.end());

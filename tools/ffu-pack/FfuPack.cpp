@@ -14,6 +14,7 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
+    "                [--hash-algorithm N] [--damage-chunk N]...\n"
     "                [--damage security-signature|image-signature|store-category]\n"
     "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
     "--print-layout prints where the parts of the written file begin, one\n"
@@ -38,6 +39,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--validation-size") return &options.validationSize;
   if (name == "--copy-offset") return &options.copyOffset;
   if (name == "--end-in-store-header") return &options.endInStoreHeader;
+  if (name == "--hash-algorithm") return &options.hashAlgorithm;
   return nullptr;
 }
 
@@ -79,6 +81,14 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.damage = argv[++i];
+    } else if (argument == "--damage-chunk") {
+      uint32_t chunk = 0;
+      if (i + 1 >= argc || !ParseCount(argv[i + 1], &chunk)) {
+        std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
+        return 2;
+      }
+      options.damageChunks.push_back(chunk);
+      ++i;
     } else if (uint32_t* field = NumberOption(options, argument)) {
       // A sector size of 0 is no sector size; leaving the option out asks
       // for the disk image's own.
@@ -87,6 +97,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ffu-pack: %s needs a number\n", argument.c_str());
         return 2;
       }
+      if (argument == "--hash-table-size") options.hashTableSizeGiven = true;
       ++i;
     } else if (!FlagOption(options, argument)) {
       std::fprintf(stderr, "ffu-pack: unknown option %s\n%s", argument.c_str(), kUsage);

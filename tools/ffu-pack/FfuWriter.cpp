@@ -1,5 +1,9 @@
 #include "FfuWriter.h"
 
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -8,7 +12,6 @@
 #include "ffu/FfuLayout.h"
 
 namespace {
-constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
 
 // One block data entry as it will be written.
 struct PlannedEntry {
@@ -181,6 +184,116 @@ void DamageSignature(std::vector<uint8_t>& data, uint64_t signature, size_t blan
   size_t end = static_cast<size_t>(signature) + kSignatureLength;
   for (size_t i = 1; i <= blanks; ++i) data[end - i] = 0;
 }
+
+constexpr uint32_t kHashLength = 32;  // SHA-256
+
+uint64_t CountChunks(uint64_t length, uint64_t chunk) {
+  return chunk == 0 ? 0 : (length + chunk - 1) / chunk;
+}
+
+// SHA-256 of every chunk of the bytes given to it, in order; a last,
+// shorter chunk is hashed as it is.
+class ChunkHasher {
+ public:
+  explicit ChunkHasher(uint64_t chunk) : chunk(chunk), context(EVP_MD_CTX_new()) {
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+  }
+  ~ChunkHasher() { EVP_MD_CTX_free(context); }
+  ChunkHasher(const ChunkHasher&) = delete;
+  ChunkHasher& operator=(const ChunkHasher&) = delete;
+
+  void Add(const uint8_t* data, size_t length) {
+    while (chunk != 0 && length > 0) {
+      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, chunk - filled));
+      EVP_DigestUpdate(context, data, piece);
+      data += piece;
+      length -= piece;
+      filled += piece;
+      if (filled == chunk) EndChunk();
+    }
+  }
+  const std::vector<uint8_t>& Finish() {
+    if (filled > 0) EndChunk();
+    return table;
+  }
+
+ private:
+  void EndChunk() {
+    uint8_t digest[kHashLength];
+    EVP_DigestFinal_ex(context, digest, nullptr);
+    table.insert(table.end(), digest, digest + kHashLength);
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    filled = 0;
+  }
+
+  uint64_t chunk;
+  EVP_MD_CTX* context;
+  uint64_t filled = 0;
+  std::vector<uint8_t> table;
+};
+
+// Everything in front of the payload, with a hash table of `tableSize` zero
+// bytes for now; `at` receives where its parts begin.
+ByteWriter BuildFront(const PackOptions& options, uint32_t tableSize, const std::string& manifest,
+                      const std::vector<PlannedEntry>& plan, uint64_t payloadBlocks,
+                      PackedLayout* at) {
+  const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
+  ByteWriter out;
+  SecurityHeader security{};
+  security.headerSize = sizeof(SecurityHeader);
+  std::memcpy(security.signature, kSecuritySignature, kSignatureLength);
+  security.chunkSizeKb = options.chunkKb;
+  security.hashAlgorithmId = options.hashAlgorithm;
+  security.catalogSize = options.catalogSize;
+  security.hashTableSize = tableSize;
+  out.Put(security);
+  out.Fill(options.catalogSize, 0x30);
+  out.Fill(tableSize, 0);
+  PadTo(out, out.data.size(), chunk);
+  at->imageHeader = out.data.size();
+  ImageHeader image{};
+  image.headerSize = sizeof(ImageHeader);
+  std::memcpy(image.signature, kImageSignature, kSignatureLength);
+  image.manifestLength = static_cast<uint32_t>(manifest.size());
+  image.chunkSizeKb = options.chunkKb;
+  out.Put(image);
+  at->manifest = out.data.size();
+  out.Text(manifest);
+  PadTo(out, out.data.size(), chunk);
+  at->storeHeader = out.data.size();
+  WriteStoreHeader(options, plan, payloadBlocks, out);
+  at->entries = out.data.size();
+  WriteEntries(options, plan, out);
+  PadTo(out, out.data.size(), options.blockSize);
+  at->payload = out.data.size();
+  at->payloadBytes = payloadBlocks * options.blockSize;
+  at->blockSize = options.blockSize;
+  return out;
+}
+
+// Flips the last byte of each chunk named, once the table holds the right
+// hashes, so that exactly those chunks no longer match.
+int DamageChunks(const PackOptions& options, std::fstream& ffu, uint64_t imageStart,
+                 uint64_t fileSize, std::string* error) {
+  const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
+  uint64_t chunks = CountChunks(fileSize - imageStart, chunk);
+  for (uint32_t index : options.damageChunks) {
+    if (index >= chunks) {
+      *error = "--damage-chunk " + std::to_string(index) + ": the image has " +
+               std::to_string(chunks) + " chunks";
+      return 1;
+    }
+    uint64_t last = std::min(imageStart + (index + 1) * chunk, fileSize) - 1;
+    char byte = 0;
+    ffu.seekg(static_cast<std::streamoff>(last));
+    ffu.read(&byte, 1);
+    byte = static_cast<char>(byte ^ 0xFF);
+    ffu.seekp(static_cast<std::streamoff>(last));
+    ffu.write(&byte, 1);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int PackFfu(const PackOptions& requested, const std::string& diskPath,
@@ -207,39 +320,26 @@ int PackFfu(const PackOptions& requested, const std::string& diskPath,
   uint64_t payloadBlocks = 0;
   for (const PlannedEntry& entry : plan) payloadBlocks += entry.blockCount;
 
+  // The table's size moves the image header, which moves the paddings and
+  // so the number of chunks: settle it.
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
+  const std::string manifest = BuildManifest(options, diskSize / options.sectorSize, layout);
+  uint32_t tableSize = options.hashTableSizeGiven ? options.hashTableSize : 0;
+  uint64_t imageStart = 0;
   ByteWriter out;
-  SecurityHeader security{};
-  security.headerSize = sizeof(SecurityHeader);
-  std::memcpy(security.signature, kSecuritySignature, kSignatureLength);
-  security.chunkSizeKb = options.chunkKb;
-  security.hashAlgorithmId = kHashAlgorithmSha256;
-  security.catalogSize = options.catalogSize;
-  security.hashTableSize = options.hashTableSize;
-  out.Put(security);
-  out.Fill(options.catalogSize, 0x30);
-  out.Fill(options.hashTableSize, 0x48);
-  PadTo(out, out.data.size(), chunk);
-  std::string manifest = BuildManifest(options, diskSize / options.sectorSize, layout);
   PackedLayout at;
-  at.imageHeader = out.data.size();
-  ImageHeader image{};
-  image.headerSize = sizeof(ImageHeader);
-  std::memcpy(image.signature, kImageSignature, kSignatureLength);
-  image.manifestLength = static_cast<uint32_t>(manifest.size());
-  image.chunkSizeKb = options.chunkKb;
-  out.Put(image);
-  at.manifest = out.data.size();
-  out.Text(manifest);
-  PadTo(out, out.data.size(), chunk);
-  at.storeHeader = out.data.size();
-  WriteStoreHeader(options, plan, payloadBlocks, out);
-  at.entries = out.data.size();
-  WriteEntries(options, plan, out);
-  PadTo(out, out.data.size(), options.blockSize);
-  at.payload = out.data.size();
-  at.payloadBytes = payloadBlocks * options.blockSize;
-  at.blockSize = options.blockSize;
+  for (int round = 0; round < 8; ++round) {
+    out = BuildFront(options, tableSize, manifest, plan, payloadBlocks, &at);
+    imageStart = at.imageHeader;
+    uint64_t imageLength = out.data.size() - imageStart + payloadBlocks * options.blockSize;
+    uint64_t wanted = CountChunks(imageLength, chunk) * kHashLength;
+    if (options.hashTableSizeGiven || wanted == tableSize) break;
+    if (wanted > 0xFFFFFFFFull) {
+      *error = "the hash table would not fit its 32-bit size";
+      return 1;
+    }
+    tableSize = static_cast<uint32_t>(wanted);
+  }
 
   if (options.damage == "security-signature")
     DamageSignature(out.data, offsetof(SecurityHeader, signature), 1);
@@ -248,10 +348,13 @@ int PackFfu(const PackOptions& requested, const std::string& diskPath,
   if (options.endInStoreHeader != 0) {
     out.data.resize(static_cast<size_t>(at.storeHeader) + options.endInStoreHeader);
     plan.clear();
+    payloadBlocks = 0;
   }
-  std::ofstream ffu(outPath, std::ios::binary | std::ios::trunc);
+  std::fstream ffu(outPath, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
   ffu.write(reinterpret_cast<const char*>(out.data.data()),
             static_cast<std::streamsize>(out.data.size()));
+  ChunkHasher hasher(chunk);
+  hasher.Add(out.data.data() + imageStart, out.data.size() - imageStart);
   std::vector<char> buffer(options.blockSize);
   for (const PlannedEntry& entry : plan) {
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
@@ -260,7 +363,18 @@ int PackFfu(const PackOptions& requested, const std::string& diskPath,
         return 1;
       }
       ffu.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      hasher.Add(reinterpret_cast<const uint8_t*>(buffer.data()), buffer.size());
     }
+  }
+  uint64_t fileSize = out.data.size() + payloadBlocks * options.blockSize;
+  const std::vector<uint8_t>& table = hasher.Finish();
+  ffu.seekp(static_cast<std::streamoff>(sizeof(SecurityHeader) + options.catalogSize));
+  ffu.write(reinterpret_cast<const char*>(table.data()),
+            static_cast<std::streamsize>(std::min<uint64_t>(table.size(), tableSize)));
+  if (DamageChunks(options, ffu, imageStart, fileSize, error) != 0) {
+    ffu.close();
+    std::remove(outPath.c_str());
+    return 1;
   }
   ffu.close();
   if (!ffu) {

@@ -2,13 +2,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct PackOptions {
   uint32_t blockSize = 128 * 1024;
   uint32_t chunkKb = 128;
   uint32_t sectorSize = 0;  // 0: the disk image's own, found from its GPT
   uint32_t catalogSize = 1000;
-  uint32_t hashTableSize = 3000;
+  bool hashTableSizeGiven = false;  // else the table holds one hash per chunk
+  uint32_t hashTableSize = 0;       // when given: the real hashes, cut or zero-filled
+  uint32_t hashAlgorithm = 0x800C;  // the identifier written; the hashes are SHA-256
+  std::vector<uint32_t> damageChunks;  // chunks whose last byte is flipped after hashing
   uint32_t validationSize = 0;  // bytes between the store header and the entries
   uint32_t storeVersion = 1;    // 1 or 2
   bool mergeRuns = false;       // adjacent data blocks share one entry

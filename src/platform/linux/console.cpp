@@ -18,6 +18,8 @@ namespace {
 // Rows are reported in 15 bits and wrap around; moves take the shorter way,
 // so a status line stays reachable over the last 16384 lines.
 constexpr int64_t kRowRange = 0x8000;
+// ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+constexpr DWORD kTerminalOutputMode = 0x3;
 
 // The console behind `handle`, when standard output is a terminal. Without
 // one the calls fail as they do when output is redirected.
@@ -39,6 +41,19 @@ HANDLE GetStdHandle(DWORD stdHandle) {
     return INVALID_HANDLE_VALUE;
   }
   return StandardOutputHandle();
+}
+
+// A terminal reports the modes of a console that processes output and wraps
+// at the end of a line; anything else is no console (error 6), as a file or
+// pipe is on Windows.
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (!IsTerminalConsole(console)) return FALSE;
+  if (mode == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *mode = kTerminalOutputMode;
+  return TRUE;
 }
 
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
@@ -83,6 +98,15 @@ BOOL SetConsoleCursorPosition(HANDLE console, COORD position) {
   cursor.column = position.X;
   MoveTrackedCursor(cursor);
   return TRUE;
+}
+
+// A terminal cannot be read back: the layer follows its cursor, never its
+// text. Status lines then trust their saved rows, which never go stale here.
+BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR, DWORD, COORD, LPDWORD charsRead) {
+  if (charsRead != nullptr) *charsRead = 0;
+  if (!IsTerminalConsole(console)) return FALSE;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
 }
 
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,

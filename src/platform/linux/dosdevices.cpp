@@ -18,7 +18,7 @@ std::vector<std::wstring> ListNames() {
     if (LoopDiskOf(binding) < 0) names.push_back(kDrivePrefix + std::to_wstring(binding.number));
   }
   for (const PartitionVolume& volume : ListPartitionVolumes()) {
-    names.push_back(L"Volume" + GuidText(volume.partitionId));
+    names.push_back(L"Volume" + VolumeGuidText(volume.partitionId));
   }
   return names;
 }

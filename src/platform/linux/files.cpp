@@ -297,6 +297,8 @@ BOOL CloseHandle(HANDLE object) {
   }
   LinuxHandle* handle = static_cast<LinuxHandle*>(object);
   if (handle->kind == HandleKind::Console) return TRUE;  // standard output stays open
+  // A thread runs on when its handle is closed, as on Windows.
+  if (handle->thread.joinable()) handle->thread.detach();
   if (handle->fd >= 0) close(handle->fd);
   delete handle;
   return TRUE;

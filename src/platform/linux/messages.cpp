@@ -42,6 +42,7 @@ const SystemMessage kSystemMessages[] = {
     {38, L"Reached the end of the file.\r\n"},
     {39, L"The disk is full.\r\n"},
     {50, L"The request is not supported.\r\n"},
+    {55, L"The specified network resource or device is no longer available.\r\n"},
     {80, L"The file exists.\r\n"},
     {87, L"The parameter is incorrect.\r\n"},
     {110, L"The system cannot open the device or file specified.\r\n"},
@@ -65,6 +66,7 @@ const SystemMessage kSystemMessages[] = {
            L"that the volume is not corrupted.\r\n"},
     {1006, L"The volume for a file has been externally altered so that the opened "
            L"file is no longer valid.\r\n"},
+    {1112, L"There is no media in the drive.\r\n"},
     {1117, L"The request could not be performed because of an I/O device error.\r\n"},
     {1167, L"The device is not connected.\r\n"},
     {1168, L"Element not found.\r\n"},

@@ -134,6 +134,11 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
+    auto* handle = static_cast<LinuxHandle*>(object);
+    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
+      return WaitForWaitable(handle, milliseconds);
+  }
   LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
   if (mutex == nullptr) return WAIT_FAILED;
   if (mutex->owned > 0) {  // a mutex is recursive for its holder

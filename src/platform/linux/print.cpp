@@ -6,10 +6,25 @@
 #include "support/wide_format.h"
 
 const wchar_t kPathSeparator = L'/';
+const wchar_t kPathSeparators[] = L"/";
 const wchar_t kExecutableExtension[] = L"";
 const wchar_t kDrivePrefix[] = L"PhysicalDrive";
 
+namespace {
+// Printing asks whether standard output is a console, as the Windows build
+// does before it picks the console or the stream. On a file or a pipe that
+// query fails and sets the last error (6), there as here; every print keeps
+// the caller's last error across it, so that a line printed before
+// ReportWin32Error(0) does not change what that reports.
+void AskForConsole() {
+  DWORD mode = 0;
+  GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+}  // namespace
+
 int PrintWide(const wchar_t* format, ...) {
+  KeptLastError keep;
+  AskForConsole();
   va_list arguments;
   va_start(arguments, format);
   const std::wstring text = FormatWideText(format, arguments, false);
@@ -19,6 +34,8 @@ int PrintWide(const wchar_t* format, ...) {
 }
 
 int PrintNarrow(const char* format, ...) {
+  KeptLastError keep;
+  AskForConsole();
   // Narrow formats follow the same rules, with "%s" taking narrow text.
   const std::wstring wideFormat = FromUtf8(format == nullptr ? "" : format);
   va_list arguments;
@@ -32,6 +49,8 @@ int PrintNarrow(const char* format, ...) {
 
 int PrintWideText(const wchar_t* text) {
   if (text == nullptr) return 0;
+  KeptLastError keep;
+  AskForConsole();
   const std::string bytes = ToUtf8(text);
   if (!WriteStandardOutput(bytes)) return -1;
   return static_cast<int>(wcslen(text));

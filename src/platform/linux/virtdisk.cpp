@@ -17,6 +17,14 @@
 
 namespace {
 
+// The virtual disk calls return their error and leave the thread's last
+// error as it was, as on Windows: each keeps it (KeptLastError), whatever
+// the helpers under it set on the way.
+
+// A VHD has 512-byte sectors: 0 asks for that default, any other size is
+// refused as it is on Windows.
+constexpr ULONG kVhdSectorSize = 512;
+
 bool SupportedType(const VIRTUAL_STORAGE_TYPE* storageType) {
   return storageType != nullptr && (storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHD ||
                                     storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHDX);
@@ -49,11 +57,13 @@ bool ReadCreateRequest(const CREATE_VIRTUAL_DISK_PARAMETERS& parameters, CreateR
 // 512-byte sectors only; a VHDX without a physical sector size gets 4096.
 DWORD CreateFileOfType(ULONG storageDevice, ULONG version, const std::string& file,
                        const CreateRequest& request) {
-  const uint32_t sectorSize = request.sectorSize != 0 ? request.sectorSize : 512;
-  if (storageDevice == VIRTUAL_STORAGE_TYPE_DEVICE_VHD)
-    return VhdCreateFile(file, request.size, sectorSize);
-  if (version == CREATE_VIRTUAL_DISK_VERSION_1 && sectorSize != 512)
-    return FailCode(ERROR_INVALID_PARAMETER);
+  const uint32_t sectorSize = request.sectorSize != 0 ? request.sectorSize : kVhdSectorSize;
+  if (storageDevice == VIRTUAL_STORAGE_TYPE_DEVICE_VHD) {
+    if (sectorSize != kVhdSectorSize) return ERROR_INVALID_PARAMETER;
+    return VhdCreateFile(file, request.size, kVhdSectorSize);
+  }
+  if (version == CREATE_VIRTUAL_DISK_VERSION_1 && sectorSize != kVhdSectorSize)
+    return ERROR_INVALID_PARAMETER;
   const uint32_t physical = request.physicalSectorSize != 0 ? request.physicalSectorSize : 4096;
   return VhdxCreateFile(file, request.size, sectorSize, physical, request.blockSize);
 }
@@ -97,6 +107,7 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                         CREATE_VIRTUAL_DISK_FLAG, ULONG,
                         PCREATE_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED,
                         PHANDLE handle) {
+  KeptLastError keep;
   CreateRequest request;
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
       !ReadCreateRequest(*parameters, &request) ||
@@ -114,6 +125,7 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
 
 DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG flags,
                         ULONG, PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   LoopAttachRequest request;
@@ -129,6 +141,7 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
 
 DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
                                  LPWSTR diskPath) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   if (diskPathSizeInBytes == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
@@ -148,6 +161,7 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
 
 DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK,
                       OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE handle) {
+  KeptLastError keep;
   if (path == nullptr || handle == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
   if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
   const std::string file = ToUtf8(path);
@@ -164,6 +178,7 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
 }
 
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
+  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const int number = LoopFindByFile(disk->path);

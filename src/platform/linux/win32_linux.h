@@ -88,6 +88,7 @@ extern "C" {
 #define ERROR_HANDLE_EOF 38
 #define ERROR_HANDLE_DISK_FULL 39
 #define ERROR_NOT_SUPPORTED 50
+#define ERROR_DEV_NOT_EXIST 55
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_OPEN_FAILED 110
@@ -105,6 +106,7 @@ extern "C" {
 #define ERROR_NOT_OWNER 288
 #define ERROR_NOT_A_REPARSE_POINT 4390
 #define ERROR_INVALID_DATA 13
+#define ERROR_NO_MEDIA_IN_DRIVE 1112
 #define ERROR_IO_DEVICE 1117
 #define ERROR_NO_SUCH_DEVICE 433
 #define ERROR_TIMEOUT 1460
@@ -232,8 +234,11 @@ typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 HANDLE GetStdHandle(DWORD stdHandle);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
+BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR characters, DWORD length,
+                                 COORD readCoord, LPDWORD charsRead);
 BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
                    LPDWORD charsWritten, LPVOID reserved);
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
@@ -440,6 +445,53 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                       POPEN_VIRTUAL_DISK_PARAMETERS parameters, PHANDLE handle);
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG flags,
                         ULONG providerSpecificFlags);
+
+// ---- Threads, events and the environment ------------------------------------
+typedef size_t SIZE_T;
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+#define ERROR_ENVVAR_NOT_FOUND 203
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
+                    BOOL initialState, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// ---- Cryptography next generation (hashes only) -----------------------------
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef void* BCRYPT_HANDLE;
+typedef void* BCRYPT_ALG_HANDLE;
+typedef void* BCRYPT_HASH_HANDLE;
+#define BCRYPT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_HASH_LENGTH L"HashDigestLength"
+#define BCRYPT_OBJECT_LENGTH L"ObjectLength"
+#define BCRYPT_HASH_REUSABLE_FLAG 0x00000020
+// Status codes the hash calls answer with.
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BB)
+#define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225)
+
+NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR algorithmId,
+                                     LPCWSTR implementation, ULONG flags);
+NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
+NTSTATUS BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output,
+                           ULONG outputSize, ULONG* result, ULONG flags);
+NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash,
+                          PUCHAR hashObject, ULONG hashObjectSize, PUCHAR secret,
+                          ULONG secretSize, ULONG flags);
+NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG inputSize, ULONG flags);
+NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG outputSize,
+                          ULONG flags);
+NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
 
 // ---- Shell and COM ----------------------------------------------------------
 #define SW_SHOWDEFAULT 10

@@ -6,7 +6,9 @@
 // first character that its locale cannot map, which would cut a line that
 // holds an unusual path.) Every print is flushed at once: the status lines
 // are written with the console API past the runtime's buffer and must appear
-// in program order.
+// in program order. Every print keeps the caller's last error: the console
+// query fails on a file or pipe and sets error 6, and callers print a line
+// before they report the last error.
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -62,6 +64,7 @@ int WriteWide(const wchar_t* text, size_t length) {
 
 int PrintWide(const wchar_t* format, ...) {
   if (format == nullptr) return -1;
+  KeptLastError keep;
   va_list arguments;
   va_start(arguments, format);
   std::wstring text = FormatWideText(format, arguments);
@@ -70,6 +73,7 @@ int PrintWide(const wchar_t* format, ...) {
 }
 
 int PrintNarrow(const char* format, ...) {
+  KeptLastError keep;
   va_list arguments;
   va_start(arguments, format);
   int printed = vfprintf(stdout, format, arguments);
@@ -80,5 +84,6 @@ int PrintNarrow(const char* format, ...) {
 
 int PrintWideText(const wchar_t* text) {
   if (text == nullptr) return 0;
+  KeptLastError keep;
   return WriteWide(text, wcslen(text));
 }

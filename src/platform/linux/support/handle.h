@@ -2,7 +2,11 @@
 // LinuxHandle allocated with new and released by CloseHandle / FindClose.
 #pragma once
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "win32.h"
@@ -14,6 +18,17 @@ enum class HandleKind {
   Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
   VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
   Mutex,        // CreateMutexW: a lock file held with flock
+  Thread,       // CreateThread: signaled once the thread has returned
+  Event,        // CreateEventW
+};
+
+// The state that WaitForSingleObject waits on. Shared by the handle and, for
+// a thread, by the running thread, so that either may go first.
+struct Waitable {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool signaled = false;
+  bool manualReset = true;
 };
 
 struct LinuxHandle {
@@ -23,6 +38,8 @@ struct LinuxHandle {
   int owned = 0;     // Mutex: how often its holder has acquired it
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
+  std::shared_ptr<Waitable> waitable;  // Thread, Event
+  std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
 
 // A new handle of `kind` over the descriptor `fd` (-1: none) and `path`; its
@@ -32,3 +49,6 @@ HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
 // invalid value, or a handle of another kind than `kind`.
 LinuxHandle* HandleOf(HANDLE handle, HandleKind kind);
+
+// WaitForSingleObject on a thread or an event handle.
+DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds);

@@ -68,6 +68,11 @@ void MoveTrackedCursor(const TrackedCursor& position) {
 }
 
 LinuxHandle* StandardOutputHandle() {
-  static LinuxHandle console{HandleKind::Console, 1, std::string()};
+  static LinuxHandle console = [] {
+    LinuxHandle handle;
+    handle.kind = HandleKind::Console;
+    handle.fd = 1;
+    return handle;
+  }();
   return &console;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <map>
 
 #include "errors.h"
@@ -97,6 +98,12 @@ bool ParseVolumeName(const wchar_t* name, GUID* partitionId) {
   return ParseGuidText(ToUtf8(rest), partitionId);
 }
 
+std::wstring VolumeGuidText(const GUID& partitionId) {
+  std::wstring text = GuidText(partitionId);
+  for (wchar_t& character : text) character = static_cast<wchar_t>(towlower(character));
+  return text;
+}
+
 std::wstring VolumeGuidPath(const GUID& partitionId) {
-  return L"\\\\?\\Volume" + GuidText(partitionId) + L"\\";
+  return L"\\\\?\\Volume" + VolumeGuidText(partitionId) + L"\\";
 }

@@ -29,7 +29,10 @@ bool FindPartitionVolumeByNumber(int volumeNumber, PartitionVolume* volume);
 // The GUID of "\\.\Volume{GUID}", "\\?\Volume{GUID}" or "\\?\Volume{GUID}\".
 bool ParseVolumeName(const wchar_t* name, GUID* partitionId);
 
-// "\\?\Volume{GUID}\".
+// "{guid}" in lower case, as Windows writes the GUIDs of volume names.
+std::wstring VolumeGuidText(const GUID& partitionId);
+
+// "\\?\Volume{guid}\", lower case.
 std::wstring VolumeGuidPath(const GUID& partitionId);
 
 // Reads the layout of the disk at loop N (opened read-only). Win32 code.

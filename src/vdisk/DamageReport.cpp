@@ -1,0 +1,182 @@
+#include "vdisk/DamageReport.h"
+
+#include <algorithm>
+
+#include "common/ReportWin32Error.h"
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+#include "platform.h"
+#include "vdisk/PayloadCopy.h"
+#include "volumes/DriveLayout.h"
+
+namespace {
+constexpr size_t kGptNameUnits = 36;
+// Disk ranges named for one chunk before the rest are only counted.
+constexpr size_t kShownRanges = 3;
+
+// "a", "a and b", "a, b and c".
+std::wstring JoinList(const std::vector<std::wstring>& items) {
+  std::wstring text;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? L" and " : L", ";
+    text += items[i];
+  }
+  return text;
+}
+
+struct FilePart {
+  uint64_t start;
+  uint64_t end;
+  const wchar_t* name;  // nullptr: the payload
+};
+}  // namespace
+
+std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
+  std::vector<PartitionSpan> spans;
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (entry.PartitionLength.QuadPart <= 0) continue;
+    PartitionSpan span;
+    span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
+    span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
+    if (entry.PartitionStyle == PARTITION_STYLE_GPT) {
+      for (size_t k = 0; k < kGptNameUnits && entry.Gpt.Name[k] != 0; ++k)
+        span.name += static_cast<wchar_t>(entry.Gpt.Name[k]);
+    } else {
+      span.name = L"partition " + std::to_wstring(entry.PartitionNumber);
+    }
+    spans.push_back(span);
+  }
+  return spans;
+}
+
+DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
+                           uint64_t diskSectorCount, std::vector<PartitionSpan> partitions,
+                           bool partitionsKnown)
+    : image(image),
+      reader(reader),
+      diskSectorCount(diskSectorCount),
+      partitions(std::move(partitions)),
+      partitionsKnown(partitionsKnown) {
+  for (const BlockDataEntry& entry : reader.entries) {
+    entryFirstBlock.push_back(payloadBlocks);
+    payloadBlocks += entry.blockCount;
+  }
+}
+
+std::wstring DamageReport::Describe(uint32_t index) const {
+  const ChunkVerifier& check = image.chunkCheck;
+  uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
+  uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+  uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
+  uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
+  uint64_t storeOffset = image.FirstStore()->storeOffset;
+  uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
+  const FilePart parts[] = {
+      {check.RegionStart(), imageHeaderEnd, L"the image header"},
+      {imageHeaderEnd, manifestEnd, L"the manifest"},
+      {manifestEnd, storeOffset, L"padding"},
+      {storeOffset, reader.validationOffset, L"the store header"},
+      {reader.validationOffset, reader.entriesOffset, L"the validation area"},
+      {reader.entriesOffset, reader.entriesEnd, L"the block data entries"},
+      {reader.entriesEnd, reader.payloadOffset, L"padding"},
+      {reader.payloadOffset, payloadEnd, nullptr},
+      {payloadEnd, image.fileSize, L"bytes after the payload"},
+  };
+  std::vector<std::wstring> items;
+  for (const FilePart& part : parts) {
+    uint64_t start = std::max(from, part.start);
+    uint64_t end = std::min(to, part.end);
+    if (start >= end) continue;
+    items.push_back(part.name != nullptr ? std::wstring(part.name) : DescribePayload(start, end));
+  }
+  return JoinList(items);
+}
+
+std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
+  std::vector<DiskRange> ranges = PayloadRanges(from, to);
+  if (ranges.empty()) return L"payload that is written nowhere on the disk";
+  std::vector<std::wstring> shown;
+  for (size_t i = 0; i < ranges.size() && i < kShownRanges; ++i)
+    shown.push_back(DescribeRange(ranges[i]));
+  size_t more = ranges.size() > kShownRanges ? ranges.size() - kShownRanges : 0;
+  if (more > 0) shown.push_back(std::to_wstring(more) + (more == 1 ? L" more range" : L" more ranges"));
+  return L"payload for disk bytes " + JoinList(shown);
+}
+
+// The disk ranges that the payload bytes [from, to) of the file were
+// written to, in file order, neighbours on the disk joined.
+std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, uint64_t to) const {
+  std::vector<DiskRange> ranges;
+  uint32_t blockSize = reader.BlockSize();
+  uint32_t sectorSize = image.FirstStore()->sectorSize;
+  for (uint64_t at = from; at < to;) {
+    uint64_t block = (at - reader.payloadOffset) / blockSize;
+    uint64_t blockStart = reader.payloadOffset + block * blockSize;
+    uint64_t end = std::min(to, blockStart + blockSize);
+    size_t entryIndex =
+        std::upper_bound(entryFirstBlock.begin(), entryFirstBlock.end(), block) -
+        entryFirstBlock.begin() - 1;
+    const BlockDataEntry& entry = reader.entries[entryIndex];
+    uint32_t k = static_cast<uint32_t>(block - entryFirstBlock[entryIndex]);
+    for (const TargetLocation& location : entry.locations) {
+      uint64_t target = 0;
+      if (!BlockTargetOffset(location, k, blockSize, sectorSize, diskSectorCount, target)) continue;
+      DiskRange range{target + (at - blockStart), target + (end - blockStart)};
+      if (!ranges.empty() && ranges.back().end == range.start)
+        ranges.back().end = range.end;
+      else
+        ranges.push_back(range);
+    }
+    at = end;
+  }
+  return ranges;
+}
+
+std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
+  std::wstring text = std::to_wstring(range.start) + L" to " + std::to_wstring(range.end - 1);
+  if (!partitionsKnown) return text;
+  std::vector<std::wstring> names;
+  for (const PartitionSpan& partition : partitions)
+    if (range.start < partition.start + partition.length && partition.start < range.end)
+      names.push_back(L"'" + partition.name + L"'");
+  return text + (names.empty() ? L" outside every partition" : L" in " + JoinList(names));
+}
+
+void DamageReport::Print() const {
+  const ChunkVerifier& check = image.chunkCheck;
+  for (uint32_t index : check.FirstDamaged()) {
+    uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
+    uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+    std::wstring first = std::to_wstring(from);
+    std::wstring last = std::to_wstring(to - 1);
+    std::wstring holds = Describe(index);
+    PrintWide(L"(Korvex) !WARNING! Chunk %u (file bytes %s to %s) does not match the image's "
+              L"hash table; it holds %s.\n",
+              index, first.c_str(), last.c_str(), holds.c_str());
+  }
+  uint32_t rest = check.DamagedCount() - static_cast<uint32_t>(check.FirstDamaged().size());
+  if (rest > 0)
+    PrintWide(L"(Korvex) !WARNING! %u more chunks do not match the image's hash table.\n", rest);
+}
+
+int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
+                     uint64_t diskSectorCount) {
+  ChunkVerifier& check = image.chunkCheck;
+  if (check.Checking()) {
+    uint64_t blocks = 0;
+    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
+    if (!image.AdvanceTo(payloadEnd, image.fileSize))
+      return static_cast<int>(ReportWin32Error(0, image.FirstStore()->imagePath.c_str()));
+    check.Finish();
+  }
+  check.PrintBroken();
+  if (check.DamagedCount() == 0) return 0;
+  DriveLayout layout;
+  bool known = GetDriveLayout(diskHandle, layout) == 0;
+  DamageReport(image, reader, diskSectorCount, known ? PartitionSpans(layout) : std::vector<PartitionSpan>(),
+               known)
+      .Print();
+  return 0;
+}

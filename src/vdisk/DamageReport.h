@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+class FfuImage;
+class StoreReader;
+class DriveLayout;
+
+// A partition of the disk as the damage lines name it.
+struct PartitionSpan {
+  uint64_t start = 0;
+  uint64_t length = 0;
+  std::wstring name;
+};
+
+// The partitions of a drive layout, by their GPT names (MBR ones by number).
+std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
+
+// Says, for chunks of the image that do not match its hash table, what they
+// hold: the headers and paddings by name, and for payload the ranges of the
+// disk that it was written to, with the partitions that hold those ranges.
+class DamageReport {
+ public:
+  // Without `partitionsKnown` (the layout could not be read) the disk
+  // ranges are named without partitions.
+  DamageReport(const FfuImage& image, const StoreReader& reader, uint64_t diskSectorCount,
+               std::vector<PartitionSpan> partitions, bool partitionsKnown = true);
+
+  // What chunk `index` holds, as the text after "it holds ".
+  std::wstring Describe(uint32_t index) const;
+  // One line for each damaged chunk the check listed, then one for the rest.
+  void Print() const;
+
+ private:
+  struct DiskRange {
+    uint64_t start;
+    uint64_t end;  // one past the last byte
+  };
+  std::wstring DescribePayload(uint64_t from, uint64_t to) const;
+  std::vector<DiskRange> PayloadRanges(uint64_t from, uint64_t to) const;
+  std::wstring DescribeRange(const DiskRange& range) const;
+
+  const FfuImage& image;
+  const StoreReader& reader;
+  uint64_t diskSectorCount;
+  std::vector<PartitionSpan> partitions;
+  bool partitionsKnown;
+  std::vector<uint64_t> entryFirstBlock;  // payload block at which each entry starts
+  uint64_t payloadBlocks = 0;
+};
+
+// After the copy: passes the bytes after the payload to the check, ends it,
+// and prints what it found. 0, or the reported code of a failed read.
+int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
+                     uint64_t diskSectorCount);

@@ -1,0 +1,68 @@
+#include "vdisk/HashPipeline.h"
+
+#include "ffu/ChunkVerifier.h"
+
+HashPipeline::HashPipeline(ChunkVerifier* check)
+    : verifier(check != nullptr && check->Checking() ? check : nullptr) {
+  if (verifier == nullptr) return;
+  work = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  finished = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (work != nullptr && finished != nullptr)
+    thread = CreateThread(nullptr, 0, &HashPipeline::Run, this, 0, nullptr);
+}
+
+HashPipeline::~HashPipeline() {
+  if (thread != nullptr) {
+    stopping = true;
+    SetEvent(work);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  if (work != nullptr) CloseHandle(work);
+  if (finished != nullptr) CloseHandle(finished);
+}
+
+uint64_t HashPipeline::Post(uint64_t offset, const uint8_t* data, size_t length) {
+  if (verifier == nullptr) return 0;
+  uint64_t ticket = posted.load();
+  if (thread == nullptr) {
+    verifier->Feed(offset, data, length);
+    posted = ticket + 1;
+    done = ticket + 1;
+    return ticket;
+  }
+  if (ticket >= kSlots) WaitFor(ticket - kSlots);
+  ranges[ticket % kSlots] = Range{offset, data, length};
+  posted = ticket + 1;
+  SetEvent(work);
+  return ticket;
+}
+
+void HashPipeline::WaitFor(uint64_t ticket) {
+  if (verifier == nullptr) return;
+  // An auto-reset event may wake the wait for an earlier range; look again.
+  while (done.load() <= ticket && ticket < posted.load()) WaitForSingleObject(finished, INFINITE);
+}
+
+void HashPipeline::WaitAll() {
+  uint64_t all = posted.load();
+  if (all > 0) WaitFor(all - 1);
+}
+
+DWORD WINAPI HashPipeline::Run(LPVOID self) {
+  static_cast<HashPipeline*>(self)->Drain();
+  return 0;
+}
+
+void HashPipeline::Drain() {
+  for (;;) {
+    while (done.load() < posted.load()) {
+      const Range& range = ranges[done.load() % kSlots];
+      verifier->Feed(range.offset, range.data, range.length);
+      done = done.load() + 1;
+      SetEvent(finished);
+    }
+    if (stopping.load()) return;
+    WaitForSingleObject(work, INFINITE);
+  }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "win32.h"
+
+class ChunkVerifier;
+
+// Feeds payload ranges to the image check on a helper thread, in the order
+// they were posted, while the copy reads and writes the next ones. A posted
+// range must stay untouched until WaitFor its ticket returns. Without a
+// helper thread (none could be made) each range is checked as it is posted.
+// With no check running, posting does nothing.
+class HashPipeline {
+ public:
+  explicit HashPipeline(ChunkVerifier* verifier);
+  ~HashPipeline();
+  HashPipeline(const HashPipeline&) = delete;
+  HashPipeline& operator=(const HashPipeline&) = delete;
+
+  // Queues `length` bytes that start at file offset `offset`; returns the
+  // ticket to wait for before the bytes may change.
+  uint64_t Post(uint64_t offset, const uint8_t* data, size_t length);
+  void WaitFor(uint64_t ticket);
+  void WaitAll();
+  // Ranges posted so far.
+  uint64_t Posted() const { return posted.load(); }
+
+  // Ranges posted and not yet checked: never more than this.
+  static constexpr uint64_t kSlots = 4;
+
+ private:
+  struct Range {
+    uint64_t offset;
+    const uint8_t* data;
+    size_t length;
+  };
+  static DWORD WINAPI Run(LPVOID self);
+  void Drain();
+
+  ChunkVerifier* verifier;
+  Range ranges[kSlots] = {};
+  std::atomic<uint64_t> posted{0};
+  std::atomic<uint64_t> done{0};
+  std::atomic<bool> stopping{false};
+  HANDLE thread = nullptr;
+  HANDLE work = nullptr;      // set when a range is posted or the pipeline stops
+  HANDLE finished = nullptr;  // set when a range has been checked
+};

@@ -1,0 +1,25 @@
+// The backing file of an attached virtual disk, as the drive names it.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+// The reply of the backing-file query, read up to its first NUL or the
+// bytes the query returned, whichever comes first, in the form that
+// OpenVirtualDisk and DeleteFileW take. Which form the drive answers is not
+// documented, so each is accepted:
+//   C:\dir\kmd1.vhd                         kept
+//   \??\C:\dir\kmd1.vhd, \\?\C:\dir\...     C:\dir\kmd1.vhd
+//   \??\UNC\server\share\..., \\?\UNC\...   \\server\share\...
+//   \Device\HarddiskVolume3\dir\kmd1.vhd    C:\dir\kmd1.vhd, through the DOS
+//                                           name whose target is that volume;
+//                                           \\?\GLOBALROOT\Device\... without one
+// `dosDevices` maps DOS device names to their targets ("C:" to
+// "\Device\HarddiskVolume3"). Empty when the reply holds no path.
+std::wstring BackingFileFromReply(const wchar_t* reply, size_t bytesReturned, size_t units,
+                                  const std::map<std::wstring, std::wstring>& dosDevices);
+
+// True when the file's base name starts with this program's temporary-file
+// prefix: a VHD that one of its runs made.
+bool IsOwnTempFile(const std::wstring& path);

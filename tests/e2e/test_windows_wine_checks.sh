@@ -1,0 +1,44 @@
+#!/bin/bash
+# Runs the Windows build's own checks (build-win/windows_checks.exe, made by
+# scripts/build-windows) under Wine: path functions with both separators,
+# backing-file forms, prints that keep the last error. Its exit code is the
+# number of failed checks; each failure names itself on stderr.
+set -uo pipefail
+
+source_dir="${SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+exe="${WINDOWS_CHECKS_EXE:-$source_dir/build-win/windows_checks.exe}"
+if [[ ! -f "$exe" ]]; then
+  echo "FAIL: the Windows checks are missing: $exe (build them with scripts/build-windows)" >&2
+  exit 1
+fi
+if ! command -v wine >/dev/null 2>&1; then
+  echo "FAIL: wine is not installed (Debian package: wine)" >&2
+  exit 1
+fi
+
+tmp="$(mktemp -d /tmp/brackwen-wine-checks-XXXXXX)"
+export WINEPREFIX="$tmp/prefix" TMPDIR="$tmp" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  if command -v wineserver >/dev/null 2>&1 && [[ -d "$WINEPREFIX" ]]; then
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+timeout 120 wine "$exe" >"$tmp/out" 2>"$tmp/err"
+rc=$?
+grep '^FAIL' "$tmp/err" >&2
+if [[ $rc -ne 0 ]]; then
+  echo "FAIL: $rc Windows checks failed" >&2
+  exit 1
+fi
+# The prints of the last-error checks, as the Windows build writes them to a file.
+if ! cmp -s "$tmp/out" <(printf 'wide line\r\nnarrow 1\r\ntext\r\n'); then
+  echo "FAIL: printed lines differ" >&2
+  cat -A "$tmp/out" >&2
+  exit 1
+fi
+echo "ok: Windows checks passed"

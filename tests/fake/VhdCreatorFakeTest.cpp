@@ -1,0 +1,103 @@
+// VHD creation and attachment when a virtual disk call fails, on a substitute
+// platform. The virtual disk calls return their error without setting the
+// thread's last error, so the lines must report the returned code, not what an
+// earlier call left behind.
+#include <cstring>
+
+#include "FakeSystem.h"
+#include "vdisk/VhdCreator.h"
+
+namespace {
+const HANDLE kVirtualDisk = reinterpret_cast<HANDLE>(0x7100);
+const HANDLE kDrive = reinterpret_cast<HANDLE>(0x7200);
+const wchar_t kVhdPath[] = L"/tmp/kmd7.vhd";
+// On Windows a redirected print leaves this behind.
+const DWORD kStaleError = ERROR_INVALID_HANDLE;
+
+enum class FailingCall { None, Create, Attach, PhysicalPath };
+
+struct VirtualDiskCase {
+  const char* name;
+  FailingCall call;
+  DWORD code;
+  const char* lines;
+};
+
+class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<VirtualDiskCase> {
+ protected:
+  void SetUp() override {
+    FakeSystemTest::SetUp();
+    // No drives: the sweep before the creation finds nothing to do.
+    Fake().queryDosDevice = [](LPCWSTR, LPWSTR target, DWORD max) -> DWORD {
+      if (max < 2) return 0;
+      target[0] = target[1] = L'\0';
+      return 2;
+    };
+    const FailingCall failing = GetParam().call;
+    const DWORD code = GetParam().code;
+    Fake().createVirtualDisk = [this, failing, code](PCWSTR path,
+                                                     PCREATE_VIRTUAL_DISK_PARAMETERS parameters,
+                                                     PHANDLE handle) -> DWORD {
+      EXPECT_EQ(std::wstring(path), kVhdPath);
+      EXPECT_EQ(parameters->Version1.SectorSizeInBytes, 512u);
+      if (failing == FailingCall::Create) return code;
+      *handle = kVirtualDisk;
+      ++openHandles;
+      return 0;
+    };
+    Fake().attachVirtualDisk = [failing, code](HANDLE handle) -> DWORD {
+      EXPECT_EQ(handle, kVirtualDisk);
+      return failing == FailingCall::Attach ? code : 0;
+    };
+    Fake().getVirtualDiskPhysicalPath = [failing, code](HANDLE, ULONG* size, LPWSTR path) -> DWORD {
+      if (failing == FailingCall::PhysicalPath) return code;
+      const wchar_t drive[] = L"\\\\.\\PhysicalDrive9";
+      EXPECT_GE(*size, sizeof(drive));
+      std::memcpy(path, drive, sizeof(drive));
+      return 0;
+    };
+    Fake().createFile = [this](LPCWSTR path) -> HANDLE {
+      EXPECT_EQ(std::wstring(path), L"\\\\.\\PhysicalDrive9");
+      ++openHandles;
+      return kDrive;
+    };
+    Fake().closeHandle = [this](HANDLE handle) -> BOOL {
+      if (handle != kDrive) --openHandles;
+      return TRUE;
+    };
+  }
+  int openHandles = 0;
+};
+
+TEST_P(VhdCreation, ReportsTheCodeTheCallReturned) {
+  HANDLE disk = INVALID_HANDLE_VALUE;
+  SetLastError(kStaleError);
+  EXPECT_EQ(CreateAndAttachVhd(disk, 512, 1 << 20, kVhdPath), static_cast<int>(GetParam().code));
+  EXPECT_EQ(Output(), GetParam().lines);
+  if (GetParam().call == FailingCall::None) {
+    EXPECT_EQ(disk, kDrive);
+    EXPECT_EQ(openHandles, 1) << "only the drive stays open";
+  } else {
+    EXPECT_EQ(disk, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(openHandles, 0) << "the virtual disk handle is closed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, VhdCreation,
+    ::testing::Values(
+        VirtualDiskCase{"all_succeed", FailingCall::None, 0, ""},
+        VirtualDiskCase{"create", FailingCall::Create, ERROR_FILE_EXISTS,
+                        "(Korvex) !ERROR! Failed to create vdisk.\n"
+                        "!ERROR! The file exists.\r\n\"/tmp/kmd7.vhd\"\n"},
+        VirtualDiskCase{"attach", FailingCall::Attach, ERROR_SHARING_VIOLATION,
+                        "failed to attach vdisk...err 0x20\n"
+                        "!ERROR! The process cannot access the file because it is being used by "
+                        "another process.\r\n\n"},
+        VirtualDiskCase{"physical_path", FailingCall::PhysicalPath, ERROR_NOT_FOUND,
+                        "failed to get vhd physical info 1168\n"
+                        "!ERROR! Element not found.\r\n\n"}),
+    [](const ::testing::TestParamInfo<VirtualDiskCase>& info) {
+      return std::string(info.param.name);
+    });
+}  // namespace

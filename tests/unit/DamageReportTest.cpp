@@ -1,0 +1,116 @@
+// What the lines about damaged chunks say a chunk holds: the headers and
+// paddings by name, and the disk ranges its payload went to with the
+// partitions there, for a store laid out by hand.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+#include "vdisk/DamageReport.h"
+
+namespace {
+
+constexpr uint64_t kImageStart = 4096;
+constexpr uint32_t kChunk = 4096;
+constexpr uint32_t kBlock = 1024;
+constexpr uint64_t kDiskSectors = 64;  // 32 KiB of 512-byte sectors
+// The file: image header and a 100-byte manifest at 4096, the store header
+// at 8192, a 16-byte validation area, then the entries; the payload starts
+// at 12288 and ends where the file does, but for 10 bytes after it.
+constexpr uint64_t kStoreOffset = 8192;
+constexpr uint64_t kValidation = kStoreOffset + 248;
+constexpr uint64_t kEntries = kValidation + 16;
+constexpr uint64_t kPayload = 12288;
+
+class Describe : public testing::Test {
+ protected:
+  void SetUp() override {
+    StoreDescription store;
+    store.storeOffset = kStoreOffset;
+    store.sectorSize = 512;
+    image.stores.push_back(store);
+    image.imageHeader.manifestLength = 100;
+    reader.image = &image;
+    reader.header.blockSize = kBlock;
+    reader.validationOffset = kValidation;
+    reader.entriesOffset = kEntries;
+    reader.payloadOffset = kPayload;
+  }
+
+  void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
+    BlockDataEntry entry;
+    entry.blockCount = blockCount;
+    entry.locationCount = static_cast<uint32_t>(locations.size());
+    entry.locations.assign(locations.size(), TargetLocation());
+    std::copy(locations.begin(), locations.end(), entry.locations.begin());
+    reader.entries.push_back(entry);
+    payloadBlocks += blockCount;
+  }
+
+  // Lays out the file once the entries are known and starts the check.
+  std::wstring Holds(uint32_t chunk, std::vector<PartitionSpan> partitions = {},
+                     bool partitionsKnown = true) {
+    reader.entriesEnd = kEntries + 16 * reader.entries.size();
+    image.fileSize = kPayload + payloadBlocks * kBlock + 10;
+    uint64_t chunks = ChunkVerifier::CountChunks(image.fileSize - kImageStart, kChunk);
+    table.assign(chunks * 32, 0);
+    EXPECT_EQ(image.chunkCheck.Start(0x800C, kChunk / 1024, table, kImageStart, image.fileSize),
+              ChunkVerifier::kChecking);
+    return DamageReport(image, reader, kDiskSectors, partitions, partitionsKnown).Describe(chunk);
+  }
+
+  FfuImage image;
+  StoreReader reader;
+  uint64_t payloadBlocks = 0;
+  std::vector<uint8_t> table;
+};
+
+const std::vector<PartitionSpan> kTwoPartitions = {{4096, 8192, L"EFIESP"}, {12288, 16384, L"MainOS"}};
+
+TEST_F(Describe, HeaderChunksNameWhatTheyHold) {
+  AddEntry(1, {{0, 0}});
+  EXPECT_EQ(Holds(0), L"the image header, the manifest and padding");
+  EXPECT_EQ(Holds(1), L"the store header, the validation area, the block data entries and padding");
+}
+
+TEST_F(Describe, PayloadOfBlocksThatFollowOnTheDiskIsOneRange) {
+  for (uint32_t i = 0; i < 4; ++i) AddEntry(1, {{12 + i, 0}});  // disk bytes 12288 to 16383
+  EXPECT_EQ(Holds(2, kTwoPartitions), L"payload for disk bytes 12288 to 16383 in 'MainOS'");
+}
+
+TEST_F(Describe, AnEntryOfSeveralBlocksAdvancesOnTheDisk) {
+  AddEntry(4, {{2, 0}});  // disk bytes 2048 to 6143: before and inside EFIESP
+  EXPECT_EQ(Holds(2, kTwoPartitions), L"payload for disk bytes 2048 to 6143 in 'EFIESP'");
+}
+
+TEST_F(Describe, ScatteredBlocksAreRangesOfTheirOwn) {
+  AddEntry(1, {{0, 0}});
+  AddEntry(1, {{0, 2}});  // the disk's last block
+  AddEntry(1, {{4, 0}, {20, 0}});  // two places
+  AddEntry(1, {});  // read, written nowhere
+  EXPECT_EQ(Holds(2, kTwoPartitions),
+            L"payload for disk bytes 0 to 1023 outside every partition, 31744 to 32767 outside "
+            L"every partition, 4096 to 5119 in 'EFIESP' and 1 more range");
+}
+
+TEST_F(Describe, ARangeAcrossTwoPartitionsNamesBoth) {
+  for (uint32_t i = 0; i < 4; ++i) AddEntry(1, {{10 + i, 0}});  // 10240 to 14335
+  EXPECT_EQ(Holds(2, kTwoPartitions), L"payload for disk bytes 10240 to 14335 in 'EFIESP' and 'MainOS'");
+  EXPECT_EQ(Holds(2, {}, false), L"payload for disk bytes 10240 to 14335");
+}
+
+TEST_F(Describe, BlocksWrittenNowhereAreSaidToBe) {
+  AddEntry(4, {});
+  EXPECT_EQ(Holds(2), L"payload that is written nowhere on the disk");
+}
+
+TEST_F(Describe, TheLastChunkHoldsTheBytesAfterThePayload) {
+  for (uint32_t i = 0; i < 6; ++i) AddEntry(1, {{i, 0}});  // payload to 18432
+  EXPECT_EQ(Holds(3, kTwoPartitions),
+            L"payload for disk bytes 4096 to 6143 in 'EFIESP' and bytes after the payload");
+}
+
+}  // namespace

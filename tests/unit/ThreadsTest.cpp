@@ -1,0 +1,94 @@
+// The Linux layer's threads, events and environment variables.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <string>
+
+#include "win32.h"
+
+namespace {
+
+struct EventCase {
+  const char* name;
+  BOOL manualReset;
+  BOOL initialState;
+  bool set;
+  DWORD firstWait;
+  DWORD secondWait;
+};
+void PrintTo(const EventCase& c, std::ostream* out) { *out << c.name; }
+
+class Events : public testing::TestWithParam<EventCase> {};
+
+// Waits of 0 ms look at the state without blocking.
+TEST_P(Events, KeepOrDropTheirSignalAsAsked) {
+  const EventCase& c = GetParam();
+  HANDLE event = CreateEventW(nullptr, c.manualReset, c.initialState, nullptr);
+  ASSERT_NE(event, nullptr);
+  if (c.set) {
+    EXPECT_TRUE(SetEvent(event));
+  }
+  EXPECT_EQ(WaitForSingleObject(event, 0), c.firstWait);
+  EXPECT_EQ(WaitForSingleObject(event, 0), c.secondWait);
+  EXPECT_TRUE(CloseHandle(event));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Events,
+    testing::Values(EventCase{"unsignaled", FALSE, FALSE, false, WAIT_TIMEOUT, WAIT_TIMEOUT},
+                    EventCase{"auto-reset set", FALSE, FALSE, true, WAIT_OBJECT_0, WAIT_TIMEOUT},
+                    EventCase{"auto-reset initially set", FALSE, TRUE, false, WAIT_OBJECT_0, WAIT_TIMEOUT},
+                    EventCase{"manual-reset set", TRUE, FALSE, true, WAIT_OBJECT_0, WAIT_OBJECT_0}));
+
+DWORD WINAPI CountUp(LPVOID parameter) {
+  auto* counter = static_cast<std::atomic<int>*>(parameter);
+  for (int i = 0; i < 1000; ++i) ++*counter;
+  return 0;
+}
+
+TEST(Threads, AWaitReturnsOnceTheRoutineHasReturned) {
+  std::atomic<int> counter{0};
+  HANDLE thread = CreateThread(nullptr, 0, &CountUp, &counter, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(counter.load(), 1000);
+  // A returned thread stays signaled.
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Threads, SuspendedThreadsAndNamedEventsAreRefused) {
+  std::atomic<int> counter{0};
+  EXPECT_EQ(CreateThread(nullptr, 0, &CountUp, &counter, 0x4 /* suspended */, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, L"Global\\Brackwen"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+}
+
+TEST(Threads, WaitingOnAnythingElseFails) {
+  EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  HANDLE file = CreateFileW(L"/proc/self/status", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(WaitForSingleObject(file, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(SetEvent(file));
+  CloseHandle(file);
+}
+
+TEST(Environment, VariablesAreReadAsWideText) {
+  ASSERT_EQ(setenv("BRACKWEN_UNIT_VARIABLE", "wert \xc3\xa4", 1), 0);
+  wchar_t buffer[16] = {};
+  EXPECT_EQ(GetEnvironmentVariableW(L"BRACKWEN_UNIT_VARIABLE", buffer, 16), 6u);
+  EXPECT_EQ(std::wstring(buffer), L"wert \u00e4");
+  // Too small a buffer: the size needed, terminator included.
+  EXPECT_EQ(GetEnvironmentVariableW(L"BRACKWEN_UNIT_VARIABLE", buffer, 6), 7u);
+  unsetenv("BRACKWEN_UNIT_VARIABLE");
+  EXPECT_EQ(GetEnvironmentVariableW(L"BRACKWEN_UNIT_VARIABLE", buffer, 16), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+}
+
+}  // namespace
