@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> piece(4096);
   uint64_t position = reader.payloadOffset;
   DWORD got = 0;
-  while (ReadFile(image.file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
+  while (ReadFile(image.file.Get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
          got > 0) {
     image.chunkCheck.Feed(position, piece.data(), got);
     position += got;

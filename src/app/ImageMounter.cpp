@@ -1,8 +1,8 @@
 #include "app/ImageMounter.h"
 
+#include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
-#include "common/ReportWin32Error.h"
 #include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
@@ -23,12 +23,12 @@ ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
+    return FailWithLine(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
   std::wstring folder = session->FirstMountFolder();
   HINSTANCE result = ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr,
                                    kShowDefault);
   if (!ShellSucceeded(result))
-    return PrintWide(L"(Korvex) !ERROR! Failed to explorer the virtual hard drive.\n");
+    return FailWithLine(L"(Korvex) !ERROR! Failed to explorer the virtual hard drive.\n");
   return 0;
 }
 
@@ -41,7 +41,7 @@ uint32_t ImageMounter::CheckedChunks() const {
 }
 
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
-  if (!PathExists(imagePath)) return static_cast<int>(ReportWin32Error(0, imagePath.c_str()));
+  if (!PathExists(imagePath)) return FailWithError(0, imagePath.c_str());
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);
@@ -59,10 +59,10 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
     status.Rewrite(text);
     return failed ? 1 : 0;
   }
-  if (extension == L".VHD") return PrintWide(L"(Korvex) !ERROR! VHD files not yet supported.\n");
-  if (extension == L".WIM") return PrintWide(L"(Korvex) !ERROR! WIM files not yet supported.\n");
-  return PrintWide(L"(Korvex) !ERROR! Unrecognized file type %s not supported.\n",
-                   extension.c_str());
+  if (extension == L".VHD") return FailWithLine(L"(Korvex) !ERROR! VHD files not yet supported.\n");
+  if (extension == L".WIM") return FailWithLine(L"(Korvex) !ERROR! WIM files not yet supported.\n");
+  return FailWithLine(L"(Korvex) !ERROR! Unrecognized file type %s not supported.\n",
+                      extension.c_str());
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
@@ -72,10 +72,10 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
-                     imagePath.c_str());
+    return FailWithLine(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
+                        imagePath.c_str());
   session = std::make_unique<MountSession>();
   if (session->MountImage(image.get()) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
+    return FailWithLine(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
   return 0;
 }

@@ -2,8 +2,8 @@
 #include <cwchar>
 
 #include "app/ImageMounter.h"
+#include "common/Failure.h"
 #include "common/PathFunctions.h"
-#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 namespace {
@@ -33,7 +33,8 @@ int RunMount(const wchar_t* imagePath) {
   PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
   PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
   if (mounter.Mount(imagePath) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
+    return FailWithLine(
+        L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {
@@ -54,8 +55,7 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
   PrintWide(L"Looks inside full flash update images, one partition at a time.\n");
 
   wchar_t modulePath[kModulePathSize] = {};
-  if (GetModuleFileNameW(nullptr, modulePath, kModulePathSize) == 0)
-    return static_cast<int>(ReportWin32Error(0));
+  if (GetModuleFileNameW(nullptr, modulePath, kModulePathSize) == 0) return FailWithError(0);
 
   // The image argument is optional on the command line; without it there is
   // nothing to mount, so the usage text answers as for a wrong name.

@@ -1,5 +1,6 @@
 #include "app/RunLock.h"
 
+#include "common/Failure.h"
 #include "common/ReportWin32Error.h"
 #include "platform.h"
 
@@ -29,9 +30,10 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   held = Acquired(wait);
   if (held) return 0;
   if (wait == WAIT_TIMEOUT)
-    return PrintWide(L"(Korvex) !ERROR! Another mount was still running after %u seconds; "
-                     L"try again when it has finished.\n",
-                     static_cast<unsigned>(waitMs / 1000));
+    return FailWithLine(
+        L"(Korvex) !ERROR! Another mount was still running after %u seconds; "
+        L"try again when it has finished.\n",
+        static_cast<unsigned>(waitMs / 1000));
   PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
   uint32_t code = ReportWin32Error(0);
   return code != 0 ? static_cast<int>(code) : 1;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/ReportWin32Error.h"
+#include "common/Failure.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
@@ -21,7 +21,7 @@ bool IsFolder(const std::wstring& path) {
 }
 
 int PrintLoadError(const wchar_t* reason) {
-  return PrintWide(L"(Korvex) !ERROR! Unable to load image because %s.\n", reason);
+  return FailWithLine(L"(Korvex) !ERROR! Unable to load image because %s.\n", reason);
 }
 
 // Reads one header and checks that it gives its own size and carries its
@@ -32,19 +32,17 @@ int ReadHeader(HANDLE file, Header& header, const char* signature, const wchar_t
                const std::wstring& path) {
   DWORD got = 0;
   if (!ReadFile(file, &header, sizeof(header), &got, nullptr))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+    return FailWithError(0, path.c_str());
   if (header.headerSize != sizeof(Header) || !SignatureMatches(header.signature, signature))
-    return PrintWide(L"(Korvex) !ERROR! Unable to load image because the %s header is invalid.\n",
-                     name);
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load image because the %s header is invalid.\n", name);
   return 0;
 }
 }  // namespace
 
 FfuImage::FfuImage() = default;
 
-FfuImage::~FfuImage() {
-  if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
+FfuImage::~FfuImage() = default;
 
 int FfuImage::Load(const std::wstring& path) {
   int result = OpenFile(path);
@@ -57,31 +55,31 @@ int FfuImage::Load(const std::wstring& path) {
 }
 
 int FfuImage::OpenFile(const std::wstring& path) {
-  file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+  file.Reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.Valid()) {
     // A folder cannot be opened as a file; say so rather than "Access is denied".
     const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED && IsFolder(path)) return PrintLoadError(kNotAFile);
-    return static_cast<int>(ReportWin32Error(error, path.c_str()));
+    return FailWithError(error, path.c_str());
   }
   // Only files are images: a pipe or a device would block a read or never end.
-  const DWORD type = GetFileType(file);
+  const DWORD type = GetFileType(file.Get());
   if (type == FILE_TYPE_UNKNOWN && GetLastError() != ERROR_SUCCESS)
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+    return FailWithError(0, path.c_str());
   if (type != FILE_TYPE_DISK) return PrintLoadError(kNotAFile);
   // The size bounds every length the headers declare.
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
-  if (!SetFilePointerEx(file, zero, &end, FILE_END) ||
-      !SetFilePointerEx(file, zero, nullptr, FILE_BEGIN))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (!SetFilePointerEx(file.Get(), zero, &end, FILE_END) ||
+      !SetFilePointerEx(file.Get(), zero, nullptr, FILE_BEGIN))
+    return FailWithError(0, path.c_str());
   fileSize = static_cast<uint64_t>(end.QuadPart);
   return 0;
 }
 
 int FfuImage::ReadSecurityRegion(const std::wstring& path) {
-  int result = ReadHeader(file, securityHeader, kSecuritySignature, L"security", path);
+  int result = ReadHeader(file.Get(), securityHeader, kSecuritySignature, L"security", path);
   if (result != 0) return result;
   // A file shorter than its header reads the missing bytes as zeros.
   uint64_t left = fileSize > sizeof(SecurityHeader) ? fileSize - sizeof(SecurityHeader) : 0;
@@ -96,28 +94,28 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   if (result != 0) return result;
   LARGE_INTEGER distance{};
   distance.QuadPart = static_cast<LONGLONG>(SecurityPadding(chunkUnit));
-  if (!SetFilePointerEx(file, distance, nullptr, FILE_CURRENT))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (!SetFilePointerEx(file.Get(), distance, nullptr, FILE_CURRENT))
+    return FailWithError(0, path.c_str());
   return 0;
 }
 
 // The check starts at the image header, where the security region ends.
 int FfuImage::StartChunkCheck(const std::wstring& path) {
   uint64_t start = Position();
-  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (positionFailed) return FailWithError(0, path.c_str());
   chunkCheck.Start(securityHeader.hashAlgorithmId, securityHeader.chunkSizeKb, hashTable, start,
                    fileSize);
   return 0;
 }
 
 int FfuImage::ReadImageRegion(const std::wstring& path) {
-  int result = ReadHeader(file, imageHeader, kImageSignature, L"image", path);
+  int result = ReadHeader(file.Get(), imageHeader, kImageSignature, L"image", path);
   if (result != 0) return result;
   // A header that passed its check was read whole.
   chunkCheck.Feed(chunkCheck.RegionStart(), reinterpret_cast<const uint8_t*>(&imageHeader),
                   sizeof(imageHeader));
   uint64_t position = Position();
-  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (positionFailed) return FailWithError(0, path.c_str());
   uint64_t left = position < fileSize ? fileSize - position : 0;
   if (imageHeader.manifestLength > left)
     return PrintLoadError(L"the manifest is longer than the file");
@@ -132,10 +130,8 @@ int FfuImage::ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length,
   buffer.assign(length, 0);
   if (length == 0) return 0;
   DWORD got = 0;
-  if (!ReadFile(file, buffer.data(), length, &got, nullptr))
-    return static_cast<int>(ReportWin32Error(0, path.c_str()));
-  if (got != length)
-    return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, path.c_str()));
+  if (!ReadFile(file.Get(), buffer.data(), length, &got, nullptr)) return FailWithError(0, path.c_str());
+  if (got != length) return FailWithError(ERROR_HANDLE_EOF, path.c_str());
   return 0;
 }
 
@@ -157,12 +153,11 @@ int FfuImage::ParseManifest() {
 
 int FfuImage::LocateStore(const std::wstring& path) {
   uint64_t position = Position();
-  if (positionFailed) return static_cast<int>(ReportWin32Error(0, path.c_str()));
+  if (positionFailed) return FailWithError(0, path.c_str());
   if (imageHeader.chunkSizeKb != 0) {
     uint64_t manifestEnd = position;
     position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
-    if (!AdvanceTo(manifestEnd, position))
-      return static_cast<int>(ReportWin32Error(0, path.c_str()));
+    if (!AdvanceTo(manifestEnd, position)) return FailWithError(0, path.c_str());
   }
   StoreDescription& store = stores.front();
   store.storeOffset = position;
@@ -180,7 +175,7 @@ bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
     for (uint64_t at = from; at < end;) {
       DWORD want = static_cast<DWORD>(end - at < sizeof(piece) ? end - at : sizeof(piece));
       DWORD got = 0;
-      if (!ReadFile(file, piece, want, &got, nullptr)) return false;
+      if (!ReadFile(file.Get(), piece, want, &got, nullptr)) return false;
       if (got == 0) break;
       chunkCheck.Feed(at, piece, got);
       at += got;
@@ -188,13 +183,13 @@ bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
   }
   LARGE_INTEGER target{};
   target.QuadPart = static_cast<LONGLONG>(to);
-  return SetFilePointerEx(file, target, nullptr, FILE_BEGIN) != FALSE;
+  return SetFilePointerEx(file.Get(), target, nullptr, FILE_BEGIN) != FALSE;
 }
 
 uint64_t FfuImage::Position() {
   LARGE_INTEGER zero{};
   LARGE_INTEGER now{};
-  positionFailed = !SetFilePointerEx(file, zero, &now, FILE_CURRENT);
+  positionFailed = !SetFilePointerEx(file.Get(), zero, &now, FILE_CURRENT);
   return positionFailed ? 0 : static_cast<uint64_t>(now.QuadPart);
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/UniqueHandle.h"
 #include "ffu/ChunkVerifier.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/StoreDescription.h"
@@ -46,7 +47,7 @@ class FfuImage {
   // Why a "Store" category could not become a usable store description.
   enum StoreFault { kStoreFine = 0, kStoreSectorSizeInvalid, kStoreSectorCountInvalid };
 
-  HANDLE file = nullptr;
+  UniqueHandle file;
   uint32_t chunkUnit = 1024;
   std::unique_ptr<Manifest> manifest;
   std::vector<StoreDescription> stores;

@@ -1,7 +1,6 @@
 #include "ffu/StoreReader.h"
 
-
-#include "common/ReportWin32Error.h"
+#include "common/Failure.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
@@ -10,7 +9,7 @@ constexpr uint64_t kEntryHeaderLength = sizeof(BlockEntryRecord);
 constexpr uint64_t kLocationLength = sizeof(LocationRecord);
 
 int PrintStoreError(const wchar_t* reason) {
-  return PrintWide(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
+  return FailWithLine(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
 }
 }  // namespace
 
@@ -28,7 +27,7 @@ int StoreReader::LoadStore(FfuImage* boundImage) {
 }
 
 int StoreReader::ReadStore() {
-  HANDLE file = image->file;
+  HANDLE file = image->file.Get();
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
   if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
@@ -122,7 +121,7 @@ int StoreReader::ReadEntries() {
 int StoreReader::SeekPayload() {
   LARGE_INTEGER zero{};
   LARGE_INTEGER now{};
-  if (!SetFilePointerEx(image->file, zero, &now, FILE_CURRENT)) return Fail();
+  if (!SetFilePointerEx(image->file.Get(), zero, &now, FILE_CURRENT)) return Fail();
   uint64_t entriesEnd = static_cast<uint64_t>(now.QuadPart);
   uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
   if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
@@ -135,7 +134,7 @@ int StoreReader::SeekPayload() {
 // a read that ends early sets `truncated`.
 int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   DWORD got = 0;
-  if (!ReadFile(image->file, buffer, static_cast<DWORD>(length), &got, nullptr))
+  if (!ReadFile(image->file.Get(), buffer, static_cast<DWORD>(length), &got, nullptr))
     return Fail();
   image->chunkCheck.Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
@@ -143,6 +142,4 @@ int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   return 0;
 }
 
-int StoreReader::Fail() {
-  return static_cast<int>(ReportWin32Error(0, image->FirstStore()->imagePath.c_str()));
-}
+int StoreReader::Fail() { return FailWithError(0, image->FirstStore()->imagePath.c_str()); }

@@ -27,6 +27,7 @@ extern const wchar_t kExecutableExtension[];
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.
 // Flushed before it returns; returns the number of characters printed.
 int PrintWide(const wchar_t* format, ...);
+int VPrintWide(const wchar_t* format, va_list arguments);
 
 // Narrow formatted print to the same stream, in program order with the wide
 // one. "%s" takes a narrow string here.

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "common/ReportWin32Error.h"
+#include "common/Failure.h"
 
 namespace {
 // Unbuffered disk I/O wants buffers aligned to the sector, and sectors are at
@@ -29,9 +29,9 @@ int BlockRun::ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imageP
   DWORD bytesRead = 0;
   uint8_t* slot = buffer + static_cast<size_t>(blocks) * blockSize;
   if (!ReadFile(imageFile, slot, blockSize, &bytesRead, nullptr))
-    return static_cast<int>(ReportWin32Error(0, imagePath));
+    return FailWithError(0, imagePath);
   // The file ends inside the payload.
-  if (bytesRead != blockSize) return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, imagePath));
+  if (bytesRead != blockSize) return FailWithError(ERROR_HANDLE_EOF, imagePath);
   if (blocks == 0) start = target;
   ++blocks;
   return 0;
@@ -59,6 +59,6 @@ int BlockRun::Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const w
   DWORD written = 0;
   if (!SetFilePointerEx(diskHandle, position, nullptr, FILE_BEGIN) ||
       !WriteFile(diskHandle, buffer, length, &written, nullptr))
-    return static_cast<int>(ReportWin32Error(0, imagePath));
+    return FailWithError(0, imagePath);
   return 0;
 }

@@ -4,8 +4,8 @@
 #include <set>
 #include <vector>
 
+#include "common/Failure.h"
 #include "common/FixedValues.h"
-#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
@@ -34,7 +34,7 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
     if (error != ERROR_INSUFFICIENT_BUFFER || units >= kMaxDosBufferUnits) {
       reply.clear();
       SetLastError(error);
-      return static_cast<int>(ReportWin32Error(0));
+      return FailWithError(0);
     }
   }
 }
@@ -168,11 +168,11 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
 int DetachImageDisks() {
   DosDeviceMap devices;
   if (QueryDosDevices(devices) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Unable to query dos devices.\n");
+    return FailWithLine(L"(Korvex) !ERROR! Unable to query dos devices.\n");
   std::set<std::wstring> inUse;
   for (const auto& device : devices) {
     if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first, devices, inUse)) return static_cast<int>(ReportWin32Error(0));
+    if (!SweepDrive(device.first, devices, inUse)) return FailWithError(0);
   }
   RemoveLeftoverFiles(inUse);
   return 0;
@@ -207,13 +207,13 @@ int DetachVhdFile(const std::wstring& backingFile) {
                                  OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &virtualDisk);
   if (result != 0) {
     PrintNarrow("failed to open vdisk...err %d\n", static_cast<int>(result));
-    return static_cast<int>(ReportWin32Error(result));
+    return FailWithError(result);
   }
   result = DetachVirtualDisk(virtualDisk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
   if (result != 0) {
     PrintNarrow("failed to detach vdisk... %d\n", static_cast<int>(result));
     CloseHandle(virtualDisk);
-    return static_cast<int>(ReportWin32Error(result));
+    return FailWithError(result);
   }
   if (virtualDisk != INVALID_HANDLE_VALUE) CloseHandle(virtualDisk);
   return 0;

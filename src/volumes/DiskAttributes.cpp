@@ -1,6 +1,6 @@
 #include "volumes/DiskAttributes.h"
 
-#include "common/ReportWin32Error.h"
+#include "common/Failure.h"
 #include "platform.h"
 
 namespace {
@@ -12,14 +12,14 @@ int UpdateDiskProperties(HANDLE& diskHandle) {
   if (!DeviceIoControl(diskHandle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                        &bytesReturned, nullptr)) {
     PrintWide(L"(Korvex) !WARNING! Unable to update disk properties.\n");
-    return static_cast<int>(ReportWin32Error(0));
+    return FailWithError(0);
   }
   GET_DISK_ATTRIBUTES attributes{};
   attributes.Version = kDiskAttributesVersion;
   if (!DeviceIoControl(diskHandle, IOCTL_DISK_GET_DISK_ATTRIBUTES, nullptr, 0, &attributes,
                        sizeof(attributes), &bytesReturned, nullptr)) {
     PrintWide(L"(Korvex) !WARNING! Unable to get disk attributese.\n");
-    return static_cast<int>(ReportWin32Error(0));
+    return FailWithError(0);
   }
   return 0;
 }

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "common/Failure.h"
 #include "common/FixedValues.h"
-#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 namespace {
@@ -64,7 +64,7 @@ int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
 
 int ReportDriveLayoutFailure() {
   PrintWide(L"(Korvex) !WARNING! Unable to get disk layout.\n");
-  return static_cast<int>(ReportWin32Error(0));
+  return FailWithError(0);
 }
 
 bool IsImageDisk(const DriveLayout& layout) {

@@ -1,5 +1,6 @@
 #include "volumes/MountCheck.h"
 
+#include "common/Failure.h"
 #include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "platform.h"
@@ -43,7 +44,7 @@ int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
     case FolderVolume::kOnDisk:
       return 0;
     case FolderVolume::kNone:
-      return PrintWide(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
+      return FailWithLine(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
     case FolderVolume::kOnAnotherDisk:
       return PrintWide(
           L"(Korvex) !ERROR! The volume mounted on '%s' lies on another disk of the same image, "

@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
+#include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
-#include "common/ReportWin32Error.h"
 #include "common/StatusLine.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
@@ -109,7 +109,7 @@ class MountStatus {
     status.Rewrite(text);
     PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
               partitionName.c_str());
-    return static_cast<int>(ReportWin32Error(error));
+    return FailWithError(error);
   }
 
  private:
@@ -164,8 +164,9 @@ int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
   if (result != 0) return result;
   PartitionChoice choice = ChoosePartition(layout);
   if (!choice.found)
-    return PrintWide(L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
-                     L"data partition to mount instead.\n");
+    return FailWithLine(
+        L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
+        L"data partition to mount instead.\n");
   if (!choice.byName)
     PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
               L"data partition, '%s' (%s), instead.\n",
@@ -181,7 +182,7 @@ int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
 
 int UnmountMainPartition(HANDLE diskHandle) {
   DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return static_cast<int>(ReportWin32Error(0));
+  if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
   PartitionChoice choice = ChoosePartition(layout);
   for (uint32_t i = 0; i < layout.EntryCount(); ++i)
     if (choice.Includes(i, layout.Entry(i))) RemoveAccessPath(layout.Entry(i));
@@ -190,7 +191,7 @@ int UnmountMainPartition(HANDLE diskHandle) {
 
 int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName) {
   DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return static_cast<int>(ReportWin32Error(0));
+  if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
   for (uint32_t i = 0; i < layout.EntryCount(); ++i)
     if (MatchPartitionName(layout.Entry(i), partitionName)) RemoveAccessPath(layout.Entry(i));
   return 0;

@@ -117,7 +117,7 @@ TEST(FfuImageLoad, WorkedExampleOfBothPaddings) {
   EXPECT_EQ(image.FirstStore()->storeOffset, 262144u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 4096u);
-  EXPECT_EQ(FilePosition(image.file), 262144u);
+  EXPECT_EQ(FilePosition(image.file.Get()), 262144u);
 }
 
 struct LayoutCase {
@@ -147,7 +147,7 @@ TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
   ASSERT_EQ(outcome.result, 0) << c.what << ": " << outcome.output;
   EXPECT_EQ(outcome.output, c.output) << c.what;
   EXPECT_EQ(image.FirstStore()->storeOffset, c.storeOffset) << c.what;
-  EXPECT_EQ(FilePosition(image.file), c.storeOffset) << c.what;
+  EXPECT_EQ(FilePosition(image.file.Get()), c.storeOffset) << c.what;
 }
 
 const char kNoChunkWarning[] =

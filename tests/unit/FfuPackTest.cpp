@@ -121,7 +121,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   // Where ffu-pack says the parts begin is where the reader finds them.
   const StoreDescription* store = image.FirstStore();
   EXPECT_EQ(store->storeOffset, layout["store-header"]);
-  EXPECT_EQ(FilePosition(image.file), layout["payload"]);
+  EXPECT_EQ(FilePosition(image.file.Get()), layout["payload"]);
   EXPECT_EQ(std::filesystem::file_size(ffuPath) - layout["payload"], layout["payload-bytes"]);
   EXPECT_EQ(layout["block-size"], c.blockSize);
   EXPECT_EQ(store->sectorSize, 512u);
@@ -152,7 +152,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
     }
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
       DWORD got = 0;
-      ASSERT_TRUE(ReadFile(image.file, block.data(), c.blockSize, &got, nullptr));
+      ASSERT_TRUE(ReadFile(image.file.Get(), block.data(), c.blockSize, &got, nullptr));
       ASSERT_EQ(got, c.blockSize);
       image.chunkCheck.Feed(filePosition, reinterpret_cast<const uint8_t*>(block.data()), got);
       filePosition += got;
@@ -166,7 +166,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
     }
   }
   DWORD got = 1;
-  ASSERT_TRUE(ReadFile(image.file, block.data(), 1, &got, nullptr));
+  ASSERT_TRUE(ReadFile(image.file.Get(), block.data(), 1, &got, nullptr));
   EXPECT_EQ(got, 0u) << "the payload ends the file";
   // The table ffu-pack wrote matches every chunk the readers passed on.
   image.chunkCheck.Finish();
@@ -213,7 +213,7 @@ std::vector<uint32_t> DamagedChunksOf(const std::string& ffuPath, uint32_t* chun
   std::vector<uint8_t> rest(1 << 16);
   uint64_t position = reader.payloadOffset;
   DWORD got = 0;
-  while (ReadFile(image.file, rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
+  while (ReadFile(image.file.Get(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
     image.chunkCheck.Feed(position, rest.data(), got);
     position += got;
   }

@@ -22,15 +22,20 @@ void AskForConsole() {
 }
 }  // namespace
 
-int PrintWide(const wchar_t* format, ...) {
+int VPrintWide(const wchar_t* format, va_list arguments) {
   KeptLastError keep;
   AskForConsole();
-  va_list arguments;
-  va_start(arguments, format);
   const std::wstring text = FormatWideText(format, arguments, false);
-  va_end(arguments);
   if (!WriteStandardOutput(ToUtf8(text))) return -1;
   return static_cast<int>(text.size());
+}
+
+int PrintWide(const wchar_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int printed = VPrintWide(format, arguments);
+  va_end(arguments);
+  return printed;
 }
 
 int PrintNarrow(const char* format, ...) {

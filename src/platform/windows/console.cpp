@@ -62,14 +62,19 @@ int WriteWide(const wchar_t* text, size_t length) {
 }
 }  // namespace
 
-int PrintWide(const wchar_t* format, ...) {
+int VPrintWide(const wchar_t* format, va_list arguments) {
   if (format == nullptr) return -1;
   KeptLastError keep;
+  std::wstring text = FormatWideText(format, arguments);
+  return WriteWide(text.data(), text.size());
+}
+
+int PrintWide(const wchar_t* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  std::wstring text = FormatWideText(format, arguments);
+  int printed = VPrintWide(format, arguments);
   va_end(arguments);
-  return WriteWide(text.data(), text.size());
+  return printed;
 }
 
 int PrintNarrow(const char* format, ...) {
