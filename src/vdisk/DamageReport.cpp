@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "common/ReportWin32Error.h"
+#include "common/Failure.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/PayloadCopy.h"
+#include "vdisk/DiskGeometry.h"
 #include "volumes/DriveLayout.h"
 
 namespace {
@@ -168,7 +168,7 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
     for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
     uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
     if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return static_cast<int>(ReportWin32Error(0, image.FirstStore()->imagePath.c_str()));
+      return FailWithError(0, image.FirstStore()->imagePath.c_str());
     check.Finish();
   }
   check.PrintBroken();

@@ -1,13 +1,14 @@
 #include "vdisk/MountSession.h"
 
+#include "common/Failure.h"
 #include "common/FixedValues.h"
+#include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
-#include "common/VirtualStorage.h"
 #include "vdisk/VhdCreator.h"
 #include "volumes/MountCheck.h"
 #include "volumes/PartitionMounts.h"
@@ -37,8 +38,8 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   // Everything the file can tell is checked before anything is made, so
   // that a bad image fails with its line and leaves the system as it was.
   if (CheckImage() != 0) return 1;
-  if (MakeVhdPath(*this, DiskFormatOf(image)) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  if (MakeVhdPath(vhdPath, DiskFormatOf(image)) != 0)
+    return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   int result = MakeDisk();
   if (result == 0) result = MountMainVolume();
   if (result != 0) RemoveWhatWasMade();
@@ -53,13 +54,15 @@ int MountSession::CheckImage() {
 
 // Creates and attaches the VHD, makes the work folder and fills the disk.
 int MountSession::MakeDisk() {
-  if (CreateImageVhd(*this, image) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  if (CreateImageVhd(image, vhdPath, diskHandle, vhdStage) != 0)
+    return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   bool folderExisted = false;
-  int result = MakeMountFolder(*this, image->FirstStore()->imagePath, &folderExisted);
-  folderMade = result == 0 && !folderExisted;
+  std::wstring folder;
+  int result = MakeMountFolder(folder, image->FirstStore()->imagePath, &folderExisted);
   if (result != 0) return result;
-  if (FillDisk(*this) != 0) return 1;
+  mountFolders.push_back(folder);
+  folderMade = !folderExisted;
+  if (FillDisk(*image, *storeReader, diskHandle.Get()) != 0) return 1;
   return 0;
 }
 
@@ -67,6 +70,7 @@ int MountSession::MountMainVolume() {
   const std::wstring& folder = mountFolders.back();
   if (MountMainPartition(diskHandle.Get(), folder) != 0 ||
       CheckMountedVolume(diskHandle.Get(), folder) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Unable to mount the existing full flash update image.\n");
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to mount the existing full flash update image.\n");
   return 0;
 }

@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/Failure.h"
 #include "common/FormatWide.h"
-#include "common/ReportWin32Error.h"
 #include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -13,7 +13,6 @@
 #include "vdisk/DamageReport.h"
 #include "vdisk/DiskGeometry.h"
 #include "vdisk/HashPipeline.h"
-#include "vdisk/MountSession.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
@@ -49,8 +48,9 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
                   BlockTargetOffset(location, entry.blockCount - 1, geometry.blockSize,
                                     geometry.sectorSize, geometry.diskSectorCount, offset);
       if (!fits)
-        return PrintWide(L"(Korvex) !ERROR! Block data entry %d places a block outside the disk.\n",
-                         static_cast<int>(i));
+        return FailWithLine(
+            L"(Korvex) !ERROR! Block data entry %d places a block outside the disk.\n",
+            static_cast<int>(i));
     }
   }
   return 0;
@@ -203,32 +203,12 @@ class PayloadWriter {
 };
 }  // namespace
 
-bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,
-                       uint32_t sectorSize, uint64_t diskSectorCount, uint64_t& offset) {
-  if (sectorSize == 0 || blockSize < sectorSize) return false;
-  using Wide = unsigned __int128;
-  Wide diskBytes = static_cast<Wide>(diskSectorCount) * sectorSize;
-  Wide start;
-  if (location.origin == kOriginDiskEnd) {
-    Wide sectorsPerBlock = blockSize / sectorSize;
-    Wide fromEnd = (static_cast<Wide>(location.blockIndex) + 1) * sectorsPerBlock;
-    if (fromEnd > diskSectorCount) return false;
-    start = (static_cast<Wide>(diskSectorCount) - fromEnd) * sectorSize;
-  } else {
-    start = static_cast<Wide>(location.blockIndex) * blockSize;
-  }
-  Wide target = start + static_cast<Wide>(k) * blockSize;
-  if (target + blockSize > diskBytes) return false;
-  offset = static_cast<uint64_t>(target);
-  return true;
-}
-
 int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
   CopyGeometry geometry{reader.BlockSize(), reader.image->FirstStore()->sectorSize,
                         diskSectorCount};
   if (geometry.blockSize > kMaxBlockSize)
-    return PrintWide(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
-                     geometry.blockSize);
+    return FailWithLine(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
+                        geometry.blockSize);
   return CheckTargets(reader, geometry);
 }
 
@@ -239,8 +219,8 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   const wchar_t* imagePath = image.FirstStore()->imagePath.c_str();
   LARGE_INTEGER zero{};
   LARGE_INTEGER payloadStart{};
-  if (!SetFilePointerEx(image.file, zero, &payloadStart, FILE_CURRENT))
-    return static_cast<int>(ReportWin32Error(0, imagePath));
+  if (!SetFilePointerEx(image.file.Get(), zero, &payloadStart, FILE_CURRENT))
+    return FailWithError(0, imagePath);
   uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
   uint64_t available = image.fileSize > start ? image.fileSize - start : 0;
   uint64_t blocks = 0;
@@ -248,7 +228,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   // At most 2^32 entries of 2^32 blocks each: the sum cannot wrap, the
   // product is taken in 128 bits.
   if (static_cast<unsigned __int128>(blocks) * reader.BlockSize() > available)
-    return static_cast<int>(ReportWin32Error(ERROR_HANDLE_EOF, imagePath));
+    return FailWithError(ERROR_HANDLE_EOF, imagePath);
   return 0;
 }
 
@@ -267,7 +247,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   FfuImage& image = *reader.image;
   PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.chunkCheck,
                        reader.payloadOffset);
-  if (!writer.Ready()) return static_cast<int>(ReportWin32Error(ERROR_NOT_ENOUGH_MEMORY));
+  if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     result = writer.CopyEntry(reader.entries[i], i);
     if (result != 0) return result;
@@ -278,14 +258,12 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   return 0;
 }
 
-int FillDisk(MountSession& session) {
-  if (!session.storeReader) return 1;  // the session loads and checks the store first
-  uint64_t sectorCount = DiskSectorCount(*session.image->FirstStore());
-  HANDLE disk = session.diskHandle.Get();
-  session.image->chunkCheck.PrintPlan();
-  if (CopyPayload(*session.storeReader, disk, session.image->file, sectorCount) != 0) return 1;
+int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk) {
+  uint64_t sectorCount = DiskSectorCount(*image.FirstStore());
+  image.chunkCheck.PrintPlan();
+  if (CopyPayload(reader, disk, image.file.Get(), sectorCount) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
-  if (FinishImageCheck(*session.image, *session.storeReader, disk, sectorCount) != 0) return 1;
+  if (FinishImageCheck(image, reader, disk, sectorCount) != 0) return 1;
   return 0;
 }

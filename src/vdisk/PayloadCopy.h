@@ -4,15 +4,8 @@
 
 #include "win32.h"
 
-class MountSession;
+class FfuImage;
 class StoreReader;
-struct TargetLocation;
-
-// Where block `k` of an entry's location lands on a disk of `diskSectorCount`
-// sectors: the location's offset plus k blocks. False when the block would
-// not lie wholly on the disk.
-bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,
-                       uint32_t sectorSize, uint64_t diskSectorCount, uint64_t& offset);
 
 // Everything about the store table that can be known before a disk exists:
 // the block size, every target against a disk of `diskSectorCount` sectors
@@ -23,8 +16,9 @@ bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t bloc
 int CheckTable(const StoreReader& reader, uint64_t diskSectorCount);
 int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 
-// Copies the payload onto the session's disk and refreshes the disk; the
-// session's store reader is loaded and checked already. 0, or 1 on failure.
-int FillDisk(MountSession& session);
+// Copies the payload onto the disk and refreshes the disk, then reports what
+// the check of the image found; the store reader is loaded and checked
+// already. Returns: 0, or 1 after printing the failure.
+int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk);
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                 uint64_t diskSectorCount);

@@ -2,11 +2,10 @@
 
 #include <cwchar>
 
+#include "common/Failure.h"
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
-#include "common/ReportWin32Error.h"
 #include "platform.h"
-#include "vdisk/MountSession.h"
 
 namespace {
 // Reads the temporary folder into a buffer of kTempPathBufferSize units;
@@ -47,27 +46,25 @@ int GetTempFolder(std::wstring& folder) {
   return 0;
 }
 
-int MakeVhdPath(MountSession& session, VirtualDiskFormat format) {
+int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
   wchar_t name[kTempPathBufferSize] = {};
   if (MakeTempFileName(name, kTempPathBufferSize) != 0)
-    return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
   std::wstring tempName(name);
   size_t dot = tempName.rfind(L'.');
-  session.vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) +
-                    FileExtensionOf(format);
+  vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) +
+            FileExtensionOf(format);
   if (!DeleteFileW(tempName.c_str()))
-    return PrintWide(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
+    return FailWithLine(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
   return 0;
 }
 
-int MakeMountFolder(MountSession& session, const std::wstring& imagePath, bool* existed) {
-  std::wstring folder;
-  if (GetTempFolder(folder) != 0) return static_cast<int>(ReportWin32Error(0));
+int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* existed) {
+  if (GetTempFolder(folder) != 0) return FailWithError(0);
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
   bool exists = PathExists(folder);
   if (existed != nullptr) *existed = exists;
   if (!exists && !CreateDirectoryW(folder.c_str(), nullptr))
-    return PrintWide(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
-  session.mountFolders.push_back(folder);
+    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
   return 0;
 }

@@ -1,11 +1,12 @@
 #include "vdisk/VhdCreator.h"
 
+#include "common/Failure.h"
+#include "common/UniqueHandle.h"
 #include "common/ReportWin32Error.h"
 #include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 #include "vdisk/DiskGeometry.h"
-#include "vdisk/MountSession.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/OpenDevice.h"
 
@@ -75,17 +76,17 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
 }
 }  // namespace
 
-int CreateImageVhd(MountSession& session, FfuImage* image) {
+int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHandle& diskHandle,
+                   VhdStage& stage) {
   if (image == nullptr)
-    return PrintWide(L"!ERROR! The full flash update image has not been set.\n");
+    return FailWithLine(L"!ERROR! The full flash update image has not been set.\n");
   const StoreDescription& store = *image->FirstStore();
   if (store.sectorSize == 0)
-    return PrintWide(L"(Korvex) !ERROR! The image's sector size is 0.\n");
+    return FailWithLine(L"(Korvex) !ERROR! The image's sector size is 0.\n");
   uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;
-  HANDLE diskHandle = nullptr;
-  int result = CreateAndAttachVhd(diskHandle, store.sectorSize, maximumSize, session.vhdPath,
-                                  &session.vhdStage);
-  session.diskHandle.Reset(diskHandle);
+  HANDLE disk = nullptr;
+  int result = CreateAndAttachVhd(disk, store.sectorSize, maximumSize, vhdPath, &stage);
+  diskHandle.Reset(disk);
   return result;
 }
 
@@ -93,7 +94,7 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
                        const std::wstring& vhdPath, VhdStage* stage) {
   VhdStage ignored = VhdStage::kNone;
   if (stage == nullptr) stage = &ignored;
-  if (DetachImageDisks() != 0) return static_cast<int>(ReportWin32Error(0));
+  if (DetachImageDisks() != 0) return FailWithError(0);
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
   DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath, *stage);

@@ -6,11 +6,15 @@
 #include "win32.h"
 
 class FfuImage;
-class MountSession;
+class UniqueHandle;
 
 // How far the creation came, so that a failed run knows what it made.
 enum class VhdStage { kNone, kCreated, kAttached };
 
-int CreateImageVhd(MountSession& session, FfuImage* image);
+// Creates the VHD file `vhdPath` for the image's disk, attaches it and opens
+// the disk into `diskHandle`; `stage` says how far that came.
+// Returns: 0, or non-zero after printing the failure.
+int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHandle& diskHandle,
+                   VhdStage& stage);
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
                        const std::wstring& vhdPath, VhdStage* stage = nullptr);

@@ -11,7 +11,6 @@
 
 #include "TempFolder.h"
 #include "common/PathFunctions.h"
-#include "vdisk/MountSession.h"
 #include "vdisk/TempPaths.h"
 #include "win32.h"
 
@@ -100,15 +99,15 @@ TEST_F(WorkPaths, VhdPathIsAFreshKmdNameWhoseFileIsGone) {
   } cases[] = {{VirtualDiskFormat::Vhd, L".vhd"}, {VirtualDiskFormat::Vhdx, L".vhdx"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.extension));
-    MountSession session;
-    ASSERT_EQ(MakeVhdPath(session, c.format), 0);
-    std::wstring name = session.vhdPath.substr(root.size() + 1);
+    std::wstring vhdPath;
+    ASSERT_EQ(MakeVhdPath(vhdPath, c.format), 0);
+    std::wstring name = vhdPath.substr(root.size() + 1);
     EXPECT_EQ(name.rfind(L"kmd", 0), 0u);
     ASSERT_GT(name.size(), c.extension.size());
     EXPECT_EQ(name.substr(name.size() - c.extension.size()), c.extension);
     EXPECT_EQ(name.find(L'.'), name.size() - c.extension.size()) << "one extension only";
-    EXPECT_FALSE(PathExists(session.vhdPath));
-    const std::wstring stem = session.vhdPath.substr(0, session.vhdPath.size() - c.extension.size());
+    EXPECT_FALSE(PathExists(vhdPath));
+    const std::wstring stem = vhdPath.substr(0, vhdPath.size() - c.extension.size());
     EXPECT_FALSE(PathExists(stem + L".tmp"));
   }
 }
@@ -150,11 +149,10 @@ TEST_F(WorkPaths, WorkFolderIsNamedAfterTheImageAndReused) {
                {L"/img.old/phone", L"/phone.mnt/"},
                {L"phone.ffu", L"/phone.mnt/"}};
   for (const Case& c : cases) {
-    MountSession session;
-    ASSERT_EQ(MakeMountFolder(session, c.imagePath), 0);
-    ASSERT_EQ(session.mountFolders.size(), 1u);
-    EXPECT_EQ(session.FirstMountFolder(), root + c.folder);
-    EXPECT_TRUE(PathExists(session.FirstMountFolder()));
+    std::wstring folder;
+    ASSERT_EQ(MakeMountFolder(folder, c.imagePath), 0);
+    EXPECT_EQ(folder, root + c.folder);
+    EXPECT_TRUE(PathExists(folder));
   }
 }
 
