@@ -26,8 +26,14 @@ extern const wchar_t kExecutableExtension[];
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.
 // Flushed before it returns; returns the number of characters printed.
-int PrintWide(const wchar_t* format, ...);
 int VPrintWide(const wchar_t* format, va_list arguments);
+inline int PrintWide(const wchar_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int printed = VPrintWide(format, arguments);
+  va_end(arguments);
+  return printed;
+}
 
 // Narrow formatted print to the same stream, in program order with the wide
 // one. "%s" takes a narrow string here.

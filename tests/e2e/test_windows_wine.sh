@@ -22,30 +22,8 @@ if [[ ! -x "$ffu_pack" ]]; then
   echo "FAIL: ffu-pack is missing: $ffu_pack (scripts/build makes it), or set FFU_PACK" >&2
   exit 1
 fi
-if ! command -v wine >/dev/null 2>&1; then
-  echo "FAIL: wine is not installed (Debian package: wine)" >&2
-  exit 1
-fi
-
-# No dot in the folder names: the program takes the last dot of the whole
-# path as the start of the extension.
-tmp="$(mktemp -d /tmp/brackwen-wine-XXXXXX)"
-export WINEPREFIX="$tmp/prefix"
-# Wine keeps its server socket folder under TMPDIR: inside the test's own.
-export TMPDIR="$tmp"
-export WINEDEBUG=-all
-# No browser or runtime installers in the fresh prefix; no display.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-
-cleanup() {
-  if command -v wineserver >/dev/null 2>&1 && [[ -d "$WINEPREFIX" ]]; then
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-  fi
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/wine_prefix.sh"
+start_wine_prefix brackwen-wine
 
 failures=0
 checks=0

@@ -11,22 +11,8 @@ if [[ ! -f "$exe" ]]; then
   echo "FAIL: the Windows checks are missing: $exe (build them with scripts/build-windows)" >&2
   exit 1
 fi
-if ! command -v wine >/dev/null 2>&1; then
-  echo "FAIL: wine is not installed (Debian package: wine)" >&2
-  exit 1
-fi
-
-tmp="$(mktemp -d /tmp/brackwen-wine-checks-XXXXXX)"
-export WINEPREFIX="$tmp/prefix" TMPDIR="$tmp" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-cleanup() {
-  if command -v wineserver >/dev/null 2>&1 && [[ -d "$WINEPREFIX" ]]; then
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-  fi
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/wine_prefix.sh"
+start_wine_prefix brackwen-wine-checks
 
 timeout 120 wine "$exe" >"$tmp/out" 2>"$tmp/err"
 rc=$?

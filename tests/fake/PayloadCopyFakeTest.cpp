@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "BlockEntries.h"
 #include "FakeSystem.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -59,12 +60,7 @@ class PayloadCopy : public FakeSystemTest {
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    BlockDataEntry entry;
-    entry.blockCount = blockCount;
-    entry.locationCount = static_cast<uint32_t>(locations.size());
-    entry.locations.assign(locations.size(), TargetLocation());
-    std::copy(locations.begin(), locations.end(), entry.locations.begin());
-    reader.entries.push_back(entry);
+    reader.entries.push_back(MakeEntry(blockCount, locations));
   }
 
   int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }

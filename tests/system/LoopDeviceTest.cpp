@@ -30,6 +30,18 @@ class LoopDeviceTest : public ::testing::Test {
   std::string Sys(int number, const std::string& name) {
     return ReadLine("/sys/block/loop" + std::to_string(number) + "/" + name);
   }
+  // Attaches a small scratch disk ("disk.vhd"), sets `drive` to its drive
+  // and opens the disk's file again; the handle is the caller's to close.
+  HANDLE AttachAndOpen(std::wstring& drive) {
+    HANDLE disk = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
+    VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
+    EXPECT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
+                              VIRTUAL_DISK_ACCESS_DETACH, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
+                              &disk),
+              0u);
+    return disk;
+  }
   LoopScratch scratch;
 };
 
@@ -96,13 +108,8 @@ TEST_F(LoopDeviceTest, WritesThroughTheDriveLandInTheFileBeforeTheFooter) {
 
 TEST_F(LoopDeviceTest, AnAttachedDiskIsNotAttachedTwice) {
   std::wstring drive;
-  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
-  VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
-  HANDLE disk = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
-                            VIRTUAL_DISK_ACCESS_DETACH, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
-                            &disk),
-            0u);
+  HANDLE disk = AttachAndOpen(drive);
+  ASSERT_NE(disk, INVALID_HANDLE_VALUE);
   EXPECT_NE(AttachVirtualDisk(disk, nullptr, ATTACH_VIRTUAL_DISK_FLAG_PERMANENT_LIFETIME, 0,
                               nullptr, nullptr),
             0u);
@@ -112,13 +119,8 @@ TEST_F(LoopDeviceTest, AnAttachedDiskIsNotAttachedTwice) {
 
 TEST_F(LoopDeviceTest, PhysicalPathNeedsRoomForItsText) {
   std::wstring drive;
-  ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
-  VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
-  HANDLE disk = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
-                            VIRTUAL_DISK_ACCESS_DETACH, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
-                            &disk),
-            0u);
+  HANDLE disk = AttachAndOpen(drive);
+  ASSERT_NE(disk, INVALID_HANDLE_VALUE);
   WCHAR buffer[64];
   const ULONG needed = static_cast<ULONG>((drive.size() + 1) * sizeof(WCHAR));
   ULONG bytes = needed - 1;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BlockEntries.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "vdisk/DamageReport.h"
@@ -41,12 +42,7 @@ class Describe : public testing::Test {
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    BlockDataEntry entry;
-    entry.blockCount = blockCount;
-    entry.locationCount = static_cast<uint32_t>(locations.size());
-    entry.locations.assign(locations.size(), TargetLocation());
-    std::copy(locations.begin(), locations.end(), entry.locations.begin());
-    reader.entries.push_back(entry);
+    reader.entries.push_back(MakeEntry(blockCount, locations));
     payloadBlocks += blockCount;
   }
 

@@ -53,6 +53,24 @@ bool WriteBytes(const std::string& path, uint64_t offset, const void* bytes, siz
   return written;
 }
 
+// Creates a disk file with the first version of the creation parameters.
+// Returns: what CreateVirtualDisk returned.
+DWORD CreateVersion1(ULONG deviceId, const std::string& path, ULONG sectorSize) {
+  VIRTUAL_STORAGE_TYPE type{};
+  type.DeviceId = deviceId;
+  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
+  memset(&parameters, 0, sizeof(parameters));
+  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
+  parameters.Version1.MaximumSize = 64 << 20;
+  parameters.Version1.SectorSizeInBytes = sectorSize;
+  const std::wstring widePath(path.begin(), path.end());
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD result = CreateVirtualDisk(&type, widePath.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
+                                   CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &handle);
+  if (result == 0) CloseHandle(handle);
+  return result;
+}
+
 bool ReadBytes(const std::string& path, uint64_t offset, void* bytes, size_t length) {
   const int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) return false;
@@ -233,24 +251,10 @@ TEST(VhdxCreate, TheSecondParameterVersionTakesNoAccessMask) {
 
 TEST(VhdxCreate, TheFirstParameterVersionTakes512ByteSectorsOnly) {
   TempFolder folder;
-  VIRTUAL_STORAGE_TYPE type{};
-  type.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHDX;
-  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  parameters.Version1.MaximumSize = 64 << 20;
-  parameters.Version1.SectorSizeInBytes = 4096;
   const std::string path = folder.path + "/v1.vhdx";
-  const std::wstring widePath(path.begin(), path.end());
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(CreateVirtualDisk(&type, widePath.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                              CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &handle),
+  EXPECT_EQ(CreateVersion1(VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, path, 4096),
             static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  parameters.Version1.SectorSizeInBytes = 512;
-  ASSERT_EQ(CreateVirtualDisk(&type, widePath.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                              CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &handle),
-            0u);
-  CloseHandle(handle);
+  ASSERT_EQ(CreateVersion1(VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, path, 512), 0u);
   VhdxDisk disk;
   ASSERT_EQ(VhdxOpenFile(path, &disk), 0u);
   EXPECT_EQ(disk.logicalSectorSize, 512u);
@@ -263,20 +267,8 @@ TEST(VhdxOpen, EachFormatOpensWithItsOwnStorageTypeOnly) {
   TempFolder folder;
   const std::string vhdx = folder.path + "/kmd3.vhdx";
   ASSERT_EQ(CreateVhdx(vhdx, 64 << 20, 4096), 0u);
-  VIRTUAL_STORAGE_TYPE vhdType{};
-  vhdType.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
-  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  parameters.Version1.MaximumSize = 64 << 20;
-  parameters.Version1.SectorSizeInBytes = 512;
   const std::string vhd = folder.path + "/kmd4.vhd";
-  const std::wstring wideVhd(vhd.begin(), vhd.end());
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(CreateVirtualDisk(&vhdType, wideVhd.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                              CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &handle),
-            0u);
-  CloseHandle(handle);
+  ASSERT_EQ(CreateVersion1(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, vhd, 512), 0u);
   const std::string plain = folder.path + "/attached-by-hand.img";
   ASSERT_EQ(RunCommand("truncate -s 1M '" + plain + "'"), 0);
   struct Case {
@@ -293,7 +285,7 @@ TEST(VhdxOpen, EachFormatOpensWithItsOwnStorageTypeOnly) {
     VIRTUAL_STORAGE_TYPE type{};
     type.DeviceId = c.deviceId;
     const std::wstring path(c.path->begin(), c.path->end());
-    handle = INVALID_HANDLE_VALUE;
+    HANDLE handle = INVALID_HANDLE_VALUE;
     EXPECT_EQ(OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
                               OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &handle),
               c.code)

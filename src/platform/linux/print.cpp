@@ -30,14 +30,6 @@ int VPrintWide(const wchar_t* format, va_list arguments) {
   return static_cast<int>(text.size());
 }
 
-int PrintWide(const wchar_t* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  int printed = VPrintWide(format, arguments);
-  va_end(arguments);
-  return printed;
-}
-
 int PrintNarrow(const char* format, ...) {
   KeptLastError keep;
   AskForConsole();

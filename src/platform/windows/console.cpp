@@ -69,14 +69,6 @@ int VPrintWide(const wchar_t* format, va_list arguments) {
   return WriteWide(text.data(), text.size());
 }
 
-int PrintWide(const wchar_t* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  int printed = VPrintWide(format, arguments);
-  va_end(arguments);
-  return printed;
-}
-
 int PrintNarrow(const char* format, ...) {
   KeptLastError keep;
   va_list arguments;
