@@ -11,7 +11,8 @@
 class DriveLayout {
  public:
   const DRIVE_LAYOUT_INFORMATION_EX& Header() const;
-  // Entries that lie wholly inside the buffer; never more than the header says.
+  // Returns: the entries that lie wholly inside the buffer, never more than
+  // the header says.
   uint32_t EntryCount() const;
   const PARTITION_INFORMATION_EX& Entry(uint32_t index) const;
 
