@@ -18,11 +18,19 @@ class ImageMounter {
   ImageMounter(const ImageMounter&) = delete;
   ImageMounter& operator=(const ImageMounter&) = delete;
 
+  // Loads the image and opens its mounted folder.
+  // Returns: 0 on success, or the character count of the failure line
+  // (FailWithLine) when the image did not load or the folder did not open.
   int Mount(const std::wstring& imagePath);
+  // Returns: 0 on success; the Win32 error code when the file is missing;
+  // 1 when an FFU failed to load (its own lines printed); otherwise the
+  // character count of the line that refuses the file type.
   int LoadImageFile(const std::wstring& imagePath);
+  // Returns: 0 on success; the lock's result when no lock was taken;
+  // otherwise the character count of the failure line.
   int LoadFfuImage(const std::wstring& imagePath);
-  // Chunks of the mounted image that differ from its hash table, and all
-  // its chunks; 0 when it was not checked.
+  // Returns: the chunks of the mounted image that differ from its hash
+  // table (0 when it was not checked), and all the chunks the table covers.
   uint32_t DamagedChunks() const;
   uint32_t CheckedChunks() const;
 

@@ -22,8 +22,10 @@ class RunLock {
 
   // Takes the lock, waiting up to `waitMs` with a line that says so when
   // another run holds it. A lock left by a run that ended without letting
-  // go counts as taken. 0 on success; otherwise prints why and returns
-  // non-zero.
+  // go counts as taken.
+  // Returns: 0 on success (also when already held); the character count of
+  // the failure line when the wait ran out; otherwise the Win32 error code,
+  // after printing why.
   int Acquire(DWORD waitMs = kRunWaitMs, const wchar_t* name = kRunMutexName);
   bool Held() const { return held; }
 

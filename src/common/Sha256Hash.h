@@ -16,7 +16,8 @@ class Sha256Hash {
   Sha256Hash(const Sha256Hash&) = delete;
   Sha256Hash& operator=(const Sha256Hash&) = delete;
 
-  // Opens the algorithm and the hash. The system's status, 0 on success.
+  // Opens the algorithm and the hash.
+  // Returns: the system's status, 0 on success, as Add and Finish do.
   NTSTATUS Open();
   NTSTATUS Add(const uint8_t* data, size_t length);
   // Writes the digest of everything added since the last Finish.

@@ -27,6 +27,7 @@ class UniqueHandle {
   }
 
   // Gives the handle up without closing it.
+  // Returns: the handle held, now the caller's to close.
   HANDLE Release() {
     HANDLE released = handle;
     handle = nullptr;

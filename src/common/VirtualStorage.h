@@ -9,14 +9,16 @@
 // 512-byte sectors only; an image with any other sector size goes to a VHDX.
 enum class VirtualDiskFormat { Vhd, Vhdx };
 
+// Returns: Vhd for 512-byte sectors, Vhdx for any other size.
 VirtualDiskFormat FormatForSectorSize(uint32_t sectorSize);
 
-// The format of a virtual disk file, by its extension: ".vhdx" in any case
-// is a VHDX, every other file is opened as a VHD.
+// The format of a virtual disk file, by its extension.
+// Returns: Vhdx when the path ends in ".vhdx" in any case, Vhd for every
+// other file.
 VirtualDiskFormat FormatOfFile(const std::wstring& path);
 
-// ".vhd" or ".vhdx".
+// Returns: ".vhd" or ".vhdx".
 const wchar_t* FileExtensionOf(VirtualDiskFormat format);
 
-// The storage type of that format from the platform's own provider.
+// Returns: the storage type of that format from the platform's own provider.
 VIRTUAL_STORAGE_TYPE StorageTypeOf(VirtualDiskFormat format);

@@ -26,9 +26,12 @@ class ChunkVerifier {
 
   // Decides whether the image can be checked and opens the hash when it can.
   // `table` stays owned by the caller and must outlive the check.
+  // Returns: kChecking when the check goes ahead; any other plan says why
+  // nothing is checked, and PrintPlan prints it.
   Plan Start(uint32_t algorithmId, uint32_t chunkSizeKb, const std::vector<uint8_t>& table,
              uint64_t regionStart, uint64_t fileSize);
   Plan GetPlan() const { return plan; }
+  // Returns: true while the check goes ahead and nothing has broken it.
   bool Checking() const { return plan == kChecking && !broken; }
   // Prints the one warning line of a plan under which nothing is checked.
   void PrintPlan() const;
@@ -45,14 +48,17 @@ class ChunkVerifier {
 
   uint64_t RegionStart() const { return regionStart; }
   uint64_t ChunkSize() const { return chunkSize; }
+  // Returns: the chunks the table covers; 0 under every plan but kChecking
+  // and kHashUnavailable.
   uint32_t ChunkCount() const { return chunkCount; }
-  // Chunks whose hash differs from the table's, all of them counted, the
-  // first kKeptDamaged of them listed in file order.
+  // Returns: the chunks whose hash differs from the table's, all of them
+  // counted; FirstDamaged lists the first kKeptDamaged of them in file order.
   uint32_t DamagedCount() const { return damagedCount; }
   const std::vector<uint32_t>& FirstDamaged() const { return firstDamaged; }
   static constexpr size_t kKeptDamaged = 20;
 
-  // The chunk count of a region (a last, shorter chunk counts as one).
+  // Returns: the chunk count of a region, a last, shorter chunk counted as
+  // one; 0 for a chunk size of 0.
   static uint64_t CountChunks(uint64_t regionLength, uint64_t chunkSize);
 
  private:

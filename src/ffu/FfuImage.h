@@ -25,23 +25,32 @@ class FfuImage {
   FfuImage& operator=(const FfuImage&) = delete;
 
   // Opens the file and reads everything in front of the store header; the
-  // file stays open, positioned at the store header. 0 on success.
+  // file stays open, positioned at the store header.
+  // Returns: 0 on success; otherwise the character count of the failure line
+  // or the Win32 error code of a failed call, after printing it.
   int Load(const std::wstring& path);
 
+  // Returns: the bytes that pad the security region up to a multiple of the
+  // chunk (the image header's chunk size, else the security header's, in
+  // units of `unit` bytes); 0 when neither header gives one, with a warning.
   uint32_t SecurityPadding(uint32_t unit);
 
   // Moves the file forward from `from` (its position) to `to`. While the
   // image is checked the bytes in between are read and checked, otherwise
-  // they are skipped. False, with the last error set, when a read or the
-  // move fails; a file that ends before `to` is left at `to`.
+  // they are skipped. A file that ends before `to` is left at `to`.
+  // Returns: true on success, false with the last error set when a read or
+  // the move fails.
   bool AdvanceTo(uint64_t from, uint64_t to);
+  // Returns: the bytes from `position` to the next multiple of `unit`; 0 when
+  // it is one already or `unit` is 0.
   static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
 
   // Parses the manifest text into `manifest` and makes the store
   // description from its first "Store" category.
   void ReadManifest(std::string_view text);
   const std::vector<StoreDescription>& GetStores() const;
-  StoreDescription* FirstStore();  // nullptr when there is none
+  // Returns: the first store description, nullptr when there is none.
+  StoreDescription* FirstStore();
   const StoreDescription* FirstStore() const;
 
   // Why a "Store" category could not become a usable store description.

@@ -19,7 +19,10 @@ class Manifest {
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
 
+  // Returns: the new listed category, or the one listed under `name`
+  // already, after a warning line.
   ManifestCategory* AddCategory(const std::string& name);
+  // Returns: the listed category of that name, nullptr when there is none.
   ManifestCategory* FindCategory(const std::string& name) const;
   // Keeps a closed "Store" category; a second one draws the store warning.
   void CloseCategory(const ManifestCategory* category);

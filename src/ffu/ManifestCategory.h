@@ -10,7 +10,7 @@ class ManifestCategory {
   explicit ManifestCategory(const std::string& categoryName);
 
   std::string GetName() const;
-  // The value of `key`, or the empty text when the key is absent.
+  // Returns: the value of `key`, or the empty text when the key is absent.
   std::string GetValue(const std::string& key) const;
   void SetValue(const std::string& key, const std::string& value);
 

@@ -17,9 +17,10 @@
 // from that CR to the end of the line must be white space. So white space at
 // the end of the value belongs to the value, and a value holds no CR.
 
-// Returns true for a category line and sets `name` to the text between the
-// brackets.
+// Returns: true for a category line, with `name` set to the text between
+// the brackets; false otherwise, `name` left as it was.
 bool MatchCategoryLine(std::string_view line, std::string_view* name);
 
-// Returns true for an entry line and sets `key` and `value`.
+// Returns: true for an entry line, with `key` and `value` set; false
+// otherwise, both left as they were.
 bool MatchEntryLine(std::string_view line, std::string_view* key, std::string_view* value);

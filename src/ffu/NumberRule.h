@@ -11,5 +11,8 @@ enum NumberResult {
 
 // Reads a manifest number: leading white space, an optional sign, then
 // decimal digits up to the first other character. A minus sign negates the
-// value modulo 2^32. `value` is set only for a valid number.
+// value modulo 2^32.
+// Returns: kNumberValid with `value` set; kNumberInvalid when there is no
+// digit, kNumberOutOfRange when the magnitude is above 4294967295, `value`
+// left as it was in both.
 NumberResult ParseManifestNumber(const std::string& text, uint32_t* value);

@@ -19,7 +19,9 @@ class StoreReader {
  public:
   // Binds the reader to the image and reads the header and the table,
   // leaving the image's file at the first payload block. A reader that is
-  // bound already returns 0 at once. 0 on success.
+  // bound already returns 0 at once.
+  // Returns: 0 on success; otherwise the character count of the failure line
+  // or the Win32 error code of a failed read or seek, after printing it.
   int LoadStore(FfuImage* image);
 
   uint32_t BlockSize() const;

@@ -17,7 +17,8 @@ struct PartitionSpan {
   std::wstring name;
 };
 
-// The partitions of a drive layout, by their GPT names (MBR ones by number).
+// Returns: the partitions of a drive layout that have a length, by their GPT
+// names (MBR ones by number).
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
 
 // Says, for chunks of the image that do not match its hash table, what they
@@ -30,7 +31,7 @@ class DamageReport {
   DamageReport(const FfuImage& image, const StoreReader& reader, uint64_t diskSectorCount,
                std::vector<PartitionSpan> partitions, bool partitionsKnown = true);
 
-  // What chunk `index` holds, as the text after "it holds ".
+  // Returns: what chunk `index` holds, as the text after "it holds ".
   std::wstring Describe(uint32_t index) const;
   // One line for each damaged chunk the check listed, then one for the rest.
   void Print() const;
@@ -54,6 +55,8 @@ class DamageReport {
 };
 
 // After the copy: passes the bytes after the payload to the check, ends it,
-// and prints what it found. 0, or the reported code of a failed read.
+// and prints what it found.
+// Returns: 0, also for a damaged image; the Win32 error code of a failed
+// read, after printing it.
 int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
                      uint64_t diskSectorCount);

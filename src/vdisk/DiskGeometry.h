@@ -8,12 +8,13 @@ struct TargetLocation;
 // Size of the disk when the manifest gives no sector count: 10 GiB.
 constexpr uint64_t kDefaultDiskBytes = 0x280000000ull;
 
-// The disk's sector count: the manifest's MinSectorCount, or 10 GiB worth of
-// sectors when it gives none. 0 for a sector size of 0.
+// Returns: the disk's sector count: the manifest's MinSectorCount, or 10 GiB
+// worth of sectors when it gives none; 0 for a sector size of 0.
 uint64_t DiskSectorCount(const StoreDescription& store);
 
 // Where block `k` of an entry's location lands on a disk of `diskSectorCount`
-// sectors: the location's offset plus k blocks. False when the block would
-// not lie wholly on the disk.
+// sectors: the location's offset plus k blocks.
+// Returns: true with `offset` set to that byte offset; false when the block
+// would not lie wholly on the disk, or is smaller than a sector.
 bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,
                        uint32_t sectorSize, uint64_t diskSectorCount, uint64_t& offset);

@@ -22,8 +22,13 @@ class MountSession {
   MountSession(const MountSession&) = delete;
   MountSession& operator=(const MountSession&) = delete;
 
+  // Checks the image, then makes, fills and mounts its disk.
+  // Returns: 0 on success, also at once (after a warning) for a session that
+  // has an image already; 1 when the image fails its checks or the disk is
+  // not filled, after their own lines; otherwise the result of the failure
+  // line printed (its character count, or the Win32 error code it reports).
   int MountImage(FfuImage* loadedImage);
-  // The first work folder; empty when none was made.
+  // Returns: the first work folder; empty when none was made.
   std::wstring FirstMountFolder() const;
 
   std::wstring vhdPath;

@@ -8,14 +8,22 @@
 constexpr unsigned kTempPathBufferSize = 260;
 
 // Creates a new, empty temporary file and stores its path in `name`, which
-// holds `size` characters. Returns 0, or the error code after printing it.
+// holds `size` characters.
+// Returns: 0; the Win32 error code, after a line with it, when the temporary
+// folder or file could not be had; ERROR_INSUFFICIENT_BUFFER, with no line
+// and no file left, when the name does not fit.
 int MakeTempFileName(wchar_t* name, size_t size);
+// Sets `folder` to the temporary folder, separator included.
+// Returns: 0, or the Win32 error code after a line with it.
 int GetTempFolder(std::wstring& folder);
 // Sets `vhdPath` to a fresh "kmd" name in the temporary folder with the
 // format's extension; no file of that name is left behind.
-// Returns: 0, or non-zero after printing the failure.
+// Returns: 0, or the character count of the failure line.
 int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format);
 // Makes (or finds) the work folder "<temporary folder><image name>.mnt\" and
 // sets `folder` to it; `existed` (when given) tells whether it was there
-// before. Returns: 0, or non-zero after printing the failure.
+// before.
+// Returns: 0; the Win32 error code, after printing it, when the temporary
+// folder is not known; the character count of the failure line when the
+// work folder cannot be made.
 int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* existed = nullptr);

@@ -13,8 +13,12 @@ enum class VhdStage { kNone, kCreated, kAttached };
 
 // Creates the VHD file `vhdPath` for the image's disk, attaches it and opens
 // the disk into `diskHandle`; `stage` says how far that came.
-// Returns: 0, or non-zero after printing the failure.
+// Returns: 0; the character count of the failure line without an image or
+// for a sector size of 0; otherwise CreateAndAttachVhd's result.
 int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHandle& diskHandle,
                    VhdStage& stage);
+// Sweeps away the disks of earlier runs, then creates the VHD file of
+// `maximumSize` bytes, attaches it and opens its disk into `diskHandle`.
+// Returns: 0 on success, or the Win32 error code after printing the failure.
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
                        const std::wstring& vhdPath, VhdStage* stage = nullptr);

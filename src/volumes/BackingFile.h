@@ -16,10 +16,11 @@
 //                                           name whose target is that volume;
 //                                           \\?\GLOBALROOT\Device\... without one
 // `dosDevices` maps DOS device names to their targets ("C:" to
-// "\Device\HarddiskVolume3"). Empty when the reply holds no path.
+// "\Device\HarddiskVolume3").
+// Returns: the path in that form; empty when the reply holds no path.
 std::wstring BackingFileFromReply(const wchar_t* reply, size_t bytesReturned, size_t units,
                                   const std::map<std::wstring, std::wstring>& dosDevices);
 
-// True when the file's base name starts with this program's temporary-file
-// prefix: a VHD that one of its runs made.
+// Returns: true when the file's base name starts with this program's
+// temporary-file prefix (a VHD that one of its runs made), else false.
 bool IsOwnTempFile(const std::wstring& path);

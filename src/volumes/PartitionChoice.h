@@ -19,10 +19,13 @@ struct PartitionChoice {
   std::wstring name;     // the name the chosen entries carry
   uint64_t length = 0;   // bytes of the entry chosen instead
 
+  // Returns: true when the entry is one of those chosen.
   bool Includes(uint32_t entryIndex, const PARTITION_INFORMATION_EX& entry) const;
 };
 
+// Returns: the choice for the layout; `found` is false for a layout that is
+// not GPT or holds neither kind of partition.
 PartitionChoice ChoosePartition(const DriveLayout& layout);
 
-// A GPT entry's name, up to its terminator (at most 36 units).
+// Returns: a GPT entry's name, up to its terminator (at most 36 units).
 std::wstring PartitionName(const PARTITION_INFORMATION_EX& entry);
