@@ -1,7 +1,6 @@
 #include "app/RunLock.h"
 
 #include "common/Failure.h"
-#include "common/ReportWin32Error.h"
 #include "platform.h"
 
 const wchar_t kRunMutexName[] = L"Global\\Brackwen.Mount";
@@ -19,8 +18,7 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   mutex.Reset(CreateMutexW(nullptr, FALSE, name));
   if (!mutex.Valid()) {
     PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
-    uint32_t code = ReportWin32Error(0);
-    return code != 0 ? static_cast<int>(code) : 1;
+    return FailWithError(0);
   }
   DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait == WAIT_TIMEOUT) {
@@ -35,6 +33,5 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
         L"try again when it has finished.\n",
         static_cast<unsigned>(waitMs / 1000));
   PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
-  uint32_t code = ReportWin32Error(0);
-  return code != 0 ? static_cast<int>(code) : 1;
+  return FailWithError(0);
 }

@@ -13,6 +13,9 @@ namespace {
 DWORD ReadTempPath(wchar_t* buffer) {
   DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
   if (length == 0 || length > kTempPathBufferSize) {
+    // A folder name too long for the buffer comes back as the size it needs,
+    // with no error set; it fails all the same.
+    if (length != 0) SetLastError(ERROR_INSUFFICIENT_BUFFER);
     PrintWide(L"ERROR! GetTempPath failed : (%d)\n", static_cast<int>(GetLastError()));
     return 0;
   }

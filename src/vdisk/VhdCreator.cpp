@@ -107,6 +107,9 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
       ReportWin32Error(result);
     } else {
       diskHandle = OpenDevice(physicalPath, kDiskFlags);
+      // An attached disk that cannot be opened is no disk to copy onto.
+      if (diskHandle == INVALID_HANDLE_VALUE)
+        result = static_cast<DWORD>(FailWithError(0, physicalPath));
     }
   }
   if (virtualDisk != INVALID_HANDLE_VALUE && virtualDisk != nullptr) CloseHandle(virtualDisk);

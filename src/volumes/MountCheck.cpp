@@ -1,7 +1,6 @@
 #include "volumes/MountCheck.h"
 
 #include "common/Failure.h"
-#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "platform.h"
 #include "volumes/OpenDevice.h"
@@ -46,7 +45,7 @@ int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
     case FolderVolume::kNone:
       return FailWithLine(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
     case FolderVolume::kOnAnotherDisk:
-      return PrintWide(
+      return FailWithLine(
           L"(Korvex) !ERROR! The volume mounted on '%s' lies on another disk of the same image, "
           L"one that an earlier run could not detach.\n",
           folder.c_str());
@@ -55,6 +54,5 @@ int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
   }
   PrintWide(L"(Korvex) !ERROR! Unable to tell which disk the volume mounted on '%s' lies on.\n",
             folder.c_str());
-  uint32_t code = ReportWin32Error(0);
-  return code != 0 ? static_cast<int>(code) : 1;
+  return FailWithError(0);
 }

@@ -14,7 +14,7 @@ const wchar_t kVhdPath[] = L"/tmp/kmd7.vhd";
 // On Windows a redirected print leaves this behind.
 const DWORD kStaleError = ERROR_INVALID_HANDLE;
 
-enum class FailingCall { None, Create, Attach, PhysicalPath };
+enum class FailingCall { None, Create, Attach, PhysicalPath, OpenDrive };
 
 struct VirtualDiskCase {
   const char* name;
@@ -56,8 +56,12 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       std::memcpy(path, drive, sizeof(drive));
       return 0;
     };
-    Fake().createFile = [this](LPCWSTR path) -> HANDLE {
+    Fake().createFile = [this, failing, code](LPCWSTR path) -> HANDLE {
       EXPECT_EQ(std::wstring(path), L"\\\\.\\PhysicalDrive9");
+      if (failing == FailingCall::OpenDrive) {
+        SetLastError(code);
+        return INVALID_HANDLE_VALUE;
+      }
       ++openHandles;
       return kDrive;
     };
@@ -96,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
                         "another process.\r\n\n"},
         VirtualDiskCase{"physical_path", FailingCall::PhysicalPath, ERROR_NOT_FOUND,
                         "failed to get vhd physical info 1168\n"
-                        "!ERROR! Element not found.\r\n\n"}),
+                        "!ERROR! Element not found.\r\n\n"},
+        // Attached, but the drive cannot be opened: no disk to copy onto.
+        VirtualDiskCase{"open_drive", FailingCall::OpenDrive, ERROR_ACCESS_DENIED,
+                        "!ERROR! Access is denied.\r\n\"\\\\.\\PhysicalDrive9\"\n"}),
     [](const ::testing::TestParamInfo<VirtualDiskCase>& info) {
       return std::string(info.param.name);
     });

@@ -141,6 +141,18 @@ TEST_F(WorkPaths, TempFileNameFitsTheCallersBufferOrNothingIsMade) {
   }
 }
 
+// A temporary folder too long for the buffer is a failure, never an empty
+// name or a work folder in the current directory.
+TEST_F(WorkPaths, ATemporaryFolderTooLongForTheBufferFails) {
+  setenv("TMPDIR", (folder.path + "/" + std::string(kTempPathBufferSize, 'x')).c_str(), 1);
+  wchar_t name[kTempPathBufferSize] = {};
+  EXPECT_EQ(MakeTempFileName(name, kTempPathBufferSize), ERROR_INSUFFICIENT_BUFFER);
+  std::wstring path;
+  EXPECT_EQ(GetTempFolder(path), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_NE(MakeMountFolder(path, L"/img/phone.ffu"), 0);
+  EXPECT_FALSE(PathExists(L"phone.mnt"));
+}
+
 TEST_F(WorkPaths, WorkFolderIsNamedAfterTheImageAndReused) {
   struct Case {
     std::wstring imagePath, folder;
