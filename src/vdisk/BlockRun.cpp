@@ -13,11 +13,13 @@ constexpr std::align_val_t kBufferAlignment{4096};
 BlockRun::BlockRun(uint32_t blockSize, uint32_t capacityBlocks)
     : blockSize(blockSize), capacity(capacityBlocks) {
   size_t bytes = static_cast<size_t>(blockSize) * capacityBlocks;
-  buffer = static_cast<uint8_t*>(operator new[](bytes, kBufferAlignment, std::nothrow));
+  buffer.reset(static_cast<uint8_t*>(operator new[](bytes, kBufferAlignment, std::nothrow)));
 }
 
-BlockRun::~BlockRun() {
-  if (buffer != nullptr) operator delete[](buffer, kBufferAlignment);
+BlockRun::~BlockRun() = default;
+
+void BlockRun::AlignedDelete::operator()(uint8_t* bytes) const {
+  operator delete[](bytes, kBufferAlignment);
 }
 
 bool BlockRun::Continues(uint64_t target) const {
@@ -27,7 +29,7 @@ bool BlockRun::Continues(uint64_t target) const {
 
 int BlockRun::ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath) {
   DWORD bytesRead = 0;
-  uint8_t* slot = buffer + static_cast<size_t>(blocks) * blockSize;
+  uint8_t* slot = buffer.get() + static_cast<size_t>(blocks) * blockSize;
   if (!ReadFile(imageFile, slot, blockSize, &bytesRead, nullptr))
     return FailWithError(0, imagePath);
   // The file ends inside the payload.
@@ -58,7 +60,7 @@ int BlockRun::Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const w
   position.QuadPart = static_cast<LONGLONG>(offset);
   DWORD written = 0;
   if (!SetFilePointerEx(diskHandle, position, nullptr, FILE_BEGIN) ||
-      !WriteFile(diskHandle, buffer, length, &written, nullptr))
+      !WriteFile(diskHandle, buffer.get(), length, &written, nullptr))
     return FailWithError(0, imagePath);
   return 0;
 }

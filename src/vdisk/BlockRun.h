@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "win32.h"
 
@@ -29,13 +30,17 @@ class BlockRun {
   int WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
                    const wchar_t* imagePath);
   // The bytes the run holds, as read from the image.
-  const uint8_t* Data() const { return buffer; }
+  const uint8_t* Data() const { return buffer.get(); }
   uint32_t Bytes() const { return blocks * blockSize; }
 
  private:
   int Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath);
 
-  uint8_t* buffer = nullptr;
+  // Frees a buffer with the alignment it was allocated with.
+  struct AlignedDelete {
+    void operator()(uint8_t* bytes) const;
+  };
+  std::unique_ptr<uint8_t[], AlignedDelete> buffer;
   uint32_t blockSize;
   uint32_t capacity;
   uint32_t blocks = 0;

@@ -95,8 +95,9 @@ class PayloadWriter {
                 uint64_t payloadOffset)
       : geometry(geometry),
         first(geometry.blockSize, RunCapacity(geometry.blockSize)),
-        second(check.Checking() ? new BlockRun(geometry.blockSize, RunCapacity(geometry.blockSize))
-                                : nullptr),
+        second(check.Checking()
+                   ? std::make_unique<BlockRun>(geometry.blockSize, RunCapacity(geometry.blockSize))
+                   : nullptr),
         run(&first),
         diskHandle(diskHandle),
         imageFile(imageFile),
