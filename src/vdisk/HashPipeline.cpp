@@ -9,6 +9,10 @@ HashPipeline::HashPipeline(ChunkVerifier* check)
   finished = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (work != nullptr && finished != nullptr)
     thread = CreateThread(nullptr, 0, &HashPipeline::Run, this, 0, nullptr);
+  // The check takes the CPU that the copy leaves idle: the copy thread and
+  // the system's work for the disk writes come first. A priority that cannot
+  // be set costs speed only.
+  if (thread != nullptr) SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
 }
 
 HashPipeline::~HashPipeline() {
@@ -39,9 +43,17 @@ uint64_t HashPipeline::Post(uint64_t offset, const uint8_t* data, size_t length)
 }
 
 void HashPipeline::WaitFor(uint64_t ticket) {
-  if (verifier == nullptr) return;
+  if (verifier == nullptr || Checked(ticket)) return;
+  // The copy waits for the check: until it has caught up, the check gets a
+  // full share of the CPU, also on a machine that other work keeps busy.
+  SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
   // An auto-reset event may wake the wait for an earlier range; look again.
-  while (done.load() <= ticket && ticket < posted.load()) WaitForSingleObject(finished, INFINITE);
+  while (!Checked(ticket)) WaitForSingleObject(finished, INFINITE);
+  SetThreadPriority(thread, THREAD_PRIORITY_IDLE);
+}
+
+bool HashPipeline::Checked(uint64_t ticket) const {
+  return done.load() > ticket || ticket >= posted.load();
 }
 
 void HashPipeline::WaitAll() {

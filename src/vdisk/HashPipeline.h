@@ -12,7 +12,9 @@ class ChunkVerifier;
 // they were posted, while the copy reads and writes the next ones. A posted
 // range must stay untouched until WaitFor its ticket returns. Without a
 // helper thread (none could be made) each range is checked as it is posted.
-// With no check running, posting does nothing.
+// With no check running, posting does nothing. The helper thread runs at idle
+// priority, so that it never delays the copy or the system's work for the
+// disk, and at normal priority while the copy waits for it.
 class HashPipeline {
  public:
   explicit HashPipeline(ChunkVerifier* verifier);
@@ -38,6 +40,8 @@ class HashPipeline {
     size_t length;
   };
   static DWORD WINAPI Run(LPVOID self);
+  // True once the range of `ticket` has been checked (or was never posted).
+  bool Checked(uint64_t ticket) const;
   void Drain();
 
   ChunkVerifier* verifier;

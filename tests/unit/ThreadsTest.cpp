@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "win32.h"
@@ -57,6 +60,55 @@ TEST(Threads, AWaitReturnsOnceTheRoutineHasReturned) {
   // A returned thread stays signaled.
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(CloseHandle(thread));
+}
+
+// Holds the thread until `release` is set, after saying which kernel thread it is.
+struct HeldThread {
+  std::atomic<pid_t> id{0};
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+
+DWORD WINAPI WaitForRelease(LPVOID parameter) {
+  auto* held = static_cast<HeldThread*>(parameter);
+  held->id = gettid();
+  WaitForSingleObject(held->release, INFINITE);
+  return 0;
+}
+
+int NiceOfThread(pid_t id) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  // The fields after the name in parentheses; the nice value is the 19th field.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 19; ++i) fields >> field;
+  return std::stoi(field);
+}
+
+// Lowering a priority works for every user; raising it again needs root.
+TEST(Threads, PrioritiesAreTheThreadsNiceValue) {
+  HeldThread held;
+  HANDLE thread = CreateThread(nullptr, 0, &WaitForRelease, &held, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  struct Case {
+    int priority;
+    int nice;
+  } cases[] = {{THREAD_PRIORITY_BELOW_NORMAL, 5}, {THREAD_PRIORITY_IDLE, 19},
+               {THREAD_PRIORITY_NORMAL, 0}};
+  for (const Case& c : cases) {
+    if (c.nice < 5 && geteuid() != 0) continue;
+    EXPECT_TRUE(SetThreadPriority(thread, c.priority)) << c.priority;
+    EXPECT_EQ(NiceOfThread(held.id), c.nice) << c.priority;
+  }
+  EXPECT_EQ(NiceOfThread(getpid()), 0) << "the calling thread keeps its own";
+  EXPECT_FALSE(SetThreadPriority(thread, 3));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SetEvent(held.release);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_IDLE)) << "a returned thread";
+  CloseHandle(thread);
+  CloseHandle(held.release);
 }
 
 TEST(Threads, SuspendedThreadsAndNamedEventsAreRefused) {

@@ -1,9 +1,14 @@
 // Threads and events over the C++ runtime's threads. A thread handle becomes
 // signaled when its start routine returns; an event is manual- or
 // auto-reset as asked. Named events and suspended threads are not needed by
-// the program and are refused.
+// the program and are refused. Thread priorities are the thread's nice value.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
+#include "support/errors.h"
 #include "support/handle.h"
 
 namespace {
@@ -37,6 +42,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
   std::shared_ptr<Waitable> done = handle->waitable;
   try {
     handle->thread = std::thread([startAddress, parameter, done] {
+      {
+        std::lock_guard<std::mutex> hold(done->lock);
+        done->threadId = gettid();
+        done->changed.notify_all();
+      }
       startAddress(parameter);
       Signal(*done);
     });
@@ -63,6 +73,46 @@ BOOL SetEvent(HANDLE event) {
   LinuxHandle* handle = HandleOf(event, HandleKind::Event);
   if (handle == nullptr) return FALSE;
   Signal(*handle->waitable);
+  return TRUE;
+}
+
+namespace {
+// The nice value of each Windows thread priority: idle gets the least share,
+// time-critical the most.
+bool NiceOf(int priority, int* nice) {
+  static const struct {
+    int priority;
+    int nice;
+  } kNice[] = {{THREAD_PRIORITY_IDLE, 19},        {THREAD_PRIORITY_LOWEST, 10},
+               {THREAD_PRIORITY_BELOW_NORMAL, 5}, {THREAD_PRIORITY_NORMAL, 0},
+               {THREAD_PRIORITY_ABOVE_NORMAL, -5}, {THREAD_PRIORITY_HIGHEST, -10},
+               {THREAD_PRIORITY_TIME_CRITICAL, -20}};
+  for (const auto& entry : kNice) {
+    if (entry.priority != priority) continue;
+    *nice = entry.nice;
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+  LinuxHandle* handle = HandleOf(thread, HandleKind::Thread);
+  if (handle == nullptr) return FALSE;
+  int nice = 0;
+  if (!NiceOf(priority, &nice)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Waitable& waitable = *handle->waitable;
+  std::unique_lock<std::mutex> hold(waitable.lock);
+  waitable.changed.wait(hold, [&waitable] { return waitable.threadId != 0 || waitable.signaled; });
+  // A thread that has returned has no priority left to change.
+  if (waitable.signaled) return TRUE;
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
   return TRUE;
 }
 

@@ -2,6 +2,8 @@
 // LinuxHandle allocated with new and released by CloseHandle / FindClose.
 #pragma once
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -29,6 +31,7 @@ struct Waitable {
   std::condition_variable changed;
   bool signaled = false;
   bool manualReset = true;
+  pid_t threadId = 0;  // Thread: the kernel's id, set once the thread runs
 };
 
 struct LinuxHandle {
