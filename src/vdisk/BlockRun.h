@@ -21,12 +21,15 @@ class BlockRun {
   // True when a block for `target` extends the run and there is room for it.
   bool Continues(uint64_t target) const;
   // Reads the next payload block into the run, to be written at `target`.
-  // 0, or the reported code of a failed or short read.
+  // Returns: 0, or the Win32 code of a failed or short read (ERROR_HANDLE_EOF)
+  // after reporting it with the image path.
   int ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath);
-  // Writes the run to the disk and empties it. 0, or the reported code.
+  // Writes the run to the disk and empties it.
+  // Returns: 0, or the Win32 code of the failed write after reporting it.
   int Flush(HANDLE diskHandle, const wchar_t* imagePath);
   // Writes the one block the run holds to each of `count` places, for
   // entries that name several, and empties the run.
+  // Returns: 0, or the Win32 code of the first failed write after reporting it.
   int WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
                    const wchar_t* imagePath);
   // The bytes the run holds, as read from the image.

@@ -22,9 +22,10 @@ class HashPipeline {
   HashPipeline(const HashPipeline&) = delete;
   HashPipeline& operator=(const HashPipeline&) = delete;
 
-  // Queues `length` bytes that start at file offset `offset`; returns the
-  // ticket to wait for before the bytes may change.
+  // Queues `length` bytes that start at file offset `offset`.
+  // Returns: the ticket to wait for before the bytes may change.
   uint64_t Post(uint64_t offset, const uint8_t* data, size_t length);
+  // Returns once the range of `ticket` (or every range) has been checked.
   void WaitFor(uint64_t ticket);
   void WaitAll();
   // Ranges posted so far.

@@ -10,9 +10,9 @@ class StoreReader;
 // Everything about the store table that can be known before a disk exists:
 // the block size, every target against a disk of `diskSectorCount` sectors
 // (CheckTable), and that the payload the table asks for lies in the file
-// (from the file's current position, the payload's start). 0 when the copy
-// can go ahead; otherwise the line of the first fault is printed and the
-// result is non-zero.
+// (from the file's current position, the payload's start).
+// Returns: 0 when the copy can go ahead; otherwise non-zero after printing the
+// line of the first fault.
 int CheckTable(const StoreReader& reader, uint64_t diskSectorCount);
 int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 
@@ -20,5 +20,8 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 // the check of the image found; the store reader is loaded and checked
 // already. Returns: 0, or 1 after printing the failure.
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk);
+// Writes every entry's blocks to their places on the disk, with the progress
+// line, feeding the image check as it reads.
+// Returns: 0, or non-zero after printing the failure.
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                 uint64_t diskSectorCount);

@@ -62,8 +62,12 @@ TEST_P(Choice, TakesTheExpectedEntries) {
   for (uint32_t i = 0; i < layout.EntryCount(); ++i)
     if (choice.Includes(i, layout.Entry(i))) included.push_back(i);
   EXPECT_EQ(included, c.included);
-  if (c.found) EXPECT_TRUE(choice.name == c.chosenName);
-  if (c.found && !c.byName) EXPECT_EQ(choice.length, c.parts[c.included[0]].mib << 20);
+  if (c.found) {
+    EXPECT_TRUE(choice.name == c.chosenName);
+  }
+  if (c.found && !c.byName) {
+    EXPECT_EQ(choice.length, c.parts[c.included[0]].mib << 20);
+  }
 }
 
 const std::wstring kBasic = L"Basic data partition";
