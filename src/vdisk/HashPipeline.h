@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/UniqueHandle.h"
 #include "win32.h"
 
 class ChunkVerifier;
@@ -50,7 +51,7 @@ class HashPipeline {
   std::atomic<uint64_t> posted{0};
   std::atomic<uint64_t> done{0};
   std::atomic<bool> stopping{false};
-  HANDLE thread = nullptr;
-  HANDLE work = nullptr;      // set when a range is posted or the pipeline stops
-  HANDLE finished = nullptr;  // set when a range has been checked
+  UniqueHandle work;      // set when a range is posted or the pipeline stops
+  UniqueHandle finished;  // set when a range has been checked
+  UniqueHandle thread;
 };

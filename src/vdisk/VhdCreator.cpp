@@ -98,6 +98,7 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
   DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath, *stage);
+  UniqueHandle openDisk(virtualDisk);
   if (result == 0) {
     ULONG pathBytes = kPhysicalPathBytes;
     wchar_t physicalPath[kPhysicalPathBytes / sizeof(uint16_t)] = {};
@@ -112,6 +113,5 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
         result = static_cast<DWORD>(FailWithError(0, physicalPath));
     }
   }
-  if (virtualDisk != INVALID_HANDLE_VALUE && virtualDisk != nullptr) CloseHandle(virtualDisk);
   return static_cast<int>(result);
 }

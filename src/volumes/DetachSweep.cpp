@@ -202,19 +202,18 @@ int QueryDosDeviceTarget(const std::wstring& name, std::wstring& target) {
 
 int DetachVhdFile(const std::wstring& backingFile) {
   VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(FormatOfFile(backingFile));
-  HANDLE virtualDisk = INVALID_HANDLE_VALUE;
+  HANDLE opened = INVALID_HANDLE_VALUE;
   DWORD result = OpenVirtualDisk(&storageType, backingFile.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
-                                 OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &virtualDisk);
+                                 OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &opened);
   if (result != 0) {
     PrintNarrow("failed to open vdisk...err %d\n", static_cast<int>(result));
     return FailWithError(result);
   }
-  result = DetachVirtualDisk(virtualDisk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
+  UniqueHandle virtualDisk(opened);
+  result = DetachVirtualDisk(virtualDisk.Get(), DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
   if (result != 0) {
     PrintNarrow("failed to detach vdisk... %d\n", static_cast<int>(result));
-    CloseHandle(virtualDisk);
     return FailWithError(result);
   }
-  if (virtualDisk != INVALID_HANDLE_VALUE) CloseHandle(virtualDisk);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
 #include "common/StatusLine.h"
+#include "common/UniqueHandle.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
@@ -21,11 +22,8 @@ constexpr DWORD kVolumeWaitMs = 30000;
 // when it has not arrived within the bound.
 bool WaitForVolume(const std::wstring& devicePath) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
-    HANDLE volume = OpenDevice(devicePath);
-    if (volume != INVALID_HANDLE_VALUE && volume != nullptr) {
-      CloseHandle(volume);
-      return true;
-    }
+    UniqueHandle volume(OpenDevice(devicePath));
+    if (volume.Valid()) return true;
     if (waited >= kVolumeWaitMs) {
       SetLastError(ERROR_TIMEOUT);
       return false;
