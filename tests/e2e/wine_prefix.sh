@@ -15,6 +15,11 @@ start_wine_prefix() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
   trap stop_wine_prefix EXIT
+  # One server for the whole test: a server that quits between two runs (it
+  # does, a few seconds after its last client) can refuse the next run's
+  # connection while it goes.
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
 }
 
 stop_wine_prefix() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 
 #include "win32.h"
@@ -91,6 +92,7 @@ TEST(Threads, PrioritiesAreTheThreadsNiceValue) {
   HeldThread held;
   HANDLE thread = CreateThread(nullptr, 0, &WaitForRelease, &held, 0, nullptr);
   ASSERT_NE(thread, nullptr);
+  while (held.id == 0) std::this_thread::yield();
   struct Case {
     int priority;
     int nice;
