@@ -7,6 +7,12 @@ const wchar_t kRunMutexName[] = L"Global\\Brackwen.Mount";
 
 namespace {
 bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED; }
+
+// The lock could not be made or waited for: the line, then the system's reason.
+int FailToLock() {
+  PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
+  return FailWithError(0);
+}
 }  // namespace
 
 RunLock::~RunLock() {
@@ -16,10 +22,7 @@ RunLock::~RunLock() {
 int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   if (held) return 0;
   mutex.Reset(CreateMutexW(nullptr, FALSE, name));
-  if (!mutex.Valid()) {
-    PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
-    return FailWithError(0);
-  }
+  if (!mutex.Valid()) return FailToLock();
   DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait == WAIT_TIMEOUT) {
     PrintWide(L"(Korvex) Another mount is running; waiting for it to finish ...\n");
@@ -32,6 +35,5 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
         L"(Korvex) !ERROR! Another mount was still running after %u seconds; "
         L"try again when it has finished.\n",
         static_cast<unsigned>(waitMs / 1000));
-  PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
-  return FailWithError(0);
+  return FailToLock();
 }

@@ -1,8 +1,8 @@
 #include "vdisk/VhdCreator.h"
 
 #include "common/Failure.h"
-#include "common/UniqueHandle.h"
 #include "common/ReportWin32Error.h"
+#include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"

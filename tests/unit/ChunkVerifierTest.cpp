@@ -177,12 +177,19 @@ INSTANTIATE_TEST_SUITE_P(
                              {1, 4}},
                     FeedCase{"every chunk", 3 * kChunk, 512, {0, 1, 2}}));
 
-TEST(ChunkFeedOrder, ARangeThatSkipsBytesEndsTheCheckAndSaysSo) {
+// A check of an intact region of two chunks, started and fed nothing yet.
+class ChunkFeedOrder : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(check.Start(0x800C, 4, table, kRegionStart, kRegionStart + region.size()),
+              ChunkVerifier::kChecking);
+  }
   std::vector<uint8_t> region = MakeBytes(2 * kChunk);
   std::vector<uint8_t> table = MakeTable(region, kChunk);
   ChunkVerifier check;
-  ASSERT_EQ(check.Start(0x800C, 4, table, kRegionStart, kRegionStart + region.size()),
-            ChunkVerifier::kChecking);
+};
+
+TEST_F(ChunkFeedOrder, ARangeThatSkipsBytesEndsTheCheckAndSaysSo) {
   check.Feed(kRegionStart, region.data(), 100);
   check.Feed(kRegionStart + 200, region.data() + 200, 100);  // 100 bytes left out
   EXPECT_FALSE(check.Checking());
@@ -192,12 +199,7 @@ TEST(ChunkFeedOrder, ARangeThatSkipsBytesEndsTheCheckAndSaysSo) {
             "(Korvex) !WARNING! The image cannot be checked: it was not read in file order.\n");
 }
 
-TEST(ChunkFeedOrder, AFileThatWasNotReadToItsEndIsNotCalledChecked) {
-  std::vector<uint8_t> region = MakeBytes(2 * kChunk);
-  std::vector<uint8_t> table = MakeTable(region, kChunk);
-  ChunkVerifier check;
-  ASSERT_EQ(check.Start(0x800C, 4, table, kRegionStart, kRegionStart + region.size()),
-            ChunkVerifier::kChecking);
+TEST_F(ChunkFeedOrder, AFileThatWasNotReadToItsEndIsNotCalledChecked) {
   check.Feed(kRegionStart, region.data(), kChunk + 10);
   check.Finish();
   EXPECT_FALSE(check.Checking());
