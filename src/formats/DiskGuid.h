@@ -19,21 +19,24 @@ inline bool SameDiskGuid(const DiskGuid& a, const DiskGuid& b) {
   return std::memcmp(&a, &b, sizeof(DiskGuid)) == 0;
 }
 
-// Returns: the id as another 16-byte GUID record of the same layout (the
-// platform's GUID).
+// Returns: the 16 bytes of one GUID record as another record of the same
+// layout (a DiskGuid as the platform's GUID, or back).
+template <typename To, typename From>
+To CopyGuid(const From& from) {
+  static_assert(sizeof(To) == 16 && sizeof(From) == 16, "a GUID is 16 bytes");
+  To to;
+  std::memcpy(&to, &from, sizeof(to));
+  return to;
+}
+
+// Returns: the id as the platform's GUID.
 template <typename Guid>
 Guid AsGuid(const DiskGuid& id) {
-  static_assert(sizeof(Guid) == sizeof(DiskGuid), "a GUID is 16 bytes");
-  Guid guid;
-  std::memcpy(&guid, &id, sizeof(guid));
-  return guid;
+  return CopyGuid<Guid>(id);
 }
 
 // Returns: the platform's GUID as a DiskGuid.
 template <typename Guid>
 DiskGuid AsDiskGuid(const Guid& guid) {
-  static_assert(sizeof(Guid) == sizeof(DiskGuid), "a GUID is 16 bytes");
-  DiskGuid id;
-  std::memcpy(&id, &guid, sizeof(id));
-  return id;
+  return CopyGuid<DiskGuid>(guid);
 }

@@ -22,30 +22,30 @@ bool IsSealed(const uint8_t* bytes, size_t length) {
   return Crc32c(copy.data(), length) == LoadLittle<uint32_t>(bytes + kVhdxChecksumOffset);
 }
 
-DWORD WriteAt(int fd, uint64_t offset, const void* bytes, size_t length) {
-  const uint8_t* at = static_cast<const uint8_t*>(bytes);
+namespace {
+
+// Repeats `transfer` (pread or pwrite) until all `length` bytes have moved.
+template <typename Transfer, typename Byte>
+DWORD Whole(Transfer transfer, int fd, uint64_t offset, Byte* at, size_t length) {
   while (length > 0) {
-    const ssize_t written = pwrite(fd, at, length, static_cast<off_t>(offset));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return Win32FromErrno(written < 0 && errno != 0 ? errno : EIO);
-    at += written;
-    offset += static_cast<uint64_t>(written);
-    length -= static_cast<size_t>(written);
+    const ssize_t moved = transfer(fd, at, length, static_cast<off_t>(offset));
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved <= 0) return Win32FromErrno(moved < 0 && errno != 0 ? errno : EIO);
+    at += moved;
+    offset += static_cast<uint64_t>(moved);
+    length -= static_cast<size_t>(moved);
   }
   return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+DWORD WriteAt(int fd, uint64_t offset, const void* bytes, size_t length) {
+  return Whole(pwrite, fd, offset, static_cast<const uint8_t*>(bytes), length);
+}
+
 DWORD ReadAt(int fd, uint64_t offset, void* bytes, size_t length) {
-  uint8_t* at = static_cast<uint8_t*>(bytes);
-  while (length > 0) {
-    const ssize_t got = pread(fd, at, length, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return Win32FromErrno(got < 0 && errno != 0 ? errno : EIO);
-    at += got;
-    offset += static_cast<uint64_t>(got);
-    length -= static_cast<size_t>(got);
-  }
-  return ERROR_SUCCESS;
+  return Whole(pread, fd, offset, static_cast<uint8_t*>(bytes), length);
 }
 
 bool IsSectorSize(uint64_t size) { return size == 512 || size == 4096; }
