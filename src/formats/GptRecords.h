@@ -18,7 +18,7 @@
 constexpr char kGptSignature[] = "EFI PART";  // 8 bytes, no terminator
 constexpr size_t kGptSignatureLength = 8;
 constexpr uint64_t kGptPrimaryHeaderSector = 1;
-constexpr size_t kGptNameUnits = 36;       // UTF-16 units, NUL-padded
+constexpr size_t kGptNameUnits = 36;        // UTF-16 units, NUL-padded
 constexpr uint32_t kGptMinEntrySize = 128;  // entries may be longer, never shorter
 
 #pragma pack(push, 1)

@@ -12,7 +12,7 @@
 
 #include "formats/LittleEndian.h"  // host order is little-endian
 
-constexpr char kVhdCookie[] = "conectix";  // 8 bytes, no terminator
+constexpr char kVhdCookie[] = "conectix";     // 8 bytes, no terminator
 constexpr uint32_t kVhdFeaturesReserved = 2;  // a bit every footer carries
 constexpr uint32_t kVhdFormatVersion = 0x00010000;
 constexpr uint64_t kVhdNoDataOffset = ~0ull;  // fixed disks have no dynamic header

@@ -117,8 +117,8 @@ constexpr size_t kVhdxChecksumOffset = offsetof(VhdxHeader, checksum);
 static_assert(offsetof(VhdxRegionTableHeader, checksum) == kVhdxChecksumOffset,
               "one checksum place");
 
-constexpr uint32_t kVhdxRegionRequired = 1;      // region table entry flags
-constexpr uint32_t kVhdxItemIsUser = 1;          // metadata table entry flags
+constexpr uint32_t kVhdxRegionRequired = 1;  // region table entry flags
+constexpr uint32_t kVhdxItemIsUser = 1;      // metadata table entry flags
 constexpr uint32_t kVhdxItemIsVirtualDisk = 2;
 constexpr uint32_t kVhdxItemIsRequired = 4;
 constexpr uint32_t kVhdxLeaveBlocksAllocated = 1;  // file parameters flags
@@ -139,13 +139,18 @@ constexpr DiskGuid kVhdxMetadataRegion = {
     0x8B7CA206, 0x4790, 0x4B9A, {0xB8, 0xFE, 0x57, 0x5F, 0x05, 0x0F, 0x88, 0x6E}};
 
 // Metadata items.
-constexpr DiskGuid kVhdxFileParametersItem = {  // VhdxFileParameters
+// Value: VhdxFileParameters.
+constexpr DiskGuid kVhdxFileParametersItem = {
     0xCAA16737, 0xFA36, 0x4D43, {0xB3, 0xB6, 0x33, 0xF0, 0xAA, 0x44, 0xE7, 0x6B}};
-constexpr DiskGuid kVhdxVirtualDiskSizeItem = {  // uint64_t bytes
+// Value: the disk size in bytes, uint64_t.
+constexpr DiskGuid kVhdxVirtualDiskSizeItem = {
     0x2FA54224, 0xCD1B, 0x4876, {0xB2, 0x11, 0x5D, 0xBE, 0xD8, 0x3B, 0xF4, 0xB8}};
-constexpr DiskGuid kVhdxVirtualDiskIdItem = {  // DiskGuid
+// Value: the disk id, a DiskGuid.
+constexpr DiskGuid kVhdxVirtualDiskIdItem = {
     0xBECA12AB, 0xB2E6, 0x4523, {0x93, 0xEF, 0xC3, 0x09, 0xE0, 0x00, 0xC7, 0x46}};
-constexpr DiskGuid kVhdxLogicalSectorSizeItem = {  // uint32_t bytes
+// Value: the logical sector size in bytes, uint32_t.
+constexpr DiskGuid kVhdxLogicalSectorSizeItem = {
     0x8141BF1D, 0xA96F, 0x4709, {0xBA, 0x47, 0xF2, 0x33, 0xA8, 0xFA, 0xAB, 0x5F}};
-constexpr DiskGuid kVhdxPhysicalSectorSizeItem = {  // uint32_t bytes
+// Value: the physical sector size in bytes, uint32_t.
+constexpr DiskGuid kVhdxPhysicalSectorSizeItem = {
     0xCDA348C7, 0x445D, 0x4471, {0x9C, 0xC9, 0xE9, 0x88, 0x52, 0x51, 0xC5, 0x56}};

@@ -27,7 +27,8 @@ TEST(GptRecordsTest, ReadTheTableSgdiskWrites) {
   const std::string path = scratch.Path("disk.img");
   ASSERT_EQ(RunCommand("truncate -s 8M '" + path + "'"), 0);
   ASSERT_EQ(RunCommand("sgdisk -o -n 1:2048:+1M -t 1:EF00 -n 2:0:+1M -t 2:0C01 -n 3:0:+1M "
-                       "-t 3:0700 -c 3:MainOS -A 3:set:62 -n 4:0:+1M -t 4:2700 '" + path + "'"),
+                       "-t 3:0700 -c 3:MainOS -A 3:set:62 -n 4:0:+1M -t 4:2700 '" +
+                       path + "'"),
             0);
   const GptHeader header = ReadRecord<GptHeader>(path, 512);
   ASSERT_TRUE(HasGptSignature(header));

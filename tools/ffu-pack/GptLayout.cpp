@@ -53,8 +53,7 @@ int DetectSectorSize(std::ifstream& disk, uint32_t* sectorSize, std::string* err
   return 1;
 }
 
-int ReadGptLayout(std::ifstream& disk, uint32_t sectorSize, GptLayout* layout,
-                  std::string* error) {
+int ReadGptLayout(std::ifstream& disk, uint32_t sectorSize, GptLayout* layout, std::string* error) {
   GptHeader header;
   if (!ReadHeader(disk, kGptPrimaryHeaderSector, sectorSize, &header)) {
     *error = "the disk image has no GPT header in sector 1";

@@ -73,8 +73,7 @@ VhdxLayout VhdxLayout::For(uint64_t diskSize, uint32_t logicalSectorSize,
   layout.metadataOffset = layout.logOffset + layout.logLength;
   layout.metadataLength = kVhdxMiB;
   layout.batOffset = layout.metadataOffset + layout.metadataLength;
-  layout.batLength =
-      (layout.batEntries * kVhdxBatEntrySize + kVhdxMiB - 1) / kVhdxMiB * kVhdxMiB;
+  layout.batLength = (layout.batEntries * kVhdxBatEntrySize + kVhdxMiB - 1) / kVhdxMiB * kVhdxMiB;
   layout.dataOffset = layout.batOffset + layout.batLength;
   layout.fileSize = layout.dataOffset + layout.payloadBlocks * layout.blockSize;
   return layout;

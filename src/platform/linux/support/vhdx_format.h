@@ -10,7 +10,8 @@
 
 namespace vhdx_format {
 
-inline constexpr size_t kBatPiece = 64 * kVhdxKiB;  // the table is written and read this much at a time
+// The block allocation table is written and read this much at a time.
+inline constexpr size_t kBatPiece = 64 * kVhdxKiB;
 inline const char kCreator[] = "Brackwen";
 
 // The metadata items a file of this layer carries, in the order it writes

@@ -202,8 +202,7 @@ DWORD ReadDisk(int fd, uint64_t fileSize, VhdxDisk* disk) {
   if (code == ERROR_SUCCESS) code = CheckValues(values);
   if (code != ERROR_SUCCESS) return code;
   const VhdxLayout layout = VhdxLayout::For(values.diskSize, values.logicalSectorSize,
-                                            values.physicalSectorSize,
-                                            values.parameters.blockSize);
+                                            values.physicalSectorSize, values.parameters.blockSize);
   if (layout.batEntries * kVhdxBatEntrySize > regions.batLength)
     return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   uint64_t dataOffset = 0;
