@@ -1,10 +1,12 @@
-// Named mutexes of the Linux layer: lock files in the temporary folder that
-// exclude other holders, across processes too, and tell a waiter when the
+// Named mutexes of the Linux layer: lock files (in the temporary folder, or
+// root's machine-wide folder for global names) that exclude other holders, across processes too, and tell a waiter when the
 // last holder ended without letting go.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -13,7 +15,7 @@
 #include "platform.h"
 
 namespace {
-constexpr wchar_t kName[] = L"Global\\Brackwen.UnitTest";
+constexpr wchar_t kName[] = L"Local\\Brackwen.UnitTest";
 
 class NamedMutex : public testing::Test {
  protected:
@@ -101,6 +103,36 @@ TEST_F(NamedMutex, AWaiterOnAFileThatTheHolderRemovedTakesTheNewOne) {
       << "the lock on the removed file must not count";
   EXPECT_TRUE(ReleaseMutex(first));
   EXPECT_EQ(WaitForSingleObject(second, 50), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(second));
+  CloseHandle(first);
+  CloseHandle(second);
+}
+
+// Root's global names hold for the whole machine, whatever the caller's
+// temporary folder, and in a lock file that no other user can open (flock
+// would take one opened for reading too).
+TEST_F(NamedMutex, ARootGlobalNameHoldsAcrossTemporaryFoldersAndOnlyRootOpensIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::wstring name = L"Global\\Brackwen.UnitTest." + std::to_wstring(getpid());
+  const std::string file = "/run/brackwen/Brackwen.UnitTest." + std::to_string(getpid()) + ".lock";
+  HANDLE first = CreateMutexW(nullptr, FALSE, name.c_str());
+  ASSERT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+  TempFolder other;
+  setenv("TMPDIR", other.path.c_str(), 1);
+  HANDLE second = CreateMutexW(nullptr, FALSE, name.c_str());
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    const int fd = open(file.c_str(), O_RDONLY);
+    _exit(fd < 0 && errno == EACCES ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another user opened " << file;
+  EXPECT_TRUE(ReleaseMutex(first));
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(second));
   CloseHandle(first);
   CloseHandle(second);
