@@ -183,7 +183,7 @@ TEST_F(MountPoints, StatusLineIsRewrittenWithOkOrACoveringFault) {
   EXPECT_EQ(fault.back(), L'\n');
 }
 
-TEST_F(MountPoints, UnmountRemovesOnlyTheFirstAccessPath) {
+TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   std::vector<std::wstring> removed;
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD length) -> BOOL {
     const wchar_t list[] = L"/tmp/a.mnt/\0/tmp/b.mnt/\0";
@@ -198,6 +198,24 @@ TEST_F(MountPoints, UnmountRemovesOnlyTheFirstAccessPath) {
   EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
   ASSERT_EQ(removed.size(), 1u);
   EXPECT_EQ(removed[0], L"/tmp/a.mnt/");
+
+  // A drive letter first, our work folder second: ours goes, the letter stays.
+  removed.clear();
+  wchar_t temp[MAX_PATH] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring ours = std::wstring(temp, length) + L"phone.mnt/";
+  std::wstring list = L"/media/letter/";
+  list += L'\0';
+  list += ours + L'\0' + L'\0';
+  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD units) -> BOOL {
+    if (units < list.size()) return SetLastError(ERROR_MORE_DATA), FALSE;
+    list.copy(paths, list.size());
+    return TRUE;
+  };
+  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_EQ(removed[0], ours);
 
   removed.clear();
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {

@@ -59,16 +59,27 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"empty", L"", 0, L""}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
-TEST(BackingFileOwner, OnlyFilesNamedLikeOurTemporaryFilesAreOurs) {
+TEST(BackingFileOwner, OnlyFilesNamedExactlyLikeOurTemporaryFilesAreOurs) {
   struct Case {
     std::wstring path;
-    bool ours;
-  } cases[] = {{L"/tmp/brackwen-0/kmd1A.vhd", true},
-               {L"/tmp/brackwen-0/phone.vhd", false},
-               {L"/tmp/kmd.old/phone.vhd", false},
-               {L"/tmp/brackwen-0/KMD1A.vhd", false}};
-  for (const Case& c : cases)
-    EXPECT_EQ(IsOwnTempFile(c.path), c.ours) << std::string(c.path.begin(), c.path.end());
+    bool disk, orTmp;  // IsOwnTempFile; HasOwnTempFileForm with ".tmp"
+  } cases[] = {{L"/tmp/brackwen-0/kmd1A.vhd", true, true},
+               {L"/tmp/brackwen-0/kmdff00.vhdx", true, true},
+               {L"/tmp/brackwen-0/kmd1A.tmp", false, true},
+               {L"/tmp/brackwen-0/phone.vhd", false, false},
+               {L"/tmp/kmd.old/phone.vhd", false, false},
+               {L"/tmp/brackwen-0/KMD1A.vhd", false, false},
+               {L"/root/keep/kmdmine.img", false, false},
+               {L"/tmp/brackwen-0/kmd1G.vhd", false, false},
+               {L"/tmp/brackwen-0/kmd.vhd", false, false},
+               {L"/tmp/brackwen-0/kmd123456789.vhd", false, false},
+               {L"/tmp/brackwen-0/kmd1A.vhd.bak", false, false},
+               {L"/tmp/brackwen-0/kmd1A.tmp.keep", false, false}};
+  for (const Case& c : cases) {
+    const std::string text(c.path.begin(), c.path.end());
+    EXPECT_EQ(IsOwnTempFile(c.path), c.disk) << text;
+    EXPECT_EQ(HasOwnTempFileForm(c.path.substr(c.path.rfind(L'/') + 1), true), c.orTmp) << text;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "StdoutCapture.h"
+#include "common/PathFunctions.h"
 #include "platform.h"
 #include "linux/support/text.h"
 
@@ -411,6 +413,26 @@ TEST_F(LinuxFilesTest, FindFirstFileOnMissingAndExistingEntries) {
   EXPECT_NE(data.dwFileAttributes & 0x10u, 0u);
   EXPECT_TRUE(FindClose(search));
   EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+}
+
+// A file whose own name holds '*' is found first, also by a user who may
+// not list its folder.
+TEST_F(LinuxFilesTest, FindFirstFileFindsAFileNamedLikeAPattern) {
+  for (const char* name : {"a.ffu", "*.ffu"}) CloseHandle(Open(Path(name), 0, CREATE_NEW));
+  WIN32_FIND_DATAW data{};
+  HANDLE search = FindFirstFileW(Path("*.ffu").c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, L"*.ffu");
+  FindClose(search);
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to change user";
+  ASSERT_EQ(chmod(folder.c_str(), 0711), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0)
+    _exit(setuid(65534) == 0 && PathExists(Path("*.ffu")) && !PathExists(Path("?.ffu")) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(LinuxFilesTest, FoldersAndDeletion) {
