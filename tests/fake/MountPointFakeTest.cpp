@@ -199,23 +199,16 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   ASSERT_EQ(removed.size(), 1u);
   EXPECT_EQ(removed[0], L"/tmp/a.mnt/");
 
-  // A drive letter first, our work folder second: ours goes, the letter stays.
+  // A drive letter first, our work folder second: ours goes.
   removed.clear();
   wchar_t temp[MAX_PATH] = {};
-  const DWORD length = GetTempPathW(MAX_PATH, temp);
-  ASSERT_GT(length, 0u);
-  const std::wstring ours = std::wstring(temp, length) + L"phone.mnt/";
-  std::wstring list = L"/media/letter/";
-  list += L'\0';
-  list += ours + L'\0' + L'\0';
-  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD units) -> BOOL {
-    if (units < list.size()) return SetLastError(ERROR_MORE_DATA), FALSE;
-    list.copy(paths, list.size());
-    return TRUE;
+  const std::wstring ours(temp, GetTempPathW(MAX_PATH, temp));
+  const std::wstring list = L"/media/letter/" + std::wstring(1, L'\0') + ours + L"phone.mnt/";
+  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
+    return list.copy(paths, list.size()), paths[list.size()] = paths[list.size() + 1] = 0, TRUE;
   };
   EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
-  ASSERT_EQ(removed.size(), 1u);
-  EXPECT_EQ(removed[0], ours);
+  EXPECT_EQ(removed, std::vector<std::wstring>{ours + L"phone.mnt/"});
 
   removed.clear();
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
