@@ -1,19 +1,15 @@
 #!/usr/bin/env bash
-# SIGINT, SIGTERM and SIGHUP at several moments of a large mount: the run says
-# it was interrupted, removes what it made and exits 73, and the next run
-# finds nothing to clean up. The run is stopped once the test sees the
-# moment, signalled, and let go on.
+# SIGINT, SIGTERM and SIGHUP at moments of a large mount (the run is stopped
+# there, signalled and let go on): it says so, removes what it made, exits 73.
 source "$(dirname "$0")/lib.sh"
 
 # MainOS holds 160 MiB of random bytes, so that the copy lasts.
 "$SOURCE_DIR/scripts/make-sample-disk" "$T/big.img" 224 512 "$IMAGE_DISK_ID" "" MainOS
 read -r start sectors < <(partx -g -o START,SECTORS -n 2 "$T/big.img")
 part=$(losetup -f --show -o $((start * 512)) --sizelimit $((sectors * 512)) "$T/big.img")
-mkdir "$T/fill" && ntfs-3g "$part" "$T/fill"
-head -c 160M /dev/urandom >"$T/fill/random.bin"
-umount "$T/fill" && losetup -d "$part"
-"$FFU_PACK" "$T/big.img" "$T/big.ffu" >/dev/null && rm "$T/big.img"
-LOCK=/run/brackwen/Brackwen.Mount.lock
+mkdir "$T/fill" && ntfs-3g "$part" "$T/fill" && head -c 160M /dev/urandom >"$T/fill/random.bin"
+umount "$T/fill" && losetup -d "$part" && "$FFU_PACK" "$T/big.img" "$T/big.ffu" >/dev/null
+LOCK=/run/brackwen/Brackwen.Mount.lock OUT=$T/out.txt
 
 # The run's disk once attached, and the partition volumes over it.
 attached() {
@@ -26,31 +22,21 @@ volumes() { grep -lx "$DISK" /sys/block/loop*/loop/backing_file 2>/dev/null | cu
 # interrupt SIGNAL CONDITION [WHILE_STOPPED]
 interrupt() {
   local before
-  before=$(system_state)
-  DISK=
-  "$BRACKWEN" "$T/big.ffu" >"$OUT" 2>&1 &
+  before=$(system_state) DISK=
+  "$BRACKWEN" "$T/big.ffu" >"$OUT" 2>&1 8>&- &
   pid=$!
   until eval "$2" || ! kill -0 "$pid" 2>/dev/null; do sleep 0.005; done
-  kill -STOP "$pid" || true
-  eval "${3:-true}"
-  kill "-$1" "$pid" || true
-  kill -CONT "$pid" || true
+  { kill -STOP "$pid"; eval "${3:-true}"; kill "-$1" "$pid"; kill -CONT "$pid"; } || true
   RC=0 && wait "$pid" || RC=$?
-  check "$1 at $2: exit code" 73 "$RC"
-  grep -qxF "(Korvex) !ERROR! The run was interrupted; removing what it made." "$OUT" \
-    || fail "$1 at $2: no line says so"
-  check "$1 at $2: everything as before" "$before" "$(system_state)"
+  check "$1 at $2: exit code, its line, everything as before" "73 1 $before" \
+    "$RC $(grep -cxF "(Korvex) !ERROR! The run was interrupted; removing what it made." "$OUT") $(system_state)"
 }
 
-OUT=$T/out.txt
-mkdir -p /run/brackwen
-flock "$LOCK" sleep 600 &
-holder=$!
-trap 'kill "$holder" 2>/dev/null || true; rm -f "$LOCK"; finish' EXIT
-until [ -e "$LOCK" ]; do sleep 0.01; done
+# Another run holds the lock: this one waits.
+mkdir -p /run/brackwen && exec 8>"$LOCK" && flock 8
+trap 'status=$?; rm -f "$LOCK"; (exit $status); finish' EXIT
 interrupt INT "grep -q 'waiting for it to finish' '$OUT'"
-kill "$holder" && wait "$holder" 2>/dev/null || true
-rm -f "$LOCK"
+exec 8>&- && rm -f "$LOCK"
 interrupt TERM attached
 interrupt INT filled
 # Volumes taken away while the run is stopped never arrive: it waits for them.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Only what is ours goes: the sweep detaches image disks over lookalike files
-# (outside our folders, or in a folder named like ours that others can write
-# to) and keeps the files; housekeeping deletes only our exact names. A failed
-# run takes away the mount it made, even of another disk's volume. A work
-# folder path too long for the system fails before anything is made.
+# Only what is ours goes: image disks over lookalike files (outside our
+# folders, or in one named like ours that others can write to) are detached,
+# their files kept; housekeeping deletes only our exact names. A failed run
+# takes away the mount it made, even of another disk's volume. A work folder
+# path too long for the system fails before anything is made.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
@@ -19,7 +19,7 @@ check "beside lookalikes: files kept" "3 kmd5D.tmp.keep kmdnotes.txt" \
 cleanup_attached
 
 # A copy with a disk id of its own and a MainOS volume made by hand: the
-# run's mount lands on that volume, and the run fails.
+# run mounts that volume and fails.
 cp "$T/phone.img" "$T/keep/copy.img" && sgdisk -U R "$T/keep/copy.img" >/dev/null
 read -r start sectors < <(partx -g -o START,SECTORS -n 2 "$T/keep/copy.img")
 losetup -f -o $((start * 512)) --sizelimit $((sectors * 512)) "$(losetup -f --show "$T/keep/copy.img")"
@@ -32,5 +32,5 @@ long=$T/$(printf 'n%.0s' $(seq 1 230)).ffu
 cp "$T/phone.ffu" "$long"
 before=$(system_state)
 run "$BRACKWEN" "$long"
-check "long work folder: exit code, nothing made" "73 $before" "$RC $(system_state)"
-grep -q "would have a path of" "$OUT" || fail "long work folder: no line says why"
+check "long work folder: exit code, its line, nothing made" "73 1 $before" \
+  "$RC $(grep -c "would have a path of" "$OUT") $(system_state)"

@@ -73,18 +73,6 @@ BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
 BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
 BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
 BOOL __real_ReadConsoleOutputCharacterW(HANDLE, LPWSTR, DWORD, COORD, LPDWORD);
-HANDLE __real_CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
-HANDLE __real_OpenMutexW(DWORD, BOOL, LPCWSTR);
-
-HANDLE __wrap_CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL owner, LPCWSTR name) {
-  if (fakeSystem.createMutex) return fakeSystem.createMutex(name);
-  return __real_CreateMutexW(security, owner, name);
-}
-
-HANDLE __wrap_OpenMutexW(DWORD access, BOOL inherit, LPCWSTR name) {
-  if (fakeSystem.openMutex) return fakeSystem.openMutex(access, name);
-  return __real_OpenMutexW(access, inherit, name);
-}
 
 BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {

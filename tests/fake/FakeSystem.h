@@ -35,8 +35,6 @@ struct FakeSystem {
   std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD)> readFile;
   std::function<BOOL(HANDLE, LPCVOID, DWORD)> writeFile;
   std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
-  std::function<HANDLE(LPCWSTR)> createMutex;
-  std::function<HANDLE(DWORD, LPCWSTR)> openMutex;
 
   // Sleep never sleeps here; it only adds up the time asked for.
   DWORD sleptMs = 0;

@@ -202,13 +202,13 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   // A drive letter first, our work folder second: ours goes.
   removed.clear();
   wchar_t temp[MAX_PATH] = {};
-  const std::wstring ours(temp, GetTempPathW(MAX_PATH, temp));
-  const std::wstring list = L"/media/letter/" + std::wstring(1, L'\0') + ours + L"phone.mnt/";
-  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
-    return list.copy(paths, list.size()), paths[list.size()] = paths[list.size() + 1] = 0, TRUE;
+  const std::wstring ours = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"phone.mnt/";
+  const std::wstring list = L"/media/letter/" + std::wstring(1, L'\0') + ours + L'\0' + L'\0';
+  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD) {
+    return list.copy(paths, list.size()), TRUE;
   };
   EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
-  EXPECT_EQ(removed, std::vector<std::wstring>{ours + L"phone.mnt/"});
+  EXPECT_EQ(removed, std::vector<std::wstring>{ours});
 
   removed.clear();
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {

@@ -99,11 +99,8 @@ TEST_F(Describe, ARangeAcrossTwoPartitionsNamesBoth) {
 }
 
 TEST_F(Describe, ARangePastThePartitionsEndNamesTheBackupTable) {
-  std::vector<PartitionSpan> spans = kTwoPartitions;
-  spans.push_back({0, 4096, L"the partition table", true});
-  spans.push_back({28672, 4096, L"the backup partition table", true});
   for (uint32_t i = 0; i < 4; ++i) AddEntry(1, {{26 + i, 0}});  // 26624 to 30719
-  EXPECT_EQ(Holds(2, spans),
+  EXPECT_EQ(Holds(2, {kTwoPartitions[1], {28672, 4096, L"the backup partition table", true}}),
             L"payload for disk bytes 26624 to 30719 in 'MainOS' and the backup partition table");
 }
 
