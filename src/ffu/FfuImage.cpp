@@ -232,10 +232,11 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
   if (!stores.empty()) return;
   uint64_t sectorCount = 0;
   std::string countText = storeCategory.GetValue("MinSectorCount");
-  if (!countText.empty() &&
-      ParseManifestNumber(countText, &sectorCount) != kNumberValid &&
-      storeFault == kStoreFine)
-    storeFault = kStoreSectorCountInvalid;
+  // The disk's size in bytes must fit 64 bits as well.
+  bool countValid = countText.empty() ||
+                    (ParseManifestNumber(countText, &sectorCount) == kNumberValid &&
+                     (sectorSize == 0 || sectorCount <= ~uint64_t{0} / sectorSize));
+  if (!countValid && storeFault == kStoreFine) storeFault = kStoreSectorCountInvalid;
   StoreDescription store;
   store.minSectorCount = sectorCount;
   store.sectorSize = sectorSize;

@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
         StoreCase{"SectorSize = 512\r\nMinSectorCount = many\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0},
         // A disk of 2 TiB and more in 512-byte sectors.
         StoreCase{"SectorSize = 512\r\nMinSectorCount = 4294967296\r\n", FfuImage::kStoreFine, 512, 4294967296u},
-        StoreCase{"SectorSize = 512\r\nMinSectorCount = 99999999999999999999\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0}));
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = 36028797018963968\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0}));
 
 TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
   FfuImage image;
