@@ -16,7 +16,7 @@ run "$BRACKWEN" "$T/phone.ffu"
 check "beside lookalikes: detached" 3 "$(grep -c "Successfully detached vhd file" "$OUT")"
 check "beside lookalikes: files kept" "3 kmd5D.tmp.keep kmdnotes.txt" \
   "$(ls "${lookalikes[@]}" | wc -l) $(cd "$P" && ls kmd5D* kmdn* | xargs)"
-cleanup_attached
+cleanup_attached && rm "$P"/kmd*.vhd
 
 # A copy with a disk id of its own and a MainOS volume made by hand: the
 # run mounts that volume and fails.
