@@ -7,6 +7,8 @@
 #include "FakeSystem.h"
 #include "vdisk/VhdCreator.h"
 
+extern "C" BOOL __real_CloseHandle(HANDLE);
+
 namespace {
 const HANDLE kVirtualDisk = reinterpret_cast<HANDLE>(0x7100);
 const HANDLE kDrive = reinterpret_cast<HANDLE>(0x7200);
@@ -66,12 +68,39 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       return kDrive;
     };
     Fake().closeHandle = [this](HANDLE handle) -> BOOL {
+      if (handle != kDrive && handle != kVirtualDisk) return __real_CloseHandle(handle);
       if (handle != kDrive) --openHandles;
+      return TRUE;
+    };
+    // The new disk, offline and read-only where `diskAttributes` says so.
+    Fake().deviceIoControl = [this](HANDLE handle, DWORD request, LPVOID buffer, DWORD,
+                                    LPDWORD) -> BOOL {
+      EXPECT_EQ(handle, kDrive);
+      if (request == IOCTL_DISK_GET_DISK_ATTRIBUTES) {
+        static_cast<GET_DISK_ATTRIBUTES*>(buffer)->Attributes = diskAttributes;
+        return TRUE;
+      }
+      EXPECT_EQ(request, static_cast<DWORD>(IOCTL_DISK_SET_DISK_ATTRIBUTES));
+      const auto* change = static_cast<const SET_DISK_ATTRIBUTES*>(buffer);
+      EXPECT_EQ(change->Version, sizeof(SET_DISK_ATTRIBUTES));
+      diskAttributes = (diskAttributes & ~change->AttributesMask) |
+                       (change->Attributes & change->AttributesMask);
       return TRUE;
     };
   }
   int openHandles = 0;
+  ULONGLONG diskAttributes = 0;
 };
+
+// A disk that arrives offline and read-only (the policy of server editions)
+// is brought online and made writable before anything is copied onto it.
+TEST_P(VhdCreation, AnOfflineDiskIsBroughtOnlineAndWritable) {
+  if (GetParam().call != FailingCall::None) GTEST_SKIP() << "the disk is not made here";
+  diskAttributes = DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY | 0x8;
+  HANDLE disk = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(CreateAndAttachVhd(disk, 512, 4 << 20, kVhdPath), 0);
+  EXPECT_EQ(diskAttributes, 0x8u) << "only the two attributes change";
+}
 
 TEST_P(VhdCreation, ReportsTheCodeTheCallReturned) {
   HANDLE disk = INVALID_HANDLE_VALUE;
