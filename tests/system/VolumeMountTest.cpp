@@ -401,7 +401,7 @@ TEST_F(VolumeMountTest, ANewTableReplacesStaleVolumes) {
   ASSERT_EQ(scratch.VolumeLoops().size(), 2u);
   // Only MainOS now, at another place.
   ASSERT_NO_FATAL_FAILURE(WriteImage(std::string("-o -U ") + kImageDiskId +
-                                     " -n 1:4096:0 -c 1:MainOS -u 1:" +
+                                     " -n 1:4096:0 -c 1:MainOS -t 1:0700 -u 1:" +
                                      Narrow(kMainOsGuid.substr(1, 36))));
   DWORD bytes = 0;
   ASSERT_TRUE(DeviceIoControl(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &bytes,

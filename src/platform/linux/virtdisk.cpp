@@ -198,9 +198,11 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
   // before anything is changed. Every other handle on the disk or its
   // volumes has to be closed first, as Windows asks.
   if (Mounted(number)) return FailCode(ERROR_SHARING_VIOLATION);
-  if (DeviceHandleOpen(LoopDevicePath(number))) return FailCode(ERROR_BUSY);
   for (int volume : volumes) {
     if (Mounted(volume)) return FailCode(ERROR_SHARING_VIOLATION);
+  }
+  if (DeviceHandleOpen(LoopDevicePath(number))) return FailCode(ERROR_BUSY);
+  for (int volume : volumes) {
     if (DeviceHandleOpen(LoopDevicePath(volume))) return FailCode(ERROR_BUSY);
   }
   for (int volume : volumes) {
