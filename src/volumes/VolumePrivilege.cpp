@@ -3,6 +3,11 @@
 #include "common/UniqueHandle.h"
 #include "platform.h"
 
+namespace {
+// The name of SE_MANAGE_VOLUME_NAME, wide on both builds.
+constexpr wchar_t kManageVolumePrivilege[] = L"SeManageVolumePrivilege";
+}  // namespace
+
 bool EnableVolumePrivilege() {
   KeptLastError keep;
   HANDLE token = nullptr;
@@ -12,7 +17,7 @@ bool EnableVolumePrivilege() {
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!LookupPrivilegeValueW(nullptr, SE_MANAGE_VOLUME_NAME, &privileges.Privileges[0].Luid))
+  if (!LookupPrivilegeValueW(nullptr, kManageVolumePrivilege, &privileges.Privileges[0].Luid))
     return false;
   // Succeeds also when the token does not hold the privilege: the last
   // error then says that nothing was assigned.

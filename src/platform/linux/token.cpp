@@ -26,7 +26,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
   if (systemName != nullptr || name == nullptr || luid == nullptr)
     return FailWith(ERROR_INVALID_PARAMETER);
-  if (wcscmp(name, SE_MANAGE_VOLUME_NAME) != 0) return FailWith(ERROR_NO_SUCH_PRIVILEGE);
+  if (wcscmp(name, L"SeManageVolumePrivilege") != 0) return FailWith(ERROR_NO_SUCH_PRIVILEGE);
   *luid = LUID{kManageVolumeLuid, 0};
   return TRUE;
 }

@@ -578,7 +578,6 @@ typedef struct _TOKEN_PRIVILEGES {
 #define TOKEN_QUERY 0x0008
 #define TOKEN_ADJUST_PRIVILEGES 0x0020
 #define SE_PRIVILEGE_ENABLED 0x00000002
-#define SE_MANAGE_VOLUME_NAME L"SeManageVolumePrivilege"
 HANDLE GetCurrentProcess(void);
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
 BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid);
