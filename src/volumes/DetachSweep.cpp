@@ -108,7 +108,7 @@ void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile, bool delete
 
 // A drive that holds nothing to look at: a reader without a card, or a
 // drive that went away since the names were listed. The sweep passes it by
-// without a line; any other failure stops the sweep.
+// without a line; any other failure gets a warning.
 bool IsEmptyOrGone(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
