@@ -30,7 +30,7 @@ int CheckFileSystem(const std::wstring& folder) {
   wchar_t fileSystem[kFileSystemNameUnits] = {};
   if (GetVolumeInformationW(folder.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                             kFileSystemNameUnits) &&
-      fileSystem[0] != L'\0')
+      fileSystem[0] != L'\0' && std::wstring(fileSystem) != L"RAW")
     return 0;
   PrintWide(L"(Korvex) !ERROR! The volume mounted on '%s' holds no file system that can be "
             L"read.\n",
