@@ -55,7 +55,7 @@ int FfuImage::Load(const std::wstring& path) {
 }
 
 int FfuImage::OpenFile(const std::wstring& path) {
-  file.Reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  file.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.Valid()) {
     // A folder cannot be opened as a file; say so rather than "Access is denied".

@@ -51,6 +51,13 @@ int PrintNarrow(const char* format, ...);
 // Writes text to standard output unchanged (no format interpretation).
 int PrintWideText(const wchar_t* text);
 
+// The final text of a status line that had no console to be shown on
+// (output redirected to a file or pipe). On Windows it is printed once as a
+// plain line, without the blanks that padded its status word, so that logs
+// keep it; the Linux build's redirected output stays without status lines,
+// as its scripts and tests read it.
+void PrintFinalStatusText(const wchar_t* text);
+
 // Bounded wide formatting with the same conversions as PrintWide. Never writes
 // more than count characters, terminator included; a longer result is cut
 // and -1 is returned, as the counted formatting of the Windows runtime does.

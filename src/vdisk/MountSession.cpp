@@ -19,7 +19,8 @@ namespace {
 // creation step reports the missing image.
 VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
   if (image == nullptr || image->FirstStore() == nullptr) return VirtualDiskFormat::Vhd;
-  return FormatForSectorSize(image->FirstStore()->sectorSize);
+  const StoreDescription& store = *image->FirstStore();
+  return FormatForSectorSize(store.sectorSize, DiskSectorCount(store) * store.sectorSize);
 }
 }  // namespace
 
@@ -38,7 +39,7 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   image = loadedImage;
   // Everything the file can tell is checked before anything is made, so
   // that a bad image fails with its line and leaves the system as it was.
-  if (CheckImage() != 0) return 1;
+  if (CheckImage() != 0 || CheckDiskLimits(*image->FirstStore()) != 0) return 1;
   int result = StopIfInterrupted();
   if (result != 0) return result;
   std::wstring folder;

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "win32.h"
+
 // The reply of the backing-file query, read up to its first NUL or the
 // bytes the query returned, whichever comes first, in the form that
 // OpenVirtualDisk and DeleteFileW take. Which form the drive answers is not
@@ -36,3 +38,11 @@ bool IsOwnTempFile(const std::wstring& path);
 // that only looks like one is never taken for it.
 // Returns: true when it is, else false.
 bool IsOwnDiskFile(const std::wstring& path);
+
+// Asks the storage dependency query of the disk behind `drive` for the file
+// that backs it, the documented way where the backing-file control code is
+// not answered. The file is the host volume's path (its first access path,
+// else its volume name) joined with the path on that volume.
+// Returns: 0 with `file` set; ERROR_VIRTDISK_NOT_VIRTUAL_DISK for a disk
+// that no file backs (a real device); otherwise the query's error code.
+DWORD QueryDependencyBackingFile(HANDLE drive, std::wstring& file);

@@ -1,5 +1,8 @@
 // The FFU container: header validation, the two paddings, the bounds that
 // the file's size puts on declared lengths, on real files.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -356,6 +359,25 @@ TEST(FfuImageLoad, FileHeldOpenUnsharedIsASharingViolation) {
   CloseHandle(holder);
   EXPECT_EQ(outcome.result, 32) << outcome.output;
   EXPECT_NE(outcome.output.find("held.ffu\""), std::string::npos) << outcome.output;
+}
+
+// Other programs (a virus scanner on a fresh download, an indexer) may read
+// the image while it loads; a writer may not have it open.
+TEST(FfuImageLoad, ReadersShareTheImageAndWritersDoNot) {
+  struct Case {
+    int otherOpen;
+    int result;
+  } cases[] = {{O_RDONLY, 0}, {O_WRONLY, ERROR_SHARING_VIOLATION}};
+  for (const Case& c : cases) {
+    TempFolder folder;
+    std::wstring path = folder.Write("shared.ffu", BuildContainer(ContainerShape()));
+    const int other = open(std::string(path.begin(), path.end()).c_str(), c.otherOpen);
+    ASSERT_GE(other, 0);
+    FfuImage image;
+    LoadOutcome outcome = LoadFile(image, path);
+    close(other);
+    EXPECT_EQ(outcome.result, c.result) << c.otherOpen << outcome.output;
+  }
 }
 
 }  // namespace

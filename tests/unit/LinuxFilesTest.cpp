@@ -22,8 +22,11 @@ class LinuxFilesTest : public testing::Test {
     char name[] = "/tmp/linux-files-test-XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     folder = name;
+    // Folders open through the shell's COM extensions.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE), S_OK);
   }
   void TearDown() override {
+    CoUninitialize();
     const std::string command = "rm -rf '" + folder + "'";
     ASSERT_EQ(system(command.c_str()), 0);
   }
@@ -489,6 +492,13 @@ TEST_F(LinuxFilesTest, ShellOpenWithoutDesktopPrintsTheFolder) {
   ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
   const std::wstring work = Path("phone.mnt/");
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  // Without COM on the thread the folder's verb is not found.
+  CoUninitialize();
+  EXPECT_LE(reinterpret_cast<intptr_t>(
+                ShellExecuteW(nullptr, L"open", work.c_str(), nullptr, nullptr, 10)),
+            32);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
   StdoutCapture capture;
   const intptr_t opened =
       reinterpret_cast<intptr_t>(ShellExecuteW(nullptr, L"open", work.c_str(), nullptr, nullptr, 10));

@@ -29,6 +29,23 @@ int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
 // every other holder takes it shared. So nobody else can open a file that
 // is held without sharing, and a file that others hold cannot be opened
 // without sharing: both get error 32.
+// Opens of other programs take no lock: a lease tells whether anyone else
+// has the file open at all (a write lease) or open for writing (a read
+// lease). Held for the moment of the check only. Where leases are not to be
+// had (another user's file, a file system without them) the locks decide.
+bool OthersConflict(int fd, DWORD desiredAccess, DWORD shareMode) {
+  int lease = -1;
+  if ((shareMode & FILE_SHARE_READ) == 0) lease = F_WRLCK;
+  else if ((shareMode & FILE_SHARE_WRITE) == 0 && (desiredAccess & GENERIC_WRITE) == 0)
+    lease = F_RDLCK;
+  if (lease < 0) return false;
+  if (fcntl(fd, F_SETLEASE, lease) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  return errno == EAGAIN || errno == EBUSY;
+}
+
 bool LockForSharing(int fd, DWORD shareMode) {
   const int operation = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
   while (flock(fd, operation) != 0) {
@@ -104,6 +121,10 @@ HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMod
   }
   if (!LockForSharing(fd, shareMode)) {
     close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISREG(status.st_mode) && OthersConflict(fd, desiredAccess, shareMode)) {
+    FailOpen(fd, ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
   if (existed && disposition == CREATE_ALWAYS && !Truncate(fd, path, flags)) {
@@ -275,6 +296,6 @@ BOOL CloseHandle(HANDLE object) {
   // A thread runs on when its handle is closed, as on Windows.
   if (handle->thread.joinable()) handle->thread.detach();
   if (handle->fd >= 0) close(handle->fd);
-  delete handle;
+  DeleteHandle(handle);
   return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform.h"
+#include "support/apartment.h"
 #include "support/errors.h"
 #include "support/helper_descriptors.h"
 #include "support/run_owner.h"
@@ -133,6 +134,12 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
   if (stat(target.c_str(), &status) != 0) {
     SetLastErrorFromErrno(errno);
     return Result(kFileNotFound);
+  }
+  // A folder opens through the shell's extensions, which need COM on the
+  // calling thread: without it the verb is not found.
+  if (S_ISDIR(status.st_mode) && !ComInitializedOnThisThread()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return Result(kNoAssociation);
   }
   const std::string opener = HasDesktopSession() ? FindOpener() : std::string();
   if (opener.empty()) {
