@@ -385,18 +385,22 @@ TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
 // is no virtual disk (a phone flashed from the image) is left alone without
 // a warning, and the run stops before it makes anything.
 TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring ours = std::wstring(temp, length) + L"kmd1.vhd";
   names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L""};
-  drives[L"PhysicalDrive1"].dependencyFile = L"/tmp/kmd1.vhd";
+  drives[L"PhysicalDrive1"].dependencyFile = ours;
   drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
   drives[L"PhysicalDrive2"].dependencyError = ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   drives[L"PhysicalDrive3"] = {kImageDiskId, L""};
   EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
-  EXPECT_EQ(detached, std::vector<std::wstring>{L"/tmp/kmd1.vhd"});
+  EXPECT_EQ(detached, std::vector<std::wstring>{ours});
   EXPECT_EQ(deleted, detached);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
-            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd1.vhd'\n"
+            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n"
             "(Korvex) !WARNING! Unable to query vhd file name.\n"
             "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
             "identity and is not a virtual disk: disconnect it and run again.\n");
