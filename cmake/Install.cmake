@@ -1,0 +1,62 @@
+# What `cmake --install` puts where, and the packages CPack makes of it: on
+# Linux a Debian package, for Windows a zip to unpack anywhere.
+include(GNUInstallDirs)
+
+if(WIN32)
+  # One folder: the program, the README and how to run it elevated, with the
+  # line ends Windows editors expect.
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/RUN-AS-ADMINISTRATOR.txt
+    ${CMAKE_BINARY_DIR}/RUN-AS-ADMINISTRATOR.txt @ONLY NEWLINE_STYLE CRLF)
+  install(TARGETS Brackwen RUNTIME DESTINATION .)
+  install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/RUN-AS-ADMINISTRATOR.txt
+    DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME Brackwen-${PROJECT_VERSION}-windows-x64)
+  include(CPack)
+  return()
+endif()
+
+install(TARGETS Brackwen ffu-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# A link under the usual lower-case command name. The program still runs only
+# as Brackwen: its name check reads the path of the executable the link
+# resolves to, so the link runs it and a copy under another name does not.
+install(CODE "
+  set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/brackwen\")
+  message(STATUS \"Installing: \${link} -> Brackwen\")
+  file(CREATE_LINK Brackwen \"\${link}\" SYMBOLIC)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${link}\")
+")
+
+# The manual pages carry the version.
+foreach(page Brackwen.1 ffu-pack.1)
+  configure_file(${CMAKE_SOURCE_DIR}/man/${page}.in ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/README.md
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/brackwen)
+
+# The Debian package (scripts/package). Its dependencies: ntfs-3g, which
+# mounts NTFS volumes, and the packages of the libraries the program and
+# ffu-pack link, as dpkg-shlibdeps finds them in the binaries.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME brackwen)
+set(CPACK_PACKAGE_VENDOR Brackwen)
+set(CPACK_PACKAGE_CONTACT "Brackwen developers <brackwen@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "mount, list, check and extract Full Flash Update (FFU) images")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+ Brackwen validates an FFU image, builds a virtual disk from its payload,
+ attaches it as a loop device and mounts the image's operating-system
+ partition on a folder. It also lists an image's stores and partitions,
+ checks it against its hash table and extracts its disk or one partition as
+ a raw image. ffu-pack writes FFU files from raw GPT disk images.")
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ntfs-3g)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# FUSE drivers of the other file systems a partition may hold, and the
+# desktop's folder opener.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fusefat, exfat-fuse, fuse2fs, xdg-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
