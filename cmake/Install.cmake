@@ -45,12 +45,13 @@ set(CPACK_PACKAGE_VENDOR Brackwen)
 set(CPACK_PACKAGE_CONTACT "Brackwen developers <brackwen@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "mount, list, check and extract Full Flash Update (FFU) images")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Brackwen validates an FFU image, builds a virtual disk from its payload,
- attaches it as a loop device and mounts the image's operating-system
- partition on a folder. It also lists an image's stores and partitions,
- checks it against its hash table and extracts its disk or one partition as
- a raw image. ffu-pack writes FFU files from raw GPT disk images.")
+# The description's lines after the summary; CPack indents them.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+Brackwen validates an FFU image, builds a virtual disk from its payload,
+attaches it as a loop device and mounts the image's operating-system
+partition on a folder. It also lists an image's stores and partitions,
+checks it against its hash table and extracts its disk or one partition as
+a raw image. ffu-pack writes FFU files from raw GPT disk images.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS ntfs-3g)
