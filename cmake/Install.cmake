@@ -1,18 +1,28 @@
-# What `cmake --install` puts where, and the packages CPack makes of it: on
-# Linux a Debian package, for Windows a zip to unpack anywhere.
+# What `cmake --install` puts where; on Linux the Debian package CPack makes
+# of it, for Windows a zip to unpack anywhere.
 include(GNUInstallDirs)
 
 if(WIN32)
-  # One folder: the program, the README and how to run it elevated, with the
-  # line ends Windows editors expect.
+  # The zip to hand on, made with the program: one folder holding it, the
+  # README and how to run it elevated, with the line ends Windows editors
+  # expect.
+  set(zip Brackwen-${PROJECT_VERSION}-windows-x64)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/RUN-AS-ADMINISTRATOR.txt
     ${CMAKE_BINARY_DIR}/RUN-AS-ADMINISTRATOR.txt @ONLY NEWLINE_STYLE CRLF)
+  set(zip_files $<TARGET_FILE:Brackwen> ${CMAKE_SOURCE_DIR}/README.md
+    ${CMAKE_BINARY_DIR}/RUN-AS-ADMINISTRATOR.txt)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${zip}.zip
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${zip} ${zip}.zip
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${zip}
+    COMMAND ${CMAKE_COMMAND} -E copy ${zip_files} ${zip}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${zip}.zip --format=zip ${zip}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${zip}
+    DEPENDS ${zip_files}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  add_custom_target(windows_zip ALL DEPENDS ${CMAKE_BINARY_DIR}/${zip}.zip)
   install(TARGETS Brackwen RUNTIME DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/RUN-AS-ADMINISTRATOR.txt
     DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME Brackwen-${PROJECT_VERSION}-windows-x64)
-  include(CPack)
   return()
 endif()
 

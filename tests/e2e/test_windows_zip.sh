@@ -3,7 +3,7 @@
 # the README and the text on running it elevated, with CR LF line ends.
 set -euo pipefail
 build=${SOURCE_DIR:?}/build-win
-name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+name=Brackwen-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")-windows-x64
 zip=$build/$name.zip
 text=$name/RUN-AS-ADMINISTRATOR.txt
 expected=$(printf '%s\n' "$name/Brackwen.exe" "$name/README.md" "$text")
