@@ -9,7 +9,7 @@
 
 namespace {
 constexpr wchar_t kBannerVersion[] = L"1.0.204";
-constexpr wchar_t kToolVersion[] = L"1.0.15";
+constexpr wchar_t kToolVersion[] = BRACKWEN_TOOL_VERSION;  // the project's version
 constexpr wchar_t kProgramName[] = L"Brackwen";
 constexpr DWORD kModulePathSize = 261;
 
