@@ -14,9 +14,10 @@ uint32_t ChunkHashPool::ThreadsWanted() {
   return processors > kMostThreads ? kMostThreads : processors;
 }
 
-ChunkHashPool::ChunkHashPool(ChunkVerifier* check, uint32_t slots)
+ChunkHashPool::ChunkHashPool(ChunkVerifier* check, uint32_t slots, Priority priority)
     : verifier(check != nullptr && check->Checking() ? check : nullptr),
-      slotCount(slots > 0 ? slots : 1) {
+      slotCount(slots > 0 ? slots : 1),
+      priority(priority) {
   if (verifier == nullptr) return;
   this->slots.reset(new Slot[slotCount]);
   work.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -28,6 +29,12 @@ ChunkHashPool::ChunkHashPool(ChunkVerifier* check, uint32_t slots)
   }
   // Without its events or threads the pool hashes each range as it comes.
   if (!events || !StartWorkers()) StopWorkers();
+  // A priority that cannot be set costs speed only.
+  if (priority == kIdleUnlessAwaited) SetPriority(THREAD_PRIORITY_IDLE);
+}
+
+void ChunkHashPool::SetPriority(int value) {
+  for (uint32_t i = 0; i < threadCount; ++i) SetThreadPriority(workers[i].thread.Get(), value);
 }
 
 ChunkHashPool::~ChunkHashPool() { StopWorkers(); }
@@ -76,8 +83,13 @@ void ChunkHashPool::WaitFor(uint64_t ticket) {
   if (verifier == nullptr || threadCount == 0) return;
   for (; collected <= ticket && collected < posted.load(); ++collected) {
     Slot& slot = slots[collected % slotCount];
+    // Until they have caught up, the threads get a full share of the
+    // processors, also on a machine that other work keeps busy.
+    bool raise = priority == kIdleUnlessAwaited && slot.finished.load() <= collected;
+    if (raise) SetPriority(THREAD_PRIORITY_NORMAL);
     // An auto-reset event may wake the wait for another range; look again.
     while (slot.finished.load() <= collected) WaitForSingleObject(finished.Get(), INFINITE);
+    if (raise) SetPriority(THREAD_PRIORITY_IDLE);
     verifier->Collect(slot.range);
   }
 }

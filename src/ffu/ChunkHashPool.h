@@ -20,8 +20,15 @@
 // running, posting does nothing.
 class ChunkHashPool {
  public:
+  // How the threads share the processors with the caller.
+  enum Priority {
+    kNormalPriority,  // as the caller
+    // Idle priority, and normal while the caller waits for them: the caller
+    // and the system's work for it come first (the copy's disk writes).
+    kIdleUnlessAwaited,
+  };
   // `slots`: ranges posted and not yet waited for, at most (at least 1).
-  ChunkHashPool(ChunkVerifier* verifier, uint32_t slots);
+  ChunkHashPool(ChunkVerifier* verifier, uint32_t slots, Priority priority = kNormalPriority);
   ~ChunkHashPool();
   ChunkHashPool(const ChunkHashPool&) = delete;
   ChunkHashPool& operator=(const ChunkHashPool&) = delete;
@@ -59,9 +66,11 @@ class ChunkHashPool {
   void Hash(uint64_t ticket, Sha256Hash& hash);
   bool StartWorkers();
   void StopWorkers();
+  void SetPriority(int priority);
 
   ChunkVerifier* verifier;
   uint32_t slotCount;
+  Priority priority;
   std::unique_ptr<Slot[]> slots;
   std::unique_ptr<Worker[]> workers;
   uint32_t threadCount = 0;

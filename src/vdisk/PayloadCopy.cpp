@@ -60,6 +60,10 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
 // writes to run at the disk's speed, small enough to keep memory flat.
 constexpr uint32_t kRunBytes = 4u << 20;
 
+// The hash pool takes the processors that the copy and the system's work for
+// the disk writes leave idle.
+constexpr ChunkHashPool::Priority kHashPriority = ChunkHashPool::kIdleUnlessAwaited;
+
 // Shows the progress of entries once their blocks are on the disk, one
 // rewrite for every change of the whole percentage, in entry order.
 class Progress {
@@ -102,7 +106,7 @@ class PayloadWriter {
         imageFile(imageFile),
         imagePath(imagePath),
         progress(progress),
-        hashing(&check, static_cast<uint32_t>(runs.size())),
+        hashing(&check, static_cast<uint32_t>(runs.size()), kHashPriority),
         filePosition(payloadOffset) {}
 
   bool Ready() const {
