@@ -95,7 +95,8 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
   int result = 0;
   {
     // Declared after the buffers, so that it stops reading them first.
-    ChunkHashPool pool(&check, static_cast<uint32_t>(buffers.size()));
+    ChunkHashPool pool(&check, static_cast<uint32_t>(buffers.size()),
+                       ChunkHashPool::kIdleUnlessAwaited);
     if (start < image.fileSize)
       result = ReadAndPost(image.file.Get(), start, image.fileSize, pieceBytes, buffers, pool,
                            status, path);
