@@ -11,6 +11,16 @@
 namespace {
 constexpr int kShowDefault = 10;
 
+// The folder verb runs through shell extensions that need COM on this
+// thread, in a single-threaded apartment; it is balanced when one was made.
+HINSTANCE OpenFolder(const std::wstring& folder) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  HINSTANCE result = ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr,
+                                   kShowDefault);
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
+}
+
 // ShellExecuteW answers with a value above 32 on success.
 bool ShellSucceeded(HINSTANCE result) {
   return static_cast<int>(reinterpret_cast<intptr_t>(result)) > 32;
@@ -25,9 +35,7 @@ int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
   std::wstring folder = session->FirstMountFolder();
-  HINSTANCE result = ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr,
-                                   kShowDefault);
-  if (!ShellSucceeded(result))
+  if (!ShellSucceeded(OpenFolder(folder)))
     return FailWithLine(L"(Korvex) !ERROR! Failed to explorer the virtual hard drive.\n");
   return 0;
 }

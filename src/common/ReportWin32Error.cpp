@@ -35,3 +35,21 @@ uint32_t ReportWin32Error(uint32_t code, const wchar_t* path) {
   if (systemText != nullptr) LocalFree(systemText);
   return code;
 }
+
+std::wstring SystemErrorText(uint32_t code) {
+  wchar_t* systemText = nullptr;
+  DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, code,
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<wchar_t*>(&systemText), 0, nullptr);
+  std::wstring text;
+  if (length != 0 && systemText != nullptr) text.assign(systemText, length);
+  if (systemText != nullptr) LocalFree(systemText);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+    text.pop_back();
+  if (text.empty()) {
+    wchar_t fallback[64];
+    FormatWide(fallback, 64, L"Unknown error (%u).", code);
+    text = fallback;
+  }
+  return text;
+}

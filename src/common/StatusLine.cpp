@@ -89,10 +89,15 @@ std::wstring FirstLine(const wchar_t* text) {
 }
 }  // namespace
 
+StatusLine::~StatusLine() {
+  if (!unshownText.empty()) PrintFinalStatusText(unshownText.c_str());
+}
+
 void StatusLine::Begin(const wchar_t* text) {
   KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(console);
+  unshownText = info.dwSize.X > 0 ? std::wstring() : std::wstring(text);
   savedPosition = info.dwCursorPosition;
   savedPosition = Above(savedPosition,
                         WriteFollowingScroll(console, text, savedPosition, info.dwSize.X));
@@ -119,6 +124,7 @@ void StatusLine::Rewrite(const wchar_t* text) {
   KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(console);
+  unshownText = info.dwSize.X > 0 ? std::wstring() : std::wstring(text);
   returnPosition = info.dwCursorPosition;
   if (!FindShownLine(console)) {
     // The old line is gone: the new text goes on a line of its own rather

@@ -9,11 +9,18 @@
 constexpr size_t kStatusTextSize = 1024;
 
 // A console line that is written once and later rewritten in place while
-// other output continues below it. Without a console both calls do nothing
-// visible: the console calls fail and their failures are ignored. The line
-// follows the buffer when it scrolls under it.
+// other output continues below it. The line follows the buffer when it
+// scrolls under it. Without a console the console calls fail and their
+// failures are ignored; the line's final text is handed to
+// PrintFinalStatusText when the line ends (its destruction), so that a log
+// of a redirected run can keep it.
 class StatusLine {
  public:
+  StatusLine() = default;
+  ~StatusLine();
+  StatusLine(const StatusLine&) = delete;
+  StatusLine& operator=(const StatusLine&) = delete;
+
   void Begin(const wchar_t* text);
   void Rewrite(const wchar_t* text);
 
@@ -26,4 +33,6 @@ class StatusLine {
 
   // The first line of the latest text, as the console shows it.
   std::wstring shownText;
+  // The latest text while there is no console to show it.
+  std::wstring unshownText;
 };

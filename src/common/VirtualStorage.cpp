@@ -8,8 +8,9 @@ constexpr size_t kVhdxExtensionLength = 5;
 wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
 }  // namespace
 
-VirtualDiskFormat FormatForSectorSize(uint32_t sectorSize) {
-  return sectorSize == kVhdSectorSize ? VirtualDiskFormat::Vhd : VirtualDiskFormat::Vhdx;
+VirtualDiskFormat FormatForSectorSize(uint32_t sectorSize, uint64_t diskBytes) {
+  return sectorSize == kVhdSectorSize && diskBytes <= kMaxVhdDiskBytes ? VirtualDiskFormat::Vhd
+                                                                      : VirtualDiskFormat::Vhdx;
 }
 
 VirtualDiskFormat FormatOfFile(const std::wstring& path) {

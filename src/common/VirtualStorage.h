@@ -9,8 +9,14 @@
 // 512-byte sectors only; an image with any other sector size goes to a VHDX.
 enum class VirtualDiskFormat { Vhd, Vhdx };
 
-// Returns: Vhd for 512-byte sectors, Vhdx for any other size.
-VirtualDiskFormat FormatForSectorSize(uint32_t sectorSize);
+// The largest disk a VHD holds (2040 GiB) and the smallest disk the
+// platform's service creates (3 MB).
+constexpr uint64_t kMaxVhdDiskBytes = 2040ull << 30;
+constexpr uint64_t kMinVirtualDiskBytes = 3ull << 20;
+
+// Returns: Vhd for 512-byte sectors on a disk of at most kMaxVhdDiskBytes
+// (0: size not known), Vhdx for any other sector size or a larger disk.
+VirtualDiskFormat FormatForSectorSize(uint32_t sectorSize, uint64_t diskBytes = 0);
 
 // The format of a virtual disk file, by its extension.
 // Returns: Vhdx when the path ends in ".vhdx" in any case, Vhd for every

@@ -7,11 +7,13 @@
 class FfuImage;
 class StoreReader;
 
-// A partition of the disk as the damage lines name it.
+// A partition of the disk as the damage lines name it, or one of the GPT's
+// two copies of the partition table (`table`: named as it is, unquoted).
 struct PartitionSpan {
   uint64_t start = 0;
   uint64_t length = 0;
   std::wstring name;
+  bool table = false;
 };
 
 // Says, for chunks of the image that do not match its hash table (the

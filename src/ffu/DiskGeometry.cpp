@@ -1,13 +1,27 @@
 #include "ffu/DiskGeometry.h"
 
-#include "ffu/StoreDescription.h"
+#include "common/Failure.h"
+#include "common/VirtualStorage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/LocationList.h"
+#include "ffu/StoreDescription.h"
 
 uint64_t DiskSectorCount(const StoreDescription& store) {
   if (store.sectorSize == 0) return 0;
   if (store.minSectorCount != 0) return store.minSectorCount;
   return kDefaultDiskBytes / store.sectorSize;
+}
+
+int CheckDiskLimits(const StoreDescription& store) {
+  if (store.sectorSize != 512 && store.sectorSize != 4096)
+    return FailWithLine(L"(Korvex) !ERROR! The image's sector size of %u bytes cannot be made into "
+                        L"a virtual disk, which takes 512 or 4096-byte sectors only.\n",
+                        store.sectorSize);
+  if (DiskSectorCount(store) * store.sectorSize < kMinVirtualDiskBytes)
+    return FailWithLine(L"(Korvex) !ERROR! The image's disk of %u sectors is smaller than the "
+                        L"3 MB a virtual disk needs at least.\n",
+                        static_cast<uint32_t>(DiskSectorCount(store)));
+  return 0;
 }
 
 bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,

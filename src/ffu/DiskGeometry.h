@@ -12,6 +12,14 @@ constexpr uint64_t kDefaultDiskBytes = 0x280000000ull;
 // worth of sectors when it gives none; 0 for a sector size of 0.
 uint64_t DiskSectorCount(const StoreDescription& store);
 
+// What the platform's service can make of the image's disk, known from the
+// image before anything is swept or made: a VHDX takes 512 or 4096-byte
+// sectors only, and no disk is made under 3 MB. (A 512-byte disk over the
+// VHD limit goes to a VHDX.)
+// Returns: 0 when the disk can be made; otherwise the character count of
+// the line that says why not.
+int CheckDiskLimits(const StoreDescription& store);
+
 // Where block `k` of an entry's location lands on a disk of `diskSectorCount`
 // sectors: the location's offset plus k blocks.
 // Returns: true with `offset` set to that byte offset; false when the block

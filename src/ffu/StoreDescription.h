@@ -7,6 +7,6 @@
 struct StoreDescription {
   std::wstring imagePath;     // path the image was loaded from
   uint64_t storeOffset = 0;   // absolute file offset of the store header
-  uint32_t minSectorCount = 0;  // disk sector count; 0 = default disk size
+  uint64_t minSectorCount = 0;  // disk sector count; 0 = default disk size
   uint32_t sectorSize = 0;    // bytes per sector
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 #include "win32.h"
 
@@ -23,6 +24,14 @@ extern const wchar_t kDrivePrefix[];
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];
 
+// Whether `folder` (ending in a separator) is a temporary folder of this
+// program's own, where its VHD files lie. Windows: the user's temporary
+// folder (GetTempPathW), compared in long form without regard to case.
+// Linux: a folder named and checked as the calling user's private temporary
+// folder is, under any TMPDIR (see GetTempPathW), without following links.
+// Returns: true when it is, else false.
+bool IsPrivateTempFolder(const std::wstring& folder);
+
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.
 // Flushed before it returns; returns the number of characters printed.
@@ -41,6 +50,13 @@ int PrintNarrow(const char* format, ...);
 
 // Writes text to standard output unchanged (no format interpretation).
 int PrintWideText(const wchar_t* text);
+
+// The final text of a status line that had no console to be shown on
+// (output redirected to a file or pipe). On Windows it is printed once as a
+// plain line, without the blanks that padded its status word, so that logs
+// keep it; the Linux build's redirected output stays without status lines,
+// as its scripts and tests read it.
+void PrintFinalStatusText(const wchar_t* text);
 
 // Bounded wide formatting with the same conversions as PrintWide. Never writes
 // more than count characters, terminator included; a longer result is cut

@@ -11,7 +11,8 @@ class FfuImage;
 class StoreReader;
 
 // Returns: the partitions of a drive layout that have a length, by their GPT
-// names (MBR ones by number).
+// names (MBR ones by number), and for a GPT the areas before and after the
+// usable region: "the partition table" and "the backup partition table".
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
 
 // After the copy: passes the bytes after the payload to the check, ends it,

@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "ffu/DiskGeometry.h"
 #include "volumes/DetachSweep.h"
+#include "volumes/DiskAttributes.h"
 #include "volumes/OpenDevice.h"
 
 namespace {
@@ -44,7 +45,7 @@ CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint
 // code the call returned.
 DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximumSize,
                       const std::wstring& vhdPath, VhdStage& stage) {
-  const VirtualDiskFormat format = FormatForSectorSize(sectorSize);
+  const VirtualDiskFormat format = FormatForSectorSize(sectorSize, maximumSize);
   VIRTUAL_STORAGE_TYPE storageType = StorageTypeOf(format);
   CREATE_VIRTUAL_DISK_PARAMETERS createParameters =
       CreationParameters(format, sectorSize, maximumSize);
@@ -111,6 +112,8 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
       // An attached disk that cannot be opened is no disk to copy onto.
       if (diskHandle == INVALID_HANDLE_VALUE)
         result = static_cast<DWORD>(FailWithError(0, physicalPath));
+      else
+        result = static_cast<DWORD>(BringDiskOnline(diskHandle));
     }
   }
   return static_cast<int>(result);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Failure.h"
+#include "common/ReportWin32Error.h"
 #include "common/FixedValues.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
@@ -13,6 +14,7 @@
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionMounts.h"
+#include "volumes/VolumePrivilege.h"
 
 namespace {
 constexpr DWORD kFirstDosBufferUnits = 1024;
@@ -44,43 +46,37 @@ bool IsPhysicalDrive(const std::wstring& name) {
   return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
-std::wstring UpperCase(std::wstring text) {
-  if (!text.empty()) CharUpperW(&text[0]);
-  return text;
-}
+// What the drive says about the file behind it.
+struct BackingAnswer {
+  std::wstring file;        // as a Win32 path; empty when neither query names one
+  bool notVirtual = false;  // the drive is no virtual disk at all: a real device
+};
 
-// A disk file this program made: a "kmd" file right in the temporary
-// folder. Such a disk is ours whatever it holds, even no GPT at all, as
-// after a run that was killed before it wrote one.
-bool IsOwnDiskFile(const std::wstring& path) {
-  wchar_t folder[kTempPathUnits] = {};
-  DWORD length = GetTempPathW(kTempPathUnits, folder);
-  if (length == 0 || length >= kTempPathUnits) return false;
-  size_t nameStart = path.find_last_of(L"\\/");
-  if (nameStart == std::wstring::npos) return false;
-  return UpperCase(path.substr(0, nameStart + 1)) == UpperCase(std::wstring(folder, length)) &&
-         IsOwnTempFile(path.substr(nameStart + 1));
-}
-
-// The file behind the drive, as a Win32 path; empty when the query fails or
-// names nothing.
-std::wstring QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
+// The backing-file control code is not documented: where it fails, the
+// documented storage dependency query names the file.
+BackingAnswer QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
+  BackingAnswer answer;
   wchar_t reply[kBackingFileUnits] = {};
   DWORD bytesReturned = 0;
-  if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, reply,
-                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
-    return std::wstring();
-  return BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
+  if (DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, reply,
+                      kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
+    answer.file = BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
+  if (!answer.file.empty()) return answer;
+  DWORD error = QueryDependencyBackingFile(drive, answer.file);
+  answer.notVirtual = error == ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  return answer;
 }
 
 // Unmounts and detaches one disk of an earlier run and deletes its file
 // when `deleteFile` says it is ours. Every failure here concerns this disk
-// only; the sweep goes on.
+// only; the sweep goes on. The drive is closed before the detach, which
+// succeeds only once no other handle holds the disk.
 // Files of disks that stay attached are noted in `inUse`.
-void SweepDisk(HANDLE drive, const std::wstring& backingFile, bool deleteFile,
+void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile, bool deleteFile,
                std::set<std::wstring>& inUse) {
-  if (UnmountMainPartition(drive) != 0)
+  if (UnmountMainPartition(drive.Get()) != 0)
     PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
+  drive.Reset();
   if (DetachVhdFile(backingFile) != 0) {
     PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile.c_str());
     inUse.insert(backingFile);
@@ -94,7 +90,7 @@ void SweepDisk(HANDLE drive, const std::wstring& backingFile, bool deleteFile,
 
 // A drive that holds nothing to look at: a reader without a card, or a
 // drive that went away since the names were listed. The sweep passes it by
-// without a line; any other failure stops the sweep.
+// without a line; any other failure gets a warning.
 bool IsEmptyOrGone(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -110,40 +106,71 @@ bool IsEmptyOrGone(DWORD error) {
   }
 }
 
-// Looks at one physical drive; false when the sweep has to stop there.
-// Image disks go whatever file backs them; other disks only when that file
-// is one of our own.
-bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices,
-                std::set<std::wstring>& inUse) {
-  UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
-  if (!drive.Valid()) return IsEmptyOrGone(GetLastError());
+// What the sweep learns over all drives.
+struct SweepState {
+  std::set<std::wstring> inUse;
+  bool anyOpened = false;
+  // Drives that could not be opened before any could: their warnings wait
+  // until one opens, since a run without the rights to open any drive fails
+  // with the one error line of the first.
+  std::vector<std::pair<std::wstring, DWORD>> unopened;
+  std::wstring realDevice;  // a device, not a virtual disk, with the image disk id
+};
+
+void WarnSkippedDrive(const std::wstring& name, DWORD error) {
+  PrintWide(L"(Korvex) !WARNING! Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
+            SystemErrorText(error).c_str());
+}
+
+// Opens one drive; a drive that cannot be opened gets its warning (held back
+// while no drive has opened yet), an empty or vanished one none.
+bool OpenDrive(const std::wstring& name, UniqueHandle& drive, SweepState& state) {
+  drive.Reset(OpenDevice(L"\\\\.\\" + name));
+  if (!drive.Valid()) {
+    DWORD error = GetLastError();
+    if (IsEmptyOrGone(error)) return false;
+    if (state.anyOpened) WarnSkippedDrive(name, error);
+    else state.unopened.emplace_back(name, error);
+    return false;
+  }
+  if (!state.anyOpened)
+    for (const auto& skipped : state.unopened) WarnSkippedDrive(skipped.first, skipped.second);
+  state.anyOpened = true;
+  state.unopened.clear();
+  return true;
+}
+
+// Looks at one physical drive. A drive that cannot be opened or read is
+// passed by with a warning. Image disks go whatever file backs them (a real
+// device with the image's identity is noted and left alone); other disks
+// only when that file is one of our own.
+void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepState& state) {
+  UniqueHandle drive;
+  if (!OpenDrive(name, drive, state)) return;
   DriveLayout layout;
   if (QueryDriveLayout(drive.Get(), layout) != 0) {
     DWORD error = GetLastError();
     drive.Reset();
-    if (IsEmptyOrGone(error)) return true;
-    SetLastError(error);
-    ReportDriveLayoutFailure();
-    SetLastError(error);
-    return false;
+    if (!IsEmptyOrGone(error)) WarnSkippedDrive(name, error);
+    return;
   }
+  BackingAnswer backing = QueryBackingFile(drive.Get(), devices);
   if (IsImageDisk(layout)) {
-    std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
-    if (backingFile.empty())
+    if (backing.notVirtual)
+      state.realDevice = L"\\\\.\\" + name;
+    else if (backing.file.empty())
       PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
     else
-      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile), inUse);
-  } else {
-    std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
-    if (!backingFile.empty() && IsOwnDiskFile(backingFile))
-      SweepDisk(drive.Get(), backingFile, true, inUse);
+      SweepDisk(drive, backing.file, IsOwnDiskFile(backing.file), state.inUse);
+  } else if (!backing.file.empty() && IsOwnDiskFile(backing.file)) {
+    SweepDisk(drive, backing.file, true, state.inUse);
   }
-  return true;
 }
 
 // Our files that back no disk: left by a run killed after it made its VHD
-// and before it attached it. The files of disks that stay attached (their
-// detach failed) stay as well.
+// and before it attached it. Only names of our exact form go: the folder may
+// be shared with the user's other programs (Windows). The files of disks
+// that stay attached (their detach failed) stay as well.
 void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   wchar_t folder[kTempPathUnits] = {};
   DWORD length = GetTempPathW(kTempPathUnits, folder);
@@ -154,7 +181,8 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
   std::vector<std::wstring> files;
   do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        HasOwnTempFileForm(data.cFileName, true))
       files.push_back(std::wstring(folder, length) + data.cFileName);
   } while (FindNextFileW(search, &data));
   FindClose(search);
@@ -166,15 +194,24 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
 }  // namespace
 
 int DetachImageDisks() {
+  // Held for the rest of the run: the attach after the sweep needs it too.
+  EnableVolumePrivilege();
   DosDeviceMap devices;
   if (QueryDosDevices(devices) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Unable to query dos devices.\n");
-  std::set<std::wstring> inUse;
-  for (const auto& device : devices) {
-    if (!IsPhysicalDrive(device.first)) continue;
-    if (!SweepDrive(device.first, devices, inUse)) return FailWithError(0);
+  SweepState state;
+  for (const auto& device : devices)
+    if (IsPhysicalDrive(device.first)) SweepDrive(device.first, devices, state);
+  if (!state.anyOpened && !state.unopened.empty())
+    return FailWithError(state.unopened.front().second);
+  RemoveLeftoverFiles(state.inUse);
+  if (!state.realDevice.empty()) {
+    PrintWide(L"(Korvex) !ERROR! The device '%s' carries the image's disk identity and is not a "
+              L"virtual disk: disconnect it and run again.\n",
+              state.realDevice.c_str());
+    SetLastError(ERROR_BUSY);
+    return ERROR_BUSY;
   }
-  RemoveLeftoverFiles(inUse);
   return 0;
 }
 

@@ -21,6 +21,22 @@ std::wstring VolumeDevicePath(const std::wstring& volumeName) {
   if (path.size() > 2 && path[2] == L'?') path[2] = L'.';
   return path;
 }
+constexpr DWORD kFileSystemNameUnits = MAX_PATH + 1;
+
+// A volume whose file system the system cannot read (RAW) is linked to the
+// folder all the same; only its file system's name tells that it can be
+// browsed.
+int CheckFileSystem(const std::wstring& folder) {
+  wchar_t fileSystem[kFileSystemNameUnits] = {};
+  if (GetVolumeInformationW(folder.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                            kFileSystemNameUnits) &&
+      fileSystem[0] != L'\0' && std::wstring(fileSystem) != L"RAW")
+    return 0;
+  PrintWide(L"(Korvex) !ERROR! The volume mounted on '%s' holds no file system that can be "
+            L"read.\n",
+            folder.c_str());
+  return FailWithError(0);
+}
 }  // namespace
 
 FolderVolume VolumeAtFolder(HANDLE diskHandle, const std::wstring& folder) {
@@ -41,7 +57,7 @@ FolderVolume VolumeAtFolder(HANDLE diskHandle, const std::wstring& folder) {
 int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
   switch (VolumeAtFolder(diskHandle, folder)) {
     case FolderVolume::kOnDisk:
-      return 0;
+      return CheckFileSystem(folder);
     case FolderVolume::kNone:
       return FailWithLine(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
     case FolderVolume::kOnAnotherDisk:

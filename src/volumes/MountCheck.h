@@ -14,6 +14,8 @@ FolderVolume VolumeAtFolder(HANDLE diskHandle, const std::wstring& folder);
 // A mount is only a success when the folder carries a volume of this very
 // disk: an earlier disk of the same image that could not be detached has
 // the same partition identities, and its volume may be the one found there.
+// The volume must also hold a file system the system reads: a RAW volume is
+// linked to the folder without complaint and shows an empty folder.
 // Returns: 0 when it does; otherwise the character count of the line that
 // says why, or the Win32 error code after printing it when the disk of the
 // volume cannot be told.

@@ -107,6 +107,16 @@ expect_output "no partition to mount" "${BANNER[@]}" \
 check "no partition to mount: exit code" 73 "$RC"
 check "no partition to mount: nothing attached or left" "$before" "$(system_state)"
 
+# --- a MainOS without a file system: linked, but no success -----------------
+truncate -s 16M "$T/raw.img"
+sgdisk -o -U "$IMAGE_DISK_ID" -n 1:0:0 -c 1:MainOS -t 1:0700 "$T/raw.img" >/dev/null
+"$FFU_PACK" "$T/raw.img" "$T/raw.ffu" >/dev/null
+run "$BRACKWEN" "$T/raw.ffu"
+check "RAW MainOS: exit code" 73 "$RC"
+grep -q "^(Korvex) !ERROR! The volume mounted on '$P/raw.mnt/' holds no file system that can be read.$" \
+  "$OUT" && echo "ok: RAW MainOS: said in words" || fail "RAW MainOS: $(cat "$OUT")"
+check "RAW MainOS: nothing attached or left" "$before" "$(system_state)"
+
 # --- a good image after all that mounts as ever ------------------------------
 run "$BRACKWEN" "$T/phone.ffu"
 check "good image after failures: exit code" 0 "$RC"

@@ -210,8 +210,8 @@ missing="$win_images\\missing.ffu"
 for system_text in "File not found." "The system cannot find the file specified."; do
   {
     run_head_lines "$missing"
-    # The system text ends in CR LF itself; text mode adds a CR before the LF.
-    printf '!ERROR! %s\r\r\n' "$system_text"
+    # The system text ends in CR LF itself; the line still ends in one CR LF.
+    printf '!ERROR! %s\r\n' "$system_text"
     crlf_lines "\"$missing\""
     load_failure_tail "$missing"
   } >"$tmp/expected.${system_text%% *}"
@@ -220,25 +220,30 @@ run_exe "$tmp/tools.old/Brackwen.exe" "$missing"
 expect "missing file from tools.old" 73 "$tmp/expected.File" "$tmp/expected.The"
 
 # --- Refused file types ---------------------------------------------------
+# Output to a file keeps each status line once, with its final text: here
+# the loading line that a refused type leaves at "processing".
 type_case() {
-  local file="$1" message="$2" path="$win_images\\$1"
-  { run_head_lines "$path"; crlf_lines "$message"; load_failure_tail "$path"; } >"$tmp/expected"
+  local file="$1" message="$2" extension="$3" path="$win_images\\$1"
+  { run_head_lines "$path"; crlf_lines "$message" "Loading $extension image ... processing"
+    load_failure_tail "$path"; } >"$tmp/expected"
   run_exe "$tmp/bin/Brackwen.exe" "$path"
   expect "file type of $file" 73 "$tmp/expected"
 }
-type_case disk.vhd "(Korvex) !ERROR! VHD files not yet supported."
-type_case system.wim "(Korvex) !ERROR! WIM files not yet supported."
-type_case cd.iso "(Korvex) !ERROR! Unrecognized file type .ISO not supported."
-type_case noextension "(Korvex) !ERROR! Unrecognized file type  not supported."
+type_case disk.vhd "(Korvex) !ERROR! VHD files not yet supported." .VHD
+type_case system.wim "(Korvex) !ERROR! WIM files not yet supported." .WIM
+type_case cd.iso "(Korvex) !ERROR! Unrecognized file type .ISO not supported." .ISO
+type_case noextension "(Korvex) !ERROR! Unrecognized file type  not supported." ""
 # The last dot lies in a folder name: the extension runs from there.
-type_case 'old.images\image' "(Korvex) !ERROR! Unrecognized file type .IMAGES\IMAGE not supported."
+type_case 'old.images\image' "(Korvex) !ERROR! Unrecognized file type .IMAGES\IMAGE not supported." \
+  '.IMAGES\IMAGE'
 
 # --- FFU files with invalid headers ---------------------------------------
 header_case() {
   local file="$1" message="$2" path="$win_images\\$1"
   {
     run_head_lines "$path"
-    crlf_lines "$message" "(Korvex) !ERROR! Failed to initialize metadata with '$path'"
+    crlf_lines "$message" "(Korvex) !ERROR! Failed to initialize metadata with '$path'" \
+      "Loading .FFU image ... fault!"
     load_failure_tail "$path"
   } >"$tmp/expected"
   run_exe "$tmp/bin/Brackwen.exe" "$path"
@@ -254,7 +259,8 @@ header_case folder.ffu \
 
 # A later argument is ignored.
 path="$win_images\\cd.iso"
-{ run_head_lines "$path"; crlf_lines "(Korvex) !ERROR! Unrecognized file type .ISO not supported."
+{ run_head_lines "$path"; crlf_lines "(Korvex) !ERROR! Unrecognized file type .ISO not supported." \
+    "Loading .ISO image ... processing"
   load_failure_tail "$path"; } >"$tmp/expected"
 run_exe "$tmp/bin/Brackwen.exe" "$path" "$win_images\\disk.vhd"
 expect "second argument ignored" 73 "$tmp/expected"

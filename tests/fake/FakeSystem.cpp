@@ -73,9 +73,21 @@ BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
 BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
 BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
 BOOL __real_ReadConsoleOutputCharacterW(HANDLE, LPWSTR, DWORD, COORD, LPDWORD);
+DWORD __real_GetStorageDependencyInformation(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, ULONG,
+                                             PSTORAGE_DEPENDENCY_INFO, ULONG*);
+
+DWORD __wrap_GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
+                                             ULONG size, PSTORAGE_DEPENDENCY_INFO info,
+                                             ULONG* used) {
+  if (fakeSystem.storageDependency) return fakeSystem.storageDependency(object, flags, info, size);
+  return __real_GetStorageDependencyInformation(object, flags, size, info, used);
+}
 
 BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+  // A request that only sends data shows the hook its input as the buffer.
+  if (fakeSystem.deviceIoControl && out == nullptr && in != nullptr)
+    return fakeSystem.deviceIoControl(device, code, in, inSize, returned);
   if (fakeSystem.deviceIoControl) return fakeSystem.deviceIoControl(device, code, out, outSize, returned);
   return __real_DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
 }

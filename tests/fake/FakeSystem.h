@@ -18,7 +18,10 @@ struct FakeScreen {
 };
 
 struct FakeSystem {
+  // Gets the output buffer, or the input of a request that has no output.
   std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPDWORD)> deviceIoControl;
+  std::function<DWORD(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, PSTORAGE_DEPENDENCY_INFO, ULONG)>
+      storageDependency;
   std::function<HANDLE(LPCWSTR)> createFile;
   std::function<BOOL(HANDLE)> closeHandle;
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;

@@ -7,9 +7,12 @@
 #include <map>
 
 #include "FakeSystem.h"
+#include "linux/support/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DriveLayout.h"
+
+extern "C" BOOL __real_CloseHandle(HANDLE);
 
 namespace {
 const GUID kOtherDiskId = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -20,6 +23,10 @@ struct FakeDrive {
   DWORD layoutError = 0;  // non-zero: the layout query fails with it
   DWORD openError = 0;    // non-zero: the drive cannot be opened
   DWORD style = 1;        // of the layout: 1 GPT, 2 raw (a blank disk)
+  // What the storage dependency query says: the file (as host volume and
+  // path on it), or its error.
+  std::wstring dependencyFile = L"";
+  DWORD dependencyError = ERROR_INVALID_FUNCTION;
 };
 
 class Sweep : public FakeSystemTest {
@@ -60,11 +67,32 @@ class Sweep : public FakeSystemTest {
         return INVALID_HANDLE_VALUE;
       }
       ++openHandles;
+      ++openDrives;
       return HandleFor(name);
     };
-    Fake().closeHandle = [this](HANDLE) -> BOOL {
+    Fake().closeHandle = [this](HANDLE handle) -> BOOL {
+      const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+      if (value != 0x7000 && (value < 0x1000 || value >= 0x2000)) return __real_CloseHandle(handle);
+      if (value != 0x7000) --openDrives;
       --openHandles;
       return TRUE;
+    };
+    Fake().storageDependency = [this](HANDLE handle, GET_STORAGE_DEPENDENCY_FLAG flags,
+                                      PSTORAGE_DEPENDENCY_INFO info, ULONG size) -> DWORD {
+      EXPECT_EQ(flags, GET_STORAGE_DEPENDENCY_FLAG_HOST_VOLUMES |
+                           GET_STORAGE_DEPENDENCY_FLAG_DISK_HANDLE);
+      EXPECT_EQ(info->Version, STORAGE_DEPENDENCY_INFO_VERSION_2);
+      const FakeDrive& drive = drives[NameOf(handle)];
+      if (drive.dependencyFile.empty()) return drive.dependencyError;
+      EXPECT_GE(size, sizeof(STORAGE_DEPENDENCY_INFO));
+      hostVolume = L"/";
+      relativePath = drive.dependencyFile.substr(1);
+      info->NumberEntries = 1;
+      info->Version2Entries[0] = STORAGE_DEPENDENCY_INFO_TYPE_2{};
+      info->Version2Entries[0].AncestorLevel = 1;
+      info->Version2Entries[0].HostVolumeName = &hostVolume[0];
+      info->Version2Entries[0].DependentVolumeRelativePath = &relativePath[0];
+      return ERROR_SUCCESS;
     };
     Fake().deviceIoControl = [this](HANDLE handle, DWORD code, LPVOID out, DWORD outSize,
                                     LPDWORD) -> BOOL {
@@ -89,7 +117,11 @@ class Sweep : public FakeSystemTest {
       wcsncpy(static_cast<wchar_t*>(out), drive.backingFile.c_str(), 260);
       return TRUE;
     };
-    Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {
+    Fake().getVolumePathNames = [](LPCWSTR volume, LPWSTR paths, DWORD) -> BOOL {
+      if (wcsncmp(volume, L"\\\\?\\Volume", 10) != 0) {  // a host folder of the layer
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+      }
       const wchar_t list[] = L"/tmp/phone.mnt/\0";
       std::memcpy(paths, list, sizeof(list));
       return TRUE;
@@ -106,6 +138,7 @@ class Sweep : public FakeSystemTest {
       return 0;
     };
     Fake().detachVirtualDisk = [this](HANDLE) -> DWORD {
+      EXPECT_EQ(openDrives, 0) << "the drive is still open at its detach";
       if (detachError != 0) {
         SetLastError(detachLastError);
         return detachError;
@@ -144,6 +177,8 @@ class Sweep : public FakeSystemTest {
   std::wstring opening;
   DWORD openDiskError = 0, detachError = 0, detachLastError = 0;
   int openHandles = 0;
+  int openDrives = 0;
+  std::wstring hostVolume, relativePath;
 };
 
 TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
@@ -157,24 +192,29 @@ TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
   EXPECT_EQ(Output(), "");
 }
 
+// Ours are files of our exact name form in our private folder; a file of
+// that form elsewhere (a user's copy) is detached but kept.
 TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring ours = std::wstring(temp, length) + L"kmdA1.vhd";
   names = {L"PhysicalDrive2", L"PhysicalDrive10", L"PhysicalDrive", L"PhysicalDrive1", L"Physical"};
-  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmdA1.vhd"};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, ours};
   drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
   drives[L"PhysicalDrive"] = {kOtherDiskId, L"/tmp/x.img"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmdB2.vhd"};
   EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive", L"PhysicalDrive1",
                                                L"PhysicalDrive10", L"PhysicalDrive2"}));
-  EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd",
-                                                 L"/tmp/kmdA1.vhd"}));
-  EXPECT_EQ(deleted, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/kmdA1.vhd"}));
+  EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd", ours}));
+  EXPECT_EQ(deleted, std::vector<std::wstring>{ours});
   EXPECT_EQ(unmounted.size(), 3u);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdB2.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/phone.vhd'\n"
-            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
+            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n");
 }
 
 // The drive may name its backing file in an NT form; the detach and the
@@ -300,19 +340,70 @@ TEST_F(Sweep, AVirtualDiskFailureIsReportedWithTheCodeTheCallReturned) {
   EXPECT_EQ(openHandles, 0);
 }
 
-TEST_F(Sweep, ADriveWithoutLayoutStopsTheSweepThere) {
+// A drive that cannot be opened or read gets one warning and the sweep goes
+// on to the image disk after it.
+TEST_F(Sweep, ADriveThatCannotBeOpenedOrReadIsPassedByWithAWarning) {
+  struct Case {
+    DWORD openError, layoutError;
+    const char* text;
+  } cases[] = {{ERROR_SHARING_VIOLATION, 0,
+                "The process cannot access the file because it is being used by another "
+                "process."},
+               {ERROR_ACCESS_DENIED, 0, "Access is denied."},
+               {ERROR_INVALID_FUNCTION, 0, "Incorrect function."},
+               {0, ERROR_CRC, "Data error (cyclic redundancy check)."},
+               {0, ERROR_IO_DEVICE,
+                "The request could not be performed because of an I/O device error."}};
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
-  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", ERROR_CRC};
   drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmd2.vhd"};
-  EXPECT_EQ(DetachImageDisks(), ERROR_CRC);
-  EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
-  EXPECT_TRUE(detached.empty());
+  std::string expected;
+  for (const Case& c : cases) {
+    drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", c.layoutError, c.openError};
+    EXPECT_EQ(DetachImageDisks(), 0) << c.text;
+    expected += std::string("(Korvex) !WARNING! Skipped drive '\\\\.\\PhysicalDrive1' : ") +
+                c.text + "\n(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd2.vhd'\n";
+  }
+  EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
+  EXPECT_EQ(openHandles, 0);
+  EXPECT_EQ(Output(), expected);
+}
+
+// Without the rights to open any drive the sweep fails with the error of
+// the first, and nothing else is said.
+TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
+  names = {L"PhysicalDrive0", L"PhysicalDrive1"};
+  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, ERROR_ACCESS_DENIED};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd.vhd", 0, ERROR_ACCESS_DENIED};
+  EXPECT_EQ(DetachImageDisks(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
+}
+
+// Where the backing-file control code is not answered, the storage
+// dependency query names the file. A drive with the image's identity that
+// is no virtual disk (a phone flashed from the image) is left alone without
+// a warning, and the run stops before it makes anything.
+TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring ours = std::wstring(temp, length) + L"kmd1.vhd";
+  names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive1"].dependencyFile = ours;
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive2"].dependencyError = ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  drives[L"PhysicalDrive3"] = {kImageDiskId, L""};
+  EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
+  EXPECT_EQ(detached, std::vector<std::wstring>{ours});
+  EXPECT_EQ(deleted, detached);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
-            "(Korvex) !WARNING! Unable to get disk layout.\n"
-            "!ERROR! Data error (cyclic redundancy check).\r\n\n"
-            "!ERROR! Data error (cyclic redundancy check).\r\n\n");
+            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n"
+            "(Korvex) !WARNING! Unable to query vhd file name.\n"
+            "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
+            "identity and is not a virtual disk: disconnect it and run again.\n");
 }
 
 // A card reader without a card, or a drive gone since the names were listed,
@@ -337,15 +428,6 @@ TEST_F(Sweep, EmptyOrVanishedDrivesArePassedBy) {
   EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(), expected);
-}
-
-TEST_F(Sweep, ADriveThatCannotBeOpenedStopsTheSweep) {
-  names = {L"PhysicalDrive0", L"PhysicalDrive1"};
-  drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, ERROR_ACCESS_DENIED};
-  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd.vhd"};
-  EXPECT_EQ(DetachImageDisks(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(opened.size(), 1u);
-  EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
 }
 
 TEST_F(Sweep, ALongNameListIsFetchedWithADoublingBuffer) {

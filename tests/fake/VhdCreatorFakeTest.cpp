@@ -7,6 +7,8 @@
 #include "FakeSystem.h"
 #include "vdisk/VhdCreator.h"
 
+extern "C" BOOL __real_CloseHandle(HANDLE);
+
 namespace {
 const HANDLE kVirtualDisk = reinterpret_cast<HANDLE>(0x7100);
 const HANDLE kDrive = reinterpret_cast<HANDLE>(0x7200);
@@ -66,21 +68,43 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       return kDrive;
     };
     Fake().closeHandle = [this](HANDLE handle) -> BOOL {
+      if (handle != kDrive && handle != kVirtualDisk) return __real_CloseHandle(handle);
       if (handle != kDrive) --openHandles;
+      return TRUE;
+    };
+    // The new disk, offline and read-only where `diskAttributes` says so.
+    Fake().deviceIoControl = [this](HANDLE handle, DWORD request, LPVOID buffer, DWORD,
+                                    LPDWORD) -> BOOL {
+      EXPECT_EQ(handle, kDrive);
+      if (request == IOCTL_DISK_GET_DISK_ATTRIBUTES) {
+        static_cast<GET_DISK_ATTRIBUTES*>(buffer)->Attributes = diskAttributes;
+        return TRUE;
+      }
+      EXPECT_EQ(request, static_cast<DWORD>(IOCTL_DISK_SET_DISK_ATTRIBUTES));
+      const auto* change = static_cast<const SET_DISK_ATTRIBUTES*>(buffer);
+      EXPECT_EQ(change->Version, sizeof(SET_DISK_ATTRIBUTES));
+      diskAttributes = (diskAttributes & ~change->AttributesMask) |
+                       (change->Attributes & change->AttributesMask);
       return TRUE;
     };
   }
   int openHandles = 0;
+  ULONGLONG diskAttributes = 0;
 };
 
+// Every disk here arrives offline and read-only (the policy of server
+// editions): a disk that is made is brought online and made writable before
+// anything is copied onto it, and only those two attributes change.
 TEST_P(VhdCreation, ReportsTheCodeTheCallReturned) {
   HANDLE disk = INVALID_HANDLE_VALUE;
+  diskAttributes = DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY | 0x8;
   SetLastError(kStaleError);
   EXPECT_EQ(CreateAndAttachVhd(disk, 512, 1 << 20, kVhdPath), static_cast<int>(GetParam().code));
   EXPECT_EQ(Output(), GetParam().lines);
   if (GetParam().call == FailingCall::None) {
     EXPECT_EQ(disk, kDrive);
     EXPECT_EQ(openHandles, 1) << "only the drive stays open";
+    EXPECT_EQ(diskAttributes, 0x8u) << "online and writable";
   } else {
     EXPECT_EQ(disk, INVALID_HANDLE_VALUE);
     EXPECT_EQ(openHandles, 0) << "the virtual disk handle is closed";

@@ -148,14 +148,18 @@ TEST_F(LoopDeviceTest, DetachingADiskThatIsNotAttachedFails) {
 
 // The cleanup sweep detaches a disk while it still holds the drive open: the
 // loop goes when that last handle is closed.
-TEST_F(LoopDeviceTest, DetachingAnOpenDriveCompletesWhenItIsClosed) {
+// As on Windows, every other handle to the disk must be closed before it
+// can be detached.
+TEST_F(LoopDeviceTest, AnOpenDriveIsDetachedOnlyOnceItIsClosed) {
   std::wstring drive;
   ASSERT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
   HANDLE handle = CreateFileW(drive.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), 0u);
+  EXPECT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_EQ(scratch.DiskLoops().size(), 1u);
   CloseHandle(handle);
+  EXPECT_EQ(DetachVhd(scratch.WidePath("disk.vhd")), 0u);
   for (int wait = 0; wait < 100 && !scratch.DiskLoops().empty(); ++wait) usleep(10000);
   EXPECT_TRUE(scratch.DiskLoops().empty());
 }

@@ -62,9 +62,10 @@ class VolumeMountTest : public ::testing::Test {
     if (drive != INVALID_HANDLE_VALUE) CloseHandle(drive);
   }
 
-  // sgdisk arguments for EFIESP (8 MiB at 1 MiB) and MainOS (the rest).
+  // sgdisk arguments for EFIESP (8 MiB at 1 MiB) and MainOS (the rest), both
+  // basic data partitions.
   static std::string TwoPartitions() {
-    return std::string("-o -U ") + kImageDiskId + " -n 1:2048:+8M -c 1:EFIESP -t 1:EF00 -u 1:" +
+    return std::string("-o -U ") + kImageDiskId + " -n 1:2048:+8M -c 1:EFIESP -t 1:0700 -u 1:" +
            Narrow(kEfiespGuid.substr(1, 36)) + " -n 2:0:0 -c 2:MainOS -t 2:0700 -u 2:" +
            Narrow(kMainOsGuid.substr(1, 36));
   }
@@ -262,9 +263,16 @@ TEST_F(VolumeMountTest, MountFolderMustBeAnEmptyRealDirectory) {
 TEST_F(VolumeMountTest, VolumesThatCannotBeMounted) {
   ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
   const std::string folder = MakeFolder("Phone.mnt");
-  // EFIESP holds no file system yet.
-  EXPECT_FALSE(SetVolumeMountPointW(Wide(folder).c_str(), VolumeName(kEfiespGuid).c_str()));
+  // EFIESP holds no file system yet: as on Windows the folder is linked to
+  // the RAW volume all the same, and only the volume's information fails.
+  ASSERT_TRUE(SetVolumeMountPointW(Wide(folder + "/").c_str(), VolumeName(kEfiespGuid).c_str()));
+  WCHAR fileSystem[MAX_PATH + 1] = {};
+  EXPECT_FALSE(GetVolumeInformationW(Wide(folder + "/").c_str(), nullptr, 0, nullptr, nullptr,
+                                     nullptr, fileSystem, MAX_PATH + 1));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNRECOGNIZED_VOLUME));
+  EXPECT_EQ(PathNames(kEfiespGuid), std::vector<std::wstring>{Wide(folder + "/")});
+  EXPECT_TRUE(DeleteVolumeMountPointW(Wide(folder + "/").c_str()));
+  EXPECT_TRUE(PathNames(kEfiespGuid).empty());
   const std::wstring unknown = L"{00000000-1111-2222-3333-444444444444}";
   EXPECT_FALSE(SetVolumeMountPointW(Wide(folder).c_str(), VolumeName(unknown).c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -393,7 +401,7 @@ TEST_F(VolumeMountTest, ANewTableReplacesStaleVolumes) {
   ASSERT_EQ(scratch.VolumeLoops().size(), 2u);
   // Only MainOS now, at another place.
   ASSERT_NO_FATAL_FAILURE(WriteImage(std::string("-o -U ") + kImageDiskId +
-                                     " -n 1:4096:0 -c 1:MainOS -u 1:" +
+                                     " -n 1:4096:0 -c 1:MainOS -t 1:0700 -u 1:" +
                                      Narrow(kMainOsGuid.substr(1, 36))));
   DWORD bytes = 0;
   ASSERT_TRUE(DeviceIoControl(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &bytes,
@@ -435,6 +443,22 @@ TEST_F(VolumeMountTest, DisksOf4096ByteSectors) {
   ASSERT_TRUE(SetVolumeMountPointW(Wide(folder).c_str(), VolumeName(kMainOsGuid).c_str()))
       << GetLastError();
   EXPECT_TRUE(DeleteVolumeMountPointW(Wide(folder).c_str()));
+}
+
+// As on Windows, only basic data partitions get volumes, and a hidden one
+// (attribute bit 62) none.
+TEST_F(VolumeMountTest, OnlyVisibleBasicDataPartitionsGetVolumes) {
+  ASSERT_NO_FATAL_FAILURE(AttachDisk());
+  ASSERT_NO_FATAL_FAILURE(WriteImage(std::string("-o -U ") + kImageDiskId +
+                                     " -n 1:2048:+4M -t 1:EF00 -n 2:0:+4M -t 2:8300"
+                                     " -n 3:0:+4M -t 3:0700 -A 3:set:62 -n 4:0:0 -t 4:0700"));
+  DWORD bytes = 0;
+  ASSERT_TRUE(DeviceIoControl(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &bytes,
+                              nullptr));
+  const std::vector<int> volumes = scratch.VolumeLoops();
+  ASSERT_EQ(volumes.size(), 1u);
+  EXPECT_EQ(CommandOutput("cat /sys/block/loop" + std::to_string(volumes[0]) + "/loop/offset"),
+            std::to_string((2048 + 3 * 8192) * 512) + "\n");
 }
 
 TEST_F(VolumeMountTest, ARawDiskGetsNoVolumes) {

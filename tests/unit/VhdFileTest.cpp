@@ -72,13 +72,13 @@ TEST_F(VhdFileTest, KeepsTheSectorSizeOutsideTheFooter) {
 
 TEST_F(VhdFileTest, AnExistingFileIsNotReplaced) {
   HANDLE handle;
-  ASSERT_EQ(CreateVhd(scratch.WidePath("disk.vhd"), 1ull << 20, 512, &handle), 0u);
+  ASSERT_EQ(CreateVhd(scratch.WidePath("disk.vhd"), 4ull << 20, 512, &handle), 0u);
   CloseHandle(handle);
-  EXPECT_EQ(CreateVhd(scratch.WidePath("disk.vhd"), 2ull << 20, 512, &handle),
+  EXPECT_EQ(CreateVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &handle),
             static_cast<DWORD>(ERROR_FILE_EXISTS));
   struct stat status;
   ASSERT_EQ(stat(scratch.Path("disk.vhd").c_str(), &status), 0);
-  EXPECT_EQ(status.st_size, (1 << 20) + 512);
+  EXPECT_EQ(status.st_size, (4 << 20) + 512);
 }
 
 struct BadSize {

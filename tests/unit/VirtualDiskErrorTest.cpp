@@ -53,7 +53,7 @@ class VirtualDiskErrors : public ::testing::TestWithParam<FailingCall> {
   void SetUp() override {
     ASSERT_FALSE(temp.path.empty());
     folder.assign(temp.path.begin(), temp.path.end());
-    ASSERT_EQ(Create(folder + L"/unattached.vhd", 1 << 20, 512, &vhd), 0u);
+    ASSERT_EQ(Create(folder + L"/unattached.vhd", 4 << 20, 512, &vhd), 0u);
   }
   void TearDown() override {
     if (vhd != INVALID_HANDLE_VALUE) CloseHandle(vhd);
@@ -75,12 +75,23 @@ INSTANTIATE_TEST_SUITE_P(
         FailingCall{"create_4096_byte_sectors", ERROR_INVALID_PARAMETER,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/big.vhd", 1 << 20, 4096, &handle);
+                      return Create(folder + L"/big.vhd", 4 << 20, 4096, &handle);
+                    }},
+        // The service makes no disk under 3 MB and no VHD over 2040 GiB.
+        FailingCall{"create_under_3_mb", ERROR_INVALID_PARAMETER,
+                    [](const std::wstring& folder, HANDLE) {
+                      HANDLE handle = INVALID_HANDLE_VALUE;
+                      return Create(folder + L"/small.vhd", (3 << 20) - 512, 512, &handle);
+                    }},
+        FailingCall{"create_vhd_over_2040_gib", ERROR_INVALID_PARAMETER,
+                    [](const std::wstring& folder, HANDLE) {
+                      HANDLE handle = INVALID_HANDLE_VALUE;
+                      return Create(folder + L"/huge.vhd", (2040ull << 30) + 512, 512, &handle);
                     }},
         FailingCall{"create_over_an_existing_file", ERROR_FILE_EXISTS,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/unattached.vhd", 1 << 20, 512, &handle);
+                      return Create(folder + L"/unattached.vhd", 4 << 20, 512, &handle);
                     }},
         FailingCall{"open_a_missing_file", ERROR_FILE_NOT_FOUND,
                     [](const std::wstring& folder, HANDLE) {

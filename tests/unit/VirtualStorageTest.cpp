@@ -3,7 +3,10 @@
 
 #include <string>
 
+#include "StdoutCapture.h"
 #include "common/VirtualStorage.h"
+#include "ffu/StoreDescription.h"
+#include "vdisk/DiskGeometry.h"
 
 namespace {
 
@@ -20,6 +23,33 @@ TEST(VirtualStorage, SectorSizePicksTheFormat) {
     EXPECT_EQ(FormatForSectorSize(c.sectorSize), c.format);
     EXPECT_STREQ(FileExtensionOf(c.format), c.extension);
     EXPECT_EQ(StorageTypeOf(c.format).DeviceId, c.deviceId);
+  }
+}
+
+// What the service can make is known from the image before the sweep: a
+// 512-byte disk past the VHD's 2040 GiB goes to a VHDX; other sector sizes
+// and disks under 3 MB are refused with a line.
+TEST(VirtualStorage, DiskLimitsAreKnownFromTheImage) {
+  struct Case {
+    uint32_t sectorSize, sectorCount;
+    VirtualDiskFormat format;
+    bool made;
+  } cases[] = {{512, 6144, VirtualDiskFormat::Vhd, true},
+               {512, 6143, VirtualDiskFormat::Vhd, false},
+               {512, 0xFF000000u, VirtualDiskFormat::Vhd, true},   // exactly 2040 GiB
+               {512, 0xFF000001u, VirtualDiskFormat::Vhdx, true},  // one sector more
+               {4096, 768, VirtualDiskFormat::Vhdx, true},
+               {1024, 0, VirtualDiskFormat::Vhdx, false},
+               {0, 0, VirtualDiskFormat::Vhdx, false}};
+  for (const Case& c : cases) {
+    StoreDescription store;
+    store.sectorSize = c.sectorSize;
+    store.minSectorCount = c.sectorCount;
+    SCOPED_TRACE(c.sectorCount);
+    EXPECT_EQ(FormatForSectorSize(c.sectorSize, DiskSectorCount(store) * c.sectorSize), c.format);
+    StdoutCapture capture;
+    EXPECT_EQ(CheckDiskLimits(store) == 0, c.made);
+    EXPECT_EQ(capture.Finish().empty(), c.made);
   }
 }
 

@@ -1,22 +1,42 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "support/apartment.h"
+#include "support/gpt.h"
 #include "win32_linux.h"
 
 namespace {
 constexpr HRESULT kOutOfMemory = static_cast<int32_t>(0x8007000E);
 constexpr HRESULT kInvalidArgument = static_cast<int32_t>(0x80070057);
 constexpr size_t kGuidTextLength = 38;
+constexpr DWORD kMultiThreaded = 0x0;
+
+// Per thread, as COM apartments are: how often it was initialised and in
+// which concurrency model.
+thread_local int comInitializations = 0;
+thread_local DWORD comModel = 0;
 }  // namespace
+
+HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit) {
+  if (reserved != nullptr) return kInvalidArgument;
+  const DWORD model = coInit & COINIT_APARTMENTTHREADED ? COINIT_APARTMENTTHREADED : kMultiThreaded;
+  if (comInitializations > 0 && model != comModel) return RPC_E_CHANGED_MODE;
+  comModel = model;
+  return ++comInitializations == 1 ? S_OK : S_FALSE;
+}
+
+void CoUninitialize() {
+  if (comInitializations > 0) --comInitializations;
+}
+
+bool ComInitializedOnThisThread() { return comInitializations > 0; }
 
 HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
   if (text == nullptr) return kInvalidArgument;
   *text = static_cast<wchar_t*>(malloc((kGuidTextLength + 1) * sizeof(wchar_t)));
   if (*text == nullptr) return kOutOfMemory;
-  swprintf(*text, kGuidTextLength + 1,
-           L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", clsid.Data1,
-           clsid.Data2, clsid.Data3, clsid.Data4[0], clsid.Data4[1], clsid.Data4[2],
-           clsid.Data4[3], clsid.Data4[4], clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
+  const std::wstring guid = GuidText(clsid);
+  wcsncpy(*text, guid.c_str(), kGuidTextLength + 1);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "support/device_prefix.h"
 #include "support/devices.h"
 #include "support/errors.h"
 #include "support/handle.h"
@@ -13,11 +14,6 @@
 #include "support/text.h"
 
 namespace {
-bool IsDevicePath(const wchar_t* path) {
-  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'.' || path[2] == L'?') &&
-         path[3] == L'\\';
-}
-
 int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
   const bool reads = (desiredAccess & GENERIC_READ) != 0;
   const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
@@ -33,6 +29,23 @@ int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
 // every other holder takes it shared. So nobody else can open a file that
 // is held without sharing, and a file that others hold cannot be opened
 // without sharing: both get error 32.
+// Opens of other programs take no lock: a lease tells whether anyone else
+// has the file open at all (a write lease) or open for writing (a read
+// lease). Held for the moment of the check only. Where leases are not to be
+// had (another user's file, a file system without them) the locks decide.
+bool OthersConflict(int fd, DWORD desiredAccess, DWORD shareMode) {
+  int lease = -1;
+  if ((shareMode & FILE_SHARE_READ) == 0) lease = F_WRLCK;
+  else if ((shareMode & FILE_SHARE_WRITE) == 0 && (desiredAccess & GENERIC_WRITE) == 0)
+    lease = F_RDLCK;
+  if (lease < 0) return false;
+  if (fcntl(fd, F_SETLEASE, lease) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  return errno == EAGAIN || errno == EBUSY;
+}
+
 bool LockForSharing(int fd, DWORD shareMode) {
   const int operation = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
   while (flock(fd, operation) != 0) {
@@ -108,6 +121,10 @@ HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMod
   }
   if (!LockForSharing(fd, shareMode)) {
     close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (S_ISREG(status.st_mode) && OthersConflict(fd, desiredAccess, shareMode)) {
+    FailOpen(fd, ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
   if (existed && disposition == CREATE_ALWAYS && !Truncate(fd, path, flags)) {
@@ -215,7 +232,12 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  if (IsDevicePath(fileName)) return OpenDevicePath(fileName, desiredAccess, flagsAndAttributes);
+  if (HasDevicePrefix(fileName)) {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    const DWORD code = OpenDevicePath(fileName, desiredAccess, flagsAndAttributes, &device);
+    if (code != ERROR_SUCCESS) SetLastError(code);
+    return device;
+  }
   if (fileName[0] == L'\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -254,32 +276,6 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
                   Direction::Write);
 }
 
-DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
-                     DWORD moveMethod) {
-  LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return INVALID_SET_FILE_POINTER;
-  int64_t distance = distanceToMove;
-  if (distanceToMoveHigh != nullptr)
-    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
-                                         *distanceToMoveHigh)) << 32) |
-                                     static_cast<uint32_t>(distanceToMove));
-  const off_t before = lseek(handle->fd, 0, SEEK_CUR);
-  int64_t position = 0;
-  if (!MovePointer(handle->fd, distance, moveMethod, position))
-    return INVALID_SET_FILE_POINTER;
-  if (distanceToMoveHigh == nullptr && position > static_cast<int64_t>(UINT32_MAX) - 1) {
-    // Without a high part the position must fit in 32 bits.
-    if (before >= 0) lseek(handle->fd, before, SEEK_SET);
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_SET_FILE_POINTER;
-  }
-  if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(position >> 32);
-  const DWORD low = static_cast<DWORD>(position & 0xFFFFFFFFu);
-  // A low part equal to the failure value is told apart by error 0.
-  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
-  return low;
-}
-
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod) {
   LinuxHandle* handle = DescriptorOf(file);
@@ -300,6 +296,6 @@ BOOL CloseHandle(HANDLE object) {
   // A thread runs on when its handle is closed, as on Windows.
   if (handle->thread.joinable()) handle->thread.detach();
   if (handle->fd >= 0) close(handle->fd);
-  delete handle;
+  DeleteHandle(handle);
   return TRUE;
 }

@@ -74,6 +74,16 @@ bool NamedByAnotherDisk(const DiskPartition& partition, int disk) {
   return false;
 }
 
+// Windows gives volumes to basic data partitions only, and none to a
+// partition with the hidden attribute.
+const GUID kBasicDataType = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
+const uint64_t kHiddenAttribute = 1ull << 62;
+
+bool GetsVolume(const DiskPartition& partition) {
+  return SameGuid(partition.typeId, kBasicDataType) &&
+         (partition.attributes & kHiddenAttribute) == 0;
+}
+
 // Re-reads the table and makes the volume set match it: volumes of
 // partitions that are gone go, each new partition gets its volume.
 BOOL UpdateProperties(const LinuxHandle& device) {
@@ -89,6 +99,10 @@ BOOL UpdateProperties(const LinuxHandle& device) {
   DWORD code = ReadDiskLayout(device.fd, &layout);
   if (code != ERROR_SUCCESS) return FailWith(code);
   if (layout.style != PARTITION_STYLE_GPT) layout.partitions.clear();
+  std::vector<DiskPartition> withVolumes;
+  for (const DiskPartition& partition : layout.partitions)
+    if (GetsVolume(partition)) withVolumes.push_back(partition);
+  layout.partitions = withVolumes;
   std::vector<LoopBinding> current;
   for (const LoopBinding& volume : LoopListBindings()) {
     if (LoopDiskOf(volume) != disk) continue;
@@ -132,6 +146,24 @@ BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPD
   return TRUE;
 }
 
+// Clears or sets the read-only state of a disk for this attachment. A loop
+// device is never offline: that bit is taken and changes nothing. A disk
+// that stays read-only after the change (a loop bound read-only) fails.
+BOOL SetDiskAttributes(const LinuxHandle& device, LPVOID in, DWORD inSize) {
+  if (!IsBlockDevice(device.fd)) return FailWith(ERROR_INVALID_FUNCTION);
+  SET_DISK_ATTRIBUTES change;
+  if (in == nullptr || inSize < sizeof(change)) return FailWith(ERROR_INVALID_PARAMETER);
+  memcpy(&change, in, sizeof(change));
+  if (change.Version != sizeof(SET_DISK_ATTRIBUTES)) return FailWith(ERROR_INVALID_PARAMETER);
+  if ((change.AttributesMask & kDiskAttributeReadOnly) == 0) return TRUE;
+  int readOnly = (change.Attributes & kDiskAttributeReadOnly) != 0 ? 1 : 0;
+  if (ioctl(device.fd, BLKROSET, &readOnly) != 0) return FailWith(SetLastErrorFromErrno(errno));
+  int now = 0;
+  if (ioctl(device.fd, BLKROGET, &now) == 0 && now != readOnly)
+    return FailWith(ERROR_WRITE_PROTECT);
+  return TRUE;
+}
+
 BOOL GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   LoopBinding binding;
   struct stat status;
@@ -163,7 +195,8 @@ BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWO
     PartitionVolume volume;
     if (!FindPartitionVolumeByNumber(number, &volume)) return FailWith(ERROR_INVALID_FUNCTION);
     DiskLayout layout;
-    if (ReadLoopLayout(volume.diskNumber, &layout) != ERROR_SUCCESS) return FALSE;
+    const DWORD code = ReadLoopLayout(volume.diskNumber, &layout);
+    if (code != ERROR_SUCCESS) return FailWith(code);
     answer.DeviceNumber = static_cast<DWORD>(volume.diskNumber);
     for (const DiskPartition& partition : layout.partitions) {
       if (partition.startBytes == volume.offset) answer.PartitionNumber = partition.number;
@@ -176,7 +209,8 @@ BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWO
 
 }  // namespace
 
-BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuffer,
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED) {
   SetReturned(bytesReturned, 0);
   LinuxHandle* handle = HandleOf(device, HandleKind::Device);
@@ -193,6 +227,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID, DWORD, LPVOID o
       return UpdateProperties(*handle);
     case IOCTL_DISK_GET_DISK_ATTRIBUTES:
       return GetDiskAttributes(*handle, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_DISK_SET_DISK_ATTRIBUTES:
+      return SetDiskAttributes(*handle, inBuffer, inBufferSize);
     case IOCTL_STORAGE_GET_BACKING_FILE:
       return GetBackingFile(*handle, outBuffer, outBufferSize, bytesReturned);
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:

@@ -31,6 +31,7 @@ const SystemMessage kSystemMessages[] = {
     {19, L"The media is write protected.\r\n"},
     {21, L"The device is not ready.\r\n"},
     {23, L"Data error (cyclic redundancy check).\r\n"},
+    {24, L"The program issued a command but the command length is incorrect.\r\n"},
     {25, L"The drive cannot locate a specific area or track on the disk.\r\n"},
     {29, L"The system cannot write to the specified device.\r\n"},
     {30, L"The system cannot read from the specified device.\r\n"},
@@ -52,6 +53,7 @@ const SystemMessage kSystemMessages[] = {
     {123, L"The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {131, L"An attempt was made to move the file pointer before the beginning of the "
           L"file.\r\n"},
+    {144, L"The directory is not a subdirectory of the root directory.\r\n"},
     {145, L"The directory is not empty.\r\n"},
     {161, L"The specified path is invalid.\r\n"},
     {170, L"The requested resource is in use.\r\n"},
@@ -70,6 +72,8 @@ const SystemMessage kSystemMessages[] = {
     {1117, L"The request could not be performed because of an I/O device error.\r\n"},
     {1167, L"The device is not connected.\r\n"},
     {1168, L"Element not found.\r\n"},
+    {1300, L"Not all privileges or groups referenced are assigned to the caller.\r\n"},
+    {1313, L"A specified privilege does not exist.\r\n"},
     {1314, L"A required privilege is not held by the client.\r\n"},
     {1392, L"The file or directory is corrupted and unreadable.\r\n"},
     {1450, L"Insufficient system resources exist to complete the requested "

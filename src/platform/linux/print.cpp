@@ -63,3 +63,6 @@ int VFormatWideBounded(wchar_t* buffer, size_t count, const wchar_t* format,
   sink.Terminate();
   return sink.IsCut() ? -1 : static_cast<int>(sink.Length());
 }
+
+// Redirected output here keeps no status lines (see platform.h).
+void PrintFinalStatusText(const wchar_t*) {}

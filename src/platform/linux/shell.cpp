@@ -9,7 +9,9 @@
 #include <string>
 
 #include "platform.h"
+#include "support/apartment.h"
 #include "support/errors.h"
+#include "support/helper_descriptors.h"
 #include "support/run_owner.h"
 #include "support/session_user.h"
 #include "support/text.h"
@@ -67,6 +69,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   if (!user.Prepare(CurrentRunOwner())) return kOutOfResources;
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
+  CloseDescriptorsOnExec();
   char* const arguments[] = {const_cast<char*>(opener.c_str()),
                              const_cast<char*>(target.c_str()), nullptr};
   const pid_t child = fork();
@@ -131,6 +134,12 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
   if (stat(target.c_str(), &status) != 0) {
     SetLastErrorFromErrno(errno);
     return Result(kFileNotFound);
+  }
+  // A folder opens through the shell's extensions, which need COM on the
+  // calling thread: without it the verb is not found.
+  if (S_ISDIR(status.st_mode) && !ComInitializedOnThisThread()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return Result(kNoAssociation);
   }
   const std::string opener = HasDesktopSession() ? FindOpener() : std::string();
   if (opener.empty()) {

@@ -55,11 +55,18 @@ bool ReadCreateRequest(const CREATE_VIRTUAL_DISK_PARAMETERS& parameters, CreateR
 
 // The first version of the parameters has no physical sector size and takes
 // 512-byte sectors only; a VHDX without a physical sector size gets 4096.
+// Sizes the platform's service refuses: a disk under 3 MB, a VHD over
+// 2040 GiB, a VHDX of sectors other than 512 or 4096 bytes.
+constexpr uint64_t kMinDiskBytes = 3ull << 20;
+constexpr uint64_t kMaxVhdBytes = 2040ull << 30;
+
 DWORD CreateFileOfType(ULONG storageDevice, ULONG version, const std::string& file,
                        const CreateRequest& request) {
   const uint32_t sectorSize = request.sectorSize != 0 ? request.sectorSize : kVhdSectorSize;
+  if (request.size < kMinDiskBytes) return ERROR_INVALID_PARAMETER;
+  if (sectorSize != kVhdSectorSize && sectorSize != 4096) return ERROR_INVALID_PARAMETER;
   if (storageDevice == VIRTUAL_STORAGE_TYPE_DEVICE_VHD) {
-    if (sectorSize != kVhdSectorSize) return ERROR_INVALID_PARAMETER;
+    if (sectorSize != kVhdSectorSize || request.size > kMaxVhdBytes) return ERROR_INVALID_PARAMETER;
     return VhdCreateFile(file, request.size, kVhdSectorSize);
   }
   if (version == CREATE_VIRTUAL_DISK_VERSION_1 && sectorSize != kVhdSectorSize)
@@ -188,10 +195,15 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
     if (LoopDiskOf(binding) == number) volumes.push_back(binding.number);
   }
   // A mounted volume would keep its loop bound after the detach: refuse
-  // before anything is changed.
+  // before anything is changed. Every other handle on the disk or its
+  // volumes has to be closed first, as Windows asks.
   if (Mounted(number)) return FailCode(ERROR_SHARING_VIOLATION);
   for (int volume : volumes) {
     if (Mounted(volume)) return FailCode(ERROR_SHARING_VIOLATION);
+  }
+  if (DeviceHandleOpen(LoopDevicePath(number))) return FailCode(ERROR_BUSY);
+  for (int volume : volumes) {
+    if (DeviceHandleOpen(LoopDevicePath(volume))) return FailCode(ERROR_BUSY);
   }
   for (int volume : volumes) {
     const DWORD code = LoopDetach(volume);
@@ -199,4 +211,81 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
   }
   const DWORD code = LoopDetach(number);
   return code == ERROR_SUCCESS ? ERROR_SUCCESS : FailCode(code);
+}
+
+namespace {
+// The folder where the file system that holds `file` is mounted, ending in
+// a separator: the host volume of a file, as a Linux path.
+std::string HostFolderOf(const std::string& file) {
+  struct stat fileStatus;
+  if (stat(file.c_str(), &fileStatus) != 0) return "/";
+  std::string folder = file.substr(0, file.find_last_of('/') + 1);
+  while (folder.size() > 1) {
+    std::string parent = folder.substr(0, folder.find_last_of('/', folder.size() - 2) + 1);
+    struct stat parentStatus;
+    if (stat(parent.c_str(), &parentStatus) != 0 || parentStatus.st_dev != fileStatus.st_dev)
+      break;
+    folder = parent;
+  }
+  return folder;
+}
+
+// The one record of a disk whose file is not a differencing disk: its file,
+// named by its host volume and the path on that volume.
+DWORD FillDependency(const std::string& file, const std::wstring& device, ULONG storageDevice,
+                     ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info, ULONG* sizeUsed) {
+  const std::string host = HostFolderOf(file);
+  const std::wstring strings[] = {device, FromUtf8(host), L"", FromUtf8(file.substr(host.size()))};
+  size_t needed = offsetof(STORAGE_DEPENDENCY_INFO, Version2Entries) +
+                  sizeof(STORAGE_DEPENDENCY_INFO_TYPE_2);
+  for (const std::wstring& text : strings) needed += (text.size() + 1) * sizeof(WCHAR);
+  if (sizeUsed != nullptr) *sizeUsed = static_cast<ULONG>(needed);
+  if (infoSize < needed) return ERROR_INSUFFICIENT_BUFFER;
+  info->NumberEntries = 1;
+  STORAGE_DEPENDENCY_INFO_TYPE_2& entry = info->Version2Entries[0];
+  entry = STORAGE_DEPENDENCY_INFO_TYPE_2{};
+  entry.DependencyTypeFlags = static_cast<DEPENDENT_DISK_FLAG>(
+      DEPENDENT_DISK_FLAG_NO_DRIVE_LETTER | DEPENDENT_DISK_FLAG_PERMANENT_LIFETIME);
+  entry.VirtualStorageType.DeviceId = storageDevice;
+  entry.AncestorLevel = 1;
+  WCHAR* next = reinterpret_cast<WCHAR*>(&entry + 1);
+  LPWSTR* fields[] = {&entry.DependencyDeviceName, &entry.HostVolumeName,
+                      &entry.DependentVolumeName, &entry.DependentVolumeRelativePath};
+  for (size_t i = 0; i < 4; ++i) {
+    *fields[i] = next;
+    strings[i].copy(next, strings[i].size());
+    next[strings[i].size()] = L'\0';
+    next += strings[i].size() + 1;
+  }
+  return ERROR_SUCCESS;
+}
+}  // namespace
+
+// Only what the program asks: the host volumes of a disk handle, in version
+// 2 records. A disk that no file backs is no virtual disk.
+DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
+                                      ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info,
+                                      ULONG* sizeUsed) {
+  KeptLastError keep;
+  LinuxHandle* disk = HandleOf(object, HandleKind::Device);
+  if (disk == nullptr) return ERROR_INVALID_HANDLE;
+  const DWORD wanted = GET_STORAGE_DEPENDENCY_FLAG_HOST_VOLUMES |
+                       GET_STORAGE_DEPENDENCY_FLAG_DISK_HANDLE;
+  if (info == nullptr || infoSize < offsetof(STORAGE_DEPENDENCY_INFO, Version2Entries) ||
+      static_cast<DWORD>(flags) != wanted)
+    return FailCode(ERROR_INVALID_PARAMETER);
+  if (info->Version != STORAGE_DEPENDENCY_INFO_VERSION_2) return FailCode(ERROR_NOT_SUPPORTED);
+  const int number = LoopNumberOfPath(disk->path);
+  LoopBinding binding;
+  struct stat status;
+  if (number < 0 || !LoopReadBinding(number, &binding) || LoopDiskOf(binding) >= 0 ||
+      stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+  const ULONG storageDevice = VhdxHasSignature(binding.backingFile)
+                                  ? VIRTUAL_STORAGE_TYPE_DEVICE_VHDX
+                                  : VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
+  const std::wstring device = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
+  const DWORD code =
+      FillDependency(binding.backingFile, device, storageDevice, infoSize, info, sizeUsed);
+  return code == ERROR_SUCCESS ? code : FailCode(code);
 }

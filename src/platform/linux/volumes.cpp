@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -81,11 +84,49 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
   return false;
 }
 
+// Volumes without a file system that a folder was linked to. Windows links
+// such a RAW volume without complaint; here nothing can be mounted, so the
+// link lives in this process only, which is as long as a run that made one
+// needs it: its file system check fails and it removes the link again.
+std::mutex rawLinksLock;
+std::map<std::string, PartitionVolume> rawLinks;
+
+bool RawLinkAt(const std::string& folder, PartitionVolume* volume) {
+  std::lock_guard<std::mutex> guard(rawLinksLock);
+  auto link = rawLinks.find(folder);
+  if (link == rawLinks.end()) return false;
+  if (volume != nullptr) *volume = link->second;
+  return true;
+}
+
+// The volume at a folder: a mounted partition volume or a RAW link.
+bool VolumeAt(const std::string& folder, PartitionVolume* volume) {
+  MountEntry entry;
+  return RawLinkAt(folder, volume) || VolumeMountedAt(folder, volume, &entry);
+}
+
+// The name Windows gives the file system of that blkid type.
+std::wstring WindowsFileSystemName(const std::string& type) {
+  if (type == "ntfs-3g") return L"NTFS";
+  if (type == "vfat") return L"FAT32";
+  if (type == "exfat") return L"exFAT";
+  return FromUtf8(type);
+}
+
+bool CopyText(const std::wstring& text, LPWSTR buffer, DWORD size) {
+  if (buffer == nullptr) return true;
+  if (size < text.size() + 1) return false;
+  text.copy(buffer, text.size());
+  buffer[text.size()] = L'\0';
+  return true;
+}
 }  // namespace
 
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   if (volumeMountPoint == nullptr || volumeName == nullptr)
     return FailWith(ERROR_INVALID_PARAMETER);
+  // Mount point paths are MAX_PATH units at most, terminator included.
+  if (wcslen(volumeMountPoint) >= MAX_PATH) return FailWith(ERROR_FILENAME_EXCED_RANGE);
   MountFolder folder;
   DWORD code = folder.Open(FolderPath(volumeMountPoint));
   if (code == ERROR_SUCCESS) code = folder.CheckEmpty();
@@ -97,7 +138,11 @@ BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   if (!FindPartitionVolume(partitionId, &volume)) return FailWith(ERROR_FILE_NOT_FOUND);
   const std::string device = LoopDevicePath(volume.volumeNumber);
   const std::string type = DetectFileSystem(device);
-  if (type.empty()) return FailWith(ERROR_UNRECOGNIZED_VOLUME);
+  if (type.empty()) {
+    std::lock_guard<std::mutex> guard(rawLinksLock);
+    rawLinks[FolderPath(volumeMountPoint)] = volume;
+    return TRUE;
+  }
   code = MountVolumeOnFolder(device, type, MountOptions(type), folder);
   return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
@@ -106,6 +151,11 @@ BOOL DeleteVolumeMountPointW(LPCWSTR volumeMountPoint) {
   if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
   MountEntry entry;
+  if (RawLinkAt(FolderPath(volumeMountPoint), nullptr)) {
+    std::lock_guard<std::mutex> guard(rawLinksLock);
+    rawLinks.erase(FolderPath(volumeMountPoint));
+    return TRUE;
+  }
   if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
     return FailWith(ERROR_NOT_A_REPARSE_POINT);
   }
@@ -118,10 +168,7 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeNa
                                        DWORD bufferLength) {
   if (volumeMountPoint == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   PartitionVolume volume;
-  MountEntry entry;
-  if (!VolumeMountedAt(FolderPath(volumeMountPoint), &volume, &entry)) {
-    return FailWith(ERROR_NOT_A_REPARSE_POINT);
-  }
+  if (!VolumeAt(FolderPath(volumeMountPoint), &volume)) return FailWith(ERROR_NOT_A_REPARSE_POINT);
   const std::wstring name = VolumeGuidPath(volume.partitionId);
   if (volumeName == nullptr || bufferLength < name.size() + 1) {
     return FailWith(ERROR_INSUFFICIENT_BUFFER);
@@ -145,10 +192,38 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames
     for (const std::wstring& known : paths) seen = seen || known == path;
     if (!seen) paths.push_back(path);
   }
+  {
+    std::lock_guard<std::mutex> guard(rawLinksLock);
+    for (const auto& link : rawLinks)
+      if (link.second.volumeNumber == volume.volumeNumber) paths.push_back(FromUtf8(link.first + "/"));
+  }
   const size_t needed = MultiStringSize(paths);
   if (returnLength != nullptr) *returnLength = static_cast<DWORD>(needed);
   if (volumePathNames == nullptr || bufferLength < needed) return FailWith(ERROR_MORE_DATA);
   const size_t at = StoreMultiString(paths, volumePathNames);
   if (paths.empty() && bufferLength > 1) volumePathNames[at] = L'\0';
+  return TRUE;
+}
+
+// Only the root of a volume answers: here a folder that carries one. A RAW
+// volume names no file system and fails, as on Windows.
+BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                           LPDWORD fileSystemFlags, LPWSTR fileSystemNameBuffer,
+                           DWORD fileSystemNameSize) {
+  if (rootPathName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  const std::string folder = FolderPath(rootPathName);
+  PartitionVolume volume;
+  if (RawLinkAt(folder, &volume)) return FailWith(ERROR_UNRECOGNIZED_VOLUME);
+  MountEntry entry;
+  if (!VolumeMountedAt(folder, &volume, &entry)) return FailWith(ERROR_DIR_NOT_ROOT);
+  const std::string type = DetectFileSystem(LoopDevicePath(volume.volumeNumber));
+  if (type.empty()) return FailWith(ERROR_UNRECOGNIZED_VOLUME);
+  if (!CopyText(L"", volumeNameBuffer, volumeNameSize) ||
+      !CopyText(WindowsFileSystemName(type), fileSystemNameBuffer, fileSystemNameSize))
+    return FailWith(ERROR_BAD_LENGTH);
+  if (volumeSerialNumber != nullptr) *volumeSerialNumber = 0;
+  if (maximumComponentLength != nullptr) *maximumComponentLength = 255;
+  if (fileSystemFlags != nullptr) *fileSystemFlags = 0;
   return TRUE;
 }

@@ -97,7 +97,9 @@ extern "C" {
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
 #define ERROR_NEGATIVE_SEEK 131
+#define ERROR_DIR_NOT_ROOT 144
 #define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_BAD_LENGTH 24
 #define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
@@ -116,6 +118,9 @@ extern "C" {
 #define ERROR_FILE_INVALID 1006
 #define ERROR_NO_SYSTEM_RESOURCES 1450
 #define ERROR_VIRTDISK_NOT_VIRTUAL_DISK 0xC03A0015
+#define ERROR_NOT_ALL_ASSIGNED 1300
+#define ERROR_NO_SUCH_PRIVILEGE 1313
+#define ERROR_PRIVILEGE_NOT_HELD 1314
 #define ERROR_VIRTDISK_PROVIDER_NOT_FOUND 0xC03A0014
 
 // ---- Files ------------------------------------------------------------------
@@ -168,8 +173,6 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
                LPDWORD bytesWritten, LPOVERLAPPED overlapped);
-DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
-                     DWORD moveMethod);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL CloseHandle(HANDLE object);
@@ -191,17 +194,20 @@ LPWSTR CharUpperW(LPWSTR text);
 void Sleep(DWORD milliseconds);
 
 // ---- Synchronization --------------------------------------------------------
-// A named mutex is a lock file in the temporary folder, held with flock: it
-// is shared by the processes that see the same temporary folder, and the
-// kernel lets it go when its holder dies (the next waiter then gets
-// WAIT_ABANDONED, as on Windows).
+// A named mutex is a lock file held with flock: root's "Global\" names in
+// one folder for the whole machine, other names in the caller's temporary
+// folder. The kernel lets it go when its holder dies (the next waiter then
+// gets WAIT_ABANDONED, as on Windows).
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
+#define SYNCHRONIZE 0x00100000u
+
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCWSTR name);
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 
@@ -234,6 +240,17 @@ typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 HANDLE GetStdHandle(DWORD stdHandle);
+// Console control events. On Linux SIGINT is Ctrl-C, SIGHUP the closing of
+// the terminal and SIGTERM a shutdown; as on Windows the routines run on a
+// thread of their own, the last added first, until one returns TRUE; when
+// none does, the signal's default action ends the process.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
@@ -318,6 +335,19 @@ typedef struct _DRIVE_LAYOUT_INFORMATION_EX {
   PARTITION_INFORMATION_EX PartitionEntry[1];
 } DRIVE_LAYOUT_INFORMATION_EX, *PDRIVE_LAYOUT_INFORMATION_EX;
 
+#define IOCTL_DISK_SET_DISK_ATTRIBUTES 0x0007C0F4
+#define DISK_ATTRIBUTE_OFFLINE 0x0000000000000001ULL
+#define DISK_ATTRIBUTE_READ_ONLY 0x0000000000000002ULL
+
+typedef struct _SET_DISK_ATTRIBUTES {
+  DWORD Version;
+  uint8_t Persist;
+  BYTE Reserved1[3];
+  ULONGLONG Attributes;
+  ULONGLONG AttributesMask;
+  DWORD Reserved2[4];
+} SET_DISK_ATTRIBUTES, *PSET_DISK_ATTRIBUTES;
+
 typedef struct _GET_DISK_ATTRIBUTES {
   ULONG Version;
   ULONG Reserved1;
@@ -328,6 +358,7 @@ static_assert(sizeof(PARTITION_INFORMATION_EX) == 144, "published layout");
 static_assert(sizeof(DRIVE_LAYOUT_INFORMATION_EX) == 48 + 144, "published layout");
 static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48, "published layout");
 static_assert(sizeof(GET_DISK_ATTRIBUTES) == 16, "published layout");
+static_assert(sizeof(SET_DISK_ATTRIBUTES) == 40, "published layout");
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12, "published layout");
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
@@ -342,6 +373,10 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames
                                       DWORD bufferLength, LPDWORD returnLength);
 BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeName,
                                        DWORD bufferLength);
+BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                           LPDWORD fileSystemFlags, LPWSTR fileSystemNameBuffer,
+                           DWORD fileSystemNameSize);
 
 // ---- Virtual disk service ---------------------------------------------------
 #define VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN 0
@@ -420,6 +455,54 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                       POPEN_VIRTUAL_DISK_PARAMETERS parameters, PHANDLE handle);
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG flags,
                         ULONG providerSpecificFlags);
+
+typedef enum _GET_STORAGE_DEPENDENCY_FLAG {
+  GET_STORAGE_DEPENDENCY_FLAG_NONE = 0,
+  GET_STORAGE_DEPENDENCY_FLAG_HOST_VOLUMES = 0x1,
+  GET_STORAGE_DEPENDENCY_FLAG_DISK_HANDLE = 0x2
+} GET_STORAGE_DEPENDENCY_FLAG;
+
+typedef enum _STORAGE_DEPENDENCY_INFO_VERSION {
+  STORAGE_DEPENDENCY_INFO_VERSION_UNSPECIFIED = 0,
+  STORAGE_DEPENDENCY_INFO_VERSION_1 = 1,
+  STORAGE_DEPENDENCY_INFO_VERSION_2 = 2
+} STORAGE_DEPENDENCY_INFO_VERSION;
+
+typedef enum _DEPENDENT_DISK_FLAG {
+  DEPENDENT_DISK_FLAG_NONE = 0,
+  DEPENDENT_DISK_FLAG_NO_DRIVE_LETTER = 0x80,
+  DEPENDENT_DISK_FLAG_PERMANENT_LIFETIME = 0x400
+} DEPENDENT_DISK_FLAG;
+
+typedef struct _STORAGE_DEPENDENCY_INFO_TYPE_1 {
+  DEPENDENT_DISK_FLAG DependencyTypeFlags;
+  ULONG ProviderSpecificFlags;
+  VIRTUAL_STORAGE_TYPE VirtualStorageType;
+} STORAGE_DEPENDENCY_INFO_TYPE_1;
+
+typedef struct _STORAGE_DEPENDENCY_INFO_TYPE_2 {
+  DEPENDENT_DISK_FLAG DependencyTypeFlags;
+  ULONG ProviderSpecificFlags;
+  VIRTUAL_STORAGE_TYPE VirtualStorageType;
+  ULONG AncestorLevel;
+  LPWSTR DependencyDeviceName;
+  LPWSTR HostVolumeName;
+  LPWSTR DependentVolumeName;
+  LPWSTR DependentVolumeRelativePath;
+} STORAGE_DEPENDENCY_INFO_TYPE_2;
+
+typedef struct _STORAGE_DEPENDENCY_INFO {
+  STORAGE_DEPENDENCY_INFO_VERSION Version;
+  ULONG NumberEntries;
+  union {
+    STORAGE_DEPENDENCY_INFO_TYPE_1 Version1Entries[1];
+    STORAGE_DEPENDENCY_INFO_TYPE_2 Version2Entries[1];
+  };
+} STORAGE_DEPENDENCY_INFO, *PSTORAGE_DEPENDENCY_INFO;
+
+DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
+                                      ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info,
+                                      ULONG* sizeUsed);
 
 // ---- Threads, events and the environment ------------------------------------
 typedef size_t SIZE_T;
@@ -505,6 +588,38 @@ NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,
                         LPCWSTR parameters, LPCWSTR directory, int showCommand);
 HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
+#define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
+#define COINIT_DISABLE_OLE1DDE 0x4
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
+void CoUninitialize(void);
+
+// ---- Process token privileges -----------------------------------------------
+typedef struct _LUID {
+  DWORD LowPart;
+  LONG HighPart;
+} LUID, *PLUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+#define TOKEN_QUERY 0x0008
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
+#define SE_PRIVILEGE_ENABLED 0x00000002
+HANDLE GetCurrentProcess(void);
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
+BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                           LPDWORD returnLength);
 void CoTaskMemFree(LPVOID memory);
 
 }  // extern "C"

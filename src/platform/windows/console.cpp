@@ -4,7 +4,8 @@
 // unmappable characters replaced, through the runtime's text-mode stream that
 // turns each "\n" into CR LF. (The runtime's own wide printing stops at the
 // first character that its locale cannot map, which would cut a line that
-// holds an unusual path.) Every print is flushed at once: the status lines
+// holds an unusual path; a CR before a LF is dropped, as the stream adds
+// its own.) Every print is flushed at once: the status lines
 // are written with the console API past the runtime's buffer and must appear
 // in program order. Every print keeps the caller's last error: the console
 // query fails on a file or pipe and sets error 6, and callers print a line
@@ -34,7 +35,20 @@ void WriteToConsole(HANDLE console, const wchar_t* text, size_t length) {
   }
 }
 
-void WriteToStream(const wchar_t* text, size_t length) {
+// The stream turns every LF into CR LF; a CR LF of the text (the system's
+// error texts end so) would come out as CR CR LF. Such a CR is dropped here.
+std::wstring WithoutCrBeforeLf(const wchar_t* text, size_t length) {
+  std::wstring out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i)
+    if (!(text[i] == L'\r' && i + 1 < length && text[i + 1] == L'\n')) out += text[i];
+  return out;
+}
+
+void WriteToStream(const wchar_t* rawText, size_t rawLength) {
+  const std::wstring lines = WithoutCrBeforeLf(rawText, rawLength);
+  const wchar_t* text = lines.data();
+  const size_t length = lines.size();
   if (length == 0) return;
   UINT codePage = GetConsoleOutputCP();
   if (codePage == 0) codePage = GetACP();
@@ -83,4 +97,14 @@ int PrintWideText(const wchar_t* text) {
   if (text == nullptr) return 0;
   KeptLastError keep;
   return WriteWide(text, wcslen(text));
+}
+
+void PrintFinalStatusText(const wchar_t* text) {
+  if (text == nullptr) return;
+  KeptLastError keep;
+  std::wstring line(text);
+  while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+  while (!line.empty() && line.back() == L' ') line.pop_back();
+  line += L'\n';
+  WriteWide(line.data(), line.size());
 }

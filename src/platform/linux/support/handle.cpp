@@ -1,10 +1,23 @@
 #include "handle.h"
 
+#include <set>
+
+namespace {
+// The device handles of this process, so that a detach can tell whether the
+// disk is still held, as Windows does.
+std::mutex deviceHandlesLock;
+std::multiset<std::string> deviceHandles;
+}  // namespace
+
 HANDLE NewHandle(HandleKind kind, int fd, const std::string& path) {
   LinuxHandle* handle = new LinuxHandle;
   handle->kind = kind;
   handle->fd = fd;
   handle->path = path;
+  if (kind == HandleKind::Device) {
+    std::lock_guard<std::mutex> guard(deviceHandlesLock);
+    deviceHandles.insert(path);
+  }
   return handle;
 }
 
@@ -19,4 +32,18 @@ LinuxHandle* HandleOf(HANDLE handle, HandleKind kind) {
     return nullptr;
   }
   return linuxHandle;
+}
+
+void DeleteHandle(LinuxHandle* handle) {
+  if (handle->kind == HandleKind::Device) {
+    std::lock_guard<std::mutex> guard(deviceHandlesLock);
+    auto held = deviceHandles.find(handle->path);
+    if (held != deviceHandles.end()) deviceHandles.erase(held);
+  }
+  delete handle;
+}
+
+bool DeviceHandleOpen(const std::string& devicePath) {
+  std::lock_guard<std::mutex> guard(deviceHandlesLock);
+  return deviceHandles.count(devicePath) != 0;
 }

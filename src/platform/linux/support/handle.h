@@ -22,6 +22,7 @@ enum class HandleKind {
   Mutex,        // CreateMutexW: a lock file held with flock
   Thread,       // CreateThread: signaled once the thread has returned
   Event,        // CreateEventW
+  Token,        // OpenProcessToken
 };
 
 // The state that WaitForSingleObject waits on. Shared by the handle and, for
@@ -52,6 +53,12 @@ HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 // The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
 // invalid value, or a handle of another kind than `kind`.
 LinuxHandle* HandleOf(HANDLE handle, HandleKind kind);
+
+// Releases a handle made by NewHandle (CloseHandle, FindClose).
+void DeleteHandle(LinuxHandle* handle);
+
+// True while this process holds a device handle on `devicePath` (/dev/loopN).
+bool DeviceHandleOpen(const std::string& devicePath);
 
 // WaitForSingleObject on a thread or an event handle.
 DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds);

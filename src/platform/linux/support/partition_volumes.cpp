@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <map>
 
+#include "device_prefix.h"
 #include "errors.h"
 #include "loop_device.h"
 #include "text.h"
@@ -30,7 +31,7 @@ bool PartitionAt(const DiskLayout& layout, uint64_t offset, const DiskPartition*
 
 DWORD ReadLoopLayout(int diskNumber, DiskLayout* layout) {
   const int fd = open(LoopDevicePath(diskNumber).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SetLastErrorFromErrno(errno);
+  if (fd < 0) return Win32FromErrno(errno);
   const DWORD code = ReadDiskLayout(fd, layout);
   close(fd);
   return code;
@@ -85,12 +86,8 @@ bool FindPartitionVolumeByNumber(int volumeNumber, PartitionVolume* volume) {
 
 bool ParseVolumeName(const wchar_t* name, GUID* partitionId) {
   if (name == nullptr) return false;
-  const std::wstring text = name;
-  if (text.size() < 4 || text[0] != L'\\' || text[1] != L'\\' ||
-      (text[2] != L'.' && text[2] != L'?') || text[3] != L'\\') {
-    return false;
-  }
-  std::wstring rest = text.substr(4);
+  if (!HasDevicePrefix(name)) return false;
+  std::wstring rest = std::wstring(name).substr(kDevicePrefixLength);
   if (rest.compare(0, 6, kVolumePrefix) != 0) return false;
   rest = rest.substr(6);
   if (rest.size() == 39 && rest.back() == L'\\') rest.pop_back();
