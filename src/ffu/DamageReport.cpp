@@ -1,16 +1,13 @@
-#include "vdisk/DamageReport.h"
+#include "ffu/DamageReport.h"
 
 #include <algorithm>
 
-#include "common/Failure.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
-#include "volumes/DriveLayout.h"
 
 namespace {
-constexpr size_t kGptNameUnits = 36;
 // Disk ranges named for one chunk before the rest are only counted.
 constexpr size_t kShownRanges = 3;
 
@@ -30,33 +27,6 @@ struct FilePart {
   const wchar_t* name;  // nullptr: the payload
 };
 }  // namespace
-
-std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
-  std::vector<PartitionSpan> spans;
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (entry.PartitionLength.QuadPart <= 0) continue;
-    PartitionSpan span;
-    span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
-    span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
-    if (entry.PartitionStyle == PARTITION_STYLE_GPT) {
-      for (size_t k = 0; k < kGptNameUnits && entry.Gpt.Name[k] != 0; ++k)
-        span.name += static_cast<wchar_t>(entry.Gpt.Name[k]);
-    } else {
-      span.name = L"partition " + std::to_wstring(entry.PartitionNumber);
-    }
-    spans.push_back(span);
-  }
-  const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
-  if (header.PartitionStyle == PARTITION_STYLE_GPT && header.Gpt.UsableLength.QuadPart > 0) {
-    const uint64_t usableStart = static_cast<uint64_t>(header.Gpt.StartingUsableOffset.QuadPart);
-    const uint64_t usableEnd =
-        usableStart + static_cast<uint64_t>(header.Gpt.UsableLength.QuadPart);
-    spans.push_back({0, usableStart, L"the partition table", true});
-    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
-  }
-  return spans;
-}
 
 DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
                            uint64_t diskSectorCount, std::vector<PartitionSpan> partitions,
@@ -166,25 +136,4 @@ void DamageReport::Print() const {
   uint32_t rest = check.DamagedCount() - static_cast<uint32_t>(check.FirstDamaged().size());
   if (rest > 0)
     PrintWide(L"(Korvex) !WARNING! %u more chunks do not match the image's hash table.\n", rest);
-}
-
-int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
-                     uint64_t diskSectorCount) {
-  ChunkVerifier& check = image.chunkCheck;
-  if (check.Checking()) {
-    uint64_t blocks = 0;
-    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, image.FirstStore()->imagePath.c_str());
-    check.Finish();
-  }
-  check.PrintBroken();
-  if (check.DamagedCount() == 0) return 0;
-  DriveLayout layout;
-  bool known = GetDriveLayout(diskHandle, layout) == 0;
-  DamageReport(image, reader, diskSectorCount, known ? PartitionSpans(layout) : std::vector<PartitionSpan>(),
-               known)
-      .Print();
-  return 0;
 }

@@ -1,4 +1,4 @@
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 
 #include "common/Failure.h"
 #include "common/VirtualStorage.h"

@@ -1,0 +1,58 @@
+#include "vdisk/CopyCheck.h"
+
+#include "common/Failure.h"
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+#include "volumes/DriveLayout.h"
+
+namespace {
+constexpr size_t kGptNameUnits = 36;
+}  // namespace
+
+std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
+  std::vector<PartitionSpan> spans;
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (entry.PartitionLength.QuadPart <= 0) continue;
+    PartitionSpan span;
+    span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
+    span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
+    if (entry.PartitionStyle == PARTITION_STYLE_GPT) {
+      for (size_t k = 0; k < kGptNameUnits && entry.Gpt.Name[k] != 0; ++k)
+        span.name += static_cast<wchar_t>(entry.Gpt.Name[k]);
+    } else {
+      span.name = L"partition " + std::to_wstring(entry.PartitionNumber);
+    }
+    spans.push_back(span);
+  }
+  const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
+  if (header.PartitionStyle == PARTITION_STYLE_GPT && header.Gpt.UsableLength.QuadPart > 0) {
+    const uint64_t usableStart = static_cast<uint64_t>(header.Gpt.StartingUsableOffset.QuadPart);
+    const uint64_t usableEnd =
+        usableStart + static_cast<uint64_t>(header.Gpt.UsableLength.QuadPart);
+    spans.push_back({0, usableStart, L"the partition table", true});
+    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
+  }
+  return spans;
+}
+
+int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
+                     uint64_t diskSectorCount) {
+  ChunkVerifier& check = image.chunkCheck;
+  if (check.Checking()) {
+    uint64_t blocks = 0;
+    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
+    if (!image.AdvanceTo(payloadEnd, image.fileSize))
+      return FailWithError(0, image.FirstStore()->imagePath.c_str());
+    check.Finish();
+  }
+  check.PrintBroken();
+  if (check.DamagedCount() == 0) return 0;
+  DriveLayout layout;
+  bool known = GetDriveLayout(diskHandle, layout) == 0;
+  DamageReport(image, reader, diskSectorCount, known ? PartitionSpans(layout) : std::vector<PartitionSpan>(),
+               known)
+      .Print();
+  return 0;
+}
