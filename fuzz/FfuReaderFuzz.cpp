@@ -15,7 +15,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "vdisk/DamageReport.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 
 namespace {
 std::string imagePath;

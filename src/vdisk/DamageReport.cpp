@@ -6,7 +6,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 #include "volumes/DriveLayout.h"
 
 namespace {
@@ -70,7 +70,7 @@ std::wstring DamageReport::Describe(uint32_t index) const {
   uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
   uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
-  uint64_t storeOffset = image.FirstStore()->storeOffset;
+  uint64_t storeOffset = reader.Store().storeOffset;
   uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
       {check.RegionStart(), imageHeaderEnd, L"the image header"},
@@ -109,7 +109,7 @@ std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
 std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, uint64_t to) const {
   std::vector<DiskRange> ranges;
   uint32_t blockSize = reader.BlockSize();
-  uint32_t sectorSize = image.FirstStore()->sectorSize;
+  uint32_t sectorSize = reader.Store().sectorSize;
   for (uint64_t at = from; at < to;) {
     uint64_t block = (at - reader.payloadOffset) / blockSize;
     uint64_t blockStart = reader.payloadOffset + block * blockSize;
@@ -168,7 +168,7 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
     for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
     uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
     if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, image.FirstStore()->imagePath.c_str());
+      return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();
   }
   check.PrintBroken();
