@@ -41,13 +41,14 @@ struct PackedLayout {
   uint64_t imageHeader = 0;
   uint64_t manifest = 0;
   uint64_t storeHeader = 0;
+  std::vector<uint64_t> storeHeaders;  // of the second and later stores
   uint64_t entries = 0;
   uint64_t payload = 0;
   uint64_t payloadBytes = 0;
   uint32_t blockSize = 0;
 };
 
-// Writes an FFU file from a raw GPT disk image. Returns 0, or 1 with a
-// message in `error`.
-int PackFfu(const PackOptions& options, const std::string& diskPath,
+// Writes an FFU file from raw GPT disk images, one store each (several
+// make a store version 2 image). Returns 0, or 1 with a message in `error`.
+int PackFfu(const PackOptions& options, const std::vector<std::string>& diskPaths,
             const std::string& outPath, PackedLayout* layout, std::string* error);
