@@ -371,23 +371,6 @@ TEST_F(LinuxFilesTest, FilePointerBeforeStartFailsAndStays) {
   CloseHandle(file);
 }
 
-TEST_F(LinuxFilesTest, SetFilePointerTakesAndGivesTheHighPart) {
-  HANDLE file = Open(Path("sparse"), 0, CREATE_NEW);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  LONG high = 1;
-  EXPECT_EQ(SetFilePointer(file, 0x10, &high, FILE_BEGIN), 0x10u);
-  EXPECT_EQ(high, 1);
-  high = 0;
-  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), 0x10u);
-  EXPECT_EQ(high, 1);
-  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
-  EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
-  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 4u);
-  CloseHandle(file);
-}
-
 TEST_F(LinuxFilesTest, FindFirstFileOnMissingAndExistingEntries) {
   WIN32_FIND_DATAW data{};
   EXPECT_EQ(FindFirstFileW(Path("absent.ffu").c_str(), &data), INVALID_HANDLE_VALUE);

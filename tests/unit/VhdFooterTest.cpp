@@ -8,10 +8,12 @@
 
 namespace {
 
-uint64_t Big(const uint8_t* at, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = (value << 8) | at[i];
-  return value;
+// The footer's bytes as a record in host order.
+VhdFooterRecord HostOrder(const uint8_t* bytes) {
+  VhdFooterRecord record;
+  memcpy(&record, bytes, sizeof(record));
+  VhdFooterByteOrder(&record);
+  return record;
 }
 
 struct GeometryCase {
@@ -44,30 +46,34 @@ TEST(VhdFooterTest, EncodesTheFixedDiskFields) {
   const uint64_t size = 3909091328ull;
   uint8_t bytes[kVhdFooterSize];
   VhdFooter::ForNewDisk(size).Encode(bytes);
-  EXPECT_EQ(0, memcmp(bytes, "conectix", 8));
-  EXPECT_EQ(Big(bytes + 8, 4), 2u);                      // features
-  EXPECT_EQ(Big(bytes + 12, 4), 0x00010000u);            // format version
-  EXPECT_EQ(Big(bytes + 16, 8), 0xFFFFFFFFFFFFFFFFull);  // no dynamic header
-  EXPECT_EQ(0, memcmp(bytes + 28, "brkw", 4));
-  EXPECT_EQ(Big(bytes + 40, 8), size);  // original size
-  EXPECT_EQ(Big(bytes + 48, 8), size);  // current size
+  const VhdFooterRecord footer = HostOrder(bytes);
+  EXPECT_EQ(0, memcmp(footer.cookie, "conectix", 8));
+  EXPECT_EQ(footer.features, 2u);
+  EXPECT_EQ(footer.formatVersion, 0x00010000u);
+  EXPECT_EQ(footer.dataOffset, 0xFFFFFFFFFFFFFFFFull);  // no dynamic header
+  EXPECT_EQ(0, memcmp(footer.creatorApplication, "brkw", 4));
+  EXPECT_EQ(footer.originalSize, size);
+  EXPECT_EQ(footer.currentSize, size);
   const VhdGeometry geometry = VhdGeometryForSize(size);
-  EXPECT_EQ(Big(bytes + 56, 2), geometry.cylinders);
-  EXPECT_EQ(bytes[58], geometry.heads);
-  EXPECT_EQ(bytes[59], geometry.sectorsPerTrack);
-  EXPECT_EQ(Big(bytes + 60, 4), 2u);  // fixed disk
-  EXPECT_EQ(bytes[84], 0);            // no saved state
-  for (size_t i = 85; i < kVhdFooterSize; ++i) ASSERT_EQ(bytes[i], 0) << "reserved byte " << i;
+  EXPECT_EQ(footer.cylinders, geometry.cylinders);
+  EXPECT_EQ(footer.heads, geometry.heads);
+  EXPECT_EQ(footer.sectorsPerTrack, geometry.sectorsPerTrack);
+  EXPECT_EQ(footer.diskType, 2u);   // fixed disk
+  EXPECT_EQ(footer.savedState, 0);  // no saved state
+  for (size_t i = 0; i < sizeof(footer.reserved); ++i) {
+    ASSERT_EQ(footer.reserved[i], 0) << "reserved byte " << i;
+  }
 }
 
 TEST(VhdFooterTest, ChecksumIsTheComplementOfTheByteSum) {
   uint8_t bytes[kVhdFooterSize];
   VhdFooter::ForNewDisk(64ull << 20).Encode(bytes);
+  const size_t checksumAt = offsetof(VhdFooterRecord, checksum);
   uint32_t sum = 0;
   for (size_t i = 0; i < kVhdFooterSize; ++i) {
-    if (i < 64 || i >= 68) sum += bytes[i];
+    if (i < checksumAt || i >= checksumAt + 4) sum += bytes[i];
   }
-  EXPECT_EQ(Big(bytes + 64, 4), static_cast<uint32_t>(~sum));
+  EXPECT_EQ(HostOrder(bytes).checksum, static_cast<uint32_t>(~sum));
 }
 
 TEST(VhdFooterTest, TimestampCountsFrom2000) {
@@ -113,7 +119,8 @@ TEST_P(VhdFooterCorruptionTest, IsRejected) {
   bytes[GetParam().offset] ^= GetParam().flip;
   if (GetParam().fixChecksum) {
     const uint32_t checksum = VhdChecksum(bytes);
-    for (int i = 0; i < 4; ++i) bytes[64 + i] = static_cast<uint8_t>(checksum >> (24 - 8 * i));
+    const uint32_t stored = __builtin_bswap32(checksum);
+    memcpy(bytes + offsetof(VhdFooterRecord, checksum), &stored, sizeof(stored));
   }
   VhdFooter footer;
   EXPECT_EQ(footer.Decode(bytes), static_cast<DWORD>(ERROR_VIRTDISK_NOT_VIRTUAL_DISK))

@@ -296,10 +296,10 @@ TEST(VhdxOpen, EachFormatOpensWithItsOwnStorageTypeOnly) {
 
 // ---- Damaged files ------------------------------------------------------------
 
-constexpr uint64_t kHeader1 = 64 << 10;
-constexpr uint64_t kHeader2 = 128 << 10;
-constexpr uint64_t kRegionTable1 = 192 << 10;
-constexpr uint64_t kRegionTable2 = 256 << 10;
+constexpr uint64_t kHeader1 = kVhdxHeaderOffsets[0];
+constexpr uint64_t kHeader2 = kVhdxHeaderOffsets[1];
+constexpr uint64_t kRegionTable1 = kVhdxRegionTableOffsets[0];
+constexpr uint64_t kRegionTable2 = kVhdxRegionTableOffsets[1];
 constexpr uint64_t kDiskSize = 96ull << 20;  // three 32 MiB blocks
 
 void Flip(const std::string& path, uint64_t offset) {
@@ -315,11 +315,11 @@ void PutU64(const std::string& path, uint64_t offset, uint64_t value) {
 
 // Rewrites a header's checksum after a change, so only the change is wrong.
 void Reseal(const std::string& path, uint64_t header) {
-  std::vector<uint8_t> bytes(4096);
+  std::vector<uint8_t> bytes(kVhdxHeaderSize);
   ASSERT_TRUE(ReadBytes(path, header, bytes.data(), bytes.size()));
-  memset(&bytes[4], 0, 4);
+  memset(&bytes[kVhdxChecksumOffset], 0, 4);
   const uint32_t crc = Crc32c(bytes.data(), bytes.size());
-  ASSERT_TRUE(WriteBytes(path, header + 4, &crc, 4));
+  ASSERT_TRUE(WriteBytes(path, header + kVhdxChecksumOffset, &crc, 4));
 }
 
 struct Damage {
@@ -371,23 +371,28 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"a log to replay",
                [](auto& p, auto&) {
                  for (uint64_t header : {kHeader1, kHeader2}) {
-                   PutU64(p, header + 48, 0x1122334455667788ull);
+                   PutU64(p, header + offsetof(VhdxHeader, logId), 0x1122334455667788ull);
                    Reseal(p, header);
                  }
                },
                kUnmappable},
         Damage{"a payload block not present",
-               [](auto& p, auto& l) { PutU64(p, l.batOffset + 8, 0); }, kUnmappable},
+               [](auto& p, auto& l) { PutU64(p, l.batOffset + kVhdxBatEntrySize, 0); },
+               kUnmappable},
         Damage{"a payload block elsewhere",
                [](auto& p, auto& l) {
                  const uint64_t moved = l.dataOffset + 2 * (32ull << 20) + (1 << 20);
-                 PutU64(p, l.batOffset + 16, 6 | (moved >> 20) << 20);
+                 PutU64(p, l.batOffset + 2 * kVhdxBatEntrySize,
+                        kVhdxPayloadFullyPresent | (moved >> 20) << kVhdxFileOffsetShift);
                },
                kUnmappable},
         Damage{"logical sector size 1024",
                [](auto& p, auto& l) {
                  const uint32_t odd = 1024;
-                 ASSERT_TRUE(WriteBytes(p, l.metadataOffset + (64 << 10) + 32, &odd, 4));
+                 // The writer puts the values after the table, in the order of their items.
+                 const uint64_t value = kVhdxMetadataTableSize + sizeof(VhdxFileParameters) +
+                                        sizeof(uint64_t) + sizeof(DiskGuid);
+                 ASSERT_TRUE(WriteBytes(p, l.metadataOffset + value, &odd, 4));
                },
                kNotVhdx},
         Damage{"metadata signature",

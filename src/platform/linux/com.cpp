@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "support/gpt.h"
 #include "win32_linux.h"
 
 namespace {
@@ -13,10 +14,8 @@ HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
   if (text == nullptr) return kInvalidArgument;
   *text = static_cast<wchar_t*>(malloc((kGuidTextLength + 1) * sizeof(wchar_t)));
   if (*text == nullptr) return kOutOfMemory;
-  swprintf(*text, kGuidTextLength + 1,
-           L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", clsid.Data1,
-           clsid.Data2, clsid.Data3, clsid.Data4[0], clsid.Data4[1], clsid.Data4[2],
-           clsid.Data4[3], clsid.Data4[4], clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
+  const std::wstring guid = GuidText(clsid);
+  wcsncpy(*text, guid.c_str(), kGuidTextLength + 1);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "support/device_prefix.h"
 #include "support/devices.h"
 #include "support/errors.h"
 #include "support/handle.h"
@@ -13,11 +14,6 @@
 #include "support/text.h"
 
 namespace {
-bool IsDevicePath(const wchar_t* path) {
-  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'.' || path[2] == L'?') &&
-         path[3] == L'\\';
-}
-
 int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
   const bool reads = (desiredAccess & GENERIC_READ) != 0;
   const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
@@ -215,7 +211,9 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  if (IsDevicePath(fileName)) return OpenDevicePath(fileName, desiredAccess, flagsAndAttributes);
+  if (HasDevicePrefix(fileName)) {
+    return OpenDevicePath(fileName, desiredAccess, flagsAndAttributes);
+  }
   if (fileName[0] == L'\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -252,32 +250,6 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
                LPOVERLAPPED overlapped) {
   return Transfer(file, const_cast<void*>(buffer), bytesToWrite, bytesWritten, overlapped,
                   Direction::Write);
-}
-
-DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
-                     DWORD moveMethod) {
-  LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return INVALID_SET_FILE_POINTER;
-  int64_t distance = distanceToMove;
-  if (distanceToMoveHigh != nullptr)
-    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
-                                         *distanceToMoveHigh)) << 32) |
-                                     static_cast<uint32_t>(distanceToMove));
-  const off_t before = lseek(handle->fd, 0, SEEK_CUR);
-  int64_t position = 0;
-  if (!MovePointer(handle->fd, distance, moveMethod, position))
-    return INVALID_SET_FILE_POINTER;
-  if (distanceToMoveHigh == nullptr && position > static_cast<int64_t>(UINT32_MAX) - 1) {
-    // Without a high part the position must fit in 32 bits.
-    if (before >= 0) lseek(handle->fd, before, SEEK_SET);
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_SET_FILE_POINTER;
-  }
-  if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(position >> 32);
-  const DWORD low = static_cast<DWORD>(position & 0xFFFFFFFFu);
-  // A low part equal to the failure value is told apart by error 0.
-  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
-  return low;
 }
 
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "device_prefix.h"
 #include "errors.h"
 #include "handle.h"
 #include "loop_device.h"
@@ -18,11 +19,8 @@ namespace {
 
 // N of "\\.\PhysicalDriveN" or "\\?\PhysicalDriveN"; -1 for any other name.
 int DriveNumberOf(const std::wstring& path) {
-  if (path.size() < 4 || path.compare(0, 2, L"\\\\") != 0 ||
-      (path[2] != L'.' && path[2] != L'?') || path[3] != L'\\') {
-    return -1;
-  }
-  const std::wstring name = path.substr(4);
+  if (!HasDevicePrefix(path.c_str())) return -1;
+  const std::wstring name = path.substr(kDevicePrefixLength);
   const size_t prefixLength = wcslen(kDrivePrefix);
   if (name.compare(0, prefixLength, kDrivePrefix) != 0) return -1;
   const std::wstring digits = name.substr(prefixLength);

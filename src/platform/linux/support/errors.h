@@ -1,4 +1,6 @@
 // The thread's last error holds Win32 codes; errno values are mapped onto them.
+// The rule: helpers in support/ return a Win32 code (or a documented value) and
+// never touch the last error; the Win32 entry points set it once, where they return.
 #pragma once
 
 #include "win32.h"

@@ -4,13 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
-#include "errors.h"
+#include "formats/GptRecords.h"
 #include "loop_device.h"
 #include "text.h"
 
@@ -21,12 +20,6 @@ namespace {
 const uint64_t kBlkidUnit = 512;
 const DWORD kLayoutHeaderSize = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 
-uint64_t LittleEndian(const uint8_t* at, int bytes) {
-  uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -36,17 +29,18 @@ int HexDigit(char c) {
 
 // The usable area and entry count from the primary GPT header, when it is there.
 void ReadGptHeader(int fd, uint32_t sectorSize, DiskLayout* layout) {
-  uint8_t header[92];
-  if (pread(fd, header, sizeof(header), sectorSize) != static_cast<ssize_t>(sizeof(header)) ||
-      memcmp(header, "EFI PART", 8) != 0) {
+  GptHeader header;
+  if (pread(fd, &header, sizeof(header), kGptPrimaryHeaderSector * sectorSize) !=
+          static_cast<ssize_t>(sizeof(header)) ||
+      !HasGptSignature(header)) {
     return;
   }
-  const uint64_t firstUsable = LittleEndian(header + 40, 8);
-  const uint64_t lastUsable = LittleEndian(header + 48, 8);
+  const uint64_t firstUsable = header.firstUsableSector;
+  const uint64_t lastUsable = header.lastUsableSector;
   if (lastUsable < firstUsable || lastUsable > UINT64_MAX / sectorSize - 1) return;
   layout->firstUsableBytes = firstUsable * sectorSize;
   layout->usableLengthBytes = (lastUsable - firstUsable + 1) * sectorSize;
-  layout->maxPartitionCount = static_cast<uint32_t>(LittleEndian(header + 80, 4));
+  layout->maxPartitionCount = header.entryCount;
 }
 
 void ReadPartition(blkid_partition source, bool gpt, DiskPartition* partition) {
@@ -130,10 +124,7 @@ DWORD ReadDiskLayout(int fd, DiskLayout* layout) {
   }
   *layout = DiskLayout();
   blkid_probe probe = blkid_new_probe();
-  if (probe == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  if (probe == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   const uint32_t sectorSize = LoopLogicalBlockSize(fd);
   DWORD code = ERROR_SUCCESS;
   if (blkid_probe_set_device(probe, fd, 0, 0) != 0) {
@@ -146,7 +137,6 @@ DWORD ReadDiskLayout(int fd, DiskLayout* layout) {
     code = ReadPartitionList(probe, fd, sectorSize, layout);
   }
   blkid_free_probe(probe);
-  if (code != ERROR_SUCCESS) SetLastError(code);
   return code;
 }
 
@@ -158,10 +148,7 @@ DWORD DriveLayoutSize(const DiskLayout& layout) {
 DWORD FillDriveLayout(const DiskLayout& layout, void* buffer, DWORD bufferSize, DWORD* written) {
   const DWORD size = DriveLayoutSize(layout);
   *written = size;
-  if (buffer == nullptr || bufferSize < size) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return ERROR_INSUFFICIENT_BUFFER;
-  }
+  if (buffer == nullptr || bufferSize < size) return ERROR_INSUFFICIENT_BUFFER;
   uint8_t* bytes = static_cast<uint8_t*>(buffer);
   memset(bytes, 0, size);
   DRIVE_LAYOUT_INFORMATION_EX header;
@@ -240,13 +227,13 @@ bool SameGuid(const GUID& a, const GUID& b) {
   return memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
-void Utf8ToGptName(const std::string& text, uint16_t name[36]) {
-  memset(name, 0, 36 * sizeof(uint16_t));
+void Utf8ToGptName(const std::string& text, uint16_t name[kGptNameUnits]) {
+  memset(name, 0, kGptNameUnits * sizeof(uint16_t));
   const std::wstring wide = FromUtf8(text);
   size_t count = 0;
   for (wchar_t character : wide) {
     const size_t needed = static_cast<uint32_t>(character) < 0x10000 ? 1 : 2;
-    if (count + needed > 36) break;
+    if (count + needed > kGptNameUnits) break;
     EncodeUtf16(character, name, &count);
   }
 }

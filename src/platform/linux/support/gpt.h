@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/GptRecords.h"
 #include "win32.h"
 
 struct DiskPartition {
@@ -14,7 +15,7 @@ struct DiskPartition {
   GUID typeId = {};       // GPT
   GUID partitionId = {};  // GPT
   uint64_t attributes = 0;
-  uint16_t name[36] = {};  // GPT, UTF-16 units, NUL-padded
+  uint16_t name[kGptNameUnits] = {};  // GPT, UTF-16 units, NUL-padded
   uint8_t mbrType = 0;     // MBR
   bool mbrBoot = false;    // MBR
 };
@@ -30,14 +31,15 @@ struct DiskLayout {
 };
 
 // Reads the table of an open disk (a block device or an image file). A disk
-// without a table is RAW with no partitions. Win32 code.
+// without a table is RAW with no partitions. Returns: a Win32 code.
 DWORD ReadDiskLayout(int fd, DiskLayout* layout);
 
 // Bytes of the DRIVE_LAYOUT_INFORMATION_EX record for this layout.
 DWORD DriveLayoutSize(const DiskLayout& layout);
 
-// Writes the record into the caller's buffer; ERROR_INSUFFICIENT_BUFFER when
-// it does not fit. *written gets the record's size either way.
+// Writes the record into the caller's buffer; *written gets the record's
+// size either way. Returns: ERROR_SUCCESS, or ERROR_INSUFFICIENT_BUFFER when
+// it does not fit.
 DWORD FillDriveLayout(const DiskLayout& layout, void* buffer, DWORD bufferSize, DWORD* written);
 
 // "01234567-89ab-cdef-0123-456789abcdef", braces allowed, any case.
@@ -50,4 +52,4 @@ bool SameGuid(const GUID& a, const GUID& b);
 
 // UTF-8 text into at most 36 UTF-16 units, NUL-padded; a character that
 // does not fit whole is dropped.
-void Utf8ToGptName(const std::string& text, uint16_t name[36]);
+void Utf8ToGptName(const std::string& text, uint16_t name[kGptNameUnits]);

@@ -173,13 +173,13 @@ int LoopFindByFile(const std::string& path) {
 
 DWORD LoopAttach(const LoopAttachRequest& request, int* number) {
   const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
-  if (control < 0) return SetLastErrorFromErrno(errno);
+  if (control < 0) return Win32FromErrno(errno);
   const int backing =
       open(request.backingPath.c_str(), (request.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
   if (backing < 0) {
     const int error = errno;
     close(control);
-    return SetLastErrorFromErrno(error);
+    return Win32FromErrno(error);
   }
   int error = EBUSY;
   for (int attempt = 0; attempt < kAttachAttempts && error == EBUSY; ++attempt) {
@@ -187,27 +187,20 @@ DWORD LoopAttach(const LoopAttachRequest& request, int* number) {
   }
   close(backing);
   close(control);
-  if (error != 0) return SetLastErrorFromErrno(error);
+  if (error != 0) return Win32FromErrno(error);
   return ERROR_SUCCESS;
 }
 
 DWORD LoopDetach(int number) {
   LoopBinding binding;
-  if (!LoopReadBinding(number, &binding)) {
-    SetLastError(ERROR_NOT_FOUND);
-    return ERROR_NOT_FOUND;
-  }
+  if (!LoopReadBinding(number, &binding)) return ERROR_NOT_FOUND;
   const int device = open(LoopDevicePath(number).c_str(), O_RDONLY | O_CLOEXEC);
-  if (device < 0) return SetLastErrorFromErrno(errno);
+  if (device < 0) return Win32FromErrno(errno);
   const int result = ioctl(device, LOOP_CLR_FD, 0);
   const int error = errno;
   close(device);
   if (result != 0) {
-    if (error == ENXIO) {
-      SetLastError(ERROR_NOT_FOUND);
-      return ERROR_NOT_FOUND;
-    }
-    return SetLastErrorFromErrno(error);
+    return error == ENXIO ? ERROR_NOT_FOUND : Win32FromErrno(error);
   }
   // The kernel unbinds on the last close; give it a moment to finish, so
   // that a caller listing loops right after sees this one gone.

@@ -45,11 +45,12 @@ int LoopDiskOf(const LoopBinding& binding);
 int LoopFindByFile(const std::string& path);
 
 // Binds a free loop device to the backing path, without autoclear so that it
-// outlives the process; direct I/O when the kernel accepts it. Win32 code.
+// outlives the process; direct I/O when the kernel accepts it. Returns: a
+// Win32 code.
 DWORD LoopAttach(const LoopAttachRequest& request, int* number);
 
 // Unbinds loop N (deferred by the kernel while someone else holds it open).
-// ERROR_NOT_FOUND when it is not bound. Win32 code.
+// Returns: a Win32 code, ERROR_NOT_FOUND when it is not bound.
 DWORD LoopDetach(int number);
 
 // Logical block size of an open block device (512 when it cannot be read).

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <map>
 
+#include "device_prefix.h"
 #include "errors.h"
 #include "loop_device.h"
 #include "text.h"
@@ -85,12 +86,8 @@ bool FindPartitionVolumeByNumber(int volumeNumber, PartitionVolume* volume) {
 
 bool ParseVolumeName(const wchar_t* name, GUID* partitionId) {
   if (name == nullptr) return false;
-  const std::wstring text = name;
-  if (text.size() < 4 || text[0] != L'\\' || text[1] != L'\\' ||
-      (text[2] != L'.' && text[2] != L'?') || text[3] != L'\\') {
-    return false;
-  }
-  std::wstring rest = text.substr(4);
+  if (!HasDevicePrefix(name)) return false;
+  std::wstring rest = std::wstring(name).substr(kDevicePrefixLength);
   if (rest.compare(0, 6, kVolumePrefix) != 0) return false;
   rest = rest.substr(6);
   if (rest.size() == 39 && rest.back() == L'\\') rest.pop_back();

@@ -1,7 +1,6 @@
 #include "vhd.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -14,33 +13,14 @@
 #include <mutex>
 
 #include "errors.h"
+#include "random_id.h"
 
 namespace {
 
-const char kCookie[8] = {'c', 'o', 'n', 'e', 'c', 't', 'i', 'x'};
-const uint32_t kFeatures = 2;             // the "reserved" bit, always set
-const uint32_t kFormatVersion = 0x00010000;
-const uint64_t kNoDataOffset = 0xFFFFFFFFFFFFFFFFull;  // fixed disks have no header
 const char kCreatorApp[4] = {'b', 'r', 'k', 'w'};
 const uint32_t kCreatorVersion = 0x00010000;
 const char kCreatorHost[4] = {'L', 'n', 'u', 'x'};
-const uint32_t kDiskTypeFixed = 2;
-const uint32_t kVhdEpoch = 946684800;  // 2000-01-01 00:00:00 UTC in Unix time
 const char kSectorSizeAttribute[] = "user.brackwen.sector_size";
-const size_t kChecksumOffset = 64;
-
-void PutBig(uint8_t* at, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) {
-    at[i] = static_cast<uint8_t>(value);
-    value >>= 8;
-  }
-}
-
-uint64_t GetBig(const uint8_t* at, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = (value << 8) | at[i];
-  return value;
-}
 
 // Sector sizes of files whose file system keeps no user attributes; only
 // this process can attach those with their true sector size.
@@ -107,12 +87,9 @@ VhdGeometry VhdGeometryForSize(uint64_t diskSize) {
 }
 
 uint32_t VhdChecksum(const uint8_t bytes[kVhdFooterSize]) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < kVhdFooterSize; ++i) {
-    if (i >= kChecksumOffset && i < kChecksumOffset + 4) continue;
-    sum += bytes[i];
-  }
-  return ~sum;
+  VhdFooterRecord record;
+  memcpy(&record, bytes, sizeof(record));
+  return VhdFooterChecksum(record);
 }
 
 VhdFooter VhdFooter::ForNewDisk(uint64_t diskSize) {
@@ -121,68 +98,61 @@ VhdFooter VhdFooter::ForNewDisk(uint64_t diskSize) {
   footer.currentSize = diskSize;
   const time_t now = time(nullptr);
   footer.timestamp = now > kVhdEpoch ? static_cast<uint32_t>(now - kVhdEpoch) : 0;
-  if (getrandom(footer.uniqueId, sizeof(footer.uniqueId), 0) !=
-      static_cast<ssize_t>(sizeof(footer.uniqueId))) {
-    // Without the kernel's generator the id is still unique enough per file.
-    const uint64_t seed = static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(getpid()) << 32);
-    PutBig(footer.uniqueId, seed, 8);
-    PutBig(footer.uniqueId + 8, diskSize, 8);
-  }
-  footer.uniqueId[6] = static_cast<uint8_t>((footer.uniqueId[6] & 0x0F) | 0x40);  // random-id version
-  footer.uniqueId[8] = static_cast<uint8_t>((footer.uniqueId[8] & 0x3F) | 0x80);
+  NewRandomId(footer.uniqueId);
   footer.geometry = VhdGeometryForSize(diskSize);
   return footer;
 }
 
 void VhdFooter::Encode(uint8_t bytes[kVhdFooterSize]) const {
-  memset(bytes, 0, kVhdFooterSize);
-  memcpy(bytes, kCookie, 8);
-  PutBig(bytes + 8, kFeatures, 4);
-  PutBig(bytes + 12, kFormatVersion, 4);
-  PutBig(bytes + 16, kNoDataOffset, 8);
-  PutBig(bytes + 24, timestamp, 4);
-  memcpy(bytes + 28, kCreatorApp, 4);
-  PutBig(bytes + 32, kCreatorVersion, 4);
-  memcpy(bytes + 36, kCreatorHost, 4);
-  PutBig(bytes + 40, originalSize, 8);
-  PutBig(bytes + 48, currentSize, 8);
-  PutBig(bytes + 56, geometry.cylinders, 2);
-  bytes[58] = geometry.heads;
-  bytes[59] = geometry.sectorsPerTrack;
-  PutBig(bytes + 60, kDiskTypeFixed, 4);
-  memcpy(bytes + 68, uniqueId, 16);
-  bytes[84] = 0;  // no saved state
-  PutBig(bytes + kChecksumOffset, VhdChecksum(bytes), 4);
+  VhdFooterRecord record;
+  memset(&record, 0, sizeof(record));
+  memcpy(record.cookie, kVhdCookie, sizeof(record.cookie));
+  record.features = kVhdFeaturesReserved;
+  record.formatVersion = kVhdFormatVersion;
+  record.dataOffset = kVhdNoDataOffset;
+  record.timestamp = timestamp;
+  memcpy(record.creatorApplication, kCreatorApp, sizeof(record.creatorApplication));
+  record.creatorVersion = kCreatorVersion;
+  memcpy(record.creatorHostOs, kCreatorHost, sizeof(record.creatorHostOs));
+  record.originalSize = originalSize;
+  record.currentSize = currentSize;
+  record.cylinders = geometry.cylinders;
+  record.heads = geometry.heads;
+  record.sectorsPerTrack = geometry.sectorsPerTrack;
+  record.diskType = kVhdDiskTypeFixed;
+  memcpy(record.uniqueId, uniqueId, sizeof(record.uniqueId));
+  record.savedState = 0;
+  VhdFooterByteOrder(&record);
+  record.checksum = __builtin_bswap32(VhdFooterChecksum(record));
+  memcpy(bytes, &record, sizeof(record));
 }
 
 DWORD VhdFooter::Decode(const uint8_t bytes[kVhdFooterSize]) {
-  if (memcmp(bytes, kCookie, 8) != 0) return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-  if (GetBig(bytes + kChecksumOffset, 4) != VhdChecksum(bytes)) {
+  VhdFooterRecord record;
+  memcpy(&record, bytes, sizeof(record));
+  const uint32_t checksum = VhdFooterChecksum(record);
+  VhdFooterByteOrder(&record);
+  if (memcmp(record.cookie, kVhdCookie, sizeof(record.cookie)) != 0 ||
+      record.checksum != checksum || record.diskType != kVhdDiskTypeFixed) {
     return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   }
-  if (GetBig(bytes + 60, 4) != kDiskTypeFixed) return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-  timestamp = static_cast<uint32_t>(GetBig(bytes + 24, 4));
-  originalSize = GetBig(bytes + 40, 8);
-  currentSize = GetBig(bytes + 48, 8);
-  geometry.cylinders = static_cast<uint16_t>(GetBig(bytes + 56, 2));
-  geometry.heads = bytes[58];
-  geometry.sectorsPerTrack = bytes[59];
-  memcpy(uniqueId, bytes + 68, 16);
+  timestamp = record.timestamp;
+  originalSize = record.originalSize;
+  currentSize = record.currentSize;
+  geometry.cylinders = record.cylinders;
+  geometry.heads = record.heads;
+  geometry.sectorsPerTrack = record.sectorsPerTrack;
+  memcpy(uniqueId, record.uniqueId, sizeof(uniqueId));
   return ERROR_SUCCESS;
 }
 
 DWORD VhdCreateFile(const std::string& path, uint64_t diskSize, uint32_t sectorSize) {
   if (diskSize == 0 || diskSize % 512 != 0 || (sectorSize != 512 && sectorSize != 4096) ||
       diskSize % sectorSize != 0 || diskSize > static_cast<uint64_t>(INT64_MAX) - kVhdFooterSize) {
-    SetLastError(ERROR_INVALID_PARAMETER);
     return ERROR_INVALID_PARAMETER;
   }
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const DWORD code = errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno);
-    SetLastError(code);
-    return code;
-  }
+  if (fd < 0) return errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno);
   uint8_t bytes[kVhdFooterSize];
   VhdFooter::ForNewDisk(diskSize).Encode(bytes);
   DWORD code = ERROR_SUCCESS;
@@ -190,32 +160,30 @@ DWORD VhdCreateFile(const std::string& path, uint64_t diskSize, uint32_t sectorS
   if (ftruncate(fd, static_cast<off_t>(diskSize)) != 0 ||
       pwrite(fd, bytes, kVhdFooterSize, static_cast<off_t>(diskSize)) !=
           static_cast<ssize_t>(kVhdFooterSize)) {
-    code = SetLastErrorFromErrno(errno != 0 ? errno : EIO);
+    code = Win32FromErrno(errno != 0 ? errno : EIO);
   } else {
     RememberSectorSize(path, fd, sectorSize);
   }
   close(fd);
   if (code != ERROR_SUCCESS) unlink(path.c_str());
-  if (code != ERROR_SUCCESS) SetLastError(code);
   return code;
 }
 
 DWORD VhdOpenFile(const std::string& path, uint64_t* diskSize, uint32_t* sectorSize) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SetLastErrorFromErrno(errno);
+  if (fd < 0) return Win32FromErrno(errno);
   struct stat status;
   uint8_t bytes[kVhdFooterSize];
   DWORD code = ERROR_SUCCESS;
   VhdFooter footer;
   if (fstat(fd, &status) != 0) {
-    code = SetLastErrorFromErrno(errno);
+    code = Win32FromErrno(errno);
   } else if (!S_ISREG(status.st_mode) || status.st_size < static_cast<off_t>(2 * kVhdFooterSize) ||
              pread(fd, bytes, kVhdFooterSize, status.st_size - kVhdFooterSize) !=
                  static_cast<ssize_t>(kVhdFooterSize) ||
              footer.Decode(bytes) != ERROR_SUCCESS ||
              footer.currentSize != static_cast<uint64_t>(status.st_size) - kVhdFooterSize) {
     code = ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-    SetLastError(code);
   } else {
     *diskSize = footer.currentSize;
     *sectorSize = RecalledSectorSize(path, fd);

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/VhdRecords.h"
 #include "win32.h"
 
-constexpr uint32_t kVhdFooterSize = 512;
+constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
 
 // CHS geometry recorded in the footer, computed from the disk size by the
 // algorithm of the published VHD format.
@@ -35,20 +36,22 @@ class VhdFooter {
   // Writes the 512 bytes, checksum included.
   void Encode(uint8_t bytes[kVhdFooterSize]) const;
 
-  // Reads a fixed-disk footer; ERROR_VIRTDISK_NOT_VIRTUAL_DISK when the
-  // cookie, the checksum or the disk type is wrong.
+  // Reads a fixed-disk footer. Returns: ERROR_SUCCESS, or
+  // ERROR_VIRTDISK_NOT_VIRTUAL_DISK when the cookie, the checksum or the disk
+  // type is wrong.
   DWORD Decode(const uint8_t bytes[kVhdFooterSize]);
 };
 
 // Ones' complement of the sum of all footer bytes, the checksum field
-// (bytes 64..67) counted as zero.
+// counted as zero.
 uint32_t VhdChecksum(const uint8_t bytes[kVhdFooterSize]);
 
-// Creates the file (ERROR_FILE_EXISTS when it exists): sparse, diskSize bytes,
-// then the footer. The sector size is kept in an extended attribute of the
-// file because the fixed format has no field for it.
+// Creates the file: sparse, diskSize bytes, then the footer. The sector size
+// is kept in an extended attribute of the file because the fixed format has
+// no field for it. Returns: a Win32 code, ERROR_FILE_EXISTS when it exists.
 DWORD VhdCreateFile(const std::string& path, uint64_t diskSize, uint32_t sectorSize);
 
 // Reads the footer of an existing fixed VHD: the disk size and the sector
-// size it was created with (512 when none was recorded).
+// size it was created with (512 when none was recorded). Returns: a Win32
+// code, ERROR_VIRTDISK_NOT_VIRTUAL_DISK when the file is no fixed VHD.
 DWORD VhdOpenFile(const std::string& path, uint64_t* diskSize, uint32_t* sectorSize);

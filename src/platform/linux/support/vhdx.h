@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/VhdxRecords.h"
 #include "win32.h"
 
-constexpr uint64_t kVhdxMiB = 1024 * 1024;
 // The block size when the caller asks for the default.
 constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
 
@@ -33,8 +33,6 @@ struct VhdxLayout {
 
   static VhdxLayout For(uint64_t diskSize, uint32_t logicalSectorSize,
                         uint32_t physicalSectorSize, uint32_t blockSize);
-  // Index in the block allocation table of payload block `block`.
-  uint64_t BatIndexOfPayload(uint64_t block) const { return block + block / chunkRatio; }
 };
 
 // What attaching needs from an existing file.
@@ -47,19 +45,20 @@ struct VhdxDisk {
   uint8_t diskId[16] = {};
 };
 
-// Creates the file (ERROR_FILE_EXISTS when it exists), sparse: headers,
-// region tables, metadata and block allocation table are written, the log
-// and the payload stay holes. Sector sizes 512 or 4096 (the physical one not
+// Creates the file, sparse: headers, region tables, metadata and block
+// allocation table are written, the log and the payload stay holes. Sector sizes 512 or 4096 (the physical one not
 // below the logical one); block size 0 for the default, or a power of two
 // from 1 MiB to 256 MiB; the disk size a non-zero multiple of the logical
-// sector size, at most 64 TiB. ERROR_INVALID_PARAMETER otherwise.
+// sector size, at most 64 TiB. Returns: a Win32 code, ERROR_FILE_EXISTS when
+// the file exists, ERROR_INVALID_PARAMETER for other values.
 DWORD VhdxCreateFile(const std::string& path, uint64_t diskSize, uint32_t logicalSectorSize,
                      uint32_t physicalSectorSize, uint32_t blockSize);
 
-// Whether the file starts with the VHDX file type identifier.
+// Returns: whether the file starts with the VHDX file type identifier.
 bool VhdxHasSignature(const std::string& path);
 
-// Reads and checks an existing file: ERROR_VIRTDISK_NOT_VIRTUAL_DISK when
+// Reads and checks an existing file. Returns: a Win32 code,
+// ERROR_VIRTDISK_NOT_VIRTUAL_DISK when
 // it is no valid VHDX, ERROR_NOT_SUPPORTED when it is valid but its payload
 // is not one contiguous, fully present region (a log to replay, a parent,
 // blocks elsewhere), which a loop device cannot map.

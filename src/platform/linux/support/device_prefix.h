@@ -1,0 +1,12 @@
+// The prefix of device names in their Windows form: "\\.\" or "\\?\".
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t kDevicePrefixLength = 4;
+
+// Returns: whether the NUL-terminated `path` begins with "\\.\" or "\\?\".
+inline bool HasDevicePrefix(const wchar_t* path) {
+  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'.' || path[2] == L'?') &&
+         path[3] == L'\\';
+}
