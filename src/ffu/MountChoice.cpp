@@ -1,19 +1,15 @@
 #include "ffu/MountChoice.h"
 
-#include <cstring>
-
 #include "common/Failure.h"
 #include "common/FixedValues.h"
 #include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreSet.h"
+#include "formats/GptRecords.h"
 
 namespace {
-// Windows gives a partition with this attribute no volume.
-constexpr uint64_t kHiddenAttribute = 1ull << 62;
-
 bool IsBasicData(const ImagePartition& partition) {
-  return std::memcmp(&partition.type, &kBasicDataPartitionType, sizeof(GUID)) == 0;
+  return SameDiskGuid(partition.type, kGptBasicDataType);
 }
 
 // "'a'", "'a' and 'b'", "'a', 'b' and 'c'".
@@ -80,7 +76,7 @@ int CheckMountable(const ImagePartition& partition) {
         L"(Korvex) !ERROR! The partition %s cannot be mounted because it is not a basic data "
         L"partition, and Windows gives no other kind a volume.\n",
         name);
-  if ((partition.attributes & kHiddenAttribute) != 0)
+  if ((partition.attributes & kGptAttributeHidden) != 0)
     return FailWithLine(
         L"(Korvex) !ERROR! The partition %s cannot be mounted because it is hidden (GPT "
         L"attribute 62), and Windows gives a hidden partition no volume.\n",

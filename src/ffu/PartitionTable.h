@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "win32.h"
+#include "formats/DiskGuid.h"
 
 class DiskView;
 
 // A partition as the GPT of a store's disk describes it.
 struct ImagePartition {
   std::wstring name;  // the GPT name, up to its terminator (at most 36 units)
-  GUID type{};
-  GUID id{};          // the partition's own GUID, as the attached disk shows it
+  DiskGuid type{};
+  DiskGuid id{};      // the partition's own GUID, as the attached disk shows it
   uint64_t firstSector = 0;
   uint64_t lastSector = 0;
   uint64_t attributes = 0;

@@ -184,7 +184,7 @@ namespace {
 bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
                    uint32_t sectorSize) {
   return entry.PartitionStyle == PARTITION_STYLE_GPT &&
-         std::memcmp(&entry.Gpt.PartitionId, &choice.partition.id, sizeof(GUID)) == 0 &&
+         SameDiskGuid(AsDiskGuid(entry.Gpt.PartitionId), choice.partition.id) &&
          static_cast<uint64_t>(entry.StartingOffset.QuadPart) ==
              choice.partition.firstSector * sectorSize;
 }

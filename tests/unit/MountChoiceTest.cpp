@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "common/FixedValues.h"
 #include "ffu/MountChoice.h"
+#include "formats/GptRecords.h"
 #include "StdoutCapture.h"
 
 namespace {
-const GUID kEfiSystemType = {0xC12A7328, 0xF81F, 0x11D2,
-                             {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
-constexpr uint64_t kHidden = 1ull << 62;
+constexpr uint64_t kHidden = kGptAttributeHidden;
 
 struct Part {
   std::wstring name;
@@ -45,7 +43,7 @@ TEST_P(MountChoiceTest, ChoosesOrRefusesWithALine) {
     for (const Part& part : parts) {
       ImagePartition partition;
       partition.name = part.name;
-      partition.type = part.basicData ? kBasicDataPartitionType : kEfiSystemType;
+      partition.type = part.basicData ? kGptBasicDataType : kGptEfiSystemType;
       partition.firstSector = part.first;
       partition.lastSector = part.last;
       partition.attributes = part.attributes;
