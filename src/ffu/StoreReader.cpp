@@ -149,6 +149,7 @@ int StoreReader::ReadEntries() {
   entries.assign(count, BlockDataEntry());
   for (uint32_t i = 0; i < entries.size(); ++i) {
     BlockDataEntry& entry = entries[i];
+    if (end - position < kEntryHeaderLength) return PrintStoreError(kUnknownEntryLayout);
     BlockEntryRecord record{};
     int result = ReadExactly(&record, sizeof(record));
     if (result != 0) return result;

@@ -52,7 +52,8 @@ int StoreSet::LoadNext(size_t index) {
 
 // After the last header group come the payloads, in store order.
 int StoreSet::PlacePayloads() {
-  uint64_t end = readers.back()->payloadOffset;
+  const uint64_t groupsEnd = readers.back()->payloadOffset;
+  uint64_t end = groupsEnd;
   for (size_t i = 0; i < readers.size(); ++i) {
     StoreReader& reader = *readers[i];
     const uint32_t number = static_cast<uint32_t>(i + 1);
@@ -68,7 +69,10 @@ int StoreSet::PlacePayloads() {
           L"(Korvex) !ERROR! Unable to load store %u because its payload lies beyond the end of "
           L"the file.\n",
           number);
-    reader.payloadOffset = start;
+    StoreDescription& store = image->stores[i];
+    store.headersEnd = i + 1 < readers.size() ? image->stores[i + 1].storeOffset : groupsEnd;
+    store.payloadOffset = reader.payloadOffset = start;
+    store.payloadBytes = bytes;
     end = start + bytes;
   }
   return 0;
