@@ -158,28 +158,6 @@ int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
   return status.Succeeded();
 }
 
-int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
-  DriveLayout layout;
-  int result = GetDriveLayout(diskHandle, layout);
-  if (result != 0) return result;
-  PartitionChoice choice = ChoosePartition(layout);
-  if (!choice.found)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
-        L"data partition to mount instead.\n");
-  if (!choice.byName)
-    PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
-              L"data partition, '%s' (%s), instead.\n",
-              choice.name.c_str(), SizeText(choice.length).c_str());
-  MountStatus status(choice.name, folder);
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (choice.Includes(i, entry) && !MountVolume(entry, folder))
-      return status.Failed(GetLastError());
-  }
-  return status.Succeeded();
-}
-
 namespace {
 bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
                    uint32_t sectorSize) {

@@ -18,14 +18,6 @@ int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
 // after printing it, when the layout cannot be read.
 int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
 
-// Mounts the partition the image is browsed by (see ChoosePartition) on
-// `folder`: the partitions named "MainOS", or else the largest basic data
-// partition, with a warning that names it. Fails with a line of its own when
-// the image has neither.
-// Returns: 0 on success; the character count of that line when there is
-// nothing to mount; otherwise the Win32 error code, after printing it.
-int MountMainPartition(HANDLE diskHandle, const std::wstring& folder);
-
 // Mounts the partition chosen from the image before its disk was made (see
 // ChooseFromTables) on `folder`: the entry of the disk's layout with the
 // partition's GUID and first sector. A partition not chosen by its name is
@@ -35,7 +27,7 @@ int MountMainPartition(HANDLE diskHandle, const std::wstring& folder);
 // and the error is printed.
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder);
 
-// Removes the first access path of the partition that MountMainPartition
+// Removes the first access path of the partition that ChoosePartition
 // chooses on this disk.
 // Returns: 0, also when a path could not be removed; the Win32 error code,
 // after printing it, when the layout cannot be read.
