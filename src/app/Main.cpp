@@ -3,6 +3,7 @@
 
 #include "app/ImageMounter.h"
 #include "common/Failure.h"
+#include "common/Interruption.h"
 #include "common/PathFunctions.h"
 #include "platform.h"
 
@@ -32,7 +33,8 @@ int RunMount(const wchar_t* imagePath) {
   ImageMounter mounter;
   PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
   PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
-  if (mounter.Mount(imagePath) != 0)
+  // From here on Ctrl-C ends the run at its next safe point, cleanly.
+  if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0)
     return FailWithLine(
         L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
   // A damaged image stays mounted for the user to look at, but the run does

@@ -1,12 +1,38 @@
 #include "app/RunLock.h"
 
 #include "common/Failure.h"
+#include "common/Interruption.h"
 #include "platform.h"
 
 const wchar_t kRunMutexName[] = L"Global\\Brackwen.Mount";
 
 namespace {
+// The wait for another run is cut into slices, so that an interruption ends
+// it soon.
+constexpr DWORD kWaitSliceMs = 200;
+
 bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED; }
+
+// Waits up to `waitMs` in slices; WAIT_TIMEOUT also when interrupted.
+DWORD WaitInSlices(HANDLE mutex, DWORD waitMs) {
+  for (DWORD waited = 0;; waited += kWaitSliceMs) {
+    if (Interrupted()) return WAIT_TIMEOUT;
+    DWORD slice = waitMs - waited < kWaitSliceMs ? waitMs - waited : kWaitSliceMs;
+    DWORD wait = WaitForSingleObject(mutex, slice);
+    if (wait != WAIT_TIMEOUT || waited + slice >= waitMs) return wait;
+  }
+}
+
+// The mutex of this name. One that an elevated run made cannot be opened
+// with every right by a run without elevation ("Access is denied"); waiting
+// on it needs only the right to synchronize, which is asked for then.
+HANDLE OpenRunMutex(const wchar_t* name) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  if (mutex != nullptr || GetLastError() != ERROR_ACCESS_DENIED) return mutex;
+  mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+  if (mutex == nullptr) SetLastError(ERROR_ACCESS_DENIED);
+  return mutex;
+}
 
 // The lock could not be made or waited for: the line, then the system's reason.
 int FailToLock() {
@@ -21,15 +47,16 @@ RunLock::~RunLock() {
 
 int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   if (held) return 0;
-  mutex.Reset(CreateMutexW(nullptr, FALSE, name));
+  mutex.Reset(OpenRunMutex(name));
   if (!mutex.Valid()) return FailToLock();
   DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait == WAIT_TIMEOUT) {
     PrintWide(L"(Korvex) Another mount is running; waiting for it to finish ...\n");
-    wait = WaitForSingleObject(mutex.Get(), waitMs);
+    wait = WaitInSlices(mutex.Get(), waitMs);
   }
   held = Acquired(wait);
   if (held) return 0;
+  if (Interrupted()) return FailInterrupted();
   if (wait == WAIT_TIMEOUT)
     return FailWithLine(
         L"(Korvex) !ERROR! Another mount was still running after %u seconds; "

@@ -188,7 +188,7 @@ int FfuImage::LocateStore(const std::wstring& path) {
   if (positionFailed) return FailWithError(0, path.c_str());
   if (imageHeader.chunkSizeKb != 0) {
     uint64_t manifestEnd = position;
-    position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
+    position += AlignmentPadding(position, uint64_t{imageHeader.chunkSizeKb} * 1024);
     if (!AdvanceTo(manifestEnd, position)) return FailWithError(0, path.c_str());
   }
   for (StoreDescription& each : stores) each.imagePath = path;
@@ -225,25 +225,26 @@ uint64_t FfuImage::Position() {
   return positionFailed ? 0 : static_cast<uint64_t>(now.QuadPart);
 }
 
-uint32_t FfuImage::SecurityPadding(uint32_t unit) {
+uint64_t FfuImage::SecurityPadding(uint32_t unit) {
   uint32_t chunkKb = imageHeader.chunkSizeKb;
   if (chunkKb == 0) {
     chunkKb = securityHeader.chunkSizeKb;
     if (chunkKb == 0)
-      PrintWide(L"(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been initialized with a chunk size.\n");
+      PrintWide(L"(Korvex) !WARNING! SecurityPadding: Neither of the headers has been "
+                L"initialized with a chunk size.\n");
   }
-  uint32_t chunk = chunkKb * unit;
+  // In 64 bits: a chunk of 2^22 KiB or more does not fit 32 bits.
+  uint64_t chunk = uint64_t{chunkKb} * unit;
   uint32_t used = static_cast<uint32_t>(sizeof(SecurityHeader));
   used += securityHeader.catalogSize;
   used += securityHeader.hashTableSize;
   return AlignmentPadding(used, chunk);
 }
 
-// A unit of 0 (a chunk size of 0, or one whose byte count wraps to 0) asks
-// for no alignment.
-uint32_t FfuImage::AlignmentPadding(uint64_t position, uint32_t unit) {
+// A unit of 0 (a chunk size of 0) asks for no alignment.
+uint64_t FfuImage::AlignmentPadding(uint64_t position, uint64_t unit) {
   if (unit == 0) return 0;
-  uint32_t remainder = static_cast<uint32_t>(position % unit);
+  uint64_t remainder = position % unit;
   return remainder == 0 ? 0 : unit - remainder;
 }
 
@@ -261,12 +262,13 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
       sectorSize == 0)
     storeFault = kStoreSectorSizeInvalid;
   if (!stores.empty() && declaredStoreCount == 1) return;
-  uint32_t sectorCount = 0;
+  uint64_t sectorCount = 0;
   std::string countText = storeCategory.GetValue("MinSectorCount");
-  if (!countText.empty() &&
-      ParseManifestNumber(countText, &sectorCount) != kNumberValid &&
-      storeFault == kStoreFine)
-    storeFault = kStoreSectorCountInvalid;
+  // The disk's size in bytes must fit 64 bits as well.
+  bool countValid = countText.empty() ||
+                    (ParseManifestNumber(countText, &sectorCount) == kNumberValid &&
+                     (sectorSize == 0 || sectorCount <= ~uint64_t{0} / sectorSize));
+  if (!countValid && storeFault == kStoreFine) storeFault = kStoreSectorCountInvalid;
   StoreDescription store;
   store.minSectorCount = sectorCount;
   store.sectorSize = sectorSize;

@@ -33,7 +33,7 @@ class FfuImage {
   // Returns: the bytes that pad the security region up to a multiple of the
   // chunk (the image header's chunk size, else the security header's, in
   // units of `unit` bytes); 0 when neither header gives one, with a warning.
-  uint32_t SecurityPadding(uint32_t unit);
+  uint64_t SecurityPadding(uint32_t unit);
 
   // Moves the file forward from `from` (its position) to `to`. While the
   // image is checked the bytes in between are read and checked, otherwise
@@ -43,7 +43,7 @@ class FfuImage {
   bool AdvanceTo(uint64_t from, uint64_t to);
   // Returns: the bytes from `position` to the next multiple of `unit`; 0 when
   // it is one already or `unit` is 0.
-  static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
+  static uint64_t AlignmentPadding(uint64_t position, uint64_t unit);
 
   // Parses the manifest text into `manifest` and makes the store
   // descriptions: of an image of several stores one from each "Store"

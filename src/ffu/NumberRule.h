@@ -16,3 +16,7 @@ enum NumberResult {
 // digit, kNumberOutOfRange when the magnitude is above 4294967295, `value`
 // left as it was in both.
 NumberResult ParseManifestNumber(const std::string& text, uint32_t* value);
+// The same rule for counts that may pass 32 bits, such as a disk's sectors:
+// a number without a minus sign may go up to 18446744073709551615; one with
+// it reads as above.
+NumberResult ParseManifestNumber(const std::string& text, uint64_t* value);

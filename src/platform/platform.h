@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 #include "win32.h"
 
@@ -22,6 +23,14 @@ extern const wchar_t kDrivePrefix[];
 // The extension that executables carry on this platform (".exe" on Windows,
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];
+
+// Whether `folder` (ending in a separator) is a temporary folder of this
+// program's own, where its VHD files lie. Windows: the user's temporary
+// folder (GetTempPathW), compared in long form without regard to case.
+// Linux: a folder named and checked as the calling user's private temporary
+// folder is, under any TMPDIR (see GetTempPathW), without following links.
+// Returns: true when it is, else false.
+bool IsPrivateTempFolder(const std::wstring& folder);
 
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.

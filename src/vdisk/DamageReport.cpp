@@ -80,6 +80,14 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
     }
     spans.push_back(span);
   }
+  const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
+  if (header.PartitionStyle == PARTITION_STYLE_GPT && header.Gpt.UsableLength.QuadPart > 0) {
+    const uint64_t usableStart = static_cast<uint64_t>(header.Gpt.StartingUsableOffset.QuadPart);
+    const uint64_t usableEnd =
+        usableStart + static_cast<uint64_t>(header.Gpt.UsableLength.QuadPart);
+    spans.push_back({0, usableStart, L"the partition table", true});
+    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
+  }
   return spans;
 }
 
@@ -176,7 +184,7 @@ std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
   std::vector<std::wstring> names;
   for (const PartitionSpan& partition : partitions)
     if (range.start < partition.start + partition.length && partition.start < range.end)
-      names.push_back(L"'" + partition.name + L"'");
+      names.push_back(partition.table ? partition.name : L"'" + partition.name + L"'");
   return text + (names.empty() ? L" outside every partition" : L" in " + JoinList(names));
 }
 

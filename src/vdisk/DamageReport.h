@@ -10,15 +10,18 @@ class FfuImage;
 class StoreReader;
 class DriveLayout;
 
-// A partition of the disk as the damage lines name it.
+// A partition of the disk as the damage lines name it, or one of the GPT's
+// two copies of the partition table (`table`: named as it is, unquoted).
 struct PartitionSpan {
   uint64_t start = 0;
   uint64_t length = 0;
   std::wstring name;
+  bool table = false;
 };
 
 // Returns: the partitions of a drive layout that have a length, by their GPT
-// names (MBR ones by number).
+// names (MBR ones by number), and for a GPT the areas before and after the
+// usable region: "the partition table" and "the backup partition table".
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
 
 // Says, for chunks of the image that do not match its hash table, what they

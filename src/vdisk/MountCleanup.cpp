@@ -9,11 +9,14 @@
 void MountSession::RemoveWhatWasMade() {
   if (vhdStage == VhdStage::kNone) return;
   const std::wstring folder = mountFolders.empty() ? std::wstring() : mountFolders.back();
-  // Only a volume of this run's disk is unmounted: the folder may carry the
-  // volume of an earlier disk, which is not this run's to take.
-  if (!folder.empty() && diskHandle.Valid() &&
-      VolumeAtFolder(diskHandle.Get(), folder) == FolderVolume::kOnDisk)
-    DeleteVolumeMountPointW(folder.c_str());
+  // A volume of this run's disk is unmounted, and so is any mount this run
+  // made (one of another disk whose volume has the same identity). A mount
+  // the folder carried before this run is not this run's to take.
+  if (!folder.empty() && diskHandle.Valid()) {
+    const FolderVolume volume = VolumeAtFolder(diskHandle.Get(), folder);
+    const bool madeHere = mountTried && !folderWasMountPoint && volume != FolderVolume::kNone;
+    if (volume == FolderVolume::kOnDisk || madeHere) DeleteVolumeMountPointW(folder.c_str());
+  }
   diskHandle.Reset();
   if (vhdStage == VhdStage::kAttached) {
     if (DetachVhdFile(vhdPath) != 0) {

@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/FixedValues.h"
+#include "common/Interruption.h"
 #include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -38,11 +39,21 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   // Everything the file can tell is checked before anything is made, so
   // that a bad image fails with its line and leaves the system as it was.
   if (CheckImage() != 0) return 1;
+  int result = StopIfInterrupted();
+  if (result != 0) return result;
+  std::wstring folder;
+  result = CheckMountFolderPath(folder, image->FirstStore()->imagePath);
+  if (result != 0) return result;
   if (MakeVhdPath(vhdPath, DiskFormatOf(image)) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
-  int result = MakeDisk();
+  result = MakeDisk();
   if (result == 0) result = MountMainVolume();
-  if (result != 0) RemoveWhatWasMade();
+  // The last safe point: an interruption up to here undoes the mount too.
+  if (result == 0) result = StopIfInterrupted();
+  if (result != 0) {
+    if (Interrupted()) FailInterrupted();
+    RemoveWhatWasMade();
+  }
   return result;
 }
 
@@ -67,6 +78,8 @@ int MountSession::CheckImage() {
 int MountSession::MakeDisk() {
   if (CreateImageVhd(image, vhdPath, diskHandle, vhdStage) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+  int stop = StopIfInterrupted();
+  if (stop != 0) return stop;
   bool folderExisted = false;
   std::wstring folder;
   int result = MakeMountFolder(folder, image->ChosenStore()->imagePath, &folderExisted);
@@ -78,7 +91,11 @@ int MountSession::MakeDisk() {
 }
 
 int MountSession::MountMainVolume() {
+  int stop = StopIfInterrupted();
+  if (stop != 0) return stop;
   const std::wstring& folder = mountFolders.back();
+  folderWasMountPoint = VolumeAtFolder(diskHandle.Get(), folder) != FolderVolume::kNone;
+  mountTried = true;
   if (MountChosenPartition(diskHandle.Get(), choice, folder) != 0 ||
       CheckMountedVolume(diskHandle.Get(), folder) != 0)
     return FailWithLine(

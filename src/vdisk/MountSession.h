@@ -45,6 +45,11 @@ class MountSession {
   // What this run has made so far, for RemoveWhatWasMade.
   VhdStage vhdStage = VhdStage::kNone;
   bool folderMade = false;
+  // Whether the mount was tried, and whether the folder was a mount point
+  // before: a mount found there only afterwards is this run's, whatever
+  // volume it carries.
+  bool mountTried = false;
+  bool folderWasMountPoint = false;
 
  private:
   int CheckImage();

@@ -5,6 +5,7 @@
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/Interruption.h"
 #include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -250,6 +251,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                        reader.payloadOffset);
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
+    if (Interrupted()) return FailInterrupted();
     result = writer.CopyEntry(reader.entries[i], i);
     if (result != 0) return result;
   }

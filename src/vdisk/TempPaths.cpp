@@ -62,6 +62,18 @@ int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
   return 0;
 }
 
+int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
+  if (GetTempFolder(folder) != 0) return FailWithError(0);
+  folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
+  if (folder.size() > kMaxFolderPathUnits)
+    return FailWithLine(
+        L"(Korvex) !ERROR! The work folder '%s' would have a path of %u characters; the system "
+        L"makes and mounts folders of at most %u.\n",
+        folder.c_str(), static_cast<unsigned>(folder.size()),
+        static_cast<unsigned>(kMaxFolderPathUnits));
+  return 0;
+}
+
 int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* existed) {
   if (GetTempFolder(folder) != 0) return FailWithError(0);
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;

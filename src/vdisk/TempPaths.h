@@ -6,6 +6,9 @@
 #include "common/VirtualStorage.h"
 
 constexpr unsigned kTempPathBufferSize = 260;
+// The longest folder path the system makes, in units: MAX_PATH less room for
+// an 8.3 file name in it. A mount point path must also stay under MAX_PATH.
+constexpr size_t kMaxFolderPathUnits = 247;
 
 // Creates a new, empty temporary file and stores its path in `name`, which
 // holds `size` characters.
@@ -20,6 +23,13 @@ int GetTempFolder(std::wstring& folder);
 // format's extension; no file of that name is left behind.
 // Returns: 0, or the character count of the failure line.
 int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format);
+// Sets `folder` to the work folder "<temporary folder><image name>.mnt\"
+// without making it, and checks that the system can make it and mount a
+// volume on it: a longer path would fail only once the disk exists.
+// Returns: 0; the Win32 error code, after printing it, when the temporary
+// folder is not known; the character count of the line that says the path
+// is too long.
+int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath);
 // Makes (or finds) the work folder "<temporary folder><image name>.mnt\" and
 // sets `folder` to it; `existed` (when given) tells whether it was there
 // before.

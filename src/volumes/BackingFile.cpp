@@ -2,12 +2,20 @@
 
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "platform.h"
 
 namespace {
 const std::wstring kNtPrefix = L"\\??\\";
 const std::wstring kWin32Prefix = L"\\\\?\\";
 const std::wstring kDevicePrefix = L"\\Device\\";
 const std::wstring kGlobalRoot = L"\\\\?\\GLOBALROOT";
+// The temporary names' numbers have 16 bits on the system; a few more digits
+// are still of the same form.
+constexpr size_t kMaxTempDigits = 8;
+
+bool IsHexDigit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
+}
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -57,6 +65,25 @@ std::wstring BackingFileFromReply(const wchar_t* reply, size_t bytesReturned, si
   return WithoutLongPrefix(path);
 }
 
+bool HasOwnTempFileForm(const std::wstring& fileName, bool orTmp) {
+  const std::wstring prefix = kTempFilePrefix;
+  if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
+  size_t digitsEnd = prefix.size();
+  while (digitsEnd < fileName.size() && IsHexDigit(fileName[digitsEnd])) ++digitsEnd;
+  const size_t digits = digitsEnd - prefix.size();
+  if (digits == 0 || digits > kMaxTempDigits) return false;
+  const std::wstring extension = fileName.substr(digitsEnd);
+  return extension == L".vhd" || extension == L".vhdx" || (orTmp && extension == L".tmp");
+}
+
 bool IsOwnTempFile(const std::wstring& path) {
-  return FileBaseName(path).compare(0, 3, kTempFilePrefix) == 0;
+  const size_t nameStart = path.find_last_of(kPathSeparators);
+  return HasOwnTempFileForm(nameStart == std::wstring::npos ? path : path.substr(nameStart + 1),
+                            false);
+}
+
+bool IsOwnDiskFile(const std::wstring& path) {
+  const size_t nameStart = path.find_last_of(kPathSeparators);
+  return nameStart != std::wstring::npos && IsOwnTempFile(path) &&
+         IsPrivateTempFolder(path.substr(0, nameStart + 1));
 }

@@ -21,6 +21,18 @@
 std::wstring BackingFileFromReply(const wchar_t* reply, size_t bytesReturned, size_t units,
                                   const std::map<std::wstring, std::wstring>& dosDevices);
 
-// Returns: true when the file's base name starts with this program's
-// temporary-file prefix (a VHD that one of its runs made), else false.
+// Whether a file name (no folder) has the exact form of this program's
+// temporary files: "kmd", one to eight hex digits, then ".vhd" or ".vhdx",
+// and ".tmp" too when `orTmp` says so.
+// Returns: true when it has, else false.
+bool HasOwnTempFileForm(const std::wstring& fileName, bool orTmp);
+
+// Returns: true when the path's file name has the form of this program's VHD
+// and VHDX files (HasOwnTempFileForm without ".tmp"), else false.
 bool IsOwnTempFile(const std::wstring& path);
+
+// A VHD or VHDX file this program made: named as its files are, right in a
+// temporary folder of its own (IsPrivateTempFolder), so that a user's file
+// that only looks like one is never taken for it.
+// Returns: true when it is, else false.
+bool IsOwnDiskFile(const std::wstring& path);

@@ -44,24 +44,6 @@ bool IsPhysicalDrive(const std::wstring& name) {
   return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
-std::wstring UpperCase(std::wstring text) {
-  if (!text.empty()) CharUpperW(&text[0]);
-  return text;
-}
-
-// A disk file this program made: a "kmd" file right in the temporary
-// folder. Such a disk is ours whatever it holds, even no GPT at all, as
-// after a run that was killed before it wrote one.
-bool IsOwnDiskFile(const std::wstring& path) {
-  wchar_t folder[kTempPathUnits] = {};
-  DWORD length = GetTempPathW(kTempPathUnits, folder);
-  if (length == 0 || length >= kTempPathUnits) return false;
-  size_t nameStart = path.find_last_of(L"\\/");
-  if (nameStart == std::wstring::npos) return false;
-  return UpperCase(path.substr(0, nameStart + 1)) == UpperCase(std::wstring(folder, length)) &&
-         IsOwnTempFile(path.substr(nameStart + 1));
-}
-
 // The file behind the drive, as a Win32 path; empty when the query fails or
 // names nothing.
 std::wstring QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
@@ -112,7 +94,9 @@ bool IsEmptyOrGone(DWORD error) {
 
 // Looks at one physical drive; false when the sweep has to stop there.
 // Image disks go whatever file backs them; other disks only when that file
-// is one of our own.
+// is one of our own (IsOwnDiskFile): such a disk is ours whatever it holds,
+// even no GPT at all, as after a run that was killed before it wrote one.
+// Only our own files are deleted.
 bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices,
                 std::set<std::wstring>& inUse) {
   UniqueHandle drive(OpenDevice(L"\\\\.\\" + name));
@@ -132,7 +116,7 @@ bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices,
     if (backingFile.empty())
       PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
     else
-      SweepDisk(drive.Get(), backingFile, IsOwnTempFile(backingFile), inUse);
+      SweepDisk(drive.Get(), backingFile, IsOwnDiskFile(backingFile), inUse);
   } else {
     std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
     if (!backingFile.empty() && IsOwnDiskFile(backingFile))
@@ -142,8 +126,9 @@ bool SweepDrive(const std::wstring& name, const DosDeviceMap& devices,
 }
 
 // Our files that back no disk: left by a run killed after it made its VHD
-// and before it attached it. The files of disks that stay attached (their
-// detach failed) stay as well.
+// and before it attached it. Only names of our exact form go: the folder may
+// be shared with the user's other programs (Windows). The files of disks
+// that stay attached (their detach failed) stay as well.
 void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   wchar_t folder[kTempPathUnits] = {};
   DWORD length = GetTempPathW(kTempPathUnits, folder);
@@ -154,7 +139,8 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
   std::vector<std::wstring> files;
   do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        HasOwnTempFileForm(data.cFileName, true))
       files.push_back(std::wstring(folder, length) + data.cFileName);
   } while (FindNextFileW(search, &data));
   FindClose(search);

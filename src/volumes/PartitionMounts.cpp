@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/Interruption.h"
 #include "common/PathFunctions.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
@@ -21,9 +23,10 @@ constexpr DWORD kVolumePollMs = 250;
 constexpr DWORD kVolumeWaitMs = 30000;
 
 // Waits until the volume's device can be opened; false (last error 1460)
-// when it has not arrived within the bound.
+// when it has not arrived within the bound, or when the run is interrupted.
 bool WaitForVolume(const std::wstring& devicePath) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
+    if (Interrupted()) return false;
     UniqueHandle volume(OpenDevice(devicePath));
     if (volume.Valid()) return true;
     if (waited >= kVolumeWaitMs) {
@@ -102,11 +105,13 @@ class MountStatus {
     return 0;
   }
 
-  // Shows the failure of `error` and returns the code reported.
+  // Shows the failure of `error` and returns the code reported; an
+  // interrupted run says so instead.
   int Failed(DWORD error) {
     wchar_t text[kStatusTextSize];
     FormatFailureText(text, partitionName, startLength);
     status.Rewrite(text);
+    if (Interrupted()) return FailInterrupted();
     PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
               partitionName.c_str());
     return FailWithError(error);
@@ -119,14 +124,48 @@ class MountStatus {
   StatusLine status;
 };
 
-// Removes the first access path of the entry's volume; failures are silent.
+// Whether an access path is the work folder of a run: a "*.mnt" folder right
+// in a temporary folder of ours.
+bool IsWorkFolder(const std::wstring& path) {
+  const std::wstring suffix = std::wstring(L".mnt") + kPathSeparator;
+  if (path.size() <= suffix.size() ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return false;
+  const size_t nameStart = path.find_last_of(kPathSeparators, path.size() - 2);
+  return nameStart != std::wstring::npos && IsPrivateTempFolder(path.substr(0, nameStart + 1));
+}
+
+// The access paths of a volume, in the order the system lists them.
+std::vector<std::wstring> AccessPaths(const std::wstring& volumeName) {
+  std::vector<wchar_t> buffer(kVolumeNameUnits);
+  DWORD needed = 0;
+  while (!GetVolumePathNamesForVolumeNameW(volumeName.c_str(), buffer.data(),
+                                           static_cast<DWORD>(buffer.size()), &needed)) {
+    if (GetLastError() != ERROR_MORE_DATA || needed <= buffer.size()) return {};
+    buffer.assign(needed, L'\0');
+  }
+  std::vector<std::wstring> paths;
+  for (size_t at = 0; at < buffer.size() && buffer[at] != L'\0';) {
+    paths.emplace_back(&buffer[at]);
+    at += paths.back().size() + 1;
+  }
+  return paths;
+}
+
+// Removes the entry's volume's access path: the work folder of ours where the
+// volume has one among several (a drive letter the user gave it stays),
+// else the first. Failures are silent.
 void RemoveAccessPath(const PARTITION_INFORMATION_EX& entry) {
-  std::wstring volumeName = MakeVolumeGuidPath(entry);
-  wchar_t paths[kVolumeNameUnits] = {};
-  DWORD length = 0;
-  if (GetVolumePathNamesForVolumeNameW(volumeName.c_str(), paths, kVolumeNameUnits, &length) &&
-      paths[0] != L'\0')
-    DeleteVolumeMountPointW(paths);
+  std::vector<std::wstring> paths = AccessPaths(MakeVolumeGuidPath(entry));
+  if (paths.empty()) return;
+  const std::wstring* chosen = &paths.front();
+  for (const std::wstring& path : paths) {
+    if (IsWorkFolder(path)) {
+      chosen = &path;
+      break;
+    }
+  }
+  DeleteVolumeMountPointW(chosen->c_str());
 }
 
 // Sizes in the warning read as a person would say them.

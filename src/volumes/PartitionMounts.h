@@ -13,7 +13,8 @@ struct MountChoice;
 int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
                    const std::wstring& folder);
 
-// Removes the first access path of every partition named `partitionName`.
+// Removes an access path of every partition named `partitionName`: a run's
+// work folder where the volume has one among several, else the first.
 // Returns: 0, also when a path could not be removed; the Win32 error code,
 // after printing it, when the layout cannot be read.
 int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
@@ -27,8 +28,8 @@ int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
 // and the error is printed.
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder);
 
-// Removes the first access path of the partition that ChoosePartition
-// chooses on this disk.
+// Removes an access path, as UnmountPartition does, of the partition that
+// ChoosePartition chooses on this disk.
 // Returns: 0, also when a path could not be removed; the Win32 error code,
 // after printing it, when the layout cannot be read.
 int UnmountMainPartition(HANDLE diskHandle);

@@ -136,12 +136,14 @@ vhd_files() {
 }
 
 # What the program makes in the temporary folder (VHD and temporary files,
-# its lock file, work folders) and what is attached, one item a line: the
-# state that a failed run must leave as it found it.
+# work folders), its lock file in the machine's lock folder and what is
+# attached, one item a line: the state that a failed run must leave as it
+# found it.
 system_state() {
   losetup -a 2>/dev/null | sort
   find "$T" \( -name 'kmd*' -o -name '*.lock' -o -name '*.mnt' \) -print 2>/dev/null | sort
   awk -v t="$T" 'index($5, t) == 1 {print "mount " $5}' /proc/self/mountinfo | sort
+  find /run/brackwen -mindepth 1 -print 2>/dev/null | sort
 }
 
 # Runs the program under gdb and kills it (SIGKILL) when it enters FUNCTION,

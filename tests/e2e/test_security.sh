@@ -29,8 +29,9 @@ refused_lines() {  # CODE REASON
   case $1 in 5) text="Access is denied." ;; *) text="The directory name is invalid." ;; esac
   REFUSED=("${BANNER[@]}" "(Korvex) Mounting the image file : '$FFU'"
            "!ERROR! The temporary folder '$P/' is refused: $2."
-           "(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time."
+           "ERROR! GetTempPath failed : ($1)"
            "!ERROR! $text\r" ""
+           "(Korvex) !ERROR! Failed to mount '$FFU'"
            "(Korvex) !ERROR! Failed to load the Image : $FFU"
            "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 }

@@ -183,7 +183,7 @@ TEST_F(MountPoints, StatusLineIsRewrittenWithOkOrACoveringFault) {
   EXPECT_EQ(fault.back(), L'\n');
 }
 
-TEST_F(MountPoints, UnmountRemovesOnlyTheFirstAccessPath) {
+TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   std::vector<std::wstring> removed;
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD length) -> BOOL {
     const wchar_t list[] = L"/tmp/a.mnt/\0/tmp/b.mnt/\0";
@@ -198,6 +198,17 @@ TEST_F(MountPoints, UnmountRemovesOnlyTheFirstAccessPath) {
   EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
   ASSERT_EQ(removed.size(), 1u);
   EXPECT_EQ(removed[0], L"/tmp/a.mnt/");
+
+  // A drive letter first, our work folder second: ours goes.
+  removed.clear();
+  wchar_t temp[MAX_PATH] = {};
+  const std::wstring ours = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"phone.mnt/";
+  const std::wstring list = L"/media/letter/" + std::wstring(1, L'\0') + ours + L'\0' + L'\0';
+  Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD) {
+    return list.copy(paths, list.size()), TRUE;
+  };
+  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  EXPECT_EQ(removed, std::vector<std::wstring>{ours});
 
   removed.clear();
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD) -> BOOL {

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "FakeSystem.h"
+#include "linux/support/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DriveLayout.h"
@@ -157,24 +158,29 @@ TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
   EXPECT_EQ(Output(), "");
 }
 
+// Ours are files of our exact name form in our private folder; a file of
+// that form elsewhere (a user's copy) is detached but kept.
 TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
+  wchar_t temp[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  ASSERT_GT(length, 0u);
+  const std::wstring ours = std::wstring(temp, length) + L"kmdA1.vhd";
   names = {L"PhysicalDrive2", L"PhysicalDrive10", L"PhysicalDrive", L"PhysicalDrive1", L"Physical"};
-  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/tmp/kmdA1.vhd"};
+  drives[L"PhysicalDrive2"] = {kImageDiskId, ours};
   drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
   drives[L"PhysicalDrive"] = {kOtherDiskId, L"/tmp/x.img"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmdB2.vhd"};
   EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive", L"PhysicalDrive1",
                                                L"PhysicalDrive10", L"PhysicalDrive2"}));
-  EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd",
-                                                 L"/tmp/kmdA1.vhd"}));
-  EXPECT_EQ(deleted, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/kmdA1.vhd"}));
+  EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd", ours}));
+  EXPECT_EQ(deleted, std::vector<std::wstring>{ours});
   EXPECT_EQ(unmounted.size(), 3u);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdB2.vhd'\n"
             "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/phone.vhd'\n"
-            "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmdA1.vhd'\n");
+            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n");
 }
 
 // The drive may name its backing file in an NT form; the detach and the

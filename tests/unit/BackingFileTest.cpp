@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "linux/support/text.h"
 #include "volumes/BackingFile.h"
 
 namespace {
@@ -59,16 +60,19 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"empty", L"", 0, L""}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
-TEST(BackingFileOwner, OnlyFilesNamedLikeOurTemporaryFilesAreOurs) {
+TEST(BackingFileOwner, OnlyFilesNamedExactlyLikeOurTemporaryFilesAreOurs) {
   struct Case {
-    std::wstring path;
-    bool ours;
-  } cases[] = {{L"/tmp/brackwen-0/kmd1A.vhd", true},
-               {L"/tmp/brackwen-0/phone.vhd", false},
-               {L"/tmp/kmd.old/phone.vhd", false},
-               {L"/tmp/brackwen-0/KMD1A.vhd", false}};
-  for (const Case& c : cases)
-    EXPECT_EQ(IsOwnTempFile(c.path), c.ours) << std::string(c.path.begin(), c.path.end());
+    std::wstring name;
+    bool disk, orTmp;  // IsOwnTempFile; HasOwnTempFileForm with ".tmp"
+  } cases[] = {{L"kmd1A.vhd", true, true},      {L"kmdff00.vhdx", true, true},
+               {L"kmd1A.tmp", false, true},     {L"phone.vhd", false, false},
+               {L"KMD1A.vhd", false, false},    {L"kmdmine.img", false, false},
+               {L"kmd1G.vhd", false, false},    {L"kmd123456789.vhd", false, false},
+               {L"kmd1A.vhd.bak", false, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsOwnTempFile(L"/tmp/brackwen-0/" + c.name), c.disk) << ToUtf8(c.name);
+    EXPECT_EQ(HasOwnTempFileForm(c.name, true), c.orTmp) << ToUtf8(c.name);
+  }
 }
 
 }  // namespace

@@ -98,6 +98,12 @@ TEST_F(Describe, ARangeAcrossTwoPartitionsNamesBoth) {
   EXPECT_EQ(Holds(2, {}, false), L"payload for disk bytes 10240 to 14335");
 }
 
+TEST_F(Describe, ARangePastThePartitionsEndNamesTheBackupTable) {
+  for (uint32_t i = 0; i < 4; ++i) AddEntry(1, {{26 + i, 0}});  // 26624 to 30719
+  EXPECT_EQ(Holds(2, {kTwoPartitions[1], {28672, 4096, L"the backup partition table", true}}),
+            L"payload for disk bytes 26624 to 30719 in 'MainOS' and the backup partition table");
+}
+
 TEST_F(Describe, BlocksWrittenNowhereAreSaidToBe) {
   AddEntry(4, {});
   EXPECT_EQ(Holds(2), L"payload that is written nowhere on the disk");

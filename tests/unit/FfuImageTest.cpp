@@ -151,7 +151,7 @@ TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
 }
 
 const char kNoChunkWarning[] =
-    "(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been "
+    "(Korvex) !WARNING! SecurityPadding: Neither of the headers has been "
     "initialized with a chunk size.\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,9 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"manifest ends on a chunk", 1, 0, 0, 1, 1000, 2048, ""},
         LayoutCase{"image chunk 0", 4, 10, 20, 0, 100, 4096 + 24 + 100, ""},
         LayoutCase{"both chunks 0", 0, 10, 20, 0, 100, 32 + 30 + 24 + 100, kNoChunkWarning},
-        LayoutCase{"security chunk 0, image chunk 2", 0, 10, 20, 2, 100, 2048, kNoChunkWarning},
-        LayoutCase{"chunk whose bytes wrap to 0", 4194304, 10, 20, 4194304, 100,
-                   32 + 30 + 24 + 100, ""}));
+        LayoutCase{"security chunk 0, image chunk 2", 0, 10, 20, 2, 100, 2048, kNoChunkWarning}));
 
 TEST(FfuImageLoad, ManifestEndsAtItsFirstZeroByte) {
   ContainerShape shape;
@@ -239,12 +237,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "(Korvex) !ERROR! Unable to load image because the store's sector size is invalid.\n"},
         FailureCase{"sector count out of range",
                     With([](ContainerShape& s) {
-                      s.manifest = "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 4294967296\r\n";
+                      s.manifest =
+                          "[Store]\r\nSectorSize = 512\r\nMinSectorCount = 18446744073709551616\r\n";
                     }),
                     "(Korvex) !ERROR! Unable to load image because the store's sector count is invalid.\n"},
         FailureCase{"store header cut short",
                     With([](ContainerShape& s) { s.storeBytes = 247; }),
                     "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"},
+        // Chunks whose byte counts do not fit 32 bits pad far beyond the file.
+        FailureCase{"image chunk of 2^30 KiB",
+                    With([](ContainerShape& s) { s.imageChunkKb = 0x40000000u; }),
+                    "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"},
+        FailureCase{"security chunk of 4 GiB",
+                    With([](ContainerShape& s) { s.securityChunkKb = 4194304; s.imageChunkKb = 0; }),
+                    kBadImage},
         FailureCase{"store beyond the end",
                     With([](ContainerShape& s) { s.storeBytes = 0; s.manifestLength = 500; }),
                     "(Korvex) !ERROR! Unable to load image because the store lies beyond the end of the file.\n"}));

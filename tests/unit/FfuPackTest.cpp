@@ -85,7 +85,7 @@ struct PackCase {
 void PrintTo(const PackCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.options)); }
 
 const char kNoChunkWarning[] =
-    "(Korvex) !WARNING! SecurityPadding: Neither the of the headers have been "
+    "(Korvex) !WARNING! SecurityPadding: Neither of the headers has been "
     "initialized with a chunk size.\n";
 
 class FfuPackRoundTrip : public testing::TestWithParam<PackCase> {};

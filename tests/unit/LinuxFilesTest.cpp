@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "StdoutCapture.h"
+#include "common/PathFunctions.h"
 #include "platform.h"
 #include "linux/support/text.h"
 
@@ -394,6 +396,19 @@ TEST_F(LinuxFilesTest, FindFirstFileOnMissingAndExistingEntries) {
   EXPECT_NE(data.dwFileAttributes & 0x10u, 0u);
   EXPECT_TRUE(FindClose(search));
   EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+}
+
+// A file whose own name holds '*' is found, also by a user who may not list
+// its folder.
+TEST_F(LinuxFilesTest, AFileNamedLikeAPatternIsFoundInAFolderThatCannotBeListed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to change user";
+  for (const char* name : {"a.ffu", "*.ffu"}) CloseHandle(Open(Path(name), 0, CREATE_NEW));
+  ASSERT_EQ(chmod(folder.c_str(), 0711), 0);
+  if (fork() == 0)
+    _exit(setuid(65534) == 0 && PathExists(Path("*.ffu")) && !PathExists(Path("?.ffu")) ? 0 : 1);
+  int status = 0;
+  wait(&status);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(LinuxFilesTest, FoldersAndDeletion) {

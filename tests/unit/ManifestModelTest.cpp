@@ -108,7 +108,7 @@ struct StoreCase {
   const char* storeLines;
   FfuImage::StoreFault fault;
   uint32_t sectorSize;
-  uint32_t minSectorCount;
+  uint64_t minSectorCount;
 };
 
 // Names the case in test output instead of dumping its bytes.
@@ -144,7 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
         StoreCase{"MinSectorCount = 10\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
         StoreCase{"SectorSize = 5000000000\r\n", FfuImage::kStoreSectorSizeInvalid, 0, 0},
         StoreCase{"SectorSize = 512\r\nMinSectorCount = many\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0},
-        StoreCase{"SectorSize = 512\r\nMinSectorCount = 9999999999\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0}));
+        // A disk of 2 TiB and more in 512-byte sectors.
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = 4294967296\r\n", FfuImage::kStoreFine, 512, 4294967296u},
+        StoreCase{"SectorSize = 512\r\nMinSectorCount = 36028797018963968\r\n", FfuImage::kStoreSectorCountInvalid, 0, 0}));
 
 TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
   FfuImage image;

@@ -1,10 +1,12 @@
-// Named mutexes of the Linux layer: lock files in the temporary folder that
-// exclude other holders, across processes too, and tell a waiter when the
+// Named mutexes of the Linux layer: lock files (in the temporary folder, or
+// root's machine-wide folder for global names) that exclude other holders, across processes too, and tell a waiter when the
 // last holder ended without letting go.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -13,7 +15,7 @@
 #include "platform.h"
 
 namespace {
-constexpr wchar_t kName[] = L"Global\\Brackwen.UnitTest";
+constexpr wchar_t kName[] = L"Local\\Brackwen.UnitTest";
 
 class NamedMutex : public testing::Test {
  protected:
@@ -104,6 +106,25 @@ TEST_F(NamedMutex, AWaiterOnAFileThatTheHolderRemovedTakesTheNewOne) {
   EXPECT_TRUE(ReleaseMutex(second));
   CloseHandle(first);
   CloseHandle(second);
+}
+
+// Root's global names hold across temporary folders, in a lock file that no
+// other user can open (flock takes a file opened for reading too).
+TEST_F(NamedMutex, ARootGlobalNameHoldsAcrossTemporaryFoldersAndOnlyRootOpensIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::wstring name = L"Global\\Brackwen.UnitTest." + std::to_wstring(getpid());
+  HANDLE first = CreateMutexW(nullptr, FALSE, name.c_str());
+  ASSERT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+  TempFolder other;
+  setenv("TMPDIR", other.path.c_str(), 1);
+  HANDLE second = CreateMutexW(nullptr, FALSE, name.c_str());
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+  const std::string file = ToUtf8(L"/run/brackwen/" + name.substr(7) + L".lock");
+  if (fork() == 0) _exit(setuid(65534) == 0 && open(file.c_str(), O_RDONLY) < 0 ? 0 : 1);
+  int status = 0;
+  wait(&status);
+  EXPECT_EQ(status, 0) << "another user opened " << file;
+  EXPECT_TRUE(ReleaseMutex(first) && CloseHandle(first) && CloseHandle(second));
 }
 
 struct BadMutexCase {

@@ -12,6 +12,12 @@
 #include "support/text.h"
 
 namespace {
+// The longest folder path the system makes: MAX_PATH less the terminator and
+// room for an 8.3 file name in it.
+constexpr size_t kMaxFolderPathUnits = MAX_PATH - 13;
+}  // namespace
+
+namespace {
 constexpr DWORD kAttributeReadOnly = 0x1;
 constexpr DWORD kAttributeDirectory = 0x10;
 constexpr DWORD kAttributeReparsePoint = 0x400;
@@ -100,13 +106,22 @@ bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
   return false;
 }
 
-// A search whose last part holds '*' or '?': every match in its folder.
+// A search whose last part holds '*' or '?': every match in its folder. Here
+// such a name may also be a file's own (Windows allows neither character in
+// a name); that file comes first, even from a folder that cannot be listed.
 HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   HANDLE handle = NewHandle(HandleKind::Find, -1, folder);
   LinuxHandle* search = static_cast<LinuxHandle*>(handle);
-  search->found = MatchingNames(folder, path.substr(folder.size()));
+  const std::string literal = path.substr(folder.size());
+  search->found = MatchingNames(folder, literal);
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) {
+    search->found.erase(std::remove(search->found.begin(), search->found.end(), literal),
+                        search->found.end());
+    search->found.insert(search->found.begin(), literal);
+  }
   if (NextMatch(*search, data)) return handle;
   delete search;
   SetLastError(ERROR_FILE_NOT_FOUND);
@@ -192,6 +207,11 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes
   (void)securityAttributes;
   if (pathName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // The system makes folders of up to MAX_PATH less room for an 8.3 name.
+  if (wcslen(pathName) > kMaxFolderPathUnits) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
   const std::string path = ToUtf8(pathName);

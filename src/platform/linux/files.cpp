@@ -212,7 +212,10 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     return INVALID_HANDLE_VALUE;
   }
   if (HasDevicePrefix(fileName)) {
-    return OpenDevicePath(fileName, desiredAccess, flagsAndAttributes);
+    HANDLE device = INVALID_HANDLE_VALUE;
+    const DWORD code = OpenDevicePath(fileName, desiredAccess, flagsAndAttributes, &device);
+    if (code != ERROR_SUCCESS) SetLastError(code);
+    return device;
   }
   if (fileName[0] == L'\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);

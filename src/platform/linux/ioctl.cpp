@@ -163,7 +163,8 @@ BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWO
     PartitionVolume volume;
     if (!FindPartitionVolumeByNumber(number, &volume)) return FailWith(ERROR_INVALID_FUNCTION);
     DiskLayout layout;
-    if (ReadLoopLayout(volume.diskNumber, &layout) != ERROR_SUCCESS) return FALSE;
+    const DWORD code = ReadLoopLayout(volume.diskNumber, &layout);
+    if (code != ERROR_SUCCESS) return FailWith(code);
     answer.DeviceNumber = static_cast<DWORD>(volume.diskNumber);
     for (const DiskPartition& partition : layout.partitions) {
       if (partition.startBytes == volume.offset) answer.PartitionNumber = partition.number;

@@ -1,4 +1,5 @@
-// Named mutexes as lock files in the temporary folder, held with flock.
+// Named mutexes as lock files held with flock: "Global\" names of root in the
+// machine's lock folder, every other name in the caller's temporary folder.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -6,20 +7,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 
+#include "platform.h"
 #include "support/errors.h"
 #include "support/handle.h"
+#include "support/temp_folder.h"
 #include "support/text.h"
 
 namespace {
 constexpr long kPollMs = 20;
 
-// "Global\Name" and "Local\Name" share one namespace here: the temporary
-// folder. Empty for a name that cannot be a file name.
+constexpr wchar_t kGlobalPrefix[] = L"Global\\";
+
+// The file name of the lock of "Global\Name", "Local\Name" or "Name". Empty
+// for a name that cannot be a file name.
 std::wstring LockFileName(LPCWSTR name) {
   std::wstring rest = name;
-  for (const wchar_t* prefix : {L"Global\\", L"Local\\"}) {
+  for (const wchar_t* prefix : {kGlobalPrefix, L"Local\\"}) {
     const std::wstring text = prefix;
     if (rest.compare(0, text.size(), text) == 0) {
       rest = rest.substr(text.size());
@@ -31,6 +37,33 @@ std::wstring LockFileName(LPCWSTR name) {
     return std::wstring();
   }
   return rest + L".lock";
+}
+
+// The folder that holds the lock, ending in '/'. A global name of root's
+// holds for the whole machine, whatever TMPDIR says: only root can attach
+// disks, and its lock folder is root's alone, so no other user can open the
+// lock file, let alone hold it (flock takes a file opened for reading too).
+// A caller without root cannot attach a disk and so cannot disturb a run of
+// root's: its names stay in its own temporary folder, where its own runs
+// still exclude each other.
+DWORD LockFolder(LPCWSTR name, std::string* folder) {
+  if (geteuid() == 0 && wcsncmp(name, kGlobalPrefix, wcslen(kGlobalPrefix)) == 0) {
+    std::string reason;
+    const DWORD code = PrepareMachineLockFolder(&reason);
+    if (code != ERROR_SUCCESS) {
+      PrintWide(L"!ERROR! The lock folder '%s' is refused: %s.\n",
+                FromUtf8(MachineLockFolderPath()).c_str(), FromUtf8(reason).c_str());
+      return code;
+    }
+    *folder = MachineLockFolderPath();
+    return ERROR_SUCCESS;
+  }
+  wchar_t temp[MAX_PATH] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH)
+    return length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW;
+  *folder = ToUtf8(std::wstring(temp, length));
+  return ERROR_SUCCESS;
 }
 
 HANDLE Fail(DWORD code) {
@@ -76,8 +109,8 @@ bool MarkHeld(int fd, bool* abandoned) {
   if (fstat(fd, &status) != 0) return false;
   *abandoned = status.st_size > 0;
   const std::string text = std::to_string(getpid()) + "\n";
-  return ftruncate(fd, 0) == 0 && pwrite(fd, text.data(), text.size(), 0) ==
-                                      static_cast<ssize_t>(text.size());
+  return ftruncate(fd, 0) == 0 &&
+         pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
 }
 
 // Whether the descriptor still is the file at `path`: a holder removes the
@@ -85,8 +118,8 @@ bool MarkHeld(int fd, bool* abandoned) {
 bool StillAtPath(int fd, const std::string& path) {
   struct stat held {};
   struct stat named {};
-  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
 }
 
 int OpenLockFile(const std::string& path) {
@@ -114,16 +147,18 @@ int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
 }
 }  // namespace
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
-  // Only what the program uses: a named mutex, not owned on creation.
-  if (name == nullptr || initialOwner) return Fail(ERROR_NOT_SUPPORTED);
-  const std::wstring file = LockFileName(name);
+namespace {
+// The handle of the named mutex's lock file; `create` makes the file when it
+// is missing (a mutex nobody holds has none).
+HANDLE OpenNamedMutex(LPCWSTR name, bool create) {
+  const std::wstring file = name == nullptr ? std::wstring() : LockFileName(name);
   if (file.empty()) return Fail(ERROR_INVALID_NAME);
-  wchar_t folder[MAX_PATH] = {};
-  const DWORD length = GetTempPathW(MAX_PATH, folder);
-  if (length == 0 || length >= MAX_PATH) return Fail(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
-  const std::string path = ToUtf8(std::wstring(folder, length) + file);
-  const int fd = OpenLockFile(path);
+  std::string folder;
+  const DWORD code = LockFolder(name, &folder);
+  if (code != ERROR_SUCCESS) return Fail(code);
+  const std::string path = folder + ToUtf8(file);
+  const int fd = create ? OpenLockFile(path)
+                        : open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return Fail(Win32FromErrno(errno));
   LinuxHandle* handle = new LinuxHandle;
   handle->kind = HandleKind::Mutex;
@@ -131,6 +166,18 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
   handle->path = path;
   SetLastError(ERROR_SUCCESS);
   return handle;
+}
+}  // namespace
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+  // Only what the program uses: a named mutex, not owned on creation.
+  if (name == nullptr || initialOwner) return Fail(ERROR_NOT_SUPPORTED);
+  return OpenNamedMutex(name, true);
+}
+
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) {
+  (void)desiredAccess, (void)inheritHandle;
+  return OpenNamedMutex(name, false);
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {

@@ -10,6 +10,7 @@
 
 #include "platform.h"
 #include "support/errors.h"
+#include "support/helper_descriptors.h"
 #include "support/run_owner.h"
 #include "support/session_user.h"
 #include "support/text.h"
@@ -67,6 +68,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   if (!user.Prepare(CurrentRunOwner())) return kOutOfResources;
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
+  CloseDescriptorsOnExec();
   char* const arguments[] = {const_cast<char*>(opener.c_str()),
                              const_cast<char*>(target.c_str()), nullptr};
   const pid_t child = fork();

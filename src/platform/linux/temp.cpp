@@ -107,3 +107,7 @@ unsigned GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, unsigned uniqu
   SetLastError(ERROR_FILE_EXISTS);
   return 0;
 }
+
+bool IsPrivateTempFolder(const std::wstring& folder) {
+  return IsPrivateFolderOfThisUser(ToUtf8(folder));
+}

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,8 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   if (volumeMountPoint == nullptr || volumeName == nullptr)
     return FailWith(ERROR_INVALID_PARAMETER);
+  // Mount point paths are MAX_PATH units at most, terminator included.
+  if (wcslen(volumeMountPoint) >= MAX_PATH) return FailWith(ERROR_FILENAME_EXCED_RANGE);
   MountFolder folder;
   DWORD code = folder.Open(FolderPath(volumeMountPoint));
   if (code == ERROR_SUCCESS) code = folder.CheckEmpty();

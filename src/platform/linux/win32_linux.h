@@ -189,17 +189,20 @@ LPWSTR CharUpperW(LPWSTR text);
 void Sleep(DWORD milliseconds);
 
 // ---- Synchronization --------------------------------------------------------
-// A named mutex is a lock file in the temporary folder, held with flock: it
-// is shared by the processes that see the same temporary folder, and the
-// kernel lets it go when its holder dies (the next waiter then gets
-// WAIT_ABANDONED, as on Windows).
+// A named mutex is a lock file held with flock: root's "Global\" names in
+// one folder for the whole machine, other names in the caller's temporary
+// folder. The kernel lets it go when its holder dies (the next waiter then
+// gets WAIT_ABANDONED, as on Windows).
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
+#define SYNCHRONIZE 0x00100000u
+
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCWSTR name);
+HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 
@@ -232,6 +235,17 @@ typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 HANDLE GetStdHandle(DWORD stdHandle);
+// Console control events. On Linux SIGINT is Ctrl-C, SIGHUP the closing of
+// the terminal and SIGTERM a shutdown; as on Windows the routines run on a
+// thread of their own, the last added first, until one returns TRUE; when
+// none does, the signal's default action ends the process.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add);
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info);
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position);

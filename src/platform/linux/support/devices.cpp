@@ -31,7 +31,7 @@ int DriveNumberOf(const std::wstring& path) {
   return static_cast<int>(wcstol(digits.c_str(), nullptr, 10));
 }
 
-HANDLE OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes) {
+DWORD OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes, HANDLE* handle) {
   const std::string device = LoopDevicePath(number);
   const bool write = (desiredAccess & GENERIC_WRITE) != 0;
   const int direct = (flagsAndAttributes & FILE_FLAG_NO_BUFFERING) ? O_DIRECT : 0;
@@ -39,33 +39,30 @@ HANDLE OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes) {
   // A write-protected disk still opens, as it does for a drive on Windows;
   // its writes then fail.
   if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | direct | O_CLOEXEC);
-  if (fd < 0) {
-    SetLastErrorFromErrno(errno);
-    return INVALID_HANDLE_VALUE;
-  }
-  return NewHandle(HandleKind::Device, fd, device);
-}
-
-HANDLE NotFound() {
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  return INVALID_HANDLE_VALUE;
+  if (fd < 0) return Win32FromErrno(errno);
+  *handle = NewHandle(HandleKind::Device, fd, device);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-HANDLE OpenDevicePath(const wchar_t* path, DWORD desiredAccess, DWORD flagsAndAttributes) {
-  if (path == nullptr) return NotFound();
+DWORD OpenDevicePath(const wchar_t* path, DWORD desiredAccess, DWORD flagsAndAttributes,
+                     HANDLE* handle) {
+  *handle = INVALID_HANDLE_VALUE;
+  if (path == nullptr) return ERROR_FILE_NOT_FOUND;
   const int drive = DriveNumberOf(path);
   if (drive >= 0) {
     LoopBinding binding;
-    if (!LoopReadBinding(drive, &binding) || LoopDiskOf(binding) >= 0) return NotFound();
-    return OpenLoop(drive, desiredAccess, flagsAndAttributes);
+    if (!LoopReadBinding(drive, &binding) || LoopDiskOf(binding) >= 0) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+    return OpenLoop(drive, desiredAccess, flagsAndAttributes, handle);
   }
   GUID partitionId;
   if (ParseVolumeName(path, &partitionId)) {
     PartitionVolume volume;
-    if (!FindPartitionVolume(partitionId, &volume)) return NotFound();
-    return OpenLoop(volume.volumeNumber, desiredAccess, flagsAndAttributes);
+    if (!FindPartitionVolume(partitionId, &volume)) return ERROR_FILE_NOT_FOUND;
+    return OpenLoop(volume.volumeNumber, desiredAccess, flagsAndAttributes, handle);
   }
-  return NotFound();
+  return ERROR_FILE_NOT_FOUND;
 }

@@ -31,7 +31,7 @@ bool PartitionAt(const DiskLayout& layout, uint64_t offset, const DiskPartition*
 
 DWORD ReadLoopLayout(int diskNumber, DiskLayout* layout) {
   const int fd = open(LoopDevicePath(diskNumber).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SetLastErrorFromErrno(errno);
+  if (fd < 0) return Win32FromErrno(errno);
   const DWORD code = ReadDiskLayout(fd, layout);
   close(fd);
   return code;

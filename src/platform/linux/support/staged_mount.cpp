@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "helper_descriptors.h"
 #include "temp_folder.h"
 
 namespace {
@@ -43,6 +44,7 @@ DWORD MountByPath(const std::string& device, const std::string& folder, const st
       mnt_context_set_options(context, options.c_str()) != 0) {
     code = ERROR_NOT_ENOUGH_MEMORY;
   } else {
+    CloseDescriptorsOnExec();  // the mount helper gets 0-2 only
     const int result = mnt_context_mount(context);
     if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
   }

@@ -14,6 +14,10 @@
 
 namespace {
 constexpr char kFolderPrefix[] = "brackwen-";
+// The folder of the machine's locks: in the folder of the running system's
+// state, which only root can write to.
+constexpr char kMachineLockBase[] = "/run";
+constexpr char kMachineLockName[] = "brackwen";
 // Deeper than any real path; ends the walk should ".." never reach the root.
 constexpr int kMaxDepth = 4096;
 
@@ -63,7 +67,7 @@ DWORD CheckFoldersAbove(int baseFd, std::string* reason) {
 }
 
 // The checks on the opened folder itself; its mode is then set as wanted.
-DWORD CheckOpenedFolder(int fd, std::string* reason) {
+DWORD CheckOpenedFolder(int fd, mode_t wanted, std::string* reason) {
   struct stat status {};
   if (fstat(fd, &status) != 0) return RefuseErrno("it cannot be read", errno, reason);
   if (status.st_uid != geteuid())
@@ -73,10 +77,41 @@ DWORD CheckOpenedFolder(int fd, std::string* reason) {
                   reason);
   if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
     return Refuse(ERROR_ACCESS_DENIED, "other users can write to it", reason);
-  const mode_t wanted = CurrentRunOwner().forSudoUser ? 0711 : 0700;
-  if ((status.st_mode & 07777) != wanted && fchmod(fd, wanted) != 0)
+  if (wanted != 0 && (status.st_mode & 07777) != wanted && fchmod(fd, wanted) != 0)
     return RefuseErrno("its mode cannot be set", errno, reason);
   return ERROR_SUCCESS;
+}
+
+// Makes `name` in `base` when `make` says so and it is missing, then checks
+// it as the private folder is checked; `wanted` is its mode (0: left as it is).
+DWORD PrepareOwnFolder(const std::string& base, const std::string& name, bool make, mode_t wanted,
+                       std::string* reason) {
+  UniqueFd parent(open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.Valid()) {
+    const int error = errno;
+    return Refuse(
+        error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32FromErrno(error),
+        std::string("the folder it belongs in cannot be opened (") + strerror(error) + ")", reason);
+  }
+  DWORD code = CheckFoldersAbove(parent.Get(), reason);
+  if (code != ERROR_SUCCESS) return code;
+  if (make && mkdirat(parent.Get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+    return RefuseErrno("it cannot be made", errno, reason);
+  struct stat status {};
+  if (fstatat(parent.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    return RefuseErrno("it cannot be read", errno, reason);
+  if (S_ISLNK(status.st_mode)) return Refuse(ERROR_DIRECTORY, "it is a symbolic link", reason);
+  if (!S_ISDIR(status.st_mode)) return Refuse(ERROR_DIRECTORY, "it is not a folder", reason);
+  // What is checked from here on is the folder opened, whatever the name
+  // points to by now.
+  UniqueFd folder(
+      openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.Valid()) {
+    if (errno == ELOOP || errno == ENOTDIR)
+      return Refuse(ERROR_DIRECTORY, "it is not a folder", reason);
+    return RefuseErrno("it cannot be opened", errno, reason);
+  }
+  return CheckOpenedFolder(folder.Get(), wanted, reason);
 }
 }  // namespace
 
@@ -86,33 +121,24 @@ std::string PrivateTempFolderPath() {
 }
 
 DWORD PreparePrivateTempFolder(std::string* reason) {
-  UniqueFd base(open(BaseFolder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!base.Valid()) {
-    const int error = errno;
-    return Refuse(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32FromErrno(error),
-                  std::string("the folder it belongs in cannot be opened (") + strerror(error) +
-                      ")",
-                  reason);
-  }
-  DWORD code = CheckFoldersAbove(base.Get(), reason);
-  if (code != ERROR_SUCCESS) return code;
-  const std::string name = FolderName();
-  if (mkdirat(base.Get(), name.c_str(), 0700) != 0 && errno != EEXIST)
-    return RefuseErrno("it cannot be made", errno, reason);
-  struct stat status {};
-  if (fstatat(base.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-    return RefuseErrno("it cannot be read", errno, reason);
-  if (S_ISLNK(status.st_mode))
-    return Refuse(ERROR_DIRECTORY, "it is a symbolic link", reason);
-  if (!S_ISDIR(status.st_mode)) return Refuse(ERROR_DIRECTORY, "it is not a folder", reason);
-  // What is checked from here on is the folder opened, whatever the name
-  // points to by now.
-  UniqueFd folder(openat(base.Get(), name.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder.Valid()) {
-    if (errno == ELOOP || errno == ENOTDIR)
-      return Refuse(ERROR_DIRECTORY, "it is not a folder", reason);
-    return RefuseErrno("it cannot be opened", errno, reason);
-  }
-  return CheckOpenedFolder(folder.Get(), reason);
+  const mode_t wanted = CurrentRunOwner().forSudoUser ? 0711 : 0700;
+  return PrepareOwnFolder(BaseFolder(), FolderName(), true, wanted, reason);
+}
+
+bool IsPrivateFolderOfThisUser(const std::string& path) {
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const size_t slash = folder.rfind('/');
+  if (slash == std::string::npos || folder.substr(slash + 1) != FolderName()) return false;
+  std::string reason;
+  return PrepareOwnFolder(slash == 0 ? "/" : folder.substr(0, slash), FolderName(), false, 0,
+                          &reason) == ERROR_SUCCESS;
+}
+
+std::string MachineLockFolderPath() {
+  return std::string(kMachineLockBase) + "/" + kMachineLockName + "/";
+}
+
+DWORD PrepareMachineLockFolder(std::string* reason) {
+  return PrepareOwnFolder(kMachineLockBase, kMachineLockName, true, 0700, reason);
 }
