@@ -26,6 +26,39 @@ struct FilePart {
   uint64_t end;
   const wchar_t* name;  // nullptr: the payload
 };
+
+// In an image of several stores, the parts of the other stores are named by
+// their store; the chosen store's parts are those of a single store.
+std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reader,
+                                 const FilePart (&single)[9], std::vector<std::wstring>& names) {
+  const std::vector<StoreDescription>& stores = image.stores;
+  names.clear();
+  for (size_t i = 0; i < stores.size(); ++i) {
+    names.push_back(L"store " + std::to_wstring(i + 1) + L"'s headers");
+    names.push_back(L"store " + std::to_wstring(i + 1) + L"'s payload");
+  }
+  std::vector<FilePart> parts(single, single + 2);
+  parts.push_back({single[1].end, stores[0].storeOffset, L"padding"});
+  for (size_t i = 0; i < stores.size(); ++i) {
+    if (&stores[i] != &reader.Store()) {
+      parts.push_back({stores[i].storeOffset, stores[i].headersEnd, names[2 * i].c_str()});
+      continue;
+    }
+    parts.insert(parts.end(), single + 3, single + 6);
+    parts.push_back({reader.entriesEnd, stores[i].headersEnd, L"padding"});
+  }
+  uint64_t end = 0;
+  for (size_t i = 0; i < stores.size(); ++i) {
+    uint64_t payloadEnd = stores[i].payloadOffset + stores[i].payloadBytes;
+    if (&stores[i] == &reader.Store())
+      parts.push_back(single[7]);
+    else
+      parts.push_back({stores[i].payloadOffset, payloadEnd, names[2 * i + 1].c_str()});
+    end = std::max(end, payloadEnd);
+  }
+  parts.push_back({end, image.fileSize, L"bytes after the payload"});
+  return parts;
+}
 }  // namespace
 
 DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
@@ -48,7 +81,7 @@ std::wstring DamageReport::Describe(uint32_t index) const {
   uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
   uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
-  uint64_t storeOffset = image.FirstStore()->storeOffset;
+  uint64_t storeOffset = reader.Store().storeOffset;
   uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
       {check.RegionStart(), imageHeaderEnd, L"the image header"},
@@ -61,8 +94,12 @@ std::wstring DamageReport::Describe(uint32_t index) const {
       {reader.payloadOffset, payloadEnd, nullptr},
       {payloadEnd, image.fileSize, L"bytes after the payload"},
   };
+  std::vector<FilePart> several;
+  std::vector<std::wstring> names;
+  if (image.stores.size() > 1) several = StoreParts(image, reader, parts, names);
   std::vector<std::wstring> items;
-  for (const FilePart& part : parts) {
+  for (const FilePart& part : several.empty() ? std::vector<FilePart>(std::begin(parts), std::end(parts))
+                                              : several) {
     uint64_t start = std::max(from, part.start);
     uint64_t end = std::min(to, part.end);
     if (start >= end) continue;
@@ -87,7 +124,7 @@ std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
 std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, uint64_t to) const {
   std::vector<DiskRange> ranges;
   uint32_t blockSize = reader.BlockSize();
-  uint32_t sectorSize = image.FirstStore()->sectorSize;
+  uint32_t sectorSize = reader.Store().sectorSize;
   for (uint64_t at = from; at < to;) {
     uint64_t block = (at - reader.payloadOffset) / blockSize;
     uint64_t blockStart = reader.payloadOffset + block * blockSize;

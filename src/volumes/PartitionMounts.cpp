@@ -1,5 +1,6 @@
 #include "volumes/PartitionMounts.h"
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "common/PathFunctions.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
+#include "ffu/MountChoice.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
@@ -195,26 +197,32 @@ int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
   return status.Succeeded();
 }
 
-int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
-  DriveLayout layout;
-  int result = GetDriveLayout(diskHandle, layout);
-  if (result != 0) return result;
-  PartitionChoice choice = ChoosePartition(layout);
-  if (!choice.found)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
-        L"data partition to mount instead.\n");
+namespace {
+bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
+                   uint32_t sectorSize) {
+  return entry.PartitionStyle == PARTITION_STYLE_GPT &&
+         SameDiskGuid(AsDiskGuid(entry.Gpt.PartitionId), choice.partition.id) &&
+         static_cast<uint64_t>(entry.StartingOffset.QuadPart) ==
+             choice.partition.firstSector * sectorSize;
+}
+}  // namespace
+
+int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder) {
   if (!choice.byName)
     PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
               L"data partition, '%s' (%s), instead.\n",
-              choice.name.c_str(), SizeText(choice.length).c_str());
-  MountStatus status(choice.name, folder);
+              choice.partition.name.c_str(), SizeText(choice.length).c_str());
+  MountStatus status(choice.partition.name, folder);
+  DriveLayout layout;
+  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
+  bool found = false;
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (choice.Includes(i, entry) && !MountVolume(entry, folder))
-      return status.Failed(GetLastError());
+    if (!IsChosenEntry(entry, choice, choice.sectorSize)) continue;
+    found = true;
+    if (!MountVolume(entry, folder)) return status.Failed(GetLastError());
   }
-  return status.Succeeded();
+  return found ? status.Succeeded() : status.Failed(ERROR_NOT_FOUND);
 }
 
 int UnmountMainPartition(HANDLE diskHandle) {

@@ -29,7 +29,7 @@ rm -f "$P"/kmd*.vhd
 # The moments: right after the attach (a blank disk), before the copy,
 # before the volumes arrive, before the partition is mounted and with the
 # partition mounted, just before the success line.
-for moment in GetVirtualDiskPhysicalPath CopyPayload UpdateDiskProperties MountMainPartition \
+for moment in GetVirtualDiskPhysicalPath CopyPayload UpdateDiskProperties MountChosenPartition \
               ShellExecuteW; do
   run_killed_at "$moment" "$FFU"
   killed_vhd=$(vhd_files | tail -n 1)

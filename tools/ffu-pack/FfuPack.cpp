@@ -1,10 +1,12 @@
 // ffu-pack: writes an FFU file from a raw GPT disk image, for the tests, the
 // demo and the benchmarks. The store's sector size is the disk image's own
 // (512 or 4096 bytes, found from its GPT) unless --sector-size names one.
+// With --store, repeated, each disk image becomes a store of its own.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FfuWriter.h"
 
@@ -14,9 +16,11 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
+    "                [--compressed] [--entries-length N]\n"
     "                [--hash-algorithm N] [--damage-chunk N]...\n"
     "                [--damage security-signature|image-signature|store-category]\n"
     "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
+    "       ffu-pack [options] --store disk.img [--store disk.img]... out.ffu\n"
     "--print-layout prints where the parts of the written file begin, one\n"
     "\"name offset\" line each, so that tests can find them.\n";
 
@@ -40,6 +44,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--copy-offset") return &options.copyOffset;
   if (name == "--end-in-store-header") return &options.endInStoreHeader;
   if (name == "--hash-algorithm") return &options.hashAlgorithm;
+  if (name == "--entries-length") return &options.entriesLength;
   return nullptr;
 }
 
@@ -47,6 +52,7 @@ bool FlagOption(PackOptions& options, const std::string& name) {
   if (name == "--merge-runs") options.mergeRuns = true;
   else if (name == "--no-min-sector-count") options.minSectorCount = false;
   else if (name == "--two-locations") options.twoLocations = true;
+  else if (name == "--compressed") options.compressed = true;
   else return false;
   return true;
 }
@@ -60,6 +66,9 @@ void PrintLayout(const PackedLayout& layout) {
               static_cast<unsigned long long>(layout.entries),
               static_cast<unsigned long long>(layout.payload),
               static_cast<unsigned long long>(layout.payloadBytes), layout.blockSize);
+  for (size_t i = 0; i < layout.storeHeaders.size(); ++i)
+    std::printf("store-header-%zu %llu\n", i + 2,
+                static_cast<unsigned long long>(layout.storeHeaders[i]));
 }
 }  // namespace
 
@@ -68,11 +77,18 @@ int main(int argc, char** argv) {
   bool printLayout = false;
   std::string paths[2];
   int pathCount = 0;
+  std::vector<std::string> stores;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
     if (argument.rfind("--", 0) != 0) {
       if (pathCount == 2) return std::fputs(kUsage, stderr), 2;
       paths[pathCount++] = argument;
+    } else if (argument == "--store") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ffu-pack: --store needs a disk image\n");
+        return 2;
+      }
+      stores.push_back(argv[++i]);
     } else if (argument == "--print-layout") {
       printLayout = true;
     } else if (argument == "--damage") {
@@ -98,16 +114,20 @@ int main(int argc, char** argv) {
         return 2;
       }
       if (argument == "--hash-table-size") options.hashTableSizeGiven = true;
+      if (argument == "--entries-length") options.entriesLengthGiven = true;
       ++i;
     } else if (!FlagOption(options, argument)) {
       std::fprintf(stderr, "ffu-pack: unknown option %s\n%s", argument.c_str(), kUsage);
       return 2;
     }
   }
-  if (pathCount != 2) return std::fputs(kUsage, stderr), 2;
+  // Without --store the first path is the one disk image.
+  if (stores.empty() && pathCount == 2) stores.push_back(paths[0]);
+  else if (stores.empty() || pathCount != 1) return std::fputs(kUsage, stderr), 2;
+  const std::string& outPath = paths[pathCount - 1];
   std::string error;
   PackedLayout layout;
-  if (PackFfu(options, paths[0], paths[1], &layout, &error) != 0) {
+  if (PackFfu(options, stores, outPath, &layout, &error) != 0) {
     std::fprintf(stderr, "ffu-pack: %s\n", error.c_str());
     return 1;
   }

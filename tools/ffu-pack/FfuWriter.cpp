@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include "GptLayout.h"
@@ -19,6 +20,17 @@ struct PlannedEntry {
   uint32_t blockCount = 1;
   uint32_t origin = kOriginDiskStart;
   uint32_t blockIndex = 0;
+};
+
+// One disk image packed as one store.
+struct StoreSource {
+  std::string path;
+  std::unique_ptr<std::ifstream> disk;
+  uint32_t sectorSize = 0;
+  uint64_t diskSize = 0;
+  GptLayout layout;
+  std::vector<PlannedEntry> plan;
+  uint64_t payloadBlocks = 0;
 };
 
 class ByteWriter {
@@ -45,8 +57,8 @@ void PadTo(ByteWriter& out, uint64_t filePosition, uint64_t unit) {
   out.Fill(static_cast<size_t>(unit - filePosition % unit), 0);
 }
 
-std::string BuildManifest(const PackOptions& options, uint64_t diskSectors,
-                          const GptLayout& layout) {
+// A "Store" category for each store, each followed by its partitions.
+std::string BuildManifest(const PackOptions& options, const std::vector<StoreSource>& stores) {
   const char* storeLine = options.damage == "store-category" ? "[store]\r\n" : "[Store]\r\n";
   std::string text =
       "[FullFlash]\r\n"
@@ -55,16 +67,17 @@ std::string BuildManifest(const PackOptions& options, uint64_t diskSectors,
       "Description = Disk image packed for testing\r\n"
       "  with one store and its partitions\r\n"
       "DevicePlatformId0 = Test.Device.Platform\r\n"
-      "\r\n" +
-      std::string(storeLine) +
-      "SectorSize = " + std::to_string(options.sectorSize) + "\r\n";
-  if (options.minSectorCount)
-    text += "MinSectorCount = " + std::to_string(diskSectors) + "\r\n";
-  text += "\r\n";
-  for (const GptPartition& partition : layout.partitions) {
-    text += "[Partition]\r\nName = " + partition.name + "\r\n";
-    text += "FirstSector = " + std::to_string(partition.firstSector) + "\r\n";
-    text += "LastSector = " + std::to_string(partition.lastSector) + "\r\n\r\n";
+      "\r\n";
+  for (const StoreSource& store : stores) {
+    text += std::string(storeLine) + "SectorSize = " + std::to_string(store.sectorSize) + "\r\n";
+    if (options.minSectorCount)
+      text += "MinSectorCount = " + std::to_string(store.diskSize / store.sectorSize) + "\r\n";
+    text += "\r\n";
+    for (const GptPartition& partition : store.layout.partitions) {
+      text += "[Partition]\r\nName = " + partition.name + "\r\n";
+      text += "FirstSector = " + std::to_string(partition.firstSector) + "\r\n";
+      text += "LastSector = " + std::to_string(partition.lastSector) + "\r\n\r\n";
+    }
   }
   return text;
 }
@@ -110,31 +123,46 @@ int PlanEntries(const PackOptions& options, std::ifstream& disk, uint64_t diskBl
   return 0;
 }
 
-void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry>& plan,
-                      uint64_t payloadBlocks, ByteWriter& out) {
+// Bytes of one entry as written: a compressed image's entries carry one more
+// word each.
+uint32_t EntryBytes(const PackOptions& options) {
   uint32_t locations = options.twoLocations ? 2 : 1;
+  uint32_t bytes = sizeof(BlockEntryRecord) + sizeof(LocationRecord) * locations;
+  return options.compressed ? bytes + 4 : bytes;
+}
+
+void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry>& plan,
+                      uint64_t payloadBlocks, uint32_t storeCount, uint32_t storeIndex,
+                      ByteWriter& out) {
   StoreHeader header{};
   header.majorVersion = static_cast<uint16_t>(options.storeVersion);
+  header.fullFlashMajorVersion = options.compressed ? kCompressedFullFlashVersion : kFullFlashVersion;
   const char platform[] = "Test.Device.Platform";
   std::memcpy(header.platformId, platform, sizeof(platform) - 1);
   header.blockSize = options.blockSize;
   header.entryCount = static_cast<uint32_t>(plan.size());
-  header.entriesLength = static_cast<uint32_t>(
-      plan.size() * (sizeof(BlockEntryRecord) + sizeof(LocationRecord) * locations));
+  header.entriesLength = options.entriesLengthGiven
+                             ? options.entriesLength
+                             : static_cast<uint32_t>(plan.size() * EntryBytes(options));
   header.validationCount = options.validationSize == 0 ? 0 : 1;
   header.validationLength = options.validationSize;
   out.Put(header);
+  if (options.compressed) out.Put(uint32_t{1});  // the compression field
   if (options.storeVersion == kStoreVersionWithStoreList) {
-    const std::string devicePath = "DiskDevice0";
+    const std::string devicePath = "DiskDevice" + std::to_string(storeIndex - 1);
     StoreListFields fields{};
-    fields.storeCount = 1;
-    fields.storeIndex = 1;
+    fields.storeCount = static_cast<uint16_t>(storeCount);
+    fields.storeIndex = static_cast<uint16_t>(storeIndex);
     fields.storePayloadSize = payloadBlocks * options.blockSize;
     fields.devicePathLength = static_cast<uint16_t>(devicePath.size());
     out.Put(fields);
     for (char c : devicePath) out.U16(static_cast<uint8_t>(c));
   }
-  out.Fill(options.validationSize, 0xA5);
+  // One validation entry: its record, then its bytes to compare.
+  if (options.validationSize == 0) return;
+  uint32_t record[3] = {0, 0, options.validationSize - 12};
+  out.Put(record);
+  out.Fill(options.validationSize - 12, 0xA5);
 }
 
 void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& plan,
@@ -142,6 +170,7 @@ void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& p
   for (const PlannedEntry& entry : plan) {
     out.Put(BlockEntryRecord{options.twoLocations ? 2u : 1u, entry.blockCount});
     out.Put(LocationRecord{entry.origin, entry.blockIndex});
+    if (options.compressed) out.Put(options.blockSize);  // the entry's compressed bytes
     if (!options.twoLocations) continue;
     // The second place lies further in, counted the same way as the first.
     out.Put(LocationRecord{entry.origin, entry.blockIndex + options.copyOffset});
@@ -156,6 +185,10 @@ int CheckOptions(const PackOptions& options, uint64_t diskSize, std::string* err
   }
   if (diskSize == 0 || diskSize % options.blockSize != 0) {
     *error = "the disk image's size must be a non-zero multiple of the block size";
+    return 1;
+  }
+  if (options.validationSize != 0 && options.validationSize < 12) {
+    *error = "a validation area holds at least one 12-byte entry";
     return 1;
   }
   if (options.storeVersion != 1 && options.storeVersion != 2) {
@@ -235,8 +268,7 @@ class ChunkHasher {
 // Everything in front of the payload, with a hash table of `tableSize` zero
 // bytes for now; `at` receives where its parts begin.
 ByteWriter BuildFront(const PackOptions& options, uint32_t tableSize, const std::string& manifest,
-                      const std::vector<PlannedEntry>& plan, uint64_t payloadBlocks,
-                      PackedLayout* at) {
+                      const std::vector<StoreSource>& stores, PackedLayout* at) {
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
   ByteWriter out;
   SecurityHeader security{};
@@ -260,13 +292,21 @@ ByteWriter BuildFront(const PackOptions& options, uint32_t tableSize, const std:
   at->manifest = out.data.size();
   out.Text(manifest);
   PadTo(out, out.data.size(), chunk);
+  // Every store's header group, then (all blocks being of one size, the
+  // groups end on a block boundary) the payloads in store order.
   at->storeHeader = out.data.size();
-  WriteStoreHeader(options, plan, payloadBlocks, out);
-  at->entries = out.data.size();
-  WriteEntries(options, plan, out);
-  PadTo(out, out.data.size(), options.blockSize);
+  for (size_t i = 0; i < stores.size(); ++i) {
+    PackOptions storeOptions = options;
+    storeOptions.sectorSize = stores[i].sectorSize;
+    if (i > 0) at->storeHeaders.push_back(out.data.size());
+    WriteStoreHeader(storeOptions, stores[i].plan, stores[i].payloadBlocks,
+                     static_cast<uint32_t>(stores.size()), static_cast<uint32_t>(i + 1), out);
+    if (i == 0) at->entries = out.data.size();
+    WriteEntries(storeOptions, stores[i].plan, out);
+    PadTo(out, out.data.size(), options.blockSize);
+  }
   at->payload = out.data.size();
-  at->payloadBytes = payloadBlocks * options.blockSize;
+  at->payloadBytes = stores[0].payloadBlocks * options.blockSize;
   at->blockSize = options.blockSize;
   return out;
 }
@@ -294,42 +334,58 @@ int DamageChunks(const PackOptions& options, std::fstream& ffu, uint64_t imageSt
   return 0;
 }
 
-}  // namespace
-
-int PackFfu(const PackOptions& requested, const std::string& diskPath,
-            const std::string& outPath, PackedLayout* packed, std::string* error) {
-  std::ifstream disk(diskPath, std::ios::binary);
+// Opens a disk image and plans its entries, with the sector size of its own
+// GPT unless the options name one.
+int ReadSource(const PackOptions& requested, StoreSource& store, std::string* error) {
+  store.disk = std::make_unique<std::ifstream>(store.path, std::ios::binary);
+  std::ifstream& disk = *store.disk;
   if (!disk) {
-    *error = "cannot open " + diskPath;
+    *error = "cannot open " + store.path;
     return 1;
   }
   disk.seekg(0, std::ios::end);
-  uint64_t diskSize = static_cast<uint64_t>(disk.tellg());
+  store.diskSize = static_cast<uint64_t>(disk.tellg());
   PackOptions options = requested;
   if (options.sectorSize == 0 && DetectSectorSize(disk, &options.sectorSize, error) != 0) return 1;
-  if (CheckOptions(options, diskSize, error) != 0) return 1;
-  GptLayout layout;
-  if (ReadGptLayout(disk, options.sectorSize, &layout, error) != 0) return 1;
-  uint64_t diskBlocks = diskSize / options.blockSize;
-  uint64_t tailFirstBlock = layout.backupEntriesSector * options.sectorSize / options.blockSize;
-  std::vector<PlannedEntry> plan;
-  if (PlanEntries(options, disk, diskBlocks, tailFirstBlock, &plan) != 0) {
-    *error = "cannot read " + diskPath;
+  store.sectorSize = options.sectorSize;
+  if (CheckOptions(options, store.diskSize, error) != 0) return 1;
+  if (ReadGptLayout(disk, options.sectorSize, &store.layout, error) != 0) return 1;
+  uint64_t diskBlocks = store.diskSize / options.blockSize;
+  uint64_t tailFirstBlock =
+      store.layout.backupEntriesSector * options.sectorSize / options.blockSize;
+  if (PlanEntries(options, disk, diskBlocks, tailFirstBlock, &store.plan) != 0) {
+    *error = "cannot read " + store.path;
     return 1;
   }
+  for (const PlannedEntry& entry : store.plan) store.payloadBlocks += entry.blockCount;
+  return 0;
+}
+}  // namespace
+
+int PackFfu(const PackOptions& requested, const std::vector<std::string>& diskPaths,
+            const std::string& outPath, PackedLayout* packed, std::string* error) {
+  PackOptions options = requested;
+  if (diskPaths.size() > 1) options.storeVersion = kStoreVersionWithStoreList;
+  std::vector<StoreSource> stores(diskPaths.size());
+  for (size_t i = 0; i < stores.size(); ++i) {
+    stores[i].path = diskPaths[i];
+    if (ReadSource(options, stores[i], error) != 0) return 1;
+  }
+  options.sectorSize = stores[0].sectorSize;
   uint64_t payloadBlocks = 0;
-  for (const PlannedEntry& entry : plan) payloadBlocks += entry.blockCount;
+  for (const StoreSource& store : stores) payloadBlocks += store.payloadBlocks;
 
   // The table's size moves the image header, which moves the paddings and
   // so the number of chunks: settle it.
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
-  const std::string manifest = BuildManifest(options, diskSize / options.sectorSize, layout);
+  const std::string manifest = BuildManifest(options, stores);
   uint32_t tableSize = options.hashTableSizeGiven ? options.hashTableSize : 0;
   uint64_t imageStart = 0;
   ByteWriter out;
   PackedLayout at;
   for (int round = 0; round < 8; ++round) {
-    out = BuildFront(options, tableSize, manifest, plan, payloadBlocks, &at);
+    at = PackedLayout();
+    out = BuildFront(options, tableSize, manifest, stores, &at);
     imageStart = at.imageHeader;
     uint64_t imageLength = out.data.size() - imageStart + payloadBlocks * options.blockSize;
     uint64_t wanted = CountChunks(imageLength, chunk) * kHashLength;
@@ -347,7 +403,7 @@ int PackFfu(const PackOptions& requested, const std::string& diskPath,
     DamageSignature(out.data, at.imageHeader + offsetof(ImageHeader, signature), 2);
   if (options.endInStoreHeader != 0) {
     out.data.resize(static_cast<size_t>(at.storeHeader) + options.endInStoreHeader);
-    plan.clear();
+    for (StoreSource& store : stores) store.plan.clear();
     payloadBlocks = 0;
   }
   std::fstream ffu(outPath, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
@@ -356,14 +412,16 @@ int PackFfu(const PackOptions& requested, const std::string& diskPath,
   ChunkHasher hasher(chunk);
   hasher.Add(out.data.data() + imageStart, out.data.size() - imageStart);
   std::vector<char> buffer(options.blockSize);
-  for (const PlannedEntry& entry : plan) {
-    for (uint32_t i = 0; i < entry.blockCount; ++i) {
-      if (!ReadBlock(disk, entry.firstDiskBlock + i, buffer)) {
-        *error = "cannot read " + diskPath;
-        return 1;
+  for (StoreSource& store : stores) {
+    for (const PlannedEntry& entry : store.plan) {
+      for (uint32_t i = 0; i < entry.blockCount; ++i) {
+        if (!ReadBlock(*store.disk, entry.firstDiskBlock + i, buffer)) {
+          *error = "cannot read " + store.path;
+          return 1;
+        }
+        ffu.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        hasher.Add(reinterpret_cast<const uint8_t*>(buffer.data()), buffer.size());
       }
-      ffu.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-      hasher.Add(reinterpret_cast<const uint8_t*>(buffer.data()), buffer.size());
     }
   }
   uint64_t fileSize = out.data.size() + payloadBlocks * options.blockSize;
