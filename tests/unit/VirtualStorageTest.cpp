@@ -6,7 +6,7 @@
 #include "StdoutCapture.h"
 #include "common/VirtualStorage.h"
 #include "ffu/StoreDescription.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 
 namespace {
 
