@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The options on the built binary and real FFU files: --help and the lines
+# it cannot run, --list and --extract as user nobody (nothing left in the
+# temporary folder), --detach after a mount.
+source "$(dirname "$0")/lib.sh"
+
+HELP=("Brackwen Usage:" "Brackwen Mount an image file as a virtual hard drive."
+      "Brackwen <ImageFile>"
+      "Brackwen --partition <Name> <ImageFile>  Mount the partition of that name instead."
+      "Brackwen --list <ImageFile>  Show the image's headers, stores and partitions."
+      "Brackwen --check <ImageFile>  Check the whole image against its hash table."
+      "Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or one partition, to a new raw image file."
+      "Brackwen --detach  Unmount and detach the disks of earlier mounts."
+      "Brackwen --help  Show this text.")
+START=("" "Ferrolith v.1.0.204" "$CREDITS")
+
+run "$BRACKWEN" --help
+expect_output "help" "${START[@]}" "${HELP[@]}"
+check "help: exit code" 0 "$RC"
+
+while IFS='|' read -r arguments fault; do
+  # shellcheck disable=SC2086  # the arguments are split on purpose
+  run "$BRACKWEN" $arguments
+  expect_output "refused: $arguments" "${START[@]}" "(Korvex) !ERROR! $fault" "${HELP[@]}"
+  check "refused: $arguments: exit code" 1 "$RC"
+done <<'CASES'
+--lsit x.ffu|Unknown option : '--lsit'
+--extract x.ffu|The option --extract needs an image file and an output file.
+--list --check x.ffu|The options --list and --check cannot be used together.
+--partition EFIESP --list x.ffu|The options --list and --partition cannot be used together.
+--detach x.ffu|The option --detach takes no image file.
+CASES
+
+make_ffu phone 64 512 "$IMAGE_DISK_ID" MainOS
+FFU=$T/phone.ffu
+chmod 1777 "$T"
+chmod 644 "$FFU"
+mkdir -m 0777 "$T/out"
+as_nobody() {
+  OUT=$T/out.txt
+  set +e
+  TMPDIR=$T setpriv --reuid=nobody --regid=nogroup --clear-groups "$BRACKWEN" "$@" \
+    >"$OUT" 2>"$T/err.txt"
+  RC=$?
+  set -e
+}
+files() { find "$T" -path "$T/out*" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
+"$FFU_PACK" --damage-chunk 5 "$T/phone.img" "$T/damaged.ffu" >/dev/null
+chmod 644 "$T/damaged.ffu"
+before=$(files)
+
+as_nobody --list "$FFU"
+check "list: exit code" 0 "$RC"
+cat "$OUT"
+
+# The whole disk, byte for byte, sparse.
+as_nobody --extract "$FFU" "$T/out/disk.img"
+expect_output "extract" "${BANNER[@]}" \
+  "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
+  "(Korvex) Successfully extracted the image file to '$T/out/disk.img'."
+check "extract: exit code" 0 "$RC"
+cmp "$T/phone.img" "$T/out/disk.img" && echo "ok: extract: the disk's bytes" \
+  || fail "extract: the file differs from the disk"
+check "extract: sparse" yes "$([ $(du -k "$T/out/disk.img" | cut -f1) -lt 16384 ] && echo yes)"
+
+# An existing file is refused and left as it was.
+as_nobody --extract "$FFU" "$T/out/disk.img"
+expect_output "extract over a file" "${BANNER[@]}" \
+  "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
+  "!ERROR! The file exists.\r" "\"$T/out/disk.img\"" \
+  "(Korvex) !ERROR! Failed to extract the image file."
+check "extract over a file: exit code" 73 "$RC"
+cmp -s "$T/phone.img" "$T/out/disk.img" || fail "extract over a file: the file changed"
+
+# A damaged payload chunk: its line, and no file.
+as_nobody --extract "$T/damaged.ffu" "$T/out/damaged.img"
+check "damaged: exit code" 73 "$RC"
+check "damaged: the chunk's line" 1 "$(grep -c '^(Korvex) !WARNING! Chunk 5 ' "$OUT")"
+check "damaged: no file" no "$([ -e "$T/out/damaged.img" ] && echo yes || echo no)"
+check "nothing left in the temporary folder" "$before" "$(files)"
+
+# --detach takes the mount's disk, its mount point and its VHD file away.
+run "$BRACKWEN" "$FFU"
+check "mount: exit code" 0 "$RC"
+vhd=$(vhd_files)
+run "$BRACKWEN" --detach
+expect_output "detach" "${BANNER[@]}" \
+  "(Korvex) Detaching the image disks of earlier mounts." \
+  "(Korvex) !WARNING! Successfully detached vhd file : '$vhd'" \
+  "(Korvex) Successfully detached the image disks."
+check "detach: exit code" 0 "$RC"
+check "detach: nothing attached or mounted" "" "$(test_loops; awk -v t="$T" 'index($5, t) == 1' /proc/self/mountinfo)"
+check "detach: no VHD file" "" "$(vhd_files)"
