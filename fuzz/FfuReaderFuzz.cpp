@@ -14,8 +14,8 @@
 
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "vdisk/DamageReport.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DamageReport.h"
+#include "ffu/DiskGeometry.h"
 
 namespace {
 std::string imagePath;

@@ -11,6 +11,7 @@ Sha256Hash::~Sha256Hash() {
 }
 
 NTSTATUS Sha256Hash::Open() {
+  if (hash != nullptr) return 0;
   NTSTATUS status = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
   if (!BCRYPT_SUCCESS(status)) {
     algorithm = nullptr;

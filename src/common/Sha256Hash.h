@@ -16,7 +16,7 @@ class Sha256Hash {
   Sha256Hash(const Sha256Hash&) = delete;
   Sha256Hash& operator=(const Sha256Hash&) = delete;
 
-  // Opens the algorithm and the hash.
+  // Opens the algorithm and the hash; a hash that is open stays as it is.
   // Returns: the system's status, 0 on success, as Add and Finish do.
   NTSTATUS Open();
   NTSTATUS Add(const uint8_t* data, size_t length);

@@ -24,11 +24,23 @@ uint64_t ChunkVerifier::CountChunks(uint64_t regionLength, uint64_t chunkSize) {
 ChunkVerifier::Plan ChunkVerifier::Start(uint32_t algorithm, uint32_t chunkSizeKb,
                                          const std::vector<uint8_t>& hashTable,
                                          uint64_t start, uint64_t size) {
+  // A check started again drops what its running hash held.
+  if (chunkOpen) {
+    uint8_t discard[kSha256Length];
+    hash.Finish(discard);
+  }
   algorithmId = algorithm;
   table = hashTable.data();
   tableSize = hashTable.size();
   regionStart = start;
   position = start;
+  chunk = 0;
+  chunkOpen = false;
+  broken = false;
+  outOfOrder = false;
+  failure = 0;
+  damagedCount = 0;
+  firstDamaged.clear();
   fileSize = size;
   chunkSize = static_cast<uint64_t>(chunkSizeKb) * 1024;
   uint64_t regionLength = size > start ? size - start : 0;
@@ -46,6 +58,7 @@ ChunkVerifier::Plan ChunkVerifier::Start(uint32_t algorithm, uint32_t chunkSizeK
   chunkCount = plan == kChecking ? static_cast<uint32_t>(chunks) : 0;
   if (plan == kChecking) {
     failure = hash.Open();
+    if (BCRYPT_SUCCESS(failure)) failure = scratch.Open();
     if (!BCRYPT_SUCCESS(failure)) plan = kHashUnavailable;
   }
   return plan;
@@ -84,23 +97,110 @@ void ChunkVerifier::PrintPlan() const {
 }
 
 void ChunkVerifier::Feed(uint64_t offset, const uint8_t* data, size_t length) {
-  if (!Checking() || length == 0) return;
-  if (offset != position) {
+  Range range;
+  if (!Cut(offset, data, length, range)) return;
+  HashOpenChunk(range);
+  HashWholeChunks(range, scratch);
+  Collect(range);
+}
+
+uint64_t ChunkVerifier::ChunkEnd(uint32_t index) const {
+  uint64_t end = regionStart + (static_cast<uint64_t>(index) + 1) * chunkSize;
+  return end < fileSize ? end : fileSize;
+}
+
+bool ChunkVerifier::Cut(uint64_t offset, const uint8_t* data, size_t length, Range& range) {
+  range = Range();
+  if (!Checking() || length == 0) return false;
+  // Bytes past the size taken at the start have no hash in the table.
+  if (offset != position || length > fileSize - position) {
     broken = true;
     outOfOrder = true;
-    return;
+    return false;
   }
-  while (length > 0 && Checking()) {
-    uint64_t room = chunkSize - inChunk;
+  if (chunkOpen) {
+    uint64_t room = ChunkEnd(chunk) - position;
     size_t piece = length < room ? length : static_cast<size_t>(room);
-    NTSTATUS status = hash.Add(data, piece);
-    if (!BCRYPT_SUCCESS(status)) return Fail(status);
+    range.head = Piece{data, piece};
+    range.headChunk = chunk;
+    range.headCloses = piece == room;
     data += piece;
     length -= piece;
     position += piece;
-    inChunk += piece;
-    if (inChunk == chunkSize) CompareChunk();
+    if (range.headCloses) {
+      ++chunk;
+      chunkOpen = false;
+    }
   }
+  range.firstWhole = chunk;
+  const uint8_t* wholeStart = data;
+  while (length > 0 && length >= ChunkEnd(chunk) - position) {
+    size_t piece = static_cast<size_t>(ChunkEnd(chunk) - position);
+    data += piece;
+    length -= piece;
+    position += piece;
+    ++chunk;
+  }
+  range.whole = Piece{wholeStart, static_cast<size_t>(data - wholeStart)};
+  if (length > 0) {
+    range.tail = Piece{data, length};
+    position += length;
+    chunkOpen = true;
+  }
+  return true;
+}
+
+void ChunkVerifier::HashOpenChunk(Range& range) {
+  if (range.head.length > 0) {
+    NTSTATUS status = hash.Add(range.head.data, range.head.length);
+    uint8_t digest[kSha256Length];
+    if (BCRYPT_SUCCESS(status) && range.headCloses) status = hash.Finish(digest);
+    if (!BCRYPT_SUCCESS(status)) {
+      range.failure = status;
+      return;
+    }
+    if (range.headCloses) Compare(digest, range.headChunk, range);
+  }
+  if (range.tail.length > 0) {
+    NTSTATUS status = hash.Add(range.tail.data, range.tail.length);
+    if (!BCRYPT_SUCCESS(status)) range.failure = status;
+  }
+}
+
+void ChunkVerifier::HashWholeChunks(Range& range, Sha256Hash& with) const {
+  const uint8_t* data = range.whole.data;
+  size_t left = range.whole.length;
+  for (uint32_t index = range.firstWhole; left > 0 && range.failure == 0; ++index) {
+    uint64_t start = regionStart + static_cast<uint64_t>(index) * chunkSize;
+    size_t piece = static_cast<size_t>(ChunkEnd(index) - start);
+    uint8_t digest[kSha256Length];
+    NTSTATUS status = with.Add(data, piece);
+    if (BCRYPT_SUCCESS(status)) status = with.Finish(digest);
+    if (!BCRYPT_SUCCESS(status)) {
+      range.failure = status;
+      return;
+    }
+    Compare(digest, index, range);
+    data += piece;
+    left -= piece;
+  }
+}
+
+void ChunkVerifier::Compare(const uint8_t digest[kSha256Length], uint32_t index,
+                            Range& range) const {
+  // The plan made sure that the table holds a hash for every chunk.
+  if (index >= chunkCount ||
+      std::memcmp(digest, table + static_cast<uint64_t>(index) * kSha256Length, kSha256Length) == 0)
+    return;
+  ++range.damagedCount;
+  if (range.damaged.size() < kKeptDamaged) range.damaged.push_back(index);
+}
+
+void ChunkVerifier::Collect(const Range& range) {
+  if (range.failure != 0) Fail(range.failure);
+  damagedCount += range.damagedCount;
+  for (uint32_t index : range.damaged)
+    if (firstDamaged.size() < kKeptDamaged) firstDamaged.push_back(index);
 }
 
 void ChunkVerifier::Finish() {
@@ -108,24 +208,7 @@ void ChunkVerifier::Finish() {
   if (position != fileSize) {
     broken = true;
     outOfOrder = true;
-    return;
   }
-  if (inChunk > 0) CompareChunk();
-}
-
-void ChunkVerifier::CompareChunk() {
-  uint8_t digest[kSha256Length];
-  NTSTATUS status = hash.Finish(digest);
-  if (!BCRYPT_SUCCESS(status)) return Fail(status);
-  // Bytes past the last whole chunk of the table cannot be compared; the
-  // plan made sure they do not exist.
-  if (chunk < chunkCount &&
-      std::memcmp(digest, table + static_cast<uint64_t>(chunk) * kSha256Length, kSha256Length) != 0) {
-    ++damagedCount;
-    if (firstDamaged.size() < kKeptDamaged) firstDamaged.push_back(chunk);
-  }
-  ++chunk;
-  inChunk = 0;
 }
 
 void ChunkVerifier::Fail(NTSTATUS status) {

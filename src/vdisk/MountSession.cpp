@@ -6,7 +6,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
 #include "vdisk/VhdCreator.h"

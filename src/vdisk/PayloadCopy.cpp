@@ -6,13 +6,13 @@
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/StatusLine.h"
+#include "ffu/ChunkHashPool.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/BlockRun.h"
-#include "vdisk/DamageReport.h"
-#include "vdisk/DiskGeometry.h"
-#include "vdisk/HashPipeline.h"
+#include "vdisk/CopyCheck.h"
+#include "ffu/DiskGeometry.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
@@ -86,27 +86,30 @@ class Progress {
 // Copies the payload in table order: blocks of single-place entries that
 // follow each other on the disk go out as one run; entries that name several
 // places write each block to each place. While the image is checked, every
-// run read goes to the check on a helper thread as it is written, and the
-// next run is read into a second buffer meanwhile.
+// run read goes to the hash pool as it is written, and the next runs are
+// read into the other buffers meanwhile: one buffer more than the pool has
+// threads, so that every thread can hash one while the copy fills another.
 class PayloadWriter {
  public:
   PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
                 const wchar_t* imagePath, Progress& progress, ChunkVerifier& check,
                 uint64_t payloadOffset)
       : geometry(geometry),
-        first(geometry.blockSize, RunCapacity(geometry.blockSize)),
-        second(check.Checking()
-                   ? std::make_unique<BlockRun>(geometry.blockSize, RunCapacity(geometry.blockSize))
-                   : nullptr),
-        run(&first),
+        runs(MakeRuns(geometry.blockSize,
+                      check.Checking() ? ChunkHashPool::ThreadsWanted() + 1 : 1)),
+        run(runs.front().get()),
         diskHandle(diskHandle),
         imageFile(imageFile),
         imagePath(imagePath),
         progress(progress),
-        hashing(&check),
+        hashing(&check, static_cast<uint32_t>(runs.size())),
         filePosition(payloadOffset) {}
 
-  bool Ready() const { return first.Allocated() && (second == nullptr || second->Allocated()); }
+  bool Ready() const {
+    for (const std::unique_ptr<BlockRun>& buffer : runs)
+      if (!buffer->Allocated()) return false;
+    return true;
+  }
 
   int CopyEntry(const BlockDataEntry& entry, uint64_t index) {
     for (uint32_t k = 0; k < entry.blockCount; ++k) {
@@ -129,6 +132,13 @@ class PayloadWriter {
     return blockSize >= kRunBytes ? 1 : kRunBytes / blockSize;
   }
 
+  static std::vector<std::unique_ptr<BlockRun>> MakeRuns(uint32_t blockSize, uint32_t count) {
+    std::vector<std::unique_ptr<BlockRun>> made;
+    for (uint32_t i = 0; i < count; ++i)
+      made.push_back(std::make_unique<BlockRun>(blockSize, RunCapacity(blockSize)));
+    return made;
+  }
+
   uint64_t Target(const TargetLocation& location, uint32_t k) const {
     uint64_t offset = 0;
     BlockTargetOffset(location, k, geometry.blockSize, geometry.sectorSize,
@@ -142,17 +152,14 @@ class PayloadWriter {
     filePosition += run->Bytes();
   }
 
-  // Goes on in the other buffer once the check is done with it; with one
+  // Goes on in the next buffer once the check is done with it; with one
   // buffer, once the check is done with this one. Runs are posted in turn,
-  // so the other buffer's range is the one posted before the last.
+  // so the next buffer's range is the one posted that many runs ago.
   void NextBuffer() {
-    if (second == nullptr) {
-      hashing.WaitAll();
-      return;
-    }
-    run = run == &first ? second.get() : &first;
+    next = (next + 1) % runs.size();
+    run = runs[next].get();
     uint64_t posted = hashing.Posted();
-    if (posted >= 2) hashing.WaitFor(posted - 2);
+    if (posted >= runs.size()) hashing.WaitFor(posted - runs.size());
   }
 
   // Writes what the run holds; entries before `index` are then complete.
@@ -190,16 +197,16 @@ class PayloadWriter {
   }
 
   const CopyGeometry& geometry;
-  BlockRun first;
-  std::unique_ptr<BlockRun> second;
-  BlockRun* run;  // the buffer being filled
+  std::vector<std::unique_ptr<BlockRun>> runs;
+  size_t next = 0;
+  BlockRun* run;  // the buffer being filled, runs[next]
   HANDLE diskHandle;
   HANDLE imageFile;
   const wchar_t* imagePath;
   Progress& progress;
   // Declared after the buffers, so that it has stopped reading them before
   // they are released.
-  HashPipeline hashing;
+  ChunkHashPool hashing;
   uint64_t filePosition;  // where the next block read lies in the image file
 };
 }  // namespace

@@ -6,7 +6,7 @@
 #include "common/VirtualStorage.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/OpenDevice.h"
 

@@ -10,7 +10,7 @@
 #include "FakeSystem.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ffu/ChunkHashPool.h"
 #include "ffu/ChunkVerifier.h"
-#include "vdisk/HashPipeline.h"
 
 namespace {
 
@@ -146,24 +146,27 @@ TEST_P(ChunkFeed, FindsExactlyTheDamagedChunks) {
   EXPECT_EQ(check.ChunkCount(), (region.size() + kChunk - 1) / kChunk);
 }
 
-TEST_P(ChunkFeed, GivesTheSameVerdictFedFromAHelperThread) {
+TEST_P(ChunkFeed, GivesTheSameVerdictHashedOnThePool) {
   const FeedCase& c = GetParam();
   {
-    // Two buffers in turn, as the payload copy uses them: a buffer is
-    // refilled only once the check is done with it.
-    std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(c.piece), std::vector<uint8_t>(c.piece)};
-    HashPipeline pipeline(&check);
+    // Buffers in turn, as the payload copy uses them: a buffer is refilled
+    // only once the pool is done with it.
+    const size_t count = ChunkHashPool::ThreadsWanted() + 1;
+    std::vector<std::vector<uint8_t>> buffers(count, std::vector<uint8_t>(c.piece));
+    ChunkHashPool pool(&check, static_cast<uint32_t>(count));
+    ASSERT_GE(pool.Threads(), 2u);
     for (size_t at = 0, n = 0; at < region.size(); at += c.piece, ++n) {
-      std::vector<uint8_t>& buffer = buffers[n % 2];
-      if (n >= 2) pipeline.WaitFor(n - 2);
+      std::vector<uint8_t>& buffer = buffers[n % count];
+      if (n >= count) pool.WaitFor(n - count);
       size_t length = std::min(c.piece, region.size() - at);
       std::copy(region.begin() + at, region.begin() + at + length, buffer.begin());
-      pipeline.Post(kRegionStart + at, buffer.data(), length);
+      pool.Post(kRegionStart + at, buffer.data(), length);
     }
-    pipeline.WaitAll();
+    pool.WaitAll();
   }
   check.Finish();
   EXPECT_TRUE(check.Checking());
+  EXPECT_EQ(check.DamagedCount(), c.damaged.size());
   EXPECT_EQ(check.FirstDamaged(), c.damaged);
 }
 
@@ -175,7 +178,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FeedCase{"short last chunk", 3 * kChunk + 200, 3 * kChunk + 200, {3}},
                     FeedCase{"two chunks, pieces of several chunks", 6 * kChunk, 2 * kChunk + 1,
                              {1, 4}},
-                    FeedCase{"every chunk", 3 * kChunk, 512, {0, 1, 2}}));
+                    FeedCase{"every chunk", 3 * kChunk, 512, {0, 1, 2}},
+                    FeedCase{"many ranges in flight", 40 * kChunk + 9, 3 * kChunk + 5,
+                             {0, 7, 8, 21, 40}}));
 
 // A check of an intact region of two chunks, started and fed nothing yet.
 class ChunkFeedOrder : public testing::Test {

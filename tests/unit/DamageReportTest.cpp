@@ -10,7 +10,7 @@
 #include "BlockEntries.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "vdisk/DamageReport.h"
+#include "ffu/DamageReport.h"
 
 namespace {
 

@@ -442,6 +442,30 @@ BOOL SetEvent(HANDLE event);
 #define THREAD_PRIORITY_HIGHEST 2
 #define THREAD_PRIORITY_TIME_CRITICAL 15
 BOOL SetThreadPriority(HANDLE thread, int priority);
+
+typedef uintptr_t DWORD_PTR;
+typedef struct _SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+static_assert(sizeof(SYSTEM_INFO) == 48, "published layout");
+// Fills the page size and the processors the process may run on; the rest
+// is zero.
+void GetSystemInfo(LPSYSTEM_INFO systemInfo);
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
 // ---- Cryptography next generation (hashes only) -----------------------------

@@ -4,11 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "win32.h"
-
 class FfuImage;
 class StoreReader;
-class DriveLayout;
 
 // A partition of the disk as the damage lines name it.
 struct PartitionSpan {
@@ -17,13 +14,10 @@ struct PartitionSpan {
   std::wstring name;
 };
 
-// Returns: the partitions of a drive layout that have a length, by their GPT
-// names (MBR ones by number).
-std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
-
-// Says, for chunks of the image that do not match its hash table, what they
-// hold: the headers and paddings by name, and for payload the ranges of the
-// disk that it was written to, with the partitions that hold those ranges.
+// Says, for chunks of the image that do not match its hash table (the
+// image's chunkCheck), what they hold: the headers and paddings by name, and
+// for payload the ranges of the disk that it goes to, with the partitions
+// that hold those ranges.
 class DamageReport {
  public:
   // Without `partitionsKnown` (the layout could not be read) the disk
@@ -53,10 +47,3 @@ class DamageReport {
   std::vector<uint64_t> entryFirstBlock;  // payload block at which each entry starts
   uint64_t payloadBlocks = 0;
 };
-
-// After the copy: passes the bytes after the payload to the check, ends it,
-// and prints what it found.
-// Returns: 0, also for a damaged image; the Win32 error code of a failed
-// read, after printing it.
-int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
-                     uint64_t diskSectorCount);

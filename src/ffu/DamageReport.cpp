@@ -1,16 +1,13 @@
-#include "vdisk/DamageReport.h"
+#include "ffu/DamageReport.h"
 
 #include <algorithm>
 
-#include "common/Failure.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
-#include "volumes/DriveLayout.h"
 
 namespace {
-constexpr size_t kGptNameUnits = 36;
 // Disk ranges named for one chunk before the rest are only counted.
 constexpr size_t kShownRanges = 3;
 
@@ -30,25 +27,6 @@ struct FilePart {
   const wchar_t* name;  // nullptr: the payload
 };
 }  // namespace
-
-std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
-  std::vector<PartitionSpan> spans;
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (entry.PartitionLength.QuadPart <= 0) continue;
-    PartitionSpan span;
-    span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
-    span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
-    if (entry.PartitionStyle == PARTITION_STYLE_GPT) {
-      for (size_t k = 0; k < kGptNameUnits && entry.Gpt.Name[k] != 0; ++k)
-        span.name += static_cast<wchar_t>(entry.Gpt.Name[k]);
-    } else {
-      span.name = L"partition " + std::to_wstring(entry.PartitionNumber);
-    }
-    spans.push_back(span);
-  }
-  return spans;
-}
 
 DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
                            uint64_t diskSectorCount, std::vector<PartitionSpan> partitions,
@@ -158,25 +136,4 @@ void DamageReport::Print() const {
   uint32_t rest = check.DamagedCount() - static_cast<uint32_t>(check.FirstDamaged().size());
   if (rest > 0)
     PrintWide(L"(Korvex) !WARNING! %u more chunks do not match the image's hash table.\n", rest);
-}
-
-int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
-                     uint64_t diskSectorCount) {
-  ChunkVerifier& check = image.chunkCheck;
-  if (check.Checking()) {
-    uint64_t blocks = 0;
-    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, image.FirstStore()->imagePath.c_str());
-    check.Finish();
-  }
-  check.PrintBroken();
-  if (check.DamagedCount() == 0) return 0;
-  DriveLayout layout;
-  bool known = GetDriveLayout(diskHandle, layout) == 0;
-  DamageReport(image, reader, diskSectorCount, known ? PartitionSpans(layout) : std::vector<PartitionSpan>(),
-               known)
-      .Print();
-  return 0;
 }

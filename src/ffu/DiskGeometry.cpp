@@ -1,4 +1,4 @@
-#include "vdisk/DiskGeometry.h"
+#include "ffu/DiskGeometry.h"
 
 #include "ffu/StoreDescription.h"
 #include "ffu/FfuLayout.h"
