@@ -6,11 +6,11 @@
 
 #include "common/FormatWide.h"
 
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
 
 namespace {
 std::wstring HashName(uint32_t algorithmId) {

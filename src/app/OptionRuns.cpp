@@ -5,10 +5,12 @@
 #include "app/ImageMounter.h"
 #include "app/RunLock.h"
 #include "common/Failure.h"
+#include "ffu/DamageReport.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
+#include "ffu/ImageCheck.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
 #include "vdisk/RawImageWriter.h"
 #include "volumes/DetachSweep.h"
 
@@ -16,6 +18,16 @@ namespace {
 int Fail(const wchar_t* line) {
   FailWithLine(line);
   return kJobFailed;
+}
+
+// The whole file against its hash table; the store's table names what a
+// damaged chunk holds.
+int Check(FfuImage& image) {
+  StoreReader reader;
+  if (reader.LoadStore(&image) != 0)
+    return Fail(L"(Korvex) !ERROR! Failed to check the image file.\n");
+  DamageReport report(image, reader, DiskSectorCount(*image.FirstStore()), {}, false);
+  return CheckWholeImage(image, report);
 }
 
 int Extract(FfuImage& image, const CommandLine& line) {
@@ -57,9 +69,7 @@ int RunInspection(const CommandLine& line) {
     if (ListImage(image) != 0) return Fail(L"(Korvex) !ERROR! Failed to list the image file.\n");
     return 0;
   }
-  if (line.mode == RunMode::kCheck) {
-    return Fail(L"(Korvex) !ERROR! Failed to check the image file.\n");
-  }
+  if (line.mode == RunMode::kCheck) return Check(image);
   if (Extract(image, line) != 0)
     return Fail(L"(Korvex) !ERROR! Failed to extract the image file.\n");
   PrintWide(L"(Korvex) Successfully extracted the image file to '%s'.\n", line.outputPath.c_str());

@@ -8,11 +8,11 @@
 #include "common/FormatWide.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
+#include "ffu/ChunkHashPool.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "vdisk/DiskGeometry.h"
-#include "vdisk/HashPipeline.h"
 #include "vdisk/PayloadCopy.h"
 
 namespace {
@@ -110,8 +110,9 @@ class OutputFile {
   bool kept = false;
 };
 
-// Reads the payload in file order into two buffers in turn, so that the
-// hash check of one runs while the blocks of the other are written.
+// Reads the payload in file order into a few buffers in turn, so that the
+// hash pool checks the ones read before while the blocks of the latest are
+// written.
 class RangeWriter {
  public:
   RangeWriter(FfuImage& image, const StoreReader& reader, const DiskRange& range,
@@ -125,12 +126,17 @@ class RangeWriter {
         capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
         sectorSize(image.FirstStore()->sectorSize),
         diskSectors(DiskSectorCount(*image.FirstStore())),
-        hashing(&image.chunkCheck),
+        buffers(ChunkHashPool::ThreadsWanted() + 1),
+        hashing(&image.chunkCheck, static_cast<uint32_t>(buffers.size())),
         filePosition(reader.payloadOffset) {
     for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
   }
 
-  bool Ready() const { return buffers[0] != nullptr && buffers[1] != nullptr; }
+  bool Ready() const {
+    for (const auto& buffer : buffers)
+      if (buffer == nullptr) return false;
+    return true;
+  }
 
   // Returns: 0, or non-zero after printing the failure.
   int WriteAll(StatusLine& status) {
@@ -171,9 +177,9 @@ class RangeWriter {
   }
 
   int ReadRun(uint32_t blocks) {
-    current ^= 1;
     uint64_t posted = hashing.Posted();
-    if (posted >= 2) hashing.WaitFor(posted - 2);
+    current = posted % buffers.size();
+    if (posted >= buffers.size()) hashing.WaitFor(posted - buffers.size());
     DWORD bytes = blocks * blockSize;
     DWORD got = 0;
     const wchar_t* imagePath = image.FirstStore()->imagePath.c_str();
@@ -212,14 +218,14 @@ class RangeWriter {
   uint32_t capacity;  // blocks a buffer holds
   uint32_t sectorSize;
   uint64_t diskSectors;
-  std::unique_ptr<uint8_t[]> buffers[2];
-  int current = 1;
+  std::vector<std::unique_ptr<uint8_t[]>> buffers;
+  size_t current = 0;
   uint32_t held = 0;  // blocks read into the current buffer
   uint32_t used = 0;  // of those, blocks already placed
   uint64_t done = 0;  // blocks placed in all
   // Declared after the buffers, so that it has stopped reading them before
   // they are released.
-  HashPipeline hashing;
+  ChunkHashPool hashing;
   uint64_t filePosition;
 };
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "vdisk/DamageReport.h"
+#include "ffu/DamageReport.h"
 
 class FfuImage;
 class StoreReader;
