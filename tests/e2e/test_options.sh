@@ -45,8 +45,9 @@ as_nobody() {
   set -e
 }
 files() { find "$T" -path "$T/out*" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
-"$FFU_PACK" --damage-chunk 5 "$T/phone.img" "$T/damaged.ffu" >/dev/null
-chmod 644 "$T/damaged.ffu"
+"$FFU_PACK" --damage-chunk 1 --damage-chunk 5 "$T/phone.img" "$T/damaged.ffu" >/dev/null
+"$FFU_PACK" --hash-table-size 64 "$T/phone.img" "$T/short-table.ffu" >/dev/null
+chmod 644 "$T"/*.ffu
 before=$(files)
 
 as_nobody --list "$FFU"
@@ -72,11 +73,24 @@ expect_output "extract over a file" "${BANNER[@]}" \
 check "extract over a file: exit code" 73 "$RC"
 cmp -s "$T/phone.img" "$T/out/disk.img" || fail "extract over a file: the file changed"
 
-# A damaged payload chunk: its line, and no file.
+# Damaged chunks: their lines, and no file.
+damaged_chunks() { sed -n 's/^(Korvex) !WARNING! Chunk \([0-9]*\) .*/\1/p' "$OUT" | paste -sd ' '; }
 as_nobody --extract "$T/damaged.ffu" "$T/out/damaged.img"
-check "damaged: exit code" 73 "$RC"
-check "damaged: the chunk's line" 1 "$(grep -c '^(Korvex) !WARNING! Chunk 5 ' "$OUT")"
-check "damaged: no file" no "$([ -e "$T/out/damaged.img" ] && echo yes || echo no)"
+check "extract damaged: exit code" 73 "$RC"
+check "extract damaged: the chunks' lines" "1 5" "$(damaged_chunks)"
+check "extract damaged: no file" no "$([ -e "$T/out/damaged.img" ] && echo yes || echo no)"
+
+# --check: exactly the damaged chunks, and an exit code for each outcome.
+while IFS='|' read -r image code chunks final; do
+  as_nobody --check "$T/$image"
+  check "check $image: exit code" "$code" "$RC"
+  check "check $image: damaged chunks" "$chunks" "$(damaged_chunks)"
+  check "check $image: final line" "$final" "$(tail -n 1 "$OUT" | cut -c1-48)"
+done <<'CASES'
+phone.ffu|0||(Korvex) The image matches its hash table: all
+damaged.ffu|2|1 5|(Korvex) !WARNING! The image is damaged: 2 of i
+short-table.ffu|3||(Korvex) !ERROR! Failed to check the image file.
+CASES
 check "nothing left in the temporary folder" "$before" "$(files)"
 
 # --detach takes the mount's disk, its mount point and its VHD file away.
