@@ -76,6 +76,7 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
                         imagePath.c_str());
   if (loadOnly) return 0;
   session = std::make_unique<MountSession>();
+  session->wantedPartition = wantedPartition;
   if (session->MountImage(image.get()) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
   return 0;

@@ -24,8 +24,9 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
   return FileBaseName(path);
 }
 
-int RunMount(const wchar_t* imagePath) {
+int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
   ImageMounter mounter;
+  mounter.wantedPartition = partitionName;
   PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
   if (mounter.Mount(imagePath) != 0)
     return FailWithLine(
@@ -69,7 +70,7 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
     return 0;
   }
   PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
-  if (line.mode == RunMode::kMount) return RunMount(line.imagePath.c_str());
+  if (line.mode == RunMode::kMount) return RunMount(line.imagePath.c_str(), line.partitionName);
   if (line.mode == RunMode::kDetach) return RunDetach();
   return RunInspection(line);
 }

@@ -3,12 +3,14 @@
 #include "app/CommandLine.h"
 #include "app/ImageListing.h"
 #include "app/ImageMounter.h"
+#include "app/ImageStores.h"
 #include "app/RunLock.h"
 #include "common/Failure.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/ImageCheck.h"
+#include "ffu/MountChoice.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/RawImageWriter.h"
@@ -20,22 +22,46 @@ int Fail(const wchar_t* line) {
   return kJobFailed;
 }
 
-// The whole file against its hash table; the store's table names what a
-// damaged chunk holds.
+// The whole file against its hash table; the first store's table and
+// partitions name what a damaged chunk holds. A partition table that cannot
+// be read (its line says why) leaves the partitions unnamed.
 int Check(FfuImage& image) {
-  StoreReader reader;
-  if (reader.LoadStore(&image) != 0)
+  ImageStores loaded;
+  if (loaded.Load(image, false) != 0)
     return Fail(L"(Korvex) !ERROR! Failed to check the image file.\n");
-  DamageReport report(image, reader, DiskSectorCount(*image.FirstStore()), {}, false);
+  bool known = ReadImagePartitions(image, loaded.stores, loaded.tables) == 0;
+  const StoreReader& reader = loaded.stores.Reader(0);
+  DamageReport report(image, reader, DiskSectorCount(reader.Store()), loaded.Spans(0), known);
   return CheckWholeImage(image, report);
 }
 
+// The disk of the store a mount would make (or of the store that holds the
+// named partition), whole or that one partition.
 int Extract(FfuImage& image, const CommandLine& line) {
-  StoreReader reader;
-  if (reader.LoadStore(&image) != 0) return 1;
-  const StoreDescription& store = *image.FirstStore();
-  DiskRange range{0, DiskSectorCount(store) * store.sectorSize};
-  return ExtractRawImage(image, reader, range, line.outputPath, {});
+  ImageStores loaded;
+  if (loaded.Load(image, true) != 0) return 1;
+  size_t store = 0;
+  const ImagePartition* partition = nullptr;
+  if (!line.partitionName.empty()) {
+    if (loaded.FindNamed(line.partitionName, store, partition) != 0) return 1;
+  } else if (loaded.stores.Count() > 1) {
+    MountChoice choice;
+    if (ChooseFromTables(loaded.tables, loaded.SectorSizes(), L"", choice) != 0) return 1;
+    store = choice.store;
+  }
+  StoreReader& reader = loaded.stores.Reader(store);
+  uint32_t sectorSize = reader.Store().sectorSize;
+  uint64_t diskBytes = DiskSectorCount(reader.Store()) * sectorSize;
+  DiskRange range{0, diskBytes};
+  if (partition != nullptr) {
+    range = {partition->firstSector * sectorSize, partition->Length(sectorSize)};
+    if (range.length == 0 || range.start > diskBytes || range.length > diskBytes - range.start)
+      return FailWithLine(L"(Korvex) !ERROR! The partition %s does not lie on the disk.\n",
+                          partition->name.c_str());
+  }
+  image.chosenStore = store;
+  if (loaded.stores.SeekPayload(store) != 0) return 1;
+  return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }
 }  // namespace
 

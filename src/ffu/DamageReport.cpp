@@ -48,7 +48,7 @@ std::wstring DamageReport::Describe(uint32_t index) const {
   uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
   uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
-  uint64_t storeOffset = image.FirstStore()->storeOffset;
+  uint64_t storeOffset = reader.Store().storeOffset;
   uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
       {check.RegionStart(), imageHeaderEnd, L"the image header"},
@@ -87,7 +87,7 @@ std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
 std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, uint64_t to) const {
   std::vector<DiskRange> ranges;
   uint32_t blockSize = reader.BlockSize();
-  uint32_t sectorSize = image.FirstStore()->sectorSize;
+  uint32_t sectorSize = reader.Store().sectorSize;
   for (uint64_t at = from; at < to;) {
     uint64_t block = (at - reader.payloadOffset) / blockSize;
     uint64_t blockStart = reader.payloadOffset + block * blockSize;

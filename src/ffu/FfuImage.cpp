@@ -49,6 +49,7 @@ int FfuImage::Load(const std::wstring& path) {
   if (result == 0) result = ReadSecurityRegion(path);
   if (result == 0) result = StartChunkCheck(path);
   if (result == 0) result = ReadImageRegion(path);
+  if (result == 0) PeekStoreCount();
   if (result == 0) result = ParseManifest();
   if (result == 0) result = LocateStore(path);
   return result;
@@ -151,6 +152,37 @@ int FfuImage::ParseManifest() {
   return 0;
 }
 
+// The store header follows the manifest at the next multiple of the image
+// chunk; the file stands at the manifest's end.
+uint64_t FfuImage::StoreHeaderOffset() {
+  uint64_t position = Position();
+  if (imageHeader.chunkSizeKb != 0)
+    position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
+  return position;
+}
+
+// Whether a second "Store" category describes a store of its own depends on
+// the count the first store header declares, so it is read ahead of the
+// manifest; the store reader reads and checks the header itself later.
+void FfuImage::PeekStoreCount() {
+  uint64_t back = Position();
+  uint64_t offset = StoreHeaderOffset();
+  if (positionFailed) return;
+  struct {
+    StoreHeader header;
+    StoreListFields fields;
+  } start{};
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD got = 0;
+  if (SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) &&
+      ReadFile(file.Get(), &start, sizeof(start), &got, nullptr) && got == sizeof(start) &&
+      start.header.majorVersion == kStoreVersionWithStoreList && start.fields.storeCount > 1)
+    declaredStoreCount = start.fields.storeCount;
+  at.QuadPart = static_cast<LONGLONG>(back);
+  SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN);
+}
+
 int FfuImage::LocateStore(const std::wstring& path) {
   uint64_t position = Position();
   if (positionFailed) return FailWithError(0, path.c_str());
@@ -159,9 +191,9 @@ int FfuImage::LocateStore(const std::wstring& path) {
     position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
     if (!AdvanceTo(manifestEnd, position)) return FailWithError(0, path.c_str());
   }
+  for (StoreDescription& each : stores) each.imagePath = path;
   StoreDescription& store = stores.front();
   store.storeOffset = position;
-  store.imagePath = path;
   if (position > fileSize || fileSize - position < sizeof(StoreHeader))
     return PrintLoadError(L"the store lies beyond the end of the file");
   return 0;
@@ -216,19 +248,19 @@ uint32_t FfuImage::AlignmentPadding(uint64_t position, uint32_t unit) {
 }
 
 void FfuImage::ReadManifest(std::string_view text) {
-  manifest = std::make_unique<Manifest>(text);
+  manifest = std::make_unique<Manifest>(text, declaredStoreCount == 1);
   for (const ManifestCategory& storeCategory : manifest->storeCategories) AddStore(storeCategory);
 }
 
-// The sector size of every "Store" category is checked; the first one alone
-// becomes the store description.
+// The sector size of every "Store" category is checked; in an image of one
+// store the first one alone becomes the store description.
 void FfuImage::AddStore(const ManifestCategory& storeCategory) {
   uint32_t sectorSize = 0;
   if (ParseManifestNumber(storeCategory.GetValue("SectorSize"), &sectorSize) !=
           kNumberValid ||
       sectorSize == 0)
     storeFault = kStoreSectorSizeInvalid;
-  if (!stores.empty()) return;
+  if (!stores.empty() && declaredStoreCount == 1) return;
   uint32_t sectorCount = 0;
   std::string countText = storeCategory.GetValue("MinSectorCount");
   if (!countText.empty() &&
@@ -247,4 +279,8 @@ StoreDescription* FfuImage::FirstStore() { return stores.empty() ? nullptr : &st
 
 const StoreDescription* FfuImage::FirstStore() const {
   return stores.empty() ? nullptr : &stores.front();
+}
+
+const StoreDescription* FfuImage::ChosenStore() const {
+  return chosenStore < stores.size() ? &stores[chosenStore] : nullptr;
 }

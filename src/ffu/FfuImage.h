@@ -46,12 +46,16 @@ class FfuImage {
   static uint32_t AlignmentPadding(uint64_t position, uint32_t unit);
 
   // Parses the manifest text into `manifest` and makes the store
-  // description from its first "Store" category.
+  // descriptions: of an image of several stores one from each "Store"
+  // category, in order; else one from the first.
   void ReadManifest(std::string_view text);
   const std::vector<StoreDescription>& GetStores() const;
   // Returns: the first store description, nullptr when there is none.
   StoreDescription* FirstStore();
   const StoreDescription* FirstStore() const;
+  // Returns: the description of the store whose disk is made, nullptr when
+  // there is none.
+  const StoreDescription* ChosenStore() const;
 
   // Why a "Store" category could not become a usable store description.
   enum StoreFault { kStoreFine = 0, kStoreSectorSizeInvalid, kStoreSectorCountInvalid };
@@ -67,6 +71,10 @@ class FfuImage {
   std::vector<uint8_t> manifestBytes;
   uint64_t fileSize = 0;  // taken once when the file is opened
   StoreFault storeFault = kStoreFine;
+  // The store count the first store header declares, known before the
+  // manifest is parsed (1 for a header without one).
+  uint32_t declaredStoreCount = 1;
+  size_t chosenStore = 0;  // index in `stores` of the store whose disk is made
   // The check of the image against its hash table, fed by every read from
   // the image header on.
   ChunkVerifier chunkCheck;
@@ -79,6 +87,8 @@ class FfuImage {
   int ParseManifest();
   void AddStore(const ManifestCategory& storeCategory);
   int LocateStore(const std::wstring& path);
+  uint64_t StoreHeaderOffset();
+  void PeekStoreCount();
   int StartChunkCheck(const std::wstring& path);
   uint64_t Position();
   bool positionFailed = false;

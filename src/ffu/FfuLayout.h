@@ -30,6 +30,10 @@ constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
 
 // A store header of this major version is followed by the store list fields.
 constexpr uint16_t kStoreVersionWithStoreList = 2;
+// The full flash version of the images this reader knows (2.0), and that of
+// compressed images, whose entries and header are laid out otherwise.
+constexpr uint16_t kFullFlashVersion = 2;
+constexpr uint16_t kCompressedFullFlashVersion = 3;
 
 #pragma pack(push, 1)
 struct SecurityHeader {

@@ -22,7 +22,7 @@ struct ParseState {
 };
 }  // namespace
 
-Manifest::Manifest(std::string_view text) {
+Manifest::Manifest(std::string_view text, bool oneStore) : oneStore(oneStore) {
   categories.reserve(kReservedCategories);
   Parse(text);
 }
@@ -46,7 +46,7 @@ ManifestCategory* Manifest::FindCategory(const std::string& name) const {
 
 void Manifest::CloseCategory(const ManifestCategory* category) {
   if (category == nullptr || category->name != kStoreName) return;
-  if (!storeCategories.empty()) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
+  if (!storeCategories.empty() && oneStore) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
   storeCategories.push_back(*category);
 }
 

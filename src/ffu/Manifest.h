@@ -15,7 +15,9 @@ class Manifest {
  public:
   // Parses the whole text before returning, in time proportional to its
   // length. Only lines that an LF ends are parsed.
-  explicit Manifest(std::string_view text);
+  // `oneStore`: the image holds one store, so a second "Store" category
+  // draws the store warning.
+  explicit Manifest(std::string_view text, bool oneStore = true);
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
 
@@ -24,7 +26,8 @@ class Manifest {
   ManifestCategory* AddCategory(const std::string& name);
   // Returns: the listed category of that name, nullptr when there is none.
   ManifestCategory* FindCategory(const std::string& name) const;
-  // Keeps a closed "Store" category; a second one draws the store warning.
+  // Keeps a closed "Store" category; in an image of one store a second one
+  // draws the store warning.
   void CloseCategory(const ManifestCategory* category);
 
   std::vector<std::unique_ptr<ManifestCategory>> categories;
@@ -32,6 +35,7 @@ class Manifest {
 
  private:
   void Parse(std::string_view text);
+  bool oneStore;
   // The listed categories by name, for lookups that stay fast however many
   // categories a text names. The keys view the categories' own names.
   std::map<std::string_view, ManifestCategory*> byName;

@@ -11,7 +11,20 @@ constexpr uint64_t kLocationLength = sizeof(LocationRecord);
 int PrintStoreError(const wchar_t* reason) {
   return FailWithLine(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
 }
+
+const wchar_t kUnknownEntryLayout[] =
+    L"its block data entries have a layout this reader does not know";
+
+// A validation entry: where it compares and how many bytes of data follow.
+struct ValidationRecord {
+  uint32_t sectorIndex;
+  uint32_t sectorOffset;
+  uint32_t byteCount;
+};
+static_assert(sizeof(ValidationRecord) == 12, "validation entry");
 }  // namespace
+
+const StoreDescription& StoreReader::Store() const { return image->stores[storeNumber]; }
 
 uint32_t StoreReader::BlockSize() const { return header.blockSize; }
 uint32_t StoreReader::EntryCount() const { return header.entryCount; }
@@ -33,18 +46,42 @@ int StoreReader::ReadStore() {
   if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
   fileSize = static_cast<uint64_t>(end.QuadPart);
   // A 64-bit seek, so that a store header beyond 4 GiB is found as well.
-  position = image->FirstStore()->storeOffset;
+  position = Store().storeOffset;
   LARGE_INTEGER start{};
   start.QuadPart = static_cast<LONGLONG>(position);
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return Fail();
   int result = ReadExactly(&header, sizeof(header));
   if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
+  if (result == 0) result = CheckVersions();
   if (result == 0 && MajorVersion() == kStoreVersionWithStoreList) result = ReadVersion2Fields();
   if (result == 0) result = CheckBlockSize();
   if (result == 0) result = SkipValidationArea();
   if (result == 0) result = ReadEntries();
   if (result == 0) result = SeekPayload();
   return result;
+}
+
+// Only the versions whose layout is known are read: a header of another
+// version may place its fields and entries otherwise.
+int StoreReader::CheckVersions() {
+  if (header.fullFlashMajorVersion == kCompressedFullFlashVersion)
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load the store because the image is compressed (full flash "
+        L"version %u.%u); compressed images cannot be read yet.\n",
+        header.fullFlashMajorVersion, header.fullFlashMinorVersion);
+  if (header.fullFlashMajorVersion != kFullFlashVersion || header.fullFlashMinorVersion != 0)
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load the store because its full flash version %u.%u is not "
+        L"one this reader knows (2.0).\n",
+        header.fullFlashMajorVersion, header.fullFlashMinorVersion);
+  bool known = (header.majorVersion == 1 || header.majorVersion == kStoreVersionWithStoreList) &&
+               header.minorVersion == 0;
+  if (!known)
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load the store because its store header version %u.%u is "
+        L"not one this reader knows (1.0 or 2.0).\n",
+        header.majorVersion, header.minorVersion);
+  return 0;
 }
 
 int StoreReader::ReadVersion2Fields() {
@@ -56,8 +93,6 @@ int StoreReader::ReadVersion2Fields() {
   storeIndex = fields.storeIndex;
   storePayloadSize = fields.storePayloadSize;
   uint16_t pathLength = fields.devicePathLength;
-  if (storeCount > 1)
-    return PrintStoreError(L"the image holds more than one store, which is not supported yet");
   devicePath.assign(pathLength, 0);
   if (pathLength == 0) return 0;
   result = ReadExactly(devicePath.data(), pathLength * sizeof(uint16_t));
@@ -67,42 +102,59 @@ int StoreReader::ReadVersion2Fields() {
 
 int StoreReader::CheckBlockSize() {
   uint32_t blockSize = BlockSize();
-  uint32_t sectorSize = image->FirstStore()->sectorSize;
+  uint32_t sectorSize = Store().sectorSize;
   if (blockSize == 0) return PrintStoreError(L"its block size is 0");
   if (sectorSize == 0 || blockSize < sectorSize || blockSize % sectorSize != 0)
     return PrintStoreError(L"its block size is not a multiple of the sector size");
   return 0;
 }
 
-// The validation area lies between the header and the block data entries.
+// The validation area lies between the header and the block data entries:
+// exactly its declared count of entries, each a record and its data.
 int StoreReader::SkipValidationArea() {
   uint64_t length = ValidationLength();
   validationOffset = position;
   entriesOffset = position;
-  if (length == 0) return 0;
   if (length > fileSize - position)
     return PrintStoreError(L"its validation area is longer than the file");
-  if (!image->AdvanceTo(position, position + length)) return Fail();
-  position += length;
-  entriesOffset = position;
-  return 0;
+  const uint64_t end = position + length;
+  for (uint32_t i = 0; i < header.validationCount; ++i) {
+    ValidationRecord record{};
+    if (end - position < sizeof(record)) break;
+    int result = ReadExactly(&record, sizeof(record));
+    if (result != 0) return result;
+    if (record.byteCount > end - position) break;
+    if (!image->AdvanceTo(position, position + record.byteCount)) return Fail();
+    position += record.byteCount;
+    if (i + 1 == header.validationCount && position == end) {
+      entriesOffset = position;
+      return 0;
+    }
+  }
+  if (header.validationCount == 0 && length == 0) return 0;
+  return PrintStoreError(L"its validation entries have a layout this reader does not know");
 }
 
+// The entries must take exactly the declared length: a table of another
+// layout (longer entries, a field of its own in between) never reads as
+// this one. The declared length bounds the table before anything of the
+// declared count is allocated.
 int StoreReader::ReadEntries() {
   uint64_t count = EntryCount();
-  // Every entry takes at least 8 bytes; the table is bounded by the file
-  // before anything of the declared size is allocated.
-  if (count * kEntryHeaderLength > fileSize - position)
+  const uint64_t length = header.entriesLength;
+  if (length > fileSize - position)
     return PrintStoreError(L"its block data entries are longer than the file");
+  const uint64_t end = position + length;
+  if (count * kEntryHeaderLength > length) return PrintStoreError(kUnknownEntryLayout);
   entries.assign(count, BlockDataEntry());
-  for (BlockDataEntry& entry : entries) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    BlockDataEntry& entry = entries[i];
     BlockEntryRecord record{};
     int result = ReadExactly(&record, sizeof(record));
     if (result != 0) return result;
     if (truncated) return PrintStoreError(L"its block data entries are truncated");
     uint64_t locationCount = record.locationCount;
-    if (locationCount * kLocationLength > fileSize - position)
-      return PrintStoreError(L"its block data entries are longer than the file");
+    if (locationCount * kLocationLength > end - position) return PrintStoreError(kUnknownEntryLayout);
     entry.locationCount = record.locationCount;
     entry.blockCount = record.blockCount;
     entry.locations.assign(locationCount, TargetLocation());
@@ -110,10 +162,17 @@ int StoreReader::ReadEntries() {
       LocationRecord place{};
       result = ReadExactly(&place, sizeof(place));
       if (result != 0) return result;
+      if (truncated) return PrintStoreError(L"its block data entries are truncated");
+      if (place.origin != kOriginDiskStart && place.origin != kOriginDiskEnd)
+        return FailWithLine(
+            L"(Korvex) !ERROR! Unable to load the store because block data entry %u names the "
+            L"access method %u, which this reader does not know.\n",
+            i, place.origin);
       location.origin = place.origin;
       location.blockIndex = place.blockIndex;
     }
   }
+  if (position != end) return PrintStoreError(kUnknownEntryLayout);
   return 0;
 }
 
@@ -142,4 +201,4 @@ int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   return 0;
 }
 
-int StoreReader::Fail() { return FailWithError(0, image->FirstStore()->imagePath.c_str()); }
+int StoreReader::Fail() { return FailWithError(0, Store().imagePath.c_str()); }

@@ -5,6 +5,7 @@
 
 #include "ffu/FfuLayout.h"
 #include "ffu/LocationList.h"
+#include "ffu/StoreDescription.h"
 
 class FfuImage;
 
@@ -24,6 +25,10 @@ class StoreReader {
   // or the Win32 error code of a failed read or seek, after printing it.
   int LoadStore(FfuImage* image);
 
+  // Returns: the description of the store this reader reads (the image's
+  // first, or the one LoadStoreAt named).
+  const StoreDescription& Store() const;
+
   uint32_t BlockSize() const;
   uint32_t EntryCount() const;
 
@@ -32,6 +37,7 @@ class StoreReader {
 
   std::vector<BlockDataEntry> entries;
   FfuImage* image = nullptr;
+  size_t storeNumber = 0;  // index of its description in the image's stores
   StoreHeader header{};
   // Fields of a version 2 header, which follow the 248 bytes of version 1.
   uint16_t storeCount = 1;
@@ -48,6 +54,7 @@ class StoreReader {
 
  private:
   int ReadStore();
+  int CheckVersions();
   int ReadVersion2Fields();
   int CheckBlockSize();
   int SkipValidationArea();

@@ -36,7 +36,7 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
     for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
     uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
     if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, image.FirstStore()->imagePath.c_str());
+      return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();
   }
   check.PrintBroken();

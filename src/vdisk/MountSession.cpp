@@ -17,8 +17,8 @@ namespace {
 // The image's sector size picks the file format; without an image the
 // creation step reports the missing image.
 VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
-  if (image == nullptr || image->FirstStore() == nullptr) return VirtualDiskFormat::Vhd;
-  return FormatForSectorSize(image->FirstStore()->sectorSize);
+  if (image == nullptr || image->ChosenStore() == nullptr) return VirtualDiskFormat::Vhd;
+  return FormatForSectorSize(image->ChosenStore()->sectorSize);
 }
 }  // namespace
 
@@ -46,10 +46,21 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   return result;
 }
 
+// Every store is read and its table checked, and the partition to mount is
+// chosen from the partition tables in the file; only the chosen store's disk
+// is made, so the file goes on to that store's payload.
 int MountSession::CheckImage() {
-  storeReader = std::make_unique<StoreReader>();
-  if (storeReader->LoadStore(image) != 0) return 1;
-  return CheckPayload(*storeReader, DiskSectorCount(*image->FirstStore()));
+  if (stores.Load(image) != 0) return 1;
+  if (stores.Count() == 1) {
+    if (CheckPayload(stores.Reader(0), DiskSectorCount(stores.Reader(0).Store())) != 0) return 1;
+  } else {
+    for (size_t i = 0; i < stores.Count(); ++i)
+      if (CheckTable(stores.Reader(i), DiskSectorCount(stores.Reader(i).Store())) != 0) return 1;
+  }
+  if (ChooseMountPartition(*image, stores, wantedPartition, choice) != 0) return 1;
+  image->chosenStore = choice.store;
+  storeReader = &stores.Reader(image->chosenStore);
+  return stores.SeekPayload(image->chosenStore);
 }
 
 // Creates and attaches the VHD, makes the work folder and fills the disk.
@@ -58,7 +69,7 @@ int MountSession::MakeDisk() {
     return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
   bool folderExisted = false;
   std::wstring folder;
-  int result = MakeMountFolder(folder, image->FirstStore()->imagePath, &folderExisted);
+  int result = MakeMountFolder(folder, image->ChosenStore()->imagePath, &folderExisted);
   if (result != 0) return result;
   mountFolders.push_back(folder);
   folderMade = !folderExisted;
@@ -68,7 +79,7 @@ int MountSession::MakeDisk() {
 
 int MountSession::MountMainVolume() {
   const std::wstring& folder = mountFolders.back();
-  if (MountMainPartition(diskHandle.Get(), folder) != 0 ||
+  if (MountChosenPartition(diskHandle.Get(), choice, folder) != 0 ||
       CheckMountedVolume(diskHandle.Get(), folder) != 0)
     return FailWithLine(
         L"(Korvex) !ERROR! Unable to mount the existing full flash update image.\n");

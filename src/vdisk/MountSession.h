@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "ffu/MountChoice.h"
+#include "ffu/StoreSet.h"
 #include "vdisk/VhdCreator.h"
 #include "win32.h"
 
 class FfuImage;
-class StoreReader;
 
 // One mount of one loaded image: VHD path, disk, payload, work folder and the
 // mount point of the image's main partition. What a successful mount leaves
@@ -31,9 +32,14 @@ class MountSession {
   // Returns: the first work folder; empty when none was made.
   std::wstring FirstMountFolder() const;
 
+  // The partition to mount; empty: "MainOS", else the largest basic data
+  // partition. Set before MountImage.
+  std::wstring wantedPartition;
   std::wstring vhdPath;
   FfuImage* image = nullptr;  // not owned
-  std::unique_ptr<StoreReader> storeReader;
+  StoreSet stores;
+  StoreReader* storeReader = nullptr;  // the store whose disk is made, one of `stores`
+  MountChoice choice;  // known before anything is made
   UniqueHandle diskHandle;
   std::vector<std::wstring> mountFolders;
   // What this run has made so far, for RemoveWhatWasMade.

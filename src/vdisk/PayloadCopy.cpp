@@ -212,7 +212,7 @@ class PayloadWriter {
 }  // namespace
 
 int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
-  CopyGeometry geometry{reader.BlockSize(), reader.image->FirstStore()->sectorSize,
+  CopyGeometry geometry{reader.BlockSize(), reader.Store().sectorSize,
                         diskSectorCount};
   if (geometry.blockSize > kMaxBlockSize)
     return FailWithLine(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
@@ -224,7 +224,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   int result = CheckTable(reader, diskSectorCount);
   if (result != 0) return result;
   const FfuImage& image = *reader.image;
-  const wchar_t* imagePath = image.FirstStore()->imagePath.c_str();
+  const wchar_t* imagePath = reader.Store().imagePath.c_str();
   LARGE_INTEGER zero{};
   LARGE_INTEGER payloadStart{};
   if (!SetFilePointerEx(image.file.Get(), zero, &payloadStart, FILE_CURRENT))
@@ -242,7 +242,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
 
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                 uint64_t diskSectorCount) {
-  const StoreDescription& store = *reader.image->FirstStore();
+  const StoreDescription& store = reader.Store();
   const wchar_t* imagePath = store.imagePath.c_str();
   CopyGeometry geometry{reader.BlockSize(), store.sectorSize, diskSectorCount};
 
@@ -267,7 +267,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 }
 
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk) {
-  uint64_t sectorCount = DiskSectorCount(*image.FirstStore());
+  uint64_t sectorCount = DiskSectorCount(reader.Store());
   image.chunkCheck.PrintPlan();
   if (CopyPayload(reader, disk, image.file.Get(), sectorCount) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;

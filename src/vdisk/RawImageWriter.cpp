@@ -124,8 +124,8 @@ class RangeWriter {
         skipZeros(skipZeros),
         blockSize(reader.BlockSize()),
         capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
-        sectorSize(image.FirstStore()->sectorSize),
-        diskSectors(DiskSectorCount(*image.FirstStore())),
+        sectorSize(reader.Store().sectorSize),
+        diskSectors(DiskSectorCount(reader.Store())),
         buffers(ChunkHashPool::ThreadsWanted() + 1),
         hashing(&image.chunkCheck, static_cast<uint32_t>(buffers.size())),
         filePosition(reader.payloadOffset) {
@@ -182,7 +182,7 @@ class RangeWriter {
     if (posted >= buffers.size()) hashing.WaitFor(posted - buffers.size());
     DWORD bytes = blocks * blockSize;
     DWORD got = 0;
-    const wchar_t* imagePath = image.FirstStore()->imagePath.c_str();
+    const wchar_t* imagePath = reader.Store().imagePath.c_str();
     if (!ReadFile(image.file.Get(), buffers[current].get(), bytes, &got, nullptr))
       return FailWithError(0, imagePath);
     if (got != bytes) return FailWithError(ERROR_HANDLE_EOF, imagePath);
@@ -240,14 +240,14 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
     for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
     uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
     if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, image.FirstStore()->imagePath.c_str());
+      return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();
   }
   check.PrintBroken();
   if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
     return FailWithLine(L"(Korvex) !ERROR! The image could not be checked to its end.\n");
   if (check.DamagedCount() == 0) return 0;
-  DamageReport(image, reader, DiskSectorCount(*image.FirstStore()), std::move(partitions),
+  DamageReport(image, reader, DiskSectorCount(reader.Store()), std::move(partitions),
                partitionsKnown)
       .Print();
   return FailWithLine(L"(Korvex) !ERROR! %u of the image's %u chunks do not match its hash "
@@ -258,7 +258,7 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
 
 int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
                     const std::wstring& outPath, std::vector<PartitionSpan> partitions) {
-  const StoreDescription& store = *image.FirstStore();
+  const StoreDescription& store = reader.Store();
   uint64_t diskSectors = DiskSectorCount(store);
   if (CheckPayload(reader, diskSectors) != 0) return 1;
   OutputFile output(outPath);

@@ -80,7 +80,7 @@ int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHan
                    VhdStage& stage) {
   if (image == nullptr)
     return FailWithLine(L"!ERROR! The full flash update image has not been set.\n");
-  const StoreDescription& store = *image->FirstStore();
+  const StoreDescription& store = *image->ChosenStore();
   if (store.sectorSize == 0)
     return FailWithLine(L"(Korvex) !ERROR! The image's sector size is 0.\n");
   uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;

@@ -4,9 +4,6 @@
 
 #include "common/FixedValues.h"
 
-const GUID kBasicDataPartitionType = {0xEBD0A0A2, 0xB9E5, 0x4433,
-                                      {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
-
 namespace {
 constexpr size_t kGptNameUnits = 36;
 

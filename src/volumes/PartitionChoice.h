@@ -3,11 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/FixedValues.h"
 #include "volumes/DriveLayout.h"
-
-// GUID {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: the GPT type of a basic data
-// partition, the kind that holds a desktop system's files.
-extern const GUID kBasicDataPartitionType;
 
 // The partition an image is browsed by: every partition named "MainOS";
 // without one, the largest basic data partition alone (the first of equal

@@ -1,5 +1,6 @@
 #include "volumes/PartitionMounts.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include "common/Failure.h"
@@ -7,6 +8,7 @@
 #include "common/PathFunctions.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
+#include "ffu/MountChoice.h"
 #include "platform.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
@@ -176,6 +178,34 @@ int MountMainPartition(HANDLE diskHandle, const std::wstring& folder) {
       return status.Failed(GetLastError());
   }
   return status.Succeeded();
+}
+
+namespace {
+bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
+                   uint32_t sectorSize) {
+  return entry.PartitionStyle == PARTITION_STYLE_GPT &&
+         std::memcmp(&entry.Gpt.PartitionId, &choice.partition.id, sizeof(GUID)) == 0 &&
+         static_cast<uint64_t>(entry.StartingOffset.QuadPart) ==
+             choice.partition.firstSector * sectorSize;
+}
+}  // namespace
+
+int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder) {
+  if (!choice.byName)
+    PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
+              L"data partition, '%s' (%s), instead.\n",
+              choice.partition.name.c_str(), SizeText(choice.length).c_str());
+  MountStatus status(choice.partition.name, folder);
+  DriveLayout layout;
+  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
+  bool found = false;
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
+    if (!IsChosenEntry(entry, choice, choice.sectorSize)) continue;
+    found = true;
+    if (!MountVolume(entry, folder)) return status.Failed(GetLastError());
+  }
+  return found ? status.Succeeded() : status.Failed(ERROR_NOT_FOUND);
 }
 
 int UnmountMainPartition(HANDLE diskHandle) {

@@ -4,6 +4,8 @@
 
 #include "win32.h"
 
+struct MountChoice;
+
 // Gives the volume of every partition named `partitionName` a mount point on
 // `folder` (ending in a separator).
 // Returns: 0 on success, or the Win32 error code after the status line
@@ -23,6 +25,15 @@ int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
 // Returns: 0 on success; the character count of that line when there is
 // nothing to mount; otherwise the Win32 error code, after printing it.
 int MountMainPartition(HANDLE diskHandle, const std::wstring& folder);
+
+// Mounts the partition chosen from the image before its disk was made (see
+// ChooseFromTables) on `folder`: the entry of the disk's layout with the
+// partition's GUID and first sector. A partition not chosen by its name is
+// named in a warning first.
+// Returns: 0 on success; otherwise the Win32 error code (ERROR_NOT_FOUND when
+// the layout lacks the partition), after the status line shows the fault
+// and the error is printed.
+int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder);
 
 // Removes the first access path of the partition that MountMainPartition
 // chooses on this disk.

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # A run that fails leaves nothing behind. Images that the checks refuse make
 # nothing at all, however often they are tried: `losetup -a` and the
-# temporary folder stay exactly as they were. Runs that fail once their disk
-# exists (a damaged MainOS file system, no partition to mount) take away what
-# they made: mount point, partition volumes, the disk and its VHD file.
+# temporary folder stay exactly as they were; an image with no partition to
+# mount is one of them, and the disk of an earlier run stays mounted. A run
+# that fails once its disk exists (a damaged MainOS file system) takes away
+# what it made: mount point, partition volumes, the disk and its VHD file.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
 "$FFU_PACK" --store-version 2 "$T/phone.img" "$T/phone-v2.ffu" >/dev/null
+"$FFU_PACK" --compressed "$T/phone.img" "$T/compressed.ffu" >/dev/null
 
 # Copies of ffu-pack's output with one field of the store changed or the
 # payload cut short. The store header lies at the first chunk boundary after
@@ -31,7 +33,12 @@ def damaged(source, name, change):
 
 damaged("phone.ffu", "block-size-0", lambda d, s: struct.pack_into("<I", d, s + 204, 0))
 damaged("phone.ffu", "block-size-odd", lambda d, s: struct.pack_into("<I", d, s + 204, 1000))
-damaged("phone.ffu", "long-table", lambda d, s: struct.pack_into("<I", d, s + 208, 0x10000000))
+damaged("phone.ffu", "long-table", lambda d, s: struct.pack_into("<I", d, s + 212, 0xFFFFFF00))
+damaged("phone.ffu", "many-entries", lambda d, s: struct.pack_into("<I", d, s + 208, 0x10000000))
+# Entries declared 4 bytes longer each than they are, as a newer layout's.
+damaged("phone.ffu", "unknown-layout",
+        lambda d, s: struct.pack_into("<I", d, s + 212, struct.unpack_from("<I", d, s + 208)[0] * 20))
+damaged("phone.ffu", "access-method", lambda d, s: struct.pack_into("<I", d, s + 256, 5))
 # The first entry's first location: a block far beyond the 32 MiB disk.
 damaged("phone.ffu", "off-disk", lambda d, s: struct.pack_into("<I", d, s + 260, 0x00FFFFFF))
 damaged("phone-v2.ffu", "two-stores", lambda d, s: struct.pack_into("<H", d, s + 248, 2))
@@ -46,8 +53,13 @@ bad_image_lines() {  # NAME: the lines its run must print after the banner
     block-size-0) LINES=("$STORE its block size is 0.") ;;
     block-size-odd) LINES=("$STORE its block size is not a multiple of the sector size.") ;;
     long-table) LINES=("$STORE its block data entries are longer than the file.") ;;
+    many-entries|unknown-layout)
+      LINES=("$STORE its block data entries have a layout this reader does not know.") ;;
+    access-method)
+      LINES=("$STORE block data entry 0 names the access method 5, which this reader does not know.") ;;
+    compressed) LINES=("$STORE the image is compressed (full flash version 3.0); compressed images cannot be read yet.") ;;
     off-disk) LINES=("(Korvex) !ERROR! Block data entry 0 places a block outside the disk.") ;;
-    two-stores) LINES=("$STORE the image holds more than one store, which is not supported yet.") ;;
+    two-stores) LINES=("(Korvex) !ERROR! Unable to load the stores because the image holds 2 stores and its manifest describes 1.") ;;
     short-payload) LINES=("!ERROR! Reached the end of the file.\r" "\"$ffu\"") ;;
   esac
   LINES=("(Korvex) Mounting the image file : '$ffu'" "${LINES[@]}"
@@ -58,7 +70,8 @@ bad_image_lines() {  # NAME: the lines its run must print after the banner
 
 # --- images the checks refuse: nothing is made, three runs each --------------
 before=$(system_state)
-for name in block-size-0 block-size-odd long-table off-disk two-stores short-payload; do
+for name in block-size-0 block-size-odd long-table many-entries unknown-layout access-method \
+  compressed off-disk two-stores short-payload; do
   bad_image_lines "$name"
   for attempt in 1 2 3; do
     run "$BRACKWEN" "$T/$name.ffu"
@@ -90,7 +103,11 @@ grep -q "^(Korvex) !ERROR! Unable to mount the existing full flash update image.
 grep -q "Successfully mounted" "$OUT" && fail "damaged MainOS: success claimed"
 check "damaged MainOS: nothing attached or left" "$before" "$(system_state)"
 
-# --- no MainOS and no basic data partition: said in words, nothing left -----
+# --- no MainOS and no basic data partition: said in words before the sweep, so
+# the disk of an earlier run stays mounted --------------------------------------
+run "$BRACKWEN" "$T/phone.ffu"
+check "earlier run: exit code" 0 "$RC"
+before=$(system_state)
 truncate -s 16M "$T/nodata.img"
 sgdisk -o -U "$IMAGE_DISK_ID" -n 1:0:+4M -c 1:EFIESP -t 1:ef00 \
   -n 2:0:0 -c 2:Linux -t 2:8300 "$T/nodata.img" >/dev/null
@@ -100,12 +117,13 @@ run "$BRACKWEN" "$FFU"
 expect_output "no partition to mount" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "(Korvex) !ERROR! The image has no partition named MainOS and no basic data partition to mount instead." \
-  "(Korvex) !ERROR! Unable to mount the existing full flash update image." \
   "(Korvex) !ERROR! Failed to mount '$FFU'" \
   "(Korvex) !ERROR! Failed to load the Image : $FFU" \
   "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
 check "no partition to mount: exit code" 73 "$RC"
-check "no partition to mount: nothing attached or left" "$before" "$(system_state)"
+check "no partition to mount: the earlier disk stays as it was" "$before" "$(system_state)"
+check "no partition to mount: the earlier mount stays" yes \
+  "$(mountpoint -q "$P/phone.mnt" && echo yes || echo no)"
 
 # --- a good image after all that mounts as ever ------------------------------
 run "$BRACKWEN" "$T/phone.ffu"

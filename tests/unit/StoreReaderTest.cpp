@@ -63,13 +63,29 @@ struct StoreShape {
   std::u16string devicePath;
   uint32_t payloadBlocks = 2;  // 0: the file ends right after the table
   uint32_t firstLocationCount = 0xFFFFFFFF;  // all ones: the entry's own
+  uint32_t entriesLength = 0xFFFFFFFF;  // all ones: the bytes the entries take
+  uint16_t fullFlashVersion = 2;
+  uint16_t minorVersion = 0;
+  uint32_t validationCount = 1;  // of a non-empty validation area
 };
+
+uint32_t EntriesLength(const StoreShape& shape) {
+  if (shape.entriesLength != 0xFFFFFFFF) return shape.entriesLength;
+  uint32_t length = 0;
+  for (const Entry& entry : shape.entries)
+    length += 8 + 8 * static_cast<uint32_t>(entry.locations.size());
+  return length;
+}
 
 std::vector<uint8_t> BuildFfu(const StoreShape& shape) {
   std::vector<uint8_t> bytes = Container(shape.sectorSize);
   StoreHeader header{};
   header.majorVersion = shape.majorVersion;
+  header.minorVersion = shape.minorVersion;
+  header.fullFlashMajorVersion = shape.fullFlashVersion;
   header.blockSize = shape.blockSize;
+  header.entriesLength = EntriesLength(shape);
+  header.validationCount = shape.validationSize == 0 ? 0 : shape.validationCount;
   header.entryCount = shape.declaredEntryCount == 0xFFFFFFFF
                           ? static_cast<uint32_t>(shape.entries.size())
                           : shape.declaredEntryCount;
@@ -84,8 +100,14 @@ std::vector<uint8_t> BuildFfu(const StoreShape& shape) {
     Put(bytes, fields);
     for (char16_t unit : shape.devicePath) Put(bytes, static_cast<uint16_t>(unit));
   }
-  // A validation area that would read as an entry with many locations.
-  bytes.insert(bytes.end(), shape.validationSize, 0x7F);
+  // One validation entry whose data would read as an entry with many
+  // locations.
+  if (shape.validationSize >= 12) {
+    Put(bytes, uint32_t{0});
+    Put(bytes, uint32_t{0});
+    Put(bytes, shape.validationSize - 12);
+  }
+  bytes.insert(bytes.end(), shape.validationSize >= 12 ? shape.validationSize - 12 : shape.validationSize, 0x7F);
   for (const Entry& entry : shape.entries) {
     bool first = &entry == &shape.entries.front();
     Put(bytes, BlockEntryRecord{first && shape.firstLocationCount != 0xFFFFFFFF
@@ -152,7 +174,7 @@ TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
 TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
   StoreShape shape;
   shape.entries = {Entry{1, {{0, 0}}},
-                  Entry{3, {{2, 0}, {0, 17}, {7, 0xFFFFFFFF}}},
+                  Entry{3, {{2, 0}, {0, 17}, {0, 0xFFFFFFFF}}},
                   Entry{0, {}},
                   Entry{1, {{2, 5}}}};
   TempFolder folder;
@@ -255,6 +277,8 @@ TEST_P(StoreReaderRefusalTest, PrintsOneLineAndFails) {
 
 const char kNotMultiple[] = "its block size is not a multiple of the sector size";
 const char kTableTooLong[] = "its block data entries are longer than the file";
+const char kLayout[] = "its block data entries have a layout this reader does not know";
+const char kValidationLayout[] = "its validation entries have a layout this reader does not know";
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, StoreReaderRefusalTest,
@@ -265,14 +289,53 @@ INSTANTIATE_TEST_SUITE_P(
                     kNotMultiple},
         RefusalCase{"block size below the sector size",
                     Shaped([](StoreShape& s) { s.sectorSize = 4096; s.blockSize = 2048; }), 0, kNotMultiple},
-        RefusalCase{"entry count beyond the file",
-                    Shaped([](StoreShape& s) { s.declaredEntryCount = 0x20000000; }), 0, kTableTooLong},
-        RefusalCase{"location count beyond the file",
+        RefusalCase{"declared entry length beyond the file",
+                    Shaped([](StoreShape& s) {
+                      s.declaredEntryCount = 0x20000000;
+                      s.entriesLength = 0xFFFFFFF0;
+                    }),
+                    0, kTableTooLong},
+        RefusalCase{"entry count beyond the declared length",
+                    Shaped([](StoreShape& s) { s.declaredEntryCount = 0x20000000; }), 0, kLayout},
+        RefusalCase{"location count beyond the declared length",
                     Shaped([](StoreShape& s) {
                       s.entries = {Entry{1, {{0, 1}}}, Entry{1, {}}};
                       s.firstLocationCount = 0x10000000;
                     }),
-                    0, kTableTooLong},
+                    0, kLayout},
+        RefusalCase{"entries shorter than the declared length",
+                    Shaped([](StoreShape& s) {
+                      s.entries = {Entry{1, {{0, 1}}}};
+                      s.entriesLength = 24;
+                    }),
+                    0, kLayout},
+        RefusalCase{"entries of 20 bytes read as 16",
+                    Shaped([](StoreShape& s) {
+                      s.entries = {Entry{1, {{0, 1}}}, Entry{1, {{0, 2}}}};
+                      s.entriesLength = 40;
+                    }),
+                    0, kLayout},
+        RefusalCase{"access method 5",
+                    Shaped([](StoreShape& s) { s.entries = {Entry{1, {{0, 1}}}, Entry{1, {{5, 0}}}}; }),
+                    0, "block data entry 1 names the access method 5, which this reader does not know"},
+        RefusalCase{"compressed image",
+                    Shaped([](StoreShape& s) { s.fullFlashVersion = 3; }), 0,
+                    "the image is compressed (full flash version 3.0); compressed images cannot be "
+                    "read yet"},
+        RefusalCase{"full flash version 1.0",
+                    Shaped([](StoreShape& s) { s.fullFlashVersion = 1; }), 0,
+                    "its full flash version 1.0 is not one this reader knows (2.0)"},
+        RefusalCase{"store header version 3.0",
+                    Shaped([](StoreShape& s) { s.majorVersion = 3; }), 0,
+                    "its store header version 3.0 is not one this reader knows (1.0 or 2.0)"},
+        RefusalCase{"store header version 1.1",
+                    Shaped([](StoreShape& s) { s.minorVersion = 1; }), 0,
+                    "its store header version 1.1 is not one this reader knows (1.0 or 2.0)"},
+        RefusalCase{"validation entries fewer than declared",
+                    Shaped([](StoreShape& s) { s.validationSize = 40; s.validationCount = 2; }), 0,
+                    kValidationLayout},
+        RefusalCase{"validation area without entries",
+                    Shaped([](StoreShape& s) { s.validationSize = 8; }), 0, kValidationLayout},
         RefusalCase{"entries cut short",
                     Shaped([](StoreShape& s) {
                       s.entries = {Entry{1, {{0, 1}}}};
@@ -289,9 +352,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"validation area beyond the file",
                     Shaped([](StoreShape& s) { s.validationSize = 1 << 20; }), (1 << 20) - 10,
                     "its validation area is longer than the file"},
-        RefusalCase{"more than one store",
-                    Shaped([](StoreShape& s) { s.majorVersion = 2; s.storeCount = 2; }), 0,
-                    "the image holds more than one store, which is not supported yet"},
         RefusalCase{"version 2 fields cut short",
                     Shaped([](StoreShape& s) {
                       s.majorVersion = 2;

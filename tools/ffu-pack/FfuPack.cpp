@@ -14,6 +14,7 @@ const char kUsage[] =
     "                [--catalog-size N] [--hash-table-size N] [--merge-runs]\n"
     "                [--no-min-sector-count] [--store-version 1|2]\n"
     "                [--validation-size N] [--two-locations] [--copy-offset N]\n"
+    "                [--compressed] [--entries-length N]\n"
     "                [--hash-algorithm N] [--damage-chunk N]...\n"
     "                [--damage security-signature|image-signature|store-category]\n"
     "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
@@ -40,6 +41,7 @@ uint32_t* NumberOption(PackOptions& options, const std::string& name) {
   if (name == "--copy-offset") return &options.copyOffset;
   if (name == "--end-in-store-header") return &options.endInStoreHeader;
   if (name == "--hash-algorithm") return &options.hashAlgorithm;
+  if (name == "--entries-length") return &options.entriesLength;
   return nullptr;
 }
 
@@ -47,6 +49,7 @@ bool FlagOption(PackOptions& options, const std::string& name) {
   if (name == "--merge-runs") options.mergeRuns = true;
   else if (name == "--no-min-sector-count") options.minSectorCount = false;
   else if (name == "--two-locations") options.twoLocations = true;
+  else if (name == "--compressed") options.compressed = true;
   else return false;
   return true;
 }
@@ -98,6 +101,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       if (argument == "--hash-table-size") options.hashTableSizeGiven = true;
+      if (argument == "--entries-length") options.entriesLengthGiven = true;
       ++i;
     } else if (!FlagOption(options, argument)) {
       std::fprintf(stderr, "ffu-pack: unknown option %s\n%s", argument.c_str(), kUsage);

@@ -110,20 +110,30 @@ int PlanEntries(const PackOptions& options, std::ifstream& disk, uint64_t diskBl
   return 0;
 }
 
+// Bytes of one entry as written: a compressed image's entries carry one more
+// word each.
+uint32_t EntryBytes(const PackOptions& options) {
+  uint32_t locations = options.twoLocations ? 2 : 1;
+  uint32_t bytes = sizeof(BlockEntryRecord) + sizeof(LocationRecord) * locations;
+  return options.compressed ? bytes + 4 : bytes;
+}
+
 void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry>& plan,
                       uint64_t payloadBlocks, ByteWriter& out) {
-  uint32_t locations = options.twoLocations ? 2 : 1;
   StoreHeader header{};
   header.majorVersion = static_cast<uint16_t>(options.storeVersion);
+  header.fullFlashMajorVersion = options.compressed ? kCompressedFullFlashVersion : kFullFlashVersion;
   const char platform[] = "Test.Device.Platform";
   std::memcpy(header.platformId, platform, sizeof(platform) - 1);
   header.blockSize = options.blockSize;
   header.entryCount = static_cast<uint32_t>(plan.size());
-  header.entriesLength = static_cast<uint32_t>(
-      plan.size() * (sizeof(BlockEntryRecord) + sizeof(LocationRecord) * locations));
+  header.entriesLength = options.entriesLengthGiven
+                             ? options.entriesLength
+                             : static_cast<uint32_t>(plan.size() * EntryBytes(options));
   header.validationCount = options.validationSize == 0 ? 0 : 1;
   header.validationLength = options.validationSize;
   out.Put(header);
+  if (options.compressed) out.Put(uint32_t{1});  // the compression field
   if (options.storeVersion == kStoreVersionWithStoreList) {
     const std::string devicePath = "DiskDevice0";
     StoreListFields fields{};
@@ -134,7 +144,11 @@ void WriteStoreHeader(const PackOptions& options, const std::vector<PlannedEntry
     out.Put(fields);
     for (char c : devicePath) out.U16(static_cast<uint8_t>(c));
   }
-  out.Fill(options.validationSize, 0xA5);
+  // One validation entry: its record, then its bytes to compare.
+  if (options.validationSize == 0) return;
+  uint32_t record[3] = {0, 0, options.validationSize - 12};
+  out.Put(record);
+  out.Fill(options.validationSize - 12, 0xA5);
 }
 
 void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& plan,
@@ -142,6 +156,7 @@ void WriteEntries(const PackOptions& options, const std::vector<PlannedEntry>& p
   for (const PlannedEntry& entry : plan) {
     out.Put(BlockEntryRecord{options.twoLocations ? 2u : 1u, entry.blockCount});
     out.Put(LocationRecord{entry.origin, entry.blockIndex});
+    if (options.compressed) out.Put(options.blockSize);  // the entry's compressed bytes
     if (!options.twoLocations) continue;
     // The second place lies further in, counted the same way as the first.
     out.Put(LocationRecord{entry.origin, entry.blockIndex + options.copyOffset});
@@ -156,6 +171,10 @@ int CheckOptions(const PackOptions& options, uint64_t diskSize, std::string* err
   }
   if (diskSize == 0 || diskSize % options.blockSize != 0) {
     *error = "the disk image's size must be a non-zero multiple of the block size";
+    return 1;
+  }
+  if (options.validationSize != 0 && options.validationSize < 12) {
+    *error = "a validation area holds at least one 12-byte entry";
     return 1;
   }
   if (options.storeVersion != 1 && options.storeVersion != 2) {

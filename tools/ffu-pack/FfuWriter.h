@@ -13,7 +13,12 @@ struct PackOptions {
   uint32_t hashTableSize = 0;       // when given: the real hashes, cut or zero-filled
   uint32_t hashAlgorithm = 0x800C;  // the identifier written; the hashes are SHA-256
   std::vector<uint32_t> damageChunks;  // chunks whose last byte is flipped after hashing
-  uint32_t validationSize = 0;  // bytes between the store header and the entries
+  uint32_t validationSize = 0;  // bytes of one validation entry (0, or 12 and more)
+  // Headers as a compressed image lays them out (full flash version 3.0, a
+  // compression field, longer entries); the payload stays as it is.
+  bool compressed = false;
+  bool entriesLengthGiven = false;  // else the length the entries take
+  uint32_t entriesLength = 0;
   uint32_t storeVersion = 1;    // 1 or 2
   bool mergeRuns = false;       // adjacent data blocks share one entry
   bool minSectorCount = true;   // write "MinSectorCount" into the manifest

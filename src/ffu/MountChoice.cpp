@@ -1,0 +1,134 @@
+#include "ffu/MountChoice.h"
+
+#include <cstring>
+
+#include "common/Failure.h"
+#include "common/FixedValues.h"
+#include "ffu/DiskView.h"
+#include "ffu/FfuImage.h"
+#include "ffu/StoreSet.h"
+
+namespace {
+// Windows gives a partition with this attribute no volume.
+constexpr uint64_t kHiddenAttribute = 1ull << 62;
+
+bool IsBasicData(const ImagePartition& partition) {
+  return std::memcmp(&partition.type, &kBasicDataPartitionType, sizeof(GUID)) == 0;
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b' and 'c'".
+std::wstring QuotedList(const std::vector<std::vector<ImagePartition>>& tables) {
+  std::vector<std::wstring> names;
+  for (const auto& table : tables)
+    for (const ImagePartition& partition : table) names.push_back(L"'" + partition.name + L"'");
+  std::wstring text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? L" and " : L", ";
+    text += names[i];
+  }
+  return text;
+}
+
+// Every partition named `name`, counted; the first one kept in `choice`.
+uint32_t FindNamed(const std::vector<std::vector<ImagePartition>>& tables,
+                   const std::vector<uint32_t>& sectorSizes, const std::wstring& name,
+                   MountChoice& choice) {
+  uint32_t found = 0;
+  for (size_t store = 0; store < tables.size(); ++store) {
+    for (const ImagePartition& partition : tables[store]) {
+      if (partition.name != name || found++ > 0) continue;
+      choice.store = store;
+      choice.partition = partition;
+      choice.length = partition.Length(sectorSizes[store]);
+      choice.sectorSize = sectorSizes[store];
+      choice.byName = true;
+    }
+  }
+  return found;
+}
+
+bool FindLargestBasicData(const std::vector<std::vector<ImagePartition>>& tables,
+                          const std::vector<uint32_t>& sectorSizes, MountChoice& choice) {
+  bool found = false;
+  for (size_t store = 0; store < tables.size(); ++store) {
+    for (const ImagePartition& partition : tables[store]) {
+      uint64_t length = partition.Length(sectorSizes[store]);
+      if (!IsBasicData(partition) || length == 0 || (found && length <= choice.length)) continue;
+      found = true;
+      choice.store = store;
+      choice.partition = partition;
+      choice.length = length;
+      choice.sectorSize = sectorSizes[store];
+      choice.byName = false;
+    }
+  }
+  return found;
+}
+
+// A partition that would never get a volume is refused now, not after a
+// wait for a volume that does not come.
+int CheckMountable(const ImagePartition& partition) {
+  const wchar_t* name = partition.name.c_str();
+  if (partition.firstSector > partition.lastSector)
+    return FailWithLine(
+        L"(Korvex) !ERROR! The partition %s cannot be mounted because its first sector (%s) lies "
+        L"after its last (%s).\n",
+        name, std::to_wstring(partition.firstSector).c_str(),
+        std::to_wstring(partition.lastSector).c_str());
+  if (!IsBasicData(partition))
+    return FailWithLine(
+        L"(Korvex) !ERROR! The partition %s cannot be mounted because it is not a basic data "
+        L"partition, and Windows gives no other kind a volume.\n",
+        name);
+  if ((partition.attributes & kHiddenAttribute) != 0)
+    return FailWithLine(
+        L"(Korvex) !ERROR! The partition %s cannot be mounted because it is hidden (GPT "
+        L"attribute 62), and Windows gives a hidden partition no volume.\n",
+        name);
+  return 0;
+}
+}  // namespace
+
+int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
+                     const std::vector<uint32_t>& sectorSizes, const std::wstring& wanted,
+                     MountChoice& choice) {
+  const std::wstring name = wanted.empty() ? std::wstring(kMainPartitionName) : wanted;
+  uint32_t named = FindNamed(tables, sectorSizes, name, choice);
+  if (named > 1)
+    return FailWithLine(
+        L"(Korvex) !ERROR! The image has %u partitions named %s; which one to mount cannot be "
+        L"told.\n",
+        named, name.c_str());
+  if (named == 0 && !wanted.empty()) {
+    std::wstring names = QuotedList(tables);
+    return FailWithLine(L"(Korvex) !ERROR! The image has no partition named %s; it has %s.\n",
+                        name.c_str(), names.empty() ? L"no partitions" : names.c_str());
+  }
+  if (named == 0 && !FindLargestBasicData(tables, sectorSizes, choice))
+    return FailWithLine(
+        L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
+        L"data partition to mount instead.\n");
+  return CheckMountable(choice.partition);
+}
+
+int ReadImagePartitions(const FfuImage& image, const StoreSet& stores,
+                        std::vector<std::vector<ImagePartition>>& tables) {
+  tables.assign(stores.Count(), std::vector<ImagePartition>());
+  for (size_t i = 0; i < stores.Count(); ++i) {
+    DiskView view(image, stores.Reader(i));
+    int result = ReadPartitionTable(view, static_cast<uint32_t>(i + 1), tables[i]);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+int ChooseMountPartition(const FfuImage& image, const StoreSet& stores, const std::wstring& wanted,
+                         MountChoice& choice) {
+  std::vector<std::vector<ImagePartition>> tables;
+  int result = ReadImagePartitions(image, stores, tables);
+  if (result != 0) return result;
+  std::vector<uint32_t> sectorSizes;
+  for (size_t i = 0; i < stores.Count(); ++i)
+    sectorSizes.push_back(stores.Reader(i).Store().sectorSize);
+  return ChooseFromTables(tables, sectorSizes, wanted, choice);
+}

@@ -1,0 +1,84 @@
+#include "ffu/StoreSet.h"
+
+#include "common/Failure.h"
+#include "ffu/FfuImage.h"
+#include "platform.h"
+
+namespace {
+uint64_t PayloadBytes(const StoreReader& reader) {
+  uint64_t blocks = 0;
+  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+  return blocks * reader.BlockSize();
+}
+}  // namespace
+
+int StoreSet::Load(FfuImage* loadedImage) {
+  image = loadedImage;
+  readers.clear();
+  readers.push_back(std::make_unique<StoreReader>());
+  int result = readers[0]->LoadStore(image);
+  if (result != 0) return result;
+  const uint32_t count = readers[0]->storeCount;
+  if (count <= 1) return 0;
+  if (image->stores.size() != count)
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load the stores because the image holds %u stores and its "
+        L"manifest describes %u.\n",
+        count, static_cast<uint32_t>(image->stores.size()));
+  for (size_t i = 0; i < count && result == 0; ++i) result = LoadNext(i);
+  if (result == 0) result = PlacePayloads();
+  return result;
+}
+
+// Each header group starts where the one before it ends, padding included.
+int StoreSet::LoadNext(size_t index) {
+  if (index > 0) {
+    image->stores[index].storeOffset = readers[index - 1]->payloadOffset;
+    readers.push_back(std::make_unique<StoreReader>());
+    readers[index]->storeNumber = index;
+    int result = readers[index]->LoadStore(image);
+    if (result != 0) return result;
+  }
+  const StoreReader& reader = *readers[index];
+  if (reader.MajorVersion() != kStoreVersionWithStoreList ||
+      reader.storeCount != readers[0]->storeCount || reader.storeIndex != index + 1)
+    return FailWithLine(
+        L"(Korvex) !ERROR! Unable to load store %u because its header does not say that it is "
+        L"store %u of %u.\n",
+        static_cast<uint32_t>(index + 1), static_cast<uint32_t>(index + 1),
+        static_cast<uint32_t>(readers[0]->storeCount));
+  return 0;
+}
+
+// After the last header group come the payloads, in store order.
+int StoreSet::PlacePayloads() {
+  uint64_t end = readers.back()->payloadOffset;
+  for (size_t i = 0; i < readers.size(); ++i) {
+    StoreReader& reader = *readers[i];
+    const uint32_t number = static_cast<uint32_t>(i + 1);
+    uint64_t start = end + FfuImage::AlignmentPadding(end, reader.BlockSize());
+    uint64_t bytes = PayloadBytes(reader);
+    if (bytes != reader.storePayloadSize)
+      return FailWithLine(
+          L"(Korvex) !ERROR! Unable to load store %u because its block data entries take %s "
+          L"bytes of payload and its header declares %s.\n",
+          number, std::to_wstring(bytes).c_str(), std::to_wstring(reader.storePayloadSize).c_str());
+    if (start > image->fileSize || bytes > image->fileSize - start)
+      return FailWithLine(
+          L"(Korvex) !ERROR! Unable to load store %u because its payload lies beyond the end of "
+          L"the file.\n",
+          number);
+    reader.payloadOffset = start;
+    end = start + bytes;
+  }
+  return 0;
+}
+
+int StoreSet::SeekPayload(size_t index) {
+  if (readers.size() <= 1) return 0;
+  uint64_t from = readers.back()->entriesEnd;
+  from += FfuImage::AlignmentPadding(from, readers.back()->BlockSize());
+  if (!image->AdvanceTo(from, readers[index]->payloadOffset))
+    return FailWithError(0, image->stores[index].imagePath.c_str());
+  return 0;
+}
