@@ -186,14 +186,14 @@ std::wstring ReadableSize(uint64_t bytes) {
   static const wchar_t* const kUnits[] = {L"KiB", L"MiB", L"GiB", L"TiB", L"PiB", L"EiB"};
   if (bytes < 1024) return std::to_wstring(bytes) + L" bytes";
   int unit = 0;
-  uint64_t whole = bytes / 1024;
-  uint64_t rest = bytes % 1024;  // of the unit below `whole`'s
-  while (whole >= 1024 && unit < 5) {
-    rest = whole % 1024;
-    whole /= 1024;
+  unsigned __int128 unitBytes = 1024;
+  while (unit < 5 && bytes >= unitBytes * 1024 - unitBytes / 20) {
+    unitBytes *= 1024;
     ++unit;
   }
-  return std::to_wstring(whole) + L"." + std::to_wstring(rest * 10 / 1024) + L" " + kUnits[unit];
+  // In tenths of the unit, to the nearest.
+  uint64_t tenths = static_cast<uint64_t>((static_cast<unsigned __int128>(bytes) * 10 + unitBytes / 2) / unitBytes);
+  return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" " + kUnits[unit];
 }
 
 std::wstring PrintableText(const char* text, size_t length) {

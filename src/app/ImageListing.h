@@ -13,7 +13,7 @@ class FfuImage;
 int ListImage(FfuImage& image);
 
 // Returns: bytes as a person reads them at a glance: "512 bytes",
-// "8.0 MiB", "3.5 GiB" (one decimal, rounded down).
+// "8.0 MiB", "3.5 GiB" (to the nearest tenth; 1023.96 KiB is "1.0 MiB").
 std::wstring ReadableSize(uint64_t bytes);
 // Returns: narrow text from the image with every byte outside printable
 // ASCII shown as '?', so that the image cannot steer the terminal.

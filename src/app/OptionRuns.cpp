@@ -71,7 +71,9 @@ int RunDetach() {
   RunLock lock;
   if (lock.Acquire() != 0 || DetachImageDisks() != 0)
     return Fail(L"(Korvex) !ERROR! Failed to detach the image disks.\n");
-  PrintWide(L"(Korvex) Successfully detached the image disks.\n");
+  // A disk whose detach failed stays, with its warning above; the sweep
+  // itself went over every drive.
+  PrintWide(L"(Korvex) Swept the disks of earlier mounts.\n");
   return 0;
 }
 

@@ -50,9 +50,33 @@ files() { find "$T" -path "$T/out*" -prune -o -path "$T/err.txt" -prune -o -prin
 chmod 644 "$T"/*.ffu
 before=$(files)
 
+# expect_partitions NAME IMG SECTOR DEFAULT: the list in $OUT shows each
+# partition as sgdisk and blkid see it in the disk image, and no other, with
+# the mount's choice on partition DEFAULT.
+expect_partitions() {
+  local name=$1 img=$2 sector=$3 default=$4 loop number first last code label type fs row rows=0
+  loop=$(losetup --find --show --sector-size "$sector" "$img")
+  while read -r number first last code; do
+    label=$(sgdisk -i "$number" "$loop" | sed -n "s/^Partition name: '\(.*\)'$/\1/p")
+    case $code in
+      EF00) type="EFI system" ;; 0700) type="basic data" ;; 0C01) type="reserved \(MSR\)" ;;
+      2700) type=recovery ;; *) type="\{[0-9A-F-]{36}\}" ;;
+    esac
+    fs=$(blkid -p -o value -s TYPE -O $((first * sector)) "$img" || true)
+    case $fs in vfat) fs=FAT ;; ntfs) fs=NTFS ;; "") fs=none ;; esac
+    row="^ +$number  $label +$type +$first +$last +[0-9.]+ [KMG]iB +0x0{16}  $fs"
+    if [ "$number" = "$default" ]; then row="$row  \(mounted by default\)$"; else row="$row$"; fi
+    grep -Eq "$row" "$OUT" && echo "ok: $name: partition $number" || fail "$name: no line /$row/"
+    rows=$((rows + 1))
+  done < <(sgdisk -p "$loop" | awk '/^ +[0-9]+ / {print $1, $2, $3, $6}')
+  losetup -d "$loop"
+  check "$name: partition lines" "$rows" "$(grep -Ec '^ +[0-9]+  ' "$OUT")"
+}
+
 as_nobody --list "$FFU"
 check "list: exit code" 0 "$RC"
-cat "$OUT"
+expect_partitions "list" "$T/phone.img" 512 2
+check "list: store line" 1 "$(grep -c "^Store 1 of 1    : device path '', sector size 512 bytes, disk 67108864 bytes (64.0 MiB), payload" "$OUT")"
 
 # The whole disk, byte for byte, sparse.
 as_nobody --extract "$FFU" "$T/out/disk.img"
@@ -85,7 +109,7 @@ while IFS='|' read -r image code chunks final; do
   as_nobody --check "$T/$image"
   check "check $image: exit code" "$code" "$RC"
   check "check $image: damaged chunks" "$chunks" "$(damaged_chunks)"
-  check "check $image: final line" "$final" "$(tail -n 1 "$OUT" | cut -c1-48)"
+  check "check $image: final line" 1 "$(tail -n 1 "$OUT" | grep -cF -- "$final")"
 done <<'CASES'
 phone.ffu|0||(Korvex) The image matches its hash table: all
 damaged.ffu|2|1 5|(Korvex) !WARNING! The image is damaged: 2 of i
@@ -93,15 +117,51 @@ short-table.ffu|3||(Korvex) !ERROR! Failed to check the image file.
 CASES
 check "nothing left in the temporary folder" "$before" "$(files)"
 
+# The other layouts: 4096-byte sectors, a desktop disk (largest basic data
+# partition chosen).
+make_ffu s4k 64 4096 "$IMAGE_DISK_ID" MainOS
+"$SOURCE_DIR/scripts/make-sample-disk" --desktop "$T/desktop.img" 96 512 R
+"$FFU_PACK" "$T/desktop.img" "$T/desktop.ffu" >/dev/null
+chmod 644 "$T"/*.ffu
+while read -r image sector default; do
+  as_nobody --list "$T/$image.ffu"
+  check "list $image: exit code" 0 "$RC"
+  expect_partitions "list $image" "$T/$image.img" "$sector" "$default"
+done <<'CASES'
+s4k 4096 2
+desktop 512 4
+CASES
+
+# One partition, byte for byte.
+as_nobody --extract --partition EFIESP "$FFU" "$T/out/efiesp.img"
+check "extract EFIESP: exit code" 0 "$RC"
+read -r first last < <(sgdisk -i 1 "$T/phone.img" | awk '/First sector/ {f = $3} /Last sector/ {l = $3} END {print f, l}')
+cmp "$T/out/efiesp.img" <(dd if="$T/phone.img" bs=512 skip="$first" count=$((last - first + 1)) status=none) \
+  && echo "ok: extract EFIESP: the partition's bytes" || fail "extract EFIESP: the file differs"
+as_nobody --extract --partition Nothing "$FFU" "$T/out/nothing.img"
+check "extract of a missing partition: exit code" 73 "$RC"
+check "extract of a missing partition: its line" 1 \
+  "$(grep -c "^(Korvex) !ERROR! The image has no partition named Nothing; it has 'EFIESP', 'MainOS'.$" "$OUT")"
+check "nothing left in the temporary folder at all" "$before" "$(files | grep -v -e s4k -e desktop)"
+
+# --partition: EFIESP (made a basic data partition, the only kind Windows
+# gives a volume) mounted instead of MainOS, with its FAT files.
+cp "$T/phone.img" "$T/efi.img"
+sgdisk -t 1:0700 "$T/efi.img" >/dev/null
+echo "boot files" >"$T/boot.txt"
+mcopy -i "$T/efi.img@@$((first * 512))" "$T/boot.txt" ::boot.txt
+"$FFU_PACK" "$T/efi.img" "$T/efi.ffu" >/dev/null
+run "$BRACKWEN" --partition EFIESP "$T/efi.ffu"
+check "mount EFIESP: exit code" 0 "$RC"
+check "mount EFIESP: its file" "boot files" "$(cat "$P/efi.mnt/boot.txt" 2>/dev/null)"
+
 # --detach takes the mount's disk, its mount point and its VHD file away.
-run "$BRACKWEN" "$FFU"
-check "mount: exit code" 0 "$RC"
 vhd=$(vhd_files)
 run "$BRACKWEN" --detach
 expect_output "detach" "${BANNER[@]}" \
   "(Korvex) Detaching the image disks of earlier mounts." \
   "(Korvex) !WARNING! Successfully detached vhd file : '$vhd'" \
-  "(Korvex) Successfully detached the image disks."
+  "(Korvex) Swept the disks of earlier mounts."
 check "detach: exit code" 0 "$RC"
 check "detach: nothing attached or mounted" "" "$(test_loops; awk -v t="$T" 'index($5, t) == 1' /proc/self/mountinfo)"
 check "detach: no VHD file" "" "$(vhd_files)"
