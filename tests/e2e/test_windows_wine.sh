@@ -271,8 +271,10 @@ wine_case() {
     cat -A "$tmp/out" >&2
   fi
 }
-"$ffu_pack" "$tmp/disk.img" "$images/plain.ffu" >/dev/null
-"$ffu_pack" --damage-chunk 1 "$tmp/disk.img" "$images/damaged.ffu" >/dev/null
+cp "$tmp/disk.img" "$tmp/basic.img"
+sgdisk -t 1:0700 "$tmp/basic.img" >/dev/null
+"$ffu_pack" "$tmp/basic.img" "$images/plain.ffu" >/dev/null
+"$ffu_pack" --damage-chunk 1 "$tmp/basic.img" "$images/damaged.ffu" >/dev/null
 wine_case "--help" 0 "Brackwen --detach  Unmount and detach the disks of earlier mounts." --help
 wine_case "--list" 0 "Image header    : chunk size 128 KiB, manifest 293 bytes" \
   --list "$win_images\\plain.ffu"
@@ -283,7 +285,7 @@ wine_case "--check of a damaged image" 2 \
 wine_case "--extract" 0 "(Korvex) Successfully extracted the image file to '$win_images\\plain.img'." \
   --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
 checks=$((checks + 1))
-cmp -s "$tmp/disk.img" "$images/plain.img" || fail "--extract: the file differs from the disk"
+cmp -s "$tmp/basic.img" "$images/plain.img" || fail "--extract: the file differs from the disk"
 wine_case "--extract over a file" 73 "(Korvex) !ERROR! Failed to extract the image file." \
   --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
 
