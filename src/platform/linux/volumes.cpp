@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -25,20 +25,6 @@ std::string FolderPath(LPCWSTR folder) {
   return path;
 }
 
-// FAT's FUSE driver, run by mount.fuse.
-constexpr char kFuseFat[] = "fuse.fusefat";
-
-// Whether the kernel mounts this file system type itself.
-bool KernelKnows(const std::string& type) {
-  std::ifstream known("/proc/filesystems");
-  std::string line;
-  while (std::getline(known, line))
-    if (line.size() > type.size() && line.compare(line.size() - type.size(), type.size(), type) == 0 &&
-        (line[line.size() - type.size() - 1] == '\t' || line[line.size() - type.size() - 1] == ' '))
-      return true;
-  return false;
-}
-
 // The file system type on a device, as the mount helpers know it; empty when
 // nothing is recognised.
 std::string DetectFileSystem(const std::string& device) {
@@ -53,10 +39,8 @@ std::string DetectFileSystem(const std::string& device) {
     type = value;
   }
   blkid_free_probe(probe);
-  // NTFS goes through its FUSE driver, which the kernel may lack otherwise;
-  // so does FAT where the kernel has no driver of its own.
+  // NTFS goes through its FUSE driver, which the kernel may lack otherwise.
   if (type == "ntfs") type = "ntfs-3g";
-  if (type == "vfat" && !KernelKnows("vfat")) type = kFuseFat;
   return type;
 }
 
@@ -72,10 +56,6 @@ std::string MountOptions(const std::string& type) {
       ",uid=" + std::to_string(owner.uid) + ",gid=" + std::to_string(owner.gid) + ",umask=077";
   if (type == "ntfs-3g") {
     options += ids + ",no_def_opts,silent";
-    if (owner.forSudoUser) options += ",allow_other";
-  } else if (type == kFuseFat) {
-    // Its writing is experimental (it asks for "rw+" to risk it): read only.
-    options += ids + ",ro";
     if (owner.forSudoUser) options += ",allow_other";
   } else if (type == "vfat" || type == "exfat" || type == "ntfs3") {
     options += ids;
@@ -107,6 +87,8 @@ bool VolumeMountedAt(const std::string& folder, PartitionVolume* volume, MountEn
 BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
   if (volumeMountPoint == nullptr || volumeName == nullptr)
     return FailWith(ERROR_INVALID_PARAMETER);
+  // Mount point paths are MAX_PATH units at most, terminator included.
+  if (wcslen(volumeMountPoint) >= MAX_PATH) return FailWith(ERROR_FILENAME_EXCED_RANGE);
   MountFolder folder;
   DWORD code = folder.Open(FolderPath(volumeMountPoint));
   if (code == ERROR_SUCCESS) code = folder.CheckEmpty();
