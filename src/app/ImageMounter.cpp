@@ -76,13 +76,15 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   // One run at a time, from before the image is opened (another run of the
   // same image holds it unshared) until this run ends.
-  int result = runLock.Acquire();
+  int result = loadOnly ? 0 : runLock.Acquire();
   if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
                         imagePath.c_str());
+  if (loadOnly) return 0;
   session = std::make_unique<MountSession>();
+  session->wantedPartition = wantedPartition;
   if (session->MountImage(image.get()) != 0)
     return FailWithLine(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
   return 0;

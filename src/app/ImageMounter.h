@@ -34,6 +34,12 @@ class ImageMounter {
   uint32_t DamagedChunks() const;
   uint32_t CheckedChunks() const;
 
+  // Set before LoadImageFile: the image is only loaded, for a job that reads
+  // it; no lock is taken and no disk is made.
+  bool loadOnly = false;
+  // The partition to mount; empty: the default choice.
+  std::wstring wantedPartition;
+
   // Declared in reverse order of destruction: the image (and with it the
   // open file) goes first, then the session, then the lock.
   RunLock runLock;

@@ -1,7 +1,9 @@
 // The program's entry: banners, the name check, one mount, the result line.
 #include <cwchar>
 
+#include "app/CommandLine.h"
 #include "app/ImageMounter.h"
+#include "app/OptionRuns.h"
 #include "common/Failure.h"
 #include "common/Interruption.h"
 #include "common/PathFunctions.h"
@@ -23,15 +25,9 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
   return FileBaseName(path);
 }
 
-void PrintUsage() {
-  PrintWide(L"Brackwen Usage:\n");
-  PrintWide(L"Brackwen Mount an image file as a virtual hard drive.\n");
-  PrintWide(L"Brackwen <ImageFile>\n");
-}
-
-int RunMount(const wchar_t* imagePath) {
+int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
   ImageMounter mounter;
-  PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
+  mounter.wantedPartition = partitionName;
   PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
   // From here on Ctrl-C ends the run at its next safe point, cleanly.
   if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0)
@@ -65,5 +61,18 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
     PrintUsage();
     return 1;
   }
-  return RunMount(argv[1]);
+  CommandLine line;
+  if (ParseCommandLine(argv + 1, line) != 0) {
+    PrintWideText(line.fault.c_str());
+    PrintHelp();
+    return 1;
+  }
+  if (line.mode == RunMode::kHelp) {
+    PrintHelp();
+    return 0;
+  }
+  PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
+  if (line.mode == RunMode::kMount) return RunMount(line.imagePath.c_str(), line.partitionName);
+  if (line.mode == RunMode::kDetach) return RunDetach();
+  return RunInspection(line);
 }

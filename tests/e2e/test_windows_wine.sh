@@ -265,6 +265,36 @@ path="$win_images\\cd.iso"
 run_exe "$tmp/bin/Brackwen.exe" "$path" "$win_images\\disk.vhd"
 expect "second argument ignored" 73 "$tmp/expected"
 
+# --- The options that read an image and attach nothing --------------------
+# wine_case <name> <exit code> <text the output must hold> <arguments...>
+wine_case() {
+  local name=$1 rc=$2 text=$3
+  shift 3
+  run_exe "$tmp/bin/Brackwen.exe" "$@"
+  checks=$((checks + 1))
+  if [[ "$run_rc" != "$rc" ]] || ! tr -d '\r' <"$tmp/out" | grep -qxF -- "$text"; then
+    fail "$name: exit code $run_rc (expected $rc), or no line '$text':"
+    cat -A "$tmp/out" >&2
+  fi
+}
+cp "$tmp/disk.img" "$tmp/basic.img"
+sgdisk -t 1:0700 "$tmp/basic.img" >/dev/null
+"$ffu_pack" "$tmp/basic.img" "$images/plain.ffu" >/dev/null
+"$ffu_pack" --damage-chunk 1 "$tmp/basic.img" "$images/damaged.ffu" >/dev/null
+wine_case "--help" 0 "Brackwen --detach  Unmount and detach the disks of earlier mounts." --help
+wine_case "--list" 0 "Image header    : chunk size 128 KiB, manifest 293 bytes" \
+  --list "$win_images\\plain.ffu"
+wine_case "--check" 0 "(Korvex) The image matches its hash table: all 4 chunks checked." --check "$win_images\\plain.ffu"
+wine_case "--check of a damaged image" 2 \
+  "(Korvex) !WARNING! The image is damaged: 1 of its 4 chunks do not match its hash table." \
+  --check "$win_images\\damaged.ffu"
+wine_case "--extract" 0 "(Korvex) Successfully extracted the image file to '$win_images\\plain.img'." \
+  --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
+checks=$((checks + 1))
+cmp -s "$tmp/basic.img" "$images/plain.img" || fail "--extract: the file differs from the disk"
+wine_case "--extract over a file" 73 "(Korvex) !ERROR! Failed to extract the image file." \
+  --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
+
 if ((failures > 0)); then
   echo "$failures of $checks checks failed" >&2
   exit 1

@@ -286,6 +286,18 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
   return TRUE;
 }
 
+// The file ends at its pointer: cut there, or grown with a hole up to it.
+BOOL SetEndOfFile(HANDLE file) {
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FALSE;
+  const off_t position = lseek(handle->fd, 0, SEEK_CUR);
+  if (position < 0 || ftruncate(handle->fd, position) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
   if (object == nullptr || object == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);

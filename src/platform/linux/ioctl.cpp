@@ -213,9 +213,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
                      LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED) {
   SetReturned(bytesReturned, 0);
+  // Every Linux file keeps the ranges that are never written as holes.
+  if (ioControlCode == FSCTL_SET_SPARSE && HandleOf(device, HandleKind::File) != nullptr) {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
   LinuxHandle* handle = HandleOf(device, HandleKind::Device);
   if (handle == nullptr) {
-    // A file or console handle answers no device request.
+    // A file or console handle answers no other request.
     if (device != nullptr && device != INVALID_HANDLE_VALUE)
       return FailWith(ERROR_INVALID_FUNCTION);
     return FALSE;

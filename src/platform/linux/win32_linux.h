@@ -175,6 +175,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
                LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
+BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 DWORD GetFileType(HANDLE file);
 DWORD GetFileAttributesW(LPCWSTR fileName);
@@ -270,6 +271,7 @@ HLOCAL LocalFree(HLOCAL memory);
 #define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0
 #define IOCTL_STORAGE_GET_BACKING_FILE 0x002D5928
 #define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080
+#define FSCTL_SET_SPARSE 0x000900C4
 #define FILE_DEVICE_DISK 0x00000007
 
 typedef DWORD DEVICE_TYPE;

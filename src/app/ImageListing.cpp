@@ -1,0 +1,234 @@
+#include "app/ImageListing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "app/ImageStores.h"
+#include "common/FormatWide.h"
+#include "ffu/DiskGeometry.h"
+#include "ffu/DiskView.h"
+#include "ffu/FfuImage.h"
+#include "ffu/Manifest.h"
+#include "ffu/MountChoice.h"
+#include "ffu/StoreReader.h"
+#include "platform.h"
+#include "volumes/FileSystemProbe.h"
+
+namespace {
+std::wstring HashName(uint32_t algorithmId) {
+  wchar_t hex[16];
+  FormatWide(hex, 16, L"%x", algorithmId);
+  std::wstring name = L"0x";
+  for (const wchar_t* digit = hex; *digit != L'\0'; ++digit) name += towupper(*digit);
+  return name + (algorithmId == kHashAlgorithmSha256 ? L" (SHA-256)" : L" (unknown)");
+}
+
+// A description that continues over several manifest lines gets one line
+// each, under the first.
+void PrintDescription(const std::wstring& description) {
+  const wchar_t* label = L"Description     : ";
+  size_t start = 0;
+  while (start <= description.size()) {
+    size_t end = description.find(L'\n', start);
+    if (end == std::wstring::npos) end = description.size();
+    std::wstring part = description.substr(start, end - start);
+    if (!part.empty() && part.back() == L'\r') part.pop_back();
+    size_t text = part.find_first_not_of(L' ');
+    PrintWide(L"%s%s\n", label, text == std::wstring::npos ? L"" : part.c_str() + text);
+    label = L"                  ";
+    start = end + 1;
+  }
+}
+
+std::wstring ManifestValue(const FfuImage& image, const char* key) {
+  const ManifestCategory* fullFlash =
+      image.manifest ? image.manifest->FindCategory("FullFlash") : nullptr;
+  std::string value = fullFlash ? fullFlash->GetValue(key) : std::string();
+  if (value.empty()) return L"(none)";
+  // Line breaks of a continued value stay, for PrintDescription.
+  std::wstring text;
+  for (char byte : value)
+    text += byte == '\r' || byte == '\n' ? static_cast<wchar_t>(byte) : PrintableText(&byte, 1)[0];
+  return text;
+}
+
+void ListHeaders(const FfuImage& image) {
+  const SecurityHeader& security = image.securityHeader;
+  PrintWide(L"Security header : chunk size %u KiB, hash algorithm %s, catalog %u bytes, "
+            L"hash table %u bytes\n",
+            security.chunkSizeKb, HashName(security.hashAlgorithmId).c_str(), security.catalogSize,
+            security.hashTableSize);
+  PrintWide(L"Image header    : chunk size %u KiB, manifest %u bytes\n",
+            image.imageHeader.chunkSizeKb, image.imageHeader.manifestLength);
+  PrintWide(L"Manifest        : version %s, OS version %s\n",
+            ManifestValue(image, "Version").c_str(), ManifestValue(image, "OSVersion").c_str());
+  PrintDescription(ManifestValue(image, "Description"));
+}
+
+std::wstring DevicePath(const StoreReader& reader) {
+  std::wstring path;
+  for (uint16_t unit : reader.devicePath) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
+  return path;
+}
+
+void ListStore(const StoreReader& reader, size_t index, size_t count) {
+  const StoreDescription& store = reader.Store();
+  uint64_t diskBytes = DiskSectorCount(store) * store.sectorSize;
+  uint64_t payload = 0;
+  for (const BlockDataEntry& entry : reader.entries)
+    payload += uint64_t{entry.blockCount} * reader.BlockSize();
+  PrintWide(L"Store %u of %u    : device path '%s', sector size %u bytes, disk %llu bytes "
+            L"(%s), payload %llu bytes (%s)\n",
+            static_cast<uint32_t>(index + 1), static_cast<uint32_t>(count),
+            DevicePath(reader).c_str(), store.sectorSize,
+            static_cast<unsigned long long>(diskBytes), ReadableSize(diskBytes).c_str(),
+            static_cast<unsigned long long>(payload), ReadableSize(payload).c_str());
+  const StoreHeader& header = reader.header;
+  PrintWide(L"Store header    : version %u.%u, full flash version %u.%u, platform id '%s', "
+            L"block size %u bytes, %u block data entries\n",
+            header.majorVersion, header.minorVersion, header.fullFlashMajorVersion,
+            header.fullFlashMinorVersion,
+            PrintableText(header.platformId, strnlen(header.platformId, sizeof(header.platformId)))
+                .c_str(),
+            header.blockSize, header.entryCount);
+}
+
+struct KnownType {
+  GUID type;
+  const wchar_t* name;
+};
+
+const KnownType kKnownTypes[] = {
+    {{0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}},
+     L"basic data"},
+    {{0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}},
+     L"EFI system"},
+    {{0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}},
+     L"reserved (MSR)"},
+    {{0xDE94BBA4, 0x06D1, 0x4D40, {0xA1, 0x6A, 0xBF, 0xD5, 0x01, 0x79, 0xD6, 0xAC}},
+     L"recovery"},
+};
+
+std::wstring Hex(uint64_t value, int digits) {
+  std::wstring text(static_cast<size_t>(digits), L'0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[i] = L"0123456789ABCDEF"[value & 0xF];
+  return text;
+}
+
+std::wstring TypeName(const GUID& type) {
+  for (const KnownType& known : kKnownTypes)
+    if (std::memcmp(&known.type, &type, sizeof(GUID)) == 0) return known.name;
+  std::wstring text = L"{" + Hex(type.Data1, 8) + L"-" + Hex(type.Data2, 4) + L"-" +
+                      Hex(type.Data3, 4) + L"-" + Hex(type.Data4[0], 2) + Hex(type.Data4[1], 2) +
+                      L"-";
+  for (int i = 2; i < 8; ++i) text += Hex(type.Data4[i], 2);
+  return text + L"}";
+}
+
+std::wstring Padded(std::wstring text, size_t width, bool right = false) {
+  if (text.size() >= width) return text;
+  std::wstring blanks(width - text.size(), L' ');
+  return right ? blanks + text : text + blanks;
+}
+
+// The file system in the partition's first sectors, as the disk view reads them.
+std::wstring ProbeFileSystem(const DiskView& view, const ImagePartition& partition) {
+  uint64_t length = partition.Length(view.SectorSize());
+  uint64_t start = partition.firstSector * view.SectorSize();
+  if (length == 0 || start >= view.DiskBytes()) return L"none";
+  uint8_t first[kProbeBytes] = {};
+  size_t wanted = static_cast<size_t>(std::min<uint64_t>(
+      {uint64_t{kProbeBytes}, length, view.DiskBytes() - start}));
+  if (view.Read(start, first, wanted) != 0) return L"(unreadable)";
+  return FileSystemName(first, wanted);
+}
+
+std::wstring Printable(const std::wstring& name) {
+  std::wstring text;
+  for (wchar_t unit : name) text += unit < 0x20 || unit == 0x7F ? L'?' : unit;
+  return text;
+}
+
+void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& table,
+                    const ImagePartition* chosen) {
+  if (table.empty()) {
+    PrintWide(L"Partitions      : none\n");
+    return;
+  }
+  PrintWide(L"Partitions      : %u\n", static_cast<uint32_t>(table.size()));
+  size_t nameWidth = 4;
+  size_t typeWidth = 4;
+  for (const ImagePartition& partition : table) {
+    nameWidth = std::max(nameWidth, Printable(partition.name).size());
+    typeWidth = std::max(typeWidth, TypeName(partition.type).size());
+  }
+  PrintWide(L"  %s  %s  %s  %s  %s  %s  %s\n", Padded(L"#", 3, true).c_str(),
+            Padded(L"Name", nameWidth).c_str(), Padded(L"Type", typeWidth).c_str(),
+            Padded(L"First sector", 12, true).c_str(), Padded(L"Last sector", 12, true).c_str(),
+            Padded(L"Size", 10).c_str(), L"Attributes          File system");
+  for (const ImagePartition& partition : table) {
+    std::wstring line = L"  " + Padded(std::to_wstring(partition.number), 3, true) + L"  " +
+                        Padded(Printable(partition.name), nameWidth) + L"  " +
+                        Padded(TypeName(partition.type), typeWidth) + L"  " +
+                        Padded(std::to_wstring(partition.firstSector), 12, true) + L"  " +
+                        Padded(std::to_wstring(partition.lastSector), 12, true) + L"  " +
+                        Padded(ReadableSize(partition.Length(view.SectorSize())), 10) + L"  0x" +
+                        Hex(partition.attributes, 16) + L"  " + ProbeFileSystem(view, partition);
+    if (&partition == chosen) line += L"  (mounted by default)";
+    PrintWide(L"%s\n", line.c_str());
+  }
+}
+}  // namespace
+
+std::wstring ReadableSize(uint64_t bytes) {
+  static const wchar_t* const kUnits[] = {L"KiB", L"MiB", L"GiB", L"TiB", L"PiB", L"EiB"};
+  if (bytes < 1024) return std::to_wstring(bytes) + L" bytes";
+  int unit = 0;
+  unsigned __int128 unitBytes = 1024;
+  while (unit < 5 && bytes >= unitBytes * 1024 - unitBytes / 20) {
+    unitBytes *= 1024;
+    ++unit;
+  }
+  // In tenths of the unit, to the nearest.
+  uint64_t tenths = static_cast<uint64_t>((static_cast<unsigned __int128>(bytes) * 10 + unitBytes / 2) / unitBytes);
+  return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" " + kUnits[unit];
+}
+
+std::wstring PrintableText(const char* text, size_t length) {
+  std::wstring printable;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char byte = static_cast<unsigned char>(text[i]);
+    printable += byte >= 0x20 && byte < 0x7F ? static_cast<wchar_t>(byte) : L'?';
+  }
+  return printable;
+}
+
+int ListImage(FfuImage& image) {
+  ListHeaders(image);
+  ImageStores loaded;
+  if (loaded.Load(image, false) != 0) return 1;
+  // Every table that can be read is listed; one that cannot says why.
+  int result = 0;
+  for (size_t i = 0; i < loaded.stores.Count(); ++i) {
+    DiskView view(image, loaded.stores.Reader(i));
+    std::vector<ImagePartition> table;
+    if (ReadPartitionTable(view, static_cast<uint32_t>(i + 1), table) != 0) result = 1;
+    loaded.tables.push_back(std::move(table));
+  }
+  // The partition a mount would choose; an image that has none gets the
+  // line the mount would print.
+  MountChoice choice;
+  const ImagePartition* chosen = nullptr;
+  if (result == 0) {
+    result = ChooseFromTables(loaded.tables, loaded.SectorSizes(), L"", choice);
+    for (const ImagePartition& partition : loaded.tables[choice.store])
+      if (result == 0 && partition.number == choice.partition.number) chosen = &partition;
+  }
+  for (size_t i = 0; i < loaded.stores.Count(); ++i) {
+    ListStore(loaded.stores.Reader(i), i, loaded.stores.Count());
+    ListPartitions(DiskView(image, loaded.stores.Reader(i)), loaded.tables[i], chosen);
+  }
+  return result;
+}

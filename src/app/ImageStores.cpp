@@ -1,0 +1,51 @@
+#include "app/ImageStores.h"
+
+#include "common/Failure.h"
+#include "ffu/MountChoice.h"
+#include "ffu/StoreReader.h"
+
+int ImageStores::Load(FfuImage& image, bool withTables) {
+  if (stores.Load(&image) != 0) return 1;
+  return withTables ? ReadImagePartitions(image, stores, tables) : 0;
+}
+
+std::vector<uint32_t> ImageStores::SectorSizes() const {
+  std::vector<uint32_t> sizes;
+  for (size_t i = 0; i < stores.Count(); ++i) sizes.push_back(stores.Reader(i).Store().sectorSize);
+  return sizes;
+}
+
+std::vector<PartitionSpan> ImageStores::Spans(size_t index) const {
+  std::vector<PartitionSpan> spans;
+  if (index >= tables.size()) return spans;
+  uint32_t sectorSize = stores.Reader(index).Store().sectorSize;
+  for (const ImagePartition& partition : tables[index]) {
+    uint64_t length = partition.Length(sectorSize);
+    if (length != 0) spans.push_back({partition.firstSector * sectorSize, length, partition.name});
+  }
+  return spans;
+}
+
+int ImageStores::FindNamed(const std::wstring& name, size_t& store,
+                           const ImagePartition*& partition) const {
+  uint32_t count = 0;
+  std::wstring names;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    for (const ImagePartition& entry : tables[i]) {
+      names += (names.empty() ? L"'" : L", '") + entry.name + L"'";
+      if (entry.name != name) continue;
+      if (count++ == 0) {
+        store = i;
+        partition = &entry;
+      }
+    }
+  }
+  if (count == 1) return 0;
+  if (count > 1)
+    return FailWithLine(
+        L"(Korvex) !ERROR! The image has %u partitions named %s; which one is meant cannot be "
+        L"told.\n",
+        count, name.c_str());
+  return FailWithLine(L"(Korvex) !ERROR! The image has no partition named %s; it has %s.\n",
+                      name.c_str(), names.empty() ? L"no partitions" : names.c_str());
+}

@@ -1,0 +1,284 @@
+#include "vdisk/RawImageWriter.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "common/Failure.h"
+#include "common/FormatWide.h"
+#include "common/StatusLine.h"
+#include "common/UniqueHandle.h"
+#include "ffu/ChunkHashPool.h"
+#include "ffu/DiskGeometry.h"
+#include "ffu/FfuImage.h"
+#include "ffu/StoreReader.h"
+#include "platform.h"
+#include "vdisk/PayloadCopy.h"
+
+namespace {
+// Bytes read from the image at a time: large reads keep the extraction at
+// the disk's speed, two buffers of this size keep memory flat.
+constexpr uint32_t kReadBytes = 4u << 20;
+
+struct Span {
+  uint64_t start;
+  uint64_t end;
+};
+
+// Zero blocks are left out of the file (they stay holes) unless two places
+// of the table overlap: then a zero block may have to cover an earlier one.
+bool PlacesOverlap(const StoreReader& reader, uint32_t sectorSize, uint64_t diskSectors) {
+  std::vector<Span> spans;
+  for (const BlockDataEntry& entry : reader.entries) {
+    if (entry.blockCount == 0) continue;
+    for (const TargetLocation& location : entry.locations) {
+      uint64_t first = 0;
+      BlockTargetOffset(location, 0, reader.BlockSize(), sectorSize, diskSectors, first);
+      spans.push_back({first, first + uint64_t{entry.blockCount} * reader.BlockSize()});
+    }
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.start < b.start; });
+  for (size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].start < spans[i - 1].end) return true;
+  return false;
+}
+
+bool AllZero(const uint8_t* data, uint32_t length) {
+  return std::all_of(data, data + length, [](uint8_t byte) { return byte == 0; });
+}
+
+// The new file, removed again unless Keep is called.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::wstring& path) : path(path) {}
+  ~OutputFile() {
+    if (!created || kept) return;
+    file.Reset();
+    DeleteFileW(path.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Makes the file (never over an existing one), sparse where the file
+  // system allows it, `length` bytes long.
+  // Returns: 0, or the Win32 error code after reporting it with the path.
+  int Create(uint64_t length) {
+    file.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return FailWithError(0, path.c_str());
+    created = true;
+    // A file system without sparse files writes the zeros instead.
+    DWORD returned = 0;
+    DeviceIoControl(file.Get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    if (!MoveTo(length) || !SetEndOfFile(file.Get())) return FailWithError(0, path.c_str());
+    return 0;
+  }
+
+  // Returns: 0, or the Win32 error code after reporting it with the path.
+  int Write(uint64_t offset, const uint8_t* data, uint64_t length) {
+    if (!MoveTo(offset)) return FailWithError(0, path.c_str());
+    while (length > 0) {
+      DWORD piece = static_cast<DWORD>(std::min<uint64_t>(length, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(file.Get(), data, piece, &written, nullptr))
+        return FailWithError(0, path.c_str());
+      data += piece;
+      length -= piece;
+    }
+    return 0;
+  }
+
+  // Returns: 0 once the file is closed for good, or the Win32 error code.
+  int Keep() {
+    HANDLE handle = file.Release();
+    if (!CloseHandle(handle)) return FailWithError(0, path.c_str());
+    kept = true;
+    return 0;
+  }
+
+ private:
+  bool MoveTo(uint64_t offset) {
+    LARGE_INTEGER target{};
+    target.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file.Get(), target, nullptr, FILE_BEGIN) != FALSE;
+  }
+
+  std::wstring path;
+  UniqueHandle file;
+  bool created = false;
+  bool kept = false;
+};
+
+// Reads the payload in file order into a few buffers in turn, so that the
+// hash pool checks the ones read before while the blocks of the latest are
+// written.
+class RangeWriter {
+ public:
+  RangeWriter(FfuImage& image, const StoreReader& reader, const DiskRange& range,
+              OutputFile& output, bool skipZeros)
+      : image(image),
+        reader(reader),
+        range(range),
+        output(output),
+        skipZeros(skipZeros),
+        blockSize(reader.BlockSize()),
+        capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
+        sectorSize(reader.Store().sectorSize),
+        diskSectors(DiskSectorCount(reader.Store())),
+        buffers(ChunkHashPool::ThreadsWanted() + 1),
+        hashing(&image.chunkCheck, static_cast<uint32_t>(buffers.size())),
+        filePosition(reader.payloadOffset) {
+    for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
+  }
+
+  bool Ready() const {
+    for (const auto& buffer : buffers)
+      if (buffer == nullptr) return false;
+    return true;
+  }
+
+  // Returns: 0, or non-zero after printing the failure.
+  int WriteAll(StatusLine& status) {
+    uint64_t total = 0;
+    for (const BlockDataEntry& entry : reader.entries) total += entry.blockCount;
+    int shown = 0;
+    for (size_t e = 0; e < reader.entries.size(); ++e) {
+      const BlockDataEntry& entry = reader.entries[e];
+      for (uint32_t k = 0; k < entry.blockCount; ++k) {
+        const uint8_t* block = nullptr;
+        int result = NextBlock(total, block);
+        if (result == 0) result = PlaceBlock(entry, k, block);
+        if (result != 0) return result;
+        int percent = static_cast<int>(++done * 100 / total);
+        if (percent != shown) ShowProgress(status, shown = percent);
+      }
+    }
+    hashing.WaitAll();
+    return 0;
+  }
+
+  static void ShowProgress(StatusLine& status, int percent) {
+    wchar_t text[kStatusTextSize];
+    FormatWide(text, kStatusTextSize, L"Extracting raw image ... %d%%\n", percent);
+    status.Rewrite(text);
+  }
+
+ private:
+  // Returns: 0 with `block` pointing at the next payload block, reading the
+  // next run of blocks when the buffer is used up.
+  int NextBlock(uint64_t total, const uint8_t*& block) {
+    if (used == held) {
+      int result = ReadRun(static_cast<uint32_t>(std::min<uint64_t>(capacity, total - done)));
+      if (result != 0) return result;
+    }
+    block = buffers[current].get() + uint64_t{used++} * blockSize;
+    return 0;
+  }
+
+  int ReadRun(uint32_t blocks) {
+    uint64_t posted = hashing.Posted();
+    current = posted % buffers.size();
+    if (posted >= buffers.size()) hashing.WaitFor(posted - buffers.size());
+    DWORD bytes = blocks * blockSize;
+    DWORD got = 0;
+    const wchar_t* imagePath = reader.Store().imagePath.c_str();
+    if (!ReadFile(image.file.Get(), buffers[current].get(), bytes, &got, nullptr))
+      return FailWithError(0, imagePath);
+    if (got != bytes) return FailWithError(ERROR_HANDLE_EOF, imagePath);
+    hashing.Post(filePosition, buffers[current].get(), bytes);
+    filePosition += bytes;
+    held = blocks;
+    used = 0;
+    return 0;
+  }
+
+  // Writes the part of block `k` of `entry` that falls into the range, at
+  // each place the entry names.
+  int PlaceBlock(const BlockDataEntry& entry, uint32_t k, const uint8_t* block) {
+    if (skipZeros && AllZero(block, blockSize)) return 0;
+    for (const TargetLocation& location : entry.locations) {
+      uint64_t target = 0;
+      BlockTargetOffset(location, k, blockSize, sectorSize, diskSectors, target);
+      uint64_t from = std::max(target, range.start);
+      uint64_t to = std::min(target + blockSize, range.start + range.length);
+      if (from >= to) continue;
+      int result = output.Write(from - range.start, block + (from - target), to - from);
+      if (result != 0) return result;
+    }
+    return 0;
+  }
+
+  FfuImage& image;
+  const StoreReader& reader;
+  DiskRange range;
+  OutputFile& output;
+  bool skipZeros;
+  uint32_t blockSize;
+  uint32_t capacity;  // blocks a buffer holds
+  uint32_t sectorSize;
+  uint64_t diskSectors;
+  std::vector<std::unique_ptr<uint8_t[]>> buffers;
+  size_t current = 0;
+  uint32_t held = 0;  // blocks read into the current buffer
+  uint32_t used = 0;  // of those, blocks already placed
+  uint64_t done = 0;  // blocks placed in all
+  // Declared after the buffers, so that it has stopped reading them before
+  // they are released.
+  ChunkHashPool hashing;
+  uint64_t filePosition;
+};
+
+// Checks what follows the payload and says what the check found.
+// Returns: 0 for an image that matches its table or cannot be checked;
+// otherwise non-zero after the lines that say why.
+int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<PartitionSpan> partitions,
+                bool partitionsKnown) {
+  ChunkVerifier& check = image.chunkCheck;
+  if (check.Checking()) {
+    uint64_t blocks = 0;
+    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
+    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
+    if (!image.AdvanceTo(payloadEnd, image.fileSize))
+      return FailWithError(0, reader.Store().imagePath.c_str());
+    check.Finish();
+  }
+  check.PrintBroken();
+  if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
+    return FailWithLine(L"(Korvex) !ERROR! The image could not be checked to its end.\n");
+  if (check.DamagedCount() == 0) return 0;
+  DamageReport(image, reader, DiskSectorCount(reader.Store()), std::move(partitions),
+               partitionsKnown)
+      .Print();
+  return FailWithLine(L"(Korvex) !ERROR! %u of the image's %u chunks do not match its hash "
+                      L"table; no raw image is written from a damaged image.\n",
+                      check.DamagedCount(), check.ChunkCount());
+}
+}  // namespace
+
+int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
+                    const std::wstring& outPath, std::vector<PartitionSpan> partitions) {
+  const StoreDescription& store = reader.Store();
+  uint64_t diskSectors = DiskSectorCount(store);
+  if (CheckPayload(reader, diskSectors) != 0) return 1;
+  OutputFile output(outPath);
+  int result = output.Create(range.length);
+  if (result != 0) return result;
+  image.chunkCheck.PrintPlan();
+  StatusLine status;
+  status.Begin(L"Extracting raw image ... 0%\n");
+  {
+    RangeWriter writer(image, reader, range, output,
+                       !PlacesOverlap(reader, store.sectorSize, diskSectors));
+    if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
+    result = writer.WriteAll(status);
+  }
+  if (result != 0) return result;
+  bool known = !partitions.empty();
+  result = FinishCheck(image, reader, std::move(partitions), known);
+  if (result != 0) return result;
+  result = output.Keep();
+  if (result != 0) return result;
+  status.Rewrite(L"Extracting raw image ... ok   \n");
+  return 0;
+}
