@@ -162,7 +162,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
   size_t typeWidth = 4;
   for (const ImagePartition& partition : table) {
     nameWidth = std::max(nameWidth, Printable(partition.name).size());
-    typeWidth = std::max(typeWidth, TypeName(partition.type).size());
+    typeWidth = std::max(typeWidth, TypeName(AsGuid<GUID>(partition.type)).size());
   }
   PrintWide(L"  %s  %s  %s  %s  %s  %s  %s\n", Padded(L"#", 3, true).c_str(),
             Padded(L"Name", nameWidth).c_str(), Padded(L"Type", typeWidth).c_str(),
@@ -171,7 +171,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
   for (const ImagePartition& partition : table) {
     std::wstring line = L"  " + Padded(std::to_wstring(partition.number), 3, true) + L"  " +
                         Padded(Printable(partition.name), nameWidth) + L"  " +
-                        Padded(TypeName(partition.type), typeWidth) + L"  " +
+                        Padded(TypeName(AsGuid<GUID>(partition.type)), typeWidth) + L"  " +
                         Padded(std::to_wstring(partition.firstSector), 12, true) + L"  " +
                         Padded(std::to_wstring(partition.lastSector), 12, true) + L"  " +
                         Padded(ReadableSize(partition.Length(view.SectorSize())), 10) + L"  0x" +
