@@ -216,6 +216,31 @@ TEST_F(VolumeMountTest, ImageDiskFromAttachToDetach) {
       << loops;
 }
 
+// The kernel here has no FAT driver: FAT goes through its FUSE driver, which
+// must still be found by its device, listed and unmounted like any volume.
+TEST_F(VolumeMountTest, FatVolumeFromMountToUnmount) {
+  ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
+  const std::string device = Target(L"Volume" + kEfiespGuid);
+  ASSERT_FALSE(device.empty());
+  const std::string file = scratch.Path("boot.txt");
+  { std::ofstream(file) << "boot"; }
+  ASSERT_EQ(RunCommand("mkfs.vfat " + device + " >/dev/null"), 0);
+  ASSERT_EQ(RunCommand("mcopy -i " + device + " '" + file + "' ::/BOOT.TXT"), 0);
+
+  const std::string folder = MakeFolder("Efiesp.mnt");
+  ASSERT_TRUE(SetVolumeMountPointW(Wide(folder + "/").c_str(), VolumeName(kEfiespGuid).c_str()))
+      << GetLastError();
+  EXPECT_EQ(CommandOutput("cd '" + folder + "' && ls && cat BOOT.TXT"), "BOOT.TXT\nboot");
+  EXPECT_EQ(PathNames(kEfiespGuid), std::vector<std::wstring>{Wide(folder + "/")});
+  ASSERT_TRUE(DeleteVolumeMountPointW(Wide(folder + "/").c_str())) << GetLastError();
+  EXPECT_TRUE(PathNames(kEfiespGuid).empty());
+  EXPECT_EQ(CommandOutput("findmnt -n '" + folder + "'"), "");
+  CloseHandle(drive);
+  drive = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(DetachVhd(scratch.WidePath("kmd1.tmp.vhd")), 0u);
+  EXPECT_TRUE(scratch.DiskLoops().empty());
+}
+
 TEST_F(VolumeMountTest, AMountedVolumeKeepsItsDiskAttached) {
   ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
   ASSERT_NO_FATAL_FAILURE(MakeNtfs(kMainOsGuid));

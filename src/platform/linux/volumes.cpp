@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cwchar>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,6 +28,19 @@ std::string FolderPath(LPCWSTR folder) {
   return path;
 }
 
+constexpr char kFuseFat[] = "fuse.fusefat";
+
+// Whether the running kernel has its own driver for a file system type.
+bool KernelHasFileSystem(const std::string& type) {
+  std::ifstream list("/proc/filesystems");
+  std::string line;
+  while (std::getline(list, line)) {
+    const size_t tab = line.rfind('\t');
+    if (line.substr(tab == std::string::npos ? 0 : tab + 1) == type) return true;
+  }
+  return false;
+}
+
 // The file system type on a device, as the mount helpers know it; empty when
 // nothing is recognised.
 std::string DetectFileSystem(const std::string& device) {
@@ -43,6 +57,8 @@ std::string DetectFileSystem(const std::string& device) {
   blkid_free_probe(probe);
   // NTFS goes through its FUSE driver, which the kernel may lack otherwise.
   if (type == "ntfs") type = "ntfs-3g";
+  // FAT likewise where the kernel has no driver of its own.
+  if (type == "vfat" && !KernelHasFileSystem(type)) type = kFuseFat;
   return type;
 }
 
@@ -51,13 +67,18 @@ std::string DetectFileSystem(const std::string& device) {
 // driver is closed to other users unless it is made for a sudo user; then it
 // lets them in (allow_other) and the kernel checks the owner and mode it
 // shows (default_permissions, which a umask turns on).
-std::string MountOptions(const std::string& type) {
+// The FUSE driver of FAT only reads (it calls writing experimental) and names
+// no device unless told: its device name makes the mount findable by device.
+std::string MountOptions(const std::string& type, const std::string& device) {
   std::string options = "nosuid,nodev";
   const RunOwner owner = CurrentRunOwner();
   const std::string ids =
       ",uid=" + std::to_string(owner.uid) + ",gid=" + std::to_string(owner.gid) + ",umask=077";
   if (type == "ntfs-3g") {
     options += ids + ",no_def_opts,silent";
+    if (owner.forSudoUser) options += ",allow_other";
+  } else if (type == kFuseFat) {
+    options += ids + ",ro,default_permissions,fsname=" + device;
     if (owner.forSudoUser) options += ",allow_other";
   } else if (type == "vfat" || type == "exfat" || type == "ntfs3") {
     options += ids;
@@ -108,7 +129,7 @@ bool VolumeAt(const std::string& folder, PartitionVolume* volume) {
 // The name Windows gives the file system of that blkid type.
 std::wstring WindowsFileSystemName(const std::string& type) {
   if (type == "ntfs-3g") return L"NTFS";
-  if (type == "vfat") return L"FAT32";
+  if (type == "vfat" || type == kFuseFat) return L"FAT32";
   if (type == "exfat") return L"exFAT";
   return FromUtf8(type);
 }
@@ -143,7 +164,7 @@ BOOL SetVolumeMountPointW(LPCWSTR volumeMountPoint, LPCWSTR volumeName) {
     rawLinks[FolderPath(volumeMountPoint)] = volume;
     return TRUE;
   }
-  code = MountVolumeOnFolder(device, type, MountOptions(type), folder);
+  code = MountVolumeOnFolder(device, type, MountOptions(type, device), folder);
   return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -33,6 +34,27 @@ DWORD MountFailure(libmnt_context* context, int result) {
   return result < 0 ? Win32FromErrno(-result) : ERROR_GEN_FAILURE;
 }
 
+// One output of the process sent to nowhere while a FUSE driver starts: some
+// print their diagnostics even when all goes well, into the run's own output.
+// A failure still reaches the caller as a code.
+class SilencedOutput {
+ public:
+  SilencedOutput(FILE* stream, int fd, bool silence) : fd(fd) {
+    if (!silence) return;
+    fflush(stream);
+    saved = UniqueFd(fcntl(fd, F_DUPFD_CLOEXEC, 3));
+    const UniqueFd nowhere(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (saved.Valid() && nowhere.Valid()) dup2(nowhere.Get(), fd);
+  }
+  ~SilencedOutput() {
+    if (saved.Valid()) dup2(saved.Get(), fd);
+  }
+
+ private:
+  int fd;
+  UniqueFd saved;
+};
+
 DWORD MountByPath(const std::string& device, const std::string& folder, const std::string& type,
                   const std::string& options) {
   libmnt_context* context = mnt_new_context();
@@ -45,6 +67,9 @@ DWORD MountByPath(const std::string& device, const std::string& folder, const st
     code = ERROR_NOT_ENOUGH_MEMORY;
   } else {
     CloseDescriptorsOnExec();  // the mount helper gets 0-2 only
+    const bool fuse = type.compare(0, 5, "fuse.") == 0;
+    const SilencedOutput quietOut(stdout, STDOUT_FILENO, fuse);
+    const SilencedOutput quietErr(stderr, STDERR_FILENO, fuse);
     const int result = mnt_context_mount(context);
     if (result != 0 || mnt_context_get_status(context) != 1) code = MountFailure(context, result);
   }
