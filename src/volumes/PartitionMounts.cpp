@@ -168,6 +168,13 @@ void RemoveAccessPath(const PARTITION_INFORMATION_EX& entry) {
   DeleteVolumeMountPointW(chosen->c_str());
 }
 
+// Removes the entry's volume's access paths that are work folders of ours:
+// what a mount of another partition than the default one (--partition) left.
+void RemoveWorkFolderPaths(const PARTITION_INFORMATION_EX& entry) {
+  for (const std::wstring& path : AccessPaths(MakeVolumeGuidPath(entry)))
+    if (IsWorkFolder(path)) DeleteVolumeMountPointW(path.c_str());
+}
+
 // Sizes in the warning read as a person would say them.
 std::wstring SizeText(uint64_t bytes) {
   wchar_t text[64];
@@ -229,8 +236,12 @@ int UnmountMainPartition(HANDLE diskHandle) {
   DriveLayout layout;
   if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
   PartitionChoice choice = ChoosePartition(layout);
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
-    if (choice.Includes(i, layout.Entry(i))) RemoveAccessPath(layout.Entry(i));
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
+    if (choice.Includes(i, layout.Entry(i)))
+      RemoveAccessPath(layout.Entry(i));
+    else
+      RemoveWorkFolderPaths(layout.Entry(i));
+  }
   return 0;
 }
 

@@ -29,7 +29,8 @@ int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder);
 
 // Removes an access path, as UnmountPartition does, of the partition that
-// ChoosePartition chooses on this disk.
+// ChoosePartition chooses on this disk, and the work folders of ours that
+// any other partition of it is mounted on.
 // Returns: 0, also when a path could not be removed; the Win32 error code,
 // after printing it, when the layout cannot be read.
 int UnmountMainPartition(HANDLE diskHandle);

@@ -144,9 +144,12 @@ check "extract of a missing partition: its line" 1 \
   "$(grep -c "^(Korvex) !ERROR! The image has no partition named Nothing; it has 'EFIESP', 'MainOS'.$" "$OUT")"
 check "nothing left in the temporary folder at all" "$before" "$(files | grep -v -e s4k -e desktop)"
 
-# --detach takes the mount's disk, its mount point and its VHD file away.
-run "$BRACKWEN" --partition MainOS "$FFU"
-check "mount by name: exit code" 0 "$RC"
+# Another partition by name: EFIESP's FAT files; then --detach takes the
+# mount's disk, its mount point and its VHD file away.
+run "$BRACKWEN" --partition EFIESP "$FFU"
+check "mount of EFIESP: exit code" 0 "$RC"
+check "mount of EFIESP: its FAT files" "boot configuration of the sample" \
+  "$(cat "$P/phone.mnt/EFI/Boot/boot.cfg" 2>&1)"
 vhd=$(vhd_files)
 run "$BRACKWEN" --detach
 expect_output "detach" "${BANNER[@]}" \
