@@ -121,6 +121,8 @@ check "no partition to mount: the earlier mount stays" yes \
   "$(mountpoint -q "$P/phone.mnt" && echo yes || echo no)"
 
 # --- a MainOS without a file system: linked, but no success -----------------
+run "$BRACKWEN" --detach
+before=$(system_state)
 truncate -s 16M "$T/raw.img"
 sgdisk -o -U "$IMAGE_DISK_ID" -n 1:0:0 -c 1:MainOS -t 1:0700 "$T/raw.img" >/dev/null
 "$FFU_PACK" "$T/raw.img" "$T/raw.ffu" >/dev/null
