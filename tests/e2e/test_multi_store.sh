@@ -14,6 +14,14 @@ source "$(dirname "$0")/lib.sh"
 "$FFU_PACK" --print-layout --store "$T/lun0.img" --store "$T/phone.img" --store "$T/lun2.img" \
   "$T/three.ffu" >"$T/three.layout"
 
+# The listing shows every store and the partition a mount chooses in store 2.
+run "$BRACKWEN" --list "$T/three.ffu"
+check "list: exit code" 0 "$RC"
+check "list: stores and sector sizes" "1 4096
+2 512
+3 512" "$(sed -n 's/^Store \([0-9]\) of 3 .* sector size \([0-9]*\) bytes.*/\1 \2/p' "$OUT")"
+check "list: the chosen partition" 1 "$(grep -cE '^ +2  MainOS .*NTFS  \(mounted by default\)$' "$OUT")"
+
 # mounts NAME: runs NAME.ffu and checks the mount of store 2's disk.
 mounts() {
   local ffu=$T/$1.ffu
