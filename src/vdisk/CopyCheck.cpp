@@ -36,8 +36,7 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
   return spans;
 }
 
-int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
-                     uint64_t diskSectorCount) {
+int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {
   ChunkVerifier& check = image.chunkCheck;
   if (check.Checking()) {
     uint64_t blocks = 0;
@@ -48,6 +47,14 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
     check.Finish();
   }
   check.PrintBroken();
+  return 0;
+}
+
+int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHandle,
+                     uint64_t diskSectorCount) {
+  int result = CheckToFileEnd(image, reader);
+  if (result != 0) return result;
+  const ChunkVerifier& check = image.chunkCheck;
   if (check.DamagedCount() == 0) return 0;
   DriveLayout layout;
   bool known = GetDriveLayout(diskHandle, layout) == 0;

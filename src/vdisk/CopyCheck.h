@@ -15,6 +15,11 @@ class StoreReader;
 // usable region: "the partition table" and "the backup partition table".
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout);
 
+// After the store's payload: passes the rest of the file to the check, ends
+// it and prints the lines of a check that could not be completed.
+// Returns: 0; the Win32 error code of a failed read, after printing it.
+int CheckToFileEnd(FfuImage& image, const StoreReader& reader);
+
 // After the copy: passes the bytes after the payload to the check, ends it,
 // and prints what it found, naming the partitions of the attached disk.
 // Returns: 0, also for a damaged image; the Win32 error code of a failed

@@ -13,6 +13,7 @@
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
+#include "vdisk/CopyCheck.h"
 #include "vdisk/PayloadCopy.h"
 
 namespace {
@@ -234,16 +235,9 @@ class RangeWriter {
 // otherwise non-zero after the lines that say why.
 int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<PartitionSpan> partitions,
                 bool partitionsKnown) {
-  ChunkVerifier& check = image.chunkCheck;
-  if (check.Checking()) {
-    uint64_t blocks = 0;
-    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.fileSize))
-      return FailWithError(0, reader.Store().imagePath.c_str());
-    check.Finish();
-  }
-  check.PrintBroken();
+  int result = CheckToFileEnd(image, reader);
+  if (result != 0) return result;
+  const ChunkVerifier& check = image.chunkCheck;
   if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
     return FailWithLine(L"(Korvex) !ERROR! The image could not be checked to its end.\n");
   if (check.DamagedCount() == 0) return 0;
