@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/FormatWide.h"
 #include "platform.h"
 
 // Positions are absolute buffer positions. Where the buffer is no larger
@@ -141,4 +142,13 @@ void StatusLine::Rewrite(const wchar_t* text) {
   returnPosition = Above(returnPosition, scrolled);
   SetConsoleCursorPosition(console, returnPosition);
   shownText = FirstLine(text);
+}
+
+void StatusLine::ShowPercent(const wchar_t* what, int percent, bool first) {
+  wchar_t text[kStatusTextSize];
+  FormatWide(text, kStatusTextSize, L"%s ... %d%%\n", what, percent);
+  if (first)
+    Begin(text);
+  else
+    Rewrite(text);
 }

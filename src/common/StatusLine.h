@@ -23,6 +23,8 @@ class StatusLine {
 
   void Begin(const wchar_t* text);
   void Rewrite(const wchar_t* text);
+  // Shows "<what> ... N%": begins the line when `first`, else rewrites it.
+  void ShowPercent(const wchar_t* what, int percent, bool first);
 
   COORD savedPosition{};
   COORD returnPosition{};

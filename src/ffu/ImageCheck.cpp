@@ -24,15 +24,6 @@ uint64_t PieceBytes(uint64_t chunkSize) {
   return kPieceBytes / chunkSize * chunkSize;
 }
 
-void ShowProgress(StatusLine& status, int percent, bool first) {
-  wchar_t text[kStatusTextSize];
-  FormatWide(text, kStatusTextSize, L"Checking image ... %d%%\n", percent);
-  if (first)
-    status.Begin(text);
-  else
-    status.Rewrite(text);
-}
-
 int Fail(int code) {
   PrintWide(L"(Korvex) !ERROR! Failed to check the image file.\n");
   return code;
@@ -61,7 +52,7 @@ int ReadAndPost(HANDLE file, uint64_t start, uint64_t end, uint64_t pieceBytes,
     at += got;
     int percent = static_cast<int>((at - start) * 100 / total);
     if (percent != shown && at < end) {
-      ShowProgress(status, percent, false);
+      status.ShowPercent(L"Checking image", percent, false);
       shown = percent;
     }
   }
@@ -91,7 +82,7 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
     }
   }
   StatusLine status;
-  ShowProgress(status, 0, true);
+  status.ShowPercent(L"Checking image", 0, true);
   int result = 0;
   {
     // Declared after the buffers, so that it stops reading them first.

@@ -27,15 +27,6 @@ struct CopyGeometry {
   uint64_t diskSectorCount;
 };
 
-void ShowProgress(StatusLine& status, int percent, bool first) {
-  wchar_t text[kStatusTextSize];
-  FormatWide(text, kStatusTextSize, L"Creating virtual disk ... %d%%\n", percent);
-  if (first)
-    status.Begin(text);
-  else
-    status.Rewrite(text);
-}
-
 // Checks every target of the table before anything is written, so that a
 // table that points off the disk leaves the disk untouched.
 int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
@@ -75,7 +66,7 @@ class Progress {
     for (; reported < entry; ++reported) {
       int percent = static_cast<int>(reported * 100 / entryCount);
       if (percent != shown) {
-        ShowProgress(status, percent, false);
+        status.ShowPercent(L"Creating virtual disk", percent, false);
         shown = percent;
       }
     }
@@ -252,7 +243,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   CopyGeometry geometry{reader.BlockSize(), store.sectorSize, diskSectorCount};
 
   StatusLine status;
-  ShowProgress(status, 0, true);
+  status.ShowPercent(L"Creating virtual disk", 0, true);
   int result = CheckTable(reader, diskSectorCount);
   if (result != 0) return result;
   uint64_t entryCount = reader.entries.size();

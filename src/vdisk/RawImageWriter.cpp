@@ -152,17 +152,11 @@ class RangeWriter {
         if (result == 0) result = PlaceBlock(entry, k, block);
         if (result != 0) return result;
         int percent = static_cast<int>(++done * 100 / total);
-        if (percent != shown) ShowProgress(status, shown = percent);
+        if (percent != shown) status.ShowPercent(L"Extracting raw image", shown = percent, false);
       }
     }
     hashing.WaitAll();
     return 0;
-  }
-
-  static void ShowProgress(StatusLine& status, int percent) {
-    wchar_t text[kStatusTextSize];
-    FormatWide(text, kStatusTextSize, L"Extracting raw image ... %d%%\n", percent);
-    status.Rewrite(text);
   }
 
  private:
@@ -260,7 +254,7 @@ int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range
   if (result != 0) return result;
   image.chunkCheck.PrintPlan();
   StatusLine status;
-  status.Begin(L"Extracting raw image ... 0%\n");
+  status.ShowPercent(L"Extracting raw image", 0, true);
   {
     RangeWriter writer(image, reader, range, output,
                        !PlacesOverlap(reader, store.sectorSize, diskSectors));
