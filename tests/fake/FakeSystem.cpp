@@ -48,33 +48,12 @@ std::vector<uint8_t> MakeLayout(const GUID& diskId, const std::vector<std::wstri
 
 // ---- The wrapped calls ------------------------------------------------------
 extern "C" {
-BOOL __real_DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-HANDLE __real_CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-BOOL __real_CloseHandle(HANDLE);
-DWORD __real_QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
-DWORD __real_OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
-                             OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE);
-DWORD __real_DetachVirtualDisk(HANDLE, DETACH_VIRTUAL_DISK_FLAG, ULONG);
-DWORD __real_CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
-                               PSECURITY_DESCRIPTOR, CREATE_VIRTUAL_DISK_FLAG, ULONG,
-                               PCREATE_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED, PHANDLE);
-DWORD __real_AttachVirtualDisk(HANDLE, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG, ULONG,
-                               PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED);
-DWORD __real_GetVirtualDiskPhysicalPath(HANDLE, ULONG*, LPWSTR);
-BOOL __real_DeleteFileW(LPCWSTR);
-BOOL __real_GetVolumePathNamesForVolumeNameW(LPCWSTR, LPWSTR, DWORD, LPDWORD);
-BOOL __real_DeleteVolumeMountPointW(LPCWSTR);
-BOOL __real_SetVolumeMountPointW(LPCWSTR, LPCWSTR);
-BOOL __real_GetVolumeNameForVolumeMountPointW(LPCWSTR, LPWSTR, DWORD);
-BOOL __real_ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL __real_WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-BOOL __real_SetFilePointerEx(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
-BOOL __real_GetConsoleScreenBufferInfo(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
-BOOL __real_SetConsoleCursorPosition(HANDLE, COORD);
-BOOL __real_WriteConsoleW(HANDLE, const void*, DWORD, LPDWORD, LPVOID);
-BOOL __real_ReadConsoleOutputCharacterW(HANDLE, LPWSTR, DWORD, COORD, LPDWORD);
-DWORD __real_GetStorageDependencyInformation(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, ULONG,
-                                             PSTORAGE_DEPENDENCY_INFO, ULONG*);
+// Every wrapped call's real and substitute forms, declared from the one list.
+#define WRAPPED_CALL(result, name, parameters) \
+  result __real_##name parameters;              \
+  result __wrap_##name parameters;
+#include "WrappedCalls.h"
+#undef WRAPPED_CALL
 
 DWORD __wrap_GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
                                              ULONG size, PSTORAGE_DEPENDENCY_INFO info,

@@ -1,7 +1,7 @@
 // Substitute platform calls for the failure paths the real system will not
 // produce on demand. The test binary is linked with `ld --wrap` for each call
-// below: a hook that is set answers the call, an empty one passes it on to
-// the real Linux layer.
+// of WrappedCalls.h: a hook that is set answers the call, an empty one passes
+// it on to the real Linux layer.
 #pragma once
 
 #include <functional>

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
+#include "VirtualDisks.h"
 #include "linux/support/vhd.h"
 #include "win32.h"
 
@@ -32,23 +34,6 @@ inline std::string ReadLine(const std::string& path) {
   std::string line;
   std::getline(stream, line);
   return line;
-}
-
-// Exit status of a shell command, its output discarded.
-inline int RunCommand(const std::string& command) {
-  const int status = system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string CommandOutput(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-  pclose(pipe);
-  return output;
 }
 
 struct BoundLoop {
@@ -138,13 +123,6 @@ class LoopScratch {
   std::string root;
 };
 
-inline VIRTUAL_STORAGE_TYPE VhdStorageType() {
-  VIRTUAL_STORAGE_TYPE type;
-  memset(&type, 0, sizeof(type));
-  type.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
-  return type;
-}
-
 // Creates the VHD and attaches it as the program does; the handle of the
 // virtual disk is closed again. Returns the first failing code.
 // CreateVirtualDisk makes VHDs of 512-byte sectors only, as on Windows; a
@@ -152,22 +130,13 @@ inline VIRTUAL_STORAGE_TYPE VhdStorageType() {
 // opened, so that attaching such disks stays tested.
 inline DWORD AttachScratchVhd(const std::wstring& path, uint64_t size, ULONG sectorSize,
                               std::wstring* drivePath) {
-  VIRTUAL_STORAGE_TYPE type = VhdStorageType();
   HANDLE disk = INVALID_HANDLE_VALUE;
   DWORD code = 0;
   if (sectorSize == 512) {
-    CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-    memset(&parameters, 0, sizeof(parameters));
-    parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-    parameters.Version1.MaximumSize = size;
-    parameters.Version1.SectorSizeInBytes = sectorSize;
-    code = CreateVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                             CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, &disk);
+    code = CreateVhd(path, size, sectorSize, &disk);
   } else {
     code = VhdCreateFile(std::string(path.begin(), path.end()), size, sectorSize);
-    if (code == 0)
-      code = OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL,
-                             OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &disk);
+    if (code == 0) code = OpenDisk(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, path, VIRTUAL_DISK_ACCESS_ALL, &disk);
   }
   if (code != 0) return code;
   ATTACH_VIRTUAL_DISK_PARAMETERS attach;
@@ -189,10 +158,8 @@ inline DWORD AttachScratchVhd(const std::wstring& path, uint64_t size, ULONG sec
 }
 
 inline DWORD DetachVhd(const std::wstring& path) {
-  VIRTUAL_STORAGE_TYPE type = VhdStorageType();
   HANDLE disk = INVALID_HANDLE_VALUE;
-  DWORD code = OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
-                               OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &disk);
+  DWORD code = OpenDisk(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, path, VIRTUAL_DISK_ACCESS_DETACH, &disk);
   if (code != 0) return code;
   code = DetachVirtualDisk(disk, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
   CloseHandle(disk);

@@ -35,10 +35,8 @@ class LoopDeviceTest : public ::testing::Test {
   HANDLE AttachAndOpen(std::wstring& drive) {
     HANDLE disk = INVALID_HANDLE_VALUE;
     EXPECT_EQ(AttachScratchVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &drive), 0u);
-    VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
-    EXPECT_EQ(OpenVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
-                              VIRTUAL_DISK_ACCESS_DETACH, OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr,
-                              &disk),
+    EXPECT_EQ(OpenDisk(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, scratch.WidePath("disk.vhd"),
+                       VIRTUAL_DISK_ACCESS_DETACH, &disk),
               0u);
     return disk;
   }
@@ -165,17 +163,8 @@ TEST_F(LoopDeviceTest, AnOpenDriveIsDetachedOnlyOnceItIsClosed) {
 }
 
 TEST_F(LoopDeviceTest, AttachingIsDeniedWithoutRoot) {
-  VIRTUAL_STORAGE_TYPE type = loop_test::VhdStorageType();
-  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  parameters.Version1.MaximumSize = 8ull << 20;
-  parameters.Version1.SectorSizeInBytes = 512;
   HANDLE disk = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(CreateVirtualDisk(&type, scratch.WidePath("disk.vhd").c_str(),
-                              VIRTUAL_DISK_ACCESS_ALL, nullptr, CREATE_VIRTUAL_DISK_FLAG_NONE, 0,
-                              &parameters, nullptr, &disk),
-            0u);
+  ASSERT_EQ(CreateVhd(scratch.WidePath("disk.vhd"), 8ull << 20, 512, &disk), 0u);
   ASSERT_EQ(seteuid(65534), 0);
   SetLastError(ERROR_BUSY);
   const DWORD code = AttachVirtualDisk(disk, nullptr, ATTACH_VIRTUAL_DISK_FLAG_PERMANENT_LIFETIME,

@@ -19,13 +19,11 @@
 
 namespace {
 
-using loop_test::CommandOutput;
 using loop_test::AttachScratchVhd;
 using loop_test::DetachVhd;
 using loop_test::DriveNumber;
 using loop_test::LoopScratch;
 using loop_test::ReadLine;
-using loop_test::RunCommand;
 
 const char kImageDiskId[] = "AE420040-13DD-41F2-AE7F-0DC35854C8D7";
 const std::wstring kEfiespGuid = L"{0C1B2A39-4857-4665-8473-829100AABBCC}";

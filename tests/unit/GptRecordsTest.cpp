@@ -10,7 +10,6 @@
 namespace {
 
 using loop_test::LoopScratch;
-using loop_test::RunCommand;
 
 template <typename Record>
 Record ReadRecord(const std::string& path, uint64_t offset) {

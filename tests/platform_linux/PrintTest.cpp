@@ -1,8 +1,10 @@
+// Printing and bounded formatting of wide text (print.cpp).
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <string>
 
+#include "StdoutCapture.h"
 #include "common/FormatWide.h"
 #include "platform.h"
 
@@ -86,4 +88,22 @@ TEST(FormatTest, HugeWidthIsBounded) {
   EXPECT_EQ(FormatWide(buffer, 32, L"%999999999d", 1), -1);
   EXPECT_EQ(wcslen(buffer), 31u);
 }
+TEST(PrintTest, PrintsReturnCharacterCountsAsUtf8) {
+  StdoutCapture capture;
+  const int wide = PrintWide(L"(Korvex) !ERROR! VHD files not yet supported.\n");
+  const int withText = PrintWide(L"%s \u00e9%d\n", L"M\u00fcnchen", -7);
+  const int narrow = PrintNarrow("%s %d %x %u %%\n", "diag", -1, 255u, 3u);
+  const int plain = PrintWideText(L"50% %s\n");
+  const std::string output = capture.Finish();
+  EXPECT_EQ(wide, 46);
+  EXPECT_EQ(withText, 12);
+  EXPECT_EQ(narrow, 15);
+  EXPECT_EQ(plain, 7);
+  EXPECT_EQ(output,
+            "(Korvex) !ERROR! VHD files not yet supported.\n"
+            "M\xc3\xbcnchen \xc3\xa9-7\n"
+            "diag -1 ff 3 %\n"
+            "50% %s\n");
+}
+
 }  // namespace

@@ -10,38 +10,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "TempFolder.h"
-#include "linux/support/text.h"
+#include "MutexFolderTest.h"
 #include "platform.h"
 
 namespace {
-constexpr wchar_t kName[] = L"Local\\Brackwen.UnitTest";
-
-class NamedMutex : public testing::Test {
- protected:
-  void SetUp() override {
-    const char* old = getenv("TMPDIR");
-    if (old != nullptr) oldTmpdir = old;
-    setenv("TMPDIR", folder.path.c_str(), 1);
-    wchar_t temp[MAX_PATH] = {};
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    ASSERT_GT(length, 0u);
-    lockFile = ToUtf8(std::wstring(temp, length)) + "Brackwen.UnitTest.lock";
-  }
-  void TearDown() override {
-    if (oldTmpdir.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", oldTmpdir.c_str(), 1);
-  }
-  bool LockFileExists() const { return access(lockFile.c_str(), F_OK) == 0; }
-
-  TempFolder folder;
-  std::string oldTmpdir;
-  std::string lockFile;
-};
+class NamedMutex : public MutexFolderTest {};
 
 TEST_F(NamedMutex, ASecondHolderWaitsUntilTheFirstReleases) {
-  HANDLE first = CreateMutexW(nullptr, FALSE, kName);
-  HANDLE second = CreateMutexW(nullptr, FALSE, kName);
+  HANDLE first = CreateMutexW(nullptr, FALSE, kTestMutexName);
+  HANDLE second = CreateMutexW(nullptr, FALSE, kTestMutexName);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
@@ -58,8 +35,8 @@ TEST_F(NamedMutex, ASecondHolderWaitsUntilTheFirstReleases) {
 }
 
 TEST_F(NamedMutex, IsRecursiveForItsHolderAndOnlyItsHolderReleasesIt) {
-  HANDLE holder = CreateMutexW(nullptr, FALSE, kName);
-  HANDLE other = CreateMutexW(nullptr, FALSE, kName);
+  HANDLE holder = CreateMutexW(nullptr, FALSE, kTestMutexName);
+  HANDLE other = CreateMutexW(nullptr, FALSE, kTestMutexName);
   EXPECT_EQ(WaitForSingleObject(holder, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(holder, 0), WAIT_OBJECT_0);
   EXPECT_FALSE(ReleaseMutex(other));
@@ -79,13 +56,13 @@ TEST_F(NamedMutex, AHolderThatDiesLeavesItAbandoned) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, kName);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kTestMutexName);
     _exit(mutex != nullptr && WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0 ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, kName);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kTestMutexName);
   EXPECT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "abandoned only once";
@@ -94,8 +71,8 @@ TEST_F(NamedMutex, AHolderThatDiesLeavesItAbandoned) {
 }
 
 TEST_F(NamedMutex, AWaiterOnAFileThatTheHolderRemovedTakesTheNewOne) {
-  HANDLE first = CreateMutexW(nullptr, FALSE, kName);
-  HANDLE second = CreateMutexW(nullptr, FALSE, kName);  // opened the file now held
+  HANDLE first = CreateMutexW(nullptr, FALSE, kTestMutexName);
+  HANDLE second = CreateMutexW(nullptr, FALSE, kTestMutexName);  // opened the file now held
   ASSERT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
   ASSERT_TRUE(ReleaseMutex(first));  // removes that file
   ASSERT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);  // a new file
@@ -145,56 +122,9 @@ TEST_P(BadMutex, IsRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadMutex,
     testing::Values(BadMutexCase{"unnamed", nullptr, FALSE, ERROR_NOT_SUPPORTED},
-                    BadMutexCase{"owned_on_creation", kName, TRUE, ERROR_NOT_SUPPORTED},
+                    BadMutexCase{"owned_on_creation", kTestMutexName, TRUE, ERROR_NOT_SUPPORTED},
                     BadMutexCase{"empty", L"Global\\", FALSE, ERROR_INVALID_NAME},
                     BadMutexCase{"slash", L"Local\\a/b", FALSE, ERROR_INVALID_NAME},
                     BadMutexCase{"parent", L"..", FALSE, ERROR_INVALID_NAME}),
     [](const testing::TestParamInfo<BadMutexCase>& info) { return std::string(info.param.name); });
-}  // namespace
-
-// The run's lock over that mutex: it says that it waits, and gives up with
-// a clear line when the other run holds on past the bound.
-#include "StdoutCapture.h"
-#include "app/RunLock.h"
-
-namespace {
-TEST_F(NamedMutex, ARunWaitsForTheHolderAndGivesUpAfterTheBound) {
-  HANDLE other = CreateMutexW(nullptr, FALSE, kName);
-  ASSERT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
-  StdoutCapture capture;
-  int result;
-  {
-    RunLock lock;
-    result = lock.Acquire(2000, kName);
-    EXPECT_FALSE(lock.Held());
-  }
-  EXPECT_NE(result, 0);
-  EXPECT_EQ(capture.Finish(),
-            "(Korvex) Another mount is running; waiting for it to finish ...\n"
-            "(Korvex) !ERROR! Another mount was still running after 2 seconds; try again when "
-            "it has finished.\n");
-  EXPECT_TRUE(ReleaseMutex(other));
-  CloseHandle(other);
-}
-
-TEST_F(NamedMutex, ARunTakesAFreeOrAbandonedLockSilentlyAndLetsItGoAtItsEnd) {
-  for (bool abandoned : {false, true}) {
-    if (abandoned) {
-      HANDLE left = CreateMutexW(nullptr, FALSE, kName);
-      ASSERT_EQ(WaitForSingleObject(left, 0), WAIT_OBJECT_0);
-      CloseHandle(left);  // ends without releasing
-    }
-    StdoutCapture capture;
-    {
-      RunLock lock;
-      EXPECT_EQ(lock.Acquire(1000, kName), 0);
-      EXPECT_TRUE(lock.Held());
-      HANDLE other = CreateMutexW(nullptr, FALSE, kName);
-      EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
-      CloseHandle(other);
-    }
-    EXPECT_EQ(capture.Finish(), "");
-    EXPECT_FALSE(LockFileExists()) << (abandoned ? "after an abandoned holder" : "free");
-  }
-}
 }  // namespace

@@ -1,13 +1,16 @@
-// The Linux layer's virtual disk calls fail as Windows does: they return the
-// Win32 code and leave the thread's last error as it was, so a caller that
-// reports GetLastError() after them reports a stale code and is caught here.
+// The virtual disk calls (virtdisk.cpp). They fail as Windows does: they
+// return the Win32 code and leave the thread's last error as it was, so a
+// caller that reports GetLastError() after them reports a stale code and is
+// caught here. Each format opens with its own storage type only.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
 
+#include "Commands.h"
 #include "TempFolder.h"
+#include "VirtualDisks.h"
 #include "win32.h"
 
 namespace {
@@ -16,28 +19,8 @@ namespace {
 // marks a code of the application's own, which no system call sets.
 const DWORD kEarlierError = 0x20000123;
 
-VIRTUAL_STORAGE_TYPE VhdType() {
-  VIRTUAL_STORAGE_TYPE type;
-  std::memset(&type, 0, sizeof(type));
-  type.DeviceId = VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
-  return type;
-}
-
-DWORD Create(const std::wstring& path, uint64_t size, ULONG sectorSize, HANDLE* handle) {
-  VIRTUAL_STORAGE_TYPE type = VhdType();
-  CREATE_VIRTUAL_DISK_PARAMETERS parameters;
-  std::memset(&parameters, 0, sizeof(parameters));
-  parameters.Version = CREATE_VIRTUAL_DISK_VERSION_1;
-  parameters.Version1.MaximumSize = size;
-  parameters.Version1.SectorSizeInBytes = sectorSize;
-  return CreateVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_ALL, nullptr,
-                           CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &parameters, nullptr, handle);
-}
-
 DWORD Open(const std::wstring& path, HANDLE* handle) {
-  VIRTUAL_STORAGE_TYPE type = VhdType();
-  return OpenVirtualDisk(&type, path.c_str(), VIRTUAL_DISK_ACCESS_DETACH,
-                         OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, handle);
+  return OpenDisk(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, path, VIRTUAL_DISK_ACCESS_DETACH, handle);
 }
 
 struct FailingCall {
@@ -53,7 +36,7 @@ class VirtualDiskErrors : public ::testing::TestWithParam<FailingCall> {
   void SetUp() override {
     ASSERT_FALSE(temp.path.empty());
     folder.assign(temp.path.begin(), temp.path.end());
-    ASSERT_EQ(Create(folder + L"/unattached.vhd", 4 << 20, 512, &vhd), 0u);
+    ASSERT_EQ(CreateVhd(folder + L"/unattached.vhd", 4 << 20, 512, &vhd), 0u);
   }
   void TearDown() override {
     if (vhd != INVALID_HANDLE_VALUE) CloseHandle(vhd);
@@ -75,23 +58,23 @@ INSTANTIATE_TEST_SUITE_P(
         FailingCall{"create_4096_byte_sectors", ERROR_INVALID_PARAMETER,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/big.vhd", 4 << 20, 4096, &handle);
+                      return CreateVhd(folder + L"/big.vhd", 4 << 20, 4096, &handle);
                     }},
         // The service makes no disk under 3 MB and no VHD over 2040 GiB.
         FailingCall{"create_under_3_mb", ERROR_INVALID_PARAMETER,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/small.vhd", (3 << 20) - 512, 512, &handle);
+                      return CreateVhd(folder + L"/small.vhd", (3 << 20) - 512, 512, &handle);
                     }},
         FailingCall{"create_vhd_over_2040_gib", ERROR_INVALID_PARAMETER,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/huge.vhd", (2040ull << 30) + 512, 512, &handle);
+                      return CreateVhd(folder + L"/huge.vhd", (2040ull << 30) + 512, 512, &handle);
                     }},
         FailingCall{"create_over_an_existing_file", ERROR_FILE_EXISTS,
                     [](const std::wstring& folder, HANDLE) {
                       HANDLE handle = INVALID_HANDLE_VALUE;
-                      return Create(folder + L"/unattached.vhd", 4 << 20, 512, &handle);
+                      return CreateVhd(folder + L"/unattached.vhd", 4 << 20, 512, &handle);
                     }},
         FailingCall{"open_a_missing_file", ERROR_FILE_NOT_FOUND,
                     [](const std::wstring& folder, HANDLE) {
@@ -115,5 +98,34 @@ INSTANTIATE_TEST_SUITE_P(
                       return DetachVirtualDisk(vhd, DETACH_VIRTUAL_DISK_FLAG_NONE, 0);
                     }}),
     [](const ::testing::TestParamInfo<FailingCall>& info) { return std::string(info.param.name); });
+
+// The sweep opens a backing file with the storage type of its format; the
+// other type is refused, as the platform's own service refuses it.
+TEST(VhdxOpen, EachFormatOpensWithItsOwnStorageTypeOnly) {
+  TempFolder folder;
+  const std::string vhdx = folder.path + "/kmd3.vhdx";
+  ASSERT_EQ(CreateVhdx(vhdx, 64 << 20, 4096), 0u);
+  const std::string vhd = folder.path + "/kmd4.vhd";
+  ASSERT_EQ(CreateVersion1(VIRTUAL_STORAGE_TYPE_DEVICE_VHD, vhd, 512), 0u);
+  const std::string plain = folder.path + "/attached-by-hand.img";
+  ASSERT_EQ(RunCommand("truncate -s 1M '" + plain + "'"), 0);
+  struct Case {
+    const std::string* path;
+    ULONG deviceId;
+    DWORD code;
+  } cases[] = {{&vhdx, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, 0},
+               {&vhdx, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, ERROR_VIRTDISK_NOT_VIRTUAL_DISK},
+               {&vhd, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, 0},
+               {&vhd, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, ERROR_VIRTDISK_NOT_VIRTUAL_DISK},
+               {&plain, VIRTUAL_STORAGE_TYPE_DEVICE_VHD, 0},
+               {&plain, VIRTUAL_STORAGE_TYPE_DEVICE_VHDX, ERROR_VIRTDISK_NOT_VIRTUAL_DISK}};
+  for (const Case& c : cases) {
+    const std::wstring path(c.path->begin(), c.path->end());
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(OpenDisk(c.deviceId, path, VIRTUAL_DISK_ACCESS_DETACH, &handle), c.code)
+        << *c.path << " as type " << c.deviceId;
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+}
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The Linux layer's hash calls: SHA-256 against the published test vectors,
+// The hash calls (bcrypt.cpp): SHA-256 against the published test vectors,
 // and the refusals the system answers with.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Which paths name loop devices.
+// Which paths name loop devices (support/loop_device.cpp).
 #include <gtest/gtest.h>
 
 #include "linux/support/loop_device.h"

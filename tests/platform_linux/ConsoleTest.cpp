@@ -1,3 +1,5 @@
+// The console on a terminal and on redirected output (console.cpp), with the
+// status line in a real terminal.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
 #include "ConsoleScene.h"
 #include "StdoutCapture.h"
 #include "common/StatusLine.h"
@@ -16,17 +19,6 @@
 namespace {
 constexpr const wchar_t* kProcessing = L"Loading .FFU image ... processing\n";
 constexpr const wchar_t* kDone = L"Loading .FFU image ... ok         \n";
-
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
-  pclose(pipe);
-  return output;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -44,7 +36,7 @@ class TmuxServer {
  public:
   TmuxServer() : socket("/tmp/console-test-" + std::to_string(getpid()) + ".tmux") {}
   ~TmuxServer() {
-    RunCommand(Command("kill-server") + " 2>/dev/null");
+    CommandOutput(Command("kill-server") + " 2>/dev/null", false);
     unlink(socket.c_str());
   }
   std::string Command(const std::string& arguments) const {
@@ -54,24 +46,6 @@ class TmuxServer {
  private:
   std::string socket;
 };
-
-TEST(ConsoleTest, PrintsReturnCharacterCountsAsUtf8) {
-  StdoutCapture capture;
-  const int wide = PrintWide(L"(Korvex) !ERROR! VHD files not yet supported.\n");
-  const int withText = PrintWide(L"%s \u00e9%d\n", L"M\u00fcnchen", -7);
-  const int narrow = PrintNarrow("%s %d %x %u %%\n", "diag", -1, 255u, 3u);
-  const int plain = PrintWideText(L"50% %s\n");
-  const std::string output = capture.Finish();
-  EXPECT_EQ(wide, 46);
-  EXPECT_EQ(withText, 12);
-  EXPECT_EQ(narrow, 15);
-  EXPECT_EQ(plain, 7);
-  EXPECT_EQ(output,
-            "(Korvex) !ERROR! VHD files not yet supported.\n"
-            "M\xc3\xbcnchen \xc3\xa9-7\n"
-            "diag -1 ff 3 %\n"
-            "50% %s\n");
-}
 
 TEST(ConsoleTest, RedirectedOutputHasNoConsoleAndNoStatusLines) {
   StdoutCapture capture;
@@ -162,7 +136,7 @@ TEST(ConsoleTest, StatusLineIsRewrittenInPlaceInARealTerminal) {
       std::ifstream file(resultName);
       std::getline(file, result);
     }
-    pane = RunCommand(tmux.Command("capture-pane -p"));
+    pane = CommandOutput(tmux.Command("capture-pane -p"), false);
     if (!result.empty() && pane.find("after") != std::string::npos) break;
   }
   unlink(resultName);

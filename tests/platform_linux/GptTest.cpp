@@ -1,4 +1,5 @@
-// Partition tables read with libblkid and written into the Win32 layout record.
+// Partition tables read with libblkid and written into the Win32 layout record
+// (support/gpt.cpp).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 namespace {
 
 using loop_test::LoopScratch;
-using loop_test::RunCommand;
 
 const char kImageDiskId[] = "AE420040-13DD-41F2-AE7F-0DC35854C8D7";
 const char kEfiespId[] = "0C1B2A39-4857-4665-8473-829100AABBCC";

@@ -1,12 +1,8 @@
+// The system's message texts (messages.cpp).
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
-#include <thread>
 
-#include "StdoutCapture.h"
-#include "common/ReportWin32Error.h"
-#include "linux/support/errors.h"
 #include "platform.h"
 
 namespace {
@@ -93,55 +89,4 @@ TEST(SystemMessageTest, CallerBufferTooSmallFailsWith122) {
   EXPECT_STREQ(large, L"Access is denied.\r\n");
 }
 
-struct ErrnoCase {
-  int error;
-  DWORD code;
-};
-
-TEST(SystemMessageTest, ErrnoMapsOntoWin32Codes) {
-  const ErrnoCase cases[] = {
-      {ENOENT, 2},  {ENOTDIR, 3},     {EMFILE, 4},         {EACCES, 5},   {EPERM, 5},
-      {EBADF, 6},   {ENOMEM, 8},      {EROFS, 19},         {EIO, 1117},   {EBUSY, 32},
-      {EEXIST, 183}, {EINVAL, 87},    {ENOSPC, 112},       {ENAMETOOLONG, 206},
-      {ENOTEMPTY, 145}, {ENXIO, 433}, {ENODEV, 433},       {ETIMEDOUT, 1460},
-      {ENOTSUP, 50}, {EXDEV, 31},     {0, 0},
-  };
-  for (const ErrnoCase& test : cases) {
-    EXPECT_EQ(Win32FromErrno(test.error), test.code) << "errno " << test.error;
-    SetLastError(12345);
-    EXPECT_EQ(SetLastErrorFromErrno(test.error), test.code);
-    EXPECT_EQ(GetLastError(), test.code);
-  }
-}
-
-TEST(SystemMessageTest, ReportLineCarriesTextAndQuotedPath) {
-  StdoutCapture capture;
-  const uint32_t result = ReportWin32Error(2, L"/no/such%s%d.ffu");
-  const std::string output = capture.Finish();
-  EXPECT_EQ(result, 2u);
-  EXPECT_EQ(output, "!ERROR! The system cannot find the file specified.\r\n\"/no/such%s%d.ffu\"\n");
-}
-
-TEST(SystemMessageTest, ReportWithZeroTakesTheLastError) {
-  StdoutCapture capture;
-  SetLastError(ERROR_SHARING_VIOLATION);
-  const uint32_t result = ReportWin32Error(0);
-  const std::string output = capture.Finish();
-  EXPECT_EQ(result, 32u);
-  EXPECT_EQ(output,
-            "!ERROR! The process cannot access the file because it is being used by another "
-            "process.\r\n\n");
-}
-
-TEST(SystemMessageTest, LastErrorIsPerThread) {
-  SetLastError(5);
-  DWORD seenInThread = 99;
-  std::thread other([&seenInThread] {
-    seenInThread = GetLastError();
-    SetLastError(87);
-  });
-  other.join();
-  EXPECT_EQ(seenInThread, 0u);
-  EXPECT_EQ(GetLastError(), 5u);
-}
 }  // namespace

@@ -1,0 +1,34 @@
+// The platform calls the fake platform tests wrap, each with its result and
+// parameter types. tests/CMakeLists.txt reads the names from this list for
+// the linker's --wrap options, and FakeSystem.cpp declares the real and the
+// wrapped call of each from it, so the two can never disagree.
+// One entry per line that starts with WRAPPED_CALL(result, name, ...).
+WRAPPED_CALL(BOOL, DeviceIoControl, (HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED))
+WRAPPED_CALL(DWORD, GetStorageDependencyInformation,
+             (HANDLE, GET_STORAGE_DEPENDENCY_FLAG, ULONG, PSTORAGE_DEPENDENCY_INFO, ULONG*))
+WRAPPED_CALL(HANDLE, CreateFileW, (LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE))
+WRAPPED_CALL(BOOL, CloseHandle, (HANDLE))
+WRAPPED_CALL(DWORD, QueryDosDeviceW, (LPCWSTR, LPWSTR, DWORD))
+WRAPPED_CALL(DWORD, OpenVirtualDisk, (PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
+                                      OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE))
+WRAPPED_CALL(DWORD, DetachVirtualDisk, (HANDLE, DETACH_VIRTUAL_DISK_FLAG, ULONG))
+WRAPPED_CALL(DWORD, CreateVirtualDisk, (PVIRTUAL_STORAGE_TYPE, PCWSTR, VIRTUAL_DISK_ACCESS_MASK,
+                                        PSECURITY_DESCRIPTOR, CREATE_VIRTUAL_DISK_FLAG, ULONG,
+                                        PCREATE_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED, PHANDLE))
+WRAPPED_CALL(DWORD, AttachVirtualDisk, (HANDLE, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG, ULONG,
+                                        PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED))
+WRAPPED_CALL(DWORD, GetVirtualDiskPhysicalPath, (HANDLE, ULONG*, LPWSTR))
+WRAPPED_CALL(BOOL, DeleteFileW, (LPCWSTR))
+WRAPPED_CALL(BOOL, GetVolumePathNamesForVolumeNameW, (LPCWSTR, LPWSTR, DWORD, LPDWORD))
+WRAPPED_CALL(BOOL, DeleteVolumeMountPointW, (LPCWSTR))
+WRAPPED_CALL(BOOL, SetVolumeMountPointW, (LPCWSTR, LPCWSTR))
+WRAPPED_CALL(BOOL, GetVolumeNameForVolumeMountPointW, (LPCWSTR, LPWSTR, DWORD))
+WRAPPED_CALL(BOOL, ReadFile, (HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED))
+WRAPPED_CALL(BOOL, WriteFile, (HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED))
+WRAPPED_CALL(BOOL, SetFilePointerEx, (HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD))
+WRAPPED_CALL(void, Sleep, (DWORD))
+WRAPPED_CALL(BOOL, GetConsoleMode, (HANDLE, LPDWORD))
+WRAPPED_CALL(BOOL, GetConsoleScreenBufferInfo, (HANDLE, PCONSOLE_SCREEN_BUFFER_INFO))
+WRAPPED_CALL(BOOL, SetConsoleCursorPosition, (HANDLE, COORD))
+WRAPPED_CALL(BOOL, WriteConsoleW, (HANDLE, const void*, DWORD, LPDWORD, LPVOID))
+WRAPPED_CALL(BOOL, ReadConsoleOutputCharacterW, (HANDLE, LPWSTR, DWORD, COORD, LPDWORD))
