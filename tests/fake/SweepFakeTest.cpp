@@ -1,12 +1,14 @@
 // The sweep of earlier runs' disks when drives fail, detaches fail or the
 // name list needs a larger buffer, on a substitute platform.
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 
 #include "FakeSystem.h"
+#include "ScopedVariable.h"
+#include "TempFolder.h"
 #include "linux/support/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
@@ -33,12 +35,8 @@ class Sweep : public FakeSystemTest {
  protected:
   // The sweep also looks into the temporary folder: one of the test's own.
   void SetUp() override {
-    char folder[] = "/tmp/sweep-fake-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    tempFolder = folder;
-    const char* old = getenv("TMPDIR");
-    if (old != nullptr) oldTmpdir = old;
-    setenv("TMPDIR", tempFolder.c_str(), 1);
+    ASSERT_FALSE(tempFolder.path.empty());
+    tmpdir = std::make_unique<ScopedVariable>("TMPDIR", tempFolder.path.c_str());
     FakeSystemTest::SetUp();
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
       if (name != nullptr) {
@@ -163,12 +161,20 @@ class Sweep : public FakeSystemTest {
 
   void TearDown() override {
     FakeSystemTest::TearDown();
-    if (oldTmpdir.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", oldTmpdir.c_str(), 1);
-    std::filesystem::remove_all(tempFolder);
+    tmpdir.reset();
   }
 
-  std::string tempFolder, oldTmpdir;
+  // The path of `name` in the caller's private folder inside TMPDIR, where
+  // the program keeps its files.
+  std::wstring OwnFile(const wchar_t* name) {
+    wchar_t temp[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    EXPECT_GT(length, 0u);
+    return std::wstring(temp, length) + name;
+  }
+
+  TempFolder tempFolder;
+  std::unique_ptr<ScopedVariable> tmpdir;
   std::vector<std::wstring> names;
   std::map<std::wstring, FakeDrive> drives;
   size_t padding = 0;
@@ -195,10 +201,7 @@ TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
 // Ours are files of our exact name form in our private folder; a file of
 // that form elsewhere (a user's copy) is detached but kept.
 TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
-  wchar_t temp[MAX_PATH] = {};
-  DWORD length = GetTempPathW(MAX_PATH, temp);
-  ASSERT_GT(length, 0u);
-  const std::wstring ours = std::wstring(temp, length) + L"kmdA1.vhd";
+  const std::wstring ours = OwnFile(L"kmdA1.vhd");
   names = {L"PhysicalDrive2", L"PhysicalDrive10", L"PhysicalDrive", L"PhysicalDrive1", L"Physical"};
   drives[L"PhysicalDrive2"] = {kImageDiskId, ours};
   drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
@@ -235,10 +238,7 @@ TEST_F(Sweep, TheBackingFileIsDetachedByItsWin32Path) {
 // GPT and so without the image disk id: its file in the temporary folder
 // tells that it is ours. Disks of other files are not looked at further.
 TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
-  wchar_t temp[MAX_PATH] = {};
-  DWORD length = GetTempPathW(MAX_PATH, temp);
-  ASSERT_GT(length, 0u);
-  const std::wstring folder(temp, length);
+  const std::wstring folder = OwnFile(L"");
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3",
            L"PhysicalDrive4"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, 0, 2};                 // the machine's
@@ -261,9 +261,7 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
 // file that no disk uses: the sweep deletes our files of that kind, and
 // nothing else in the folder, nor the file of a disk it could not detach.
 TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
-  // The program's files lie in the caller's private folder inside TMPDIR.
-  wchar_t temp[MAX_PATH] = {};
-  std::wstring folder(temp, GetTempPathW(MAX_PATH, temp));
+  const std::wstring folder = OwnFile(L"");
   std::string narrow(folder.begin(), folder.end());
   for (const char* name : {"kmd1A.vhd", "kmd2B.tmp", "kmd9.vhd", "phone.vhd", "akmd.vhd"})
     std::ofstream(narrow + name) << "x";
@@ -385,10 +383,7 @@ TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
 // is no virtual disk (a phone flashed from the image) is left alone without
 // a warning, and the run stops before it makes anything.
 TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
-  wchar_t temp[MAX_PATH] = {};
-  DWORD length = GetTempPathW(MAX_PATH, temp);
-  ASSERT_GT(length, 0u);
-  const std::wstring ours = std::wstring(temp, length) + L"kmd1.vhd";
+  const std::wstring ours = OwnFile(L"kmd1.vhd");
   names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L""};
   drives[L"PhysicalDrive1"].dependencyFile = ours;
