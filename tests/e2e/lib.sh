@@ -78,6 +78,9 @@ run() {
   set -e
 }
 
+# Runs the program as user nobody, as run does.
+run_as_nobody() { run setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+
 # expect_output NAME LINE...: the whole output must be exactly these lines,
 # each ending in a line feed. \r in a line stands for a carriage return.
 expect_output() {

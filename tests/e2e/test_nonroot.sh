@@ -10,15 +10,6 @@ cp "$BRACKWEN" "$T/Brackwen"
 chmod 755 "$T/Brackwen"
 FFU=$T/phone.ffu
 
-run_unprivileged() {
-  OUT=$T/out.txt
-  set +e
-  TMPDIR=$T setpriv --reuid=nobody --regid=nogroup --clear-groups "$T/Brackwen" "$FFU" \
-    >"$OUT" 2>"$T/err.txt"
-  RC=$?
-  set -e
-}
-
 TAIL=("(Korvex) !ERROR! Unable to create VHD file."
       "(Korvex) !ERROR! Failed to mount '$FFU'"
       "(Korvex) !ERROR! Failed to load the Image : $FFU"
@@ -32,7 +23,7 @@ chmod 1777 "$T"
 setpriv --reuid=nobody --regid=nogroup --clear-groups mkdir -m 0700 "$T/brackwen-65534"
 files() { find "$T" -path "$T/out.txt" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
 before=$(files)
-run_unprivileged
+run_as_nobody "$T/Brackwen" "$FFU"
 after=$(files)
 expect_output "no rights to attach" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
@@ -47,7 +38,7 @@ check "no file left" "$before" "$after"
 # created, and that disk stays as it was.
 cp "$T/phone.img" "$T/earlier.img"
 losetup --find --show "$T/earlier.img" >/dev/null
-run_unprivileged
+run_as_nobody "$T/Brackwen" "$FFU"
 expect_output "no rights to sweep" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "!ERROR! Access is denied.\r" "" \

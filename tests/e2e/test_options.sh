@@ -36,14 +36,6 @@ FFU=$T/phone.ffu
 chmod 1777 "$T"
 chmod 644 "$FFU"
 mkdir -m 0777 "$T/out"
-as_nobody() {
-  OUT=$T/out.txt
-  set +e
-  TMPDIR=$T setpriv --reuid=nobody --regid=nogroup --clear-groups "$BRACKWEN" "$@" \
-    >"$OUT" 2>"$T/err.txt"
-  RC=$?
-  set -e
-}
 files() { find "$T" -path "$T/out*" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
 "$FFU_PACK" --damage-chunk 1 --damage-chunk 5 "$T/phone.img" "$T/damaged.ffu" >/dev/null
 "$FFU_PACK" --hash-table-size 64 "$T/phone.img" "$T/short-table.ffu" >/dev/null
@@ -73,13 +65,13 @@ expect_partitions() {
   check "$name: partition lines" "$rows" "$(grep -Ec '^ +[0-9]+  ' "$OUT")"
 }
 
-as_nobody --list "$FFU"
+run_as_nobody "$BRACKWEN" --list "$FFU"
 check "list: exit code" 0 "$RC"
 expect_partitions "list" "$T/phone.img" 512 2
 check "list: store line" 1 "$(grep -c "^Store 1 of 1    : device path '', sector size 512 bytes, disk 67108864 bytes (64.0 MiB), payload" "$OUT")"
 
 # The whole disk, byte for byte, sparse.
-as_nobody --extract "$FFU" "$T/out/disk.img"
+run_as_nobody "$BRACKWEN" --extract "$FFU" "$T/out/disk.img"
 expect_output "extract" "${BANNER[@]}" \
   "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
   "(Korvex) Successfully extracted the image file to '$T/out/disk.img'."
@@ -89,7 +81,7 @@ cmp "$T/phone.img" "$T/out/disk.img" && echo "ok: extract: the disk's bytes" \
 check "extract: sparse" yes "$([ $(du -k "$T/out/disk.img" | cut -f1) -lt 16384 ] && echo yes)"
 
 # An existing file is refused and left as it was.
-as_nobody --extract "$FFU" "$T/out/disk.img"
+run_as_nobody "$BRACKWEN" --extract "$FFU" "$T/out/disk.img"
 expect_output "extract over a file" "${BANNER[@]}" \
   "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
   "!ERROR! The file exists.\r" "\"$T/out/disk.img\"" \
@@ -99,14 +91,14 @@ cmp -s "$T/phone.img" "$T/out/disk.img" || fail "extract over a file: the file c
 
 # Damaged chunks: their lines, and no file.
 damaged_chunks() { sed -n 's/^(Korvex) !WARNING! Chunk \([0-9]*\) .*/\1/p' "$OUT" | paste -sd ' '; }
-as_nobody --extract "$T/damaged.ffu" "$T/out/damaged.img"
+run_as_nobody "$BRACKWEN" --extract "$T/damaged.ffu" "$T/out/damaged.img"
 check "extract damaged: exit code" 73 "$RC"
 check "extract damaged: the chunks' lines" "1 5" "$(damaged_chunks)"
 check "extract damaged: no file" no "$([ -e "$T/out/damaged.img" ] && echo yes || echo no)"
 
 # --check: exactly the damaged chunks, and an exit code for each outcome.
 while IFS='|' read -r image code chunks final; do
-  as_nobody --check "$T/$image"
+  run_as_nobody "$BRACKWEN" --check "$T/$image"
   check "check $image: exit code" "$code" "$RC"
   check "check $image: damaged chunks" "$chunks" "$(damaged_chunks)"
   check "check $image: final line" 1 "$(tail -n 1 "$OUT" | grep -cF -- "$final")"
@@ -124,7 +116,7 @@ make_ffu s4k 64 4096 "$IMAGE_DISK_ID" MainOS
 "$FFU_PACK" "$T/desktop.img" "$T/desktop.ffu" >/dev/null
 chmod 644 "$T"/*.ffu
 while read -r image sector default; do
-  as_nobody --list "$T/$image.ffu"
+  run_as_nobody "$BRACKWEN" --list "$T/$image.ffu"
   check "list $image: exit code" 0 "$RC"
   expect_partitions "list $image" "$T/$image.img" "$sector" "$default"
 done <<'CASES'
@@ -133,12 +125,12 @@ desktop 512 4
 CASES
 
 # One partition, byte for byte.
-as_nobody --extract --partition EFIESP "$FFU" "$T/out/efiesp.img"
+run_as_nobody "$BRACKWEN" --extract --partition EFIESP "$FFU" "$T/out/efiesp.img"
 check "extract EFIESP: exit code" 0 "$RC"
 read -r first last < <(sgdisk -i 1 "$T/phone.img" | awk '/First sector/ {f = $3} /Last sector/ {l = $3} END {print f, l}')
 cmp "$T/out/efiesp.img" <(dd if="$T/phone.img" bs=512 skip="$first" count=$((last - first + 1)) status=none) \
   && echo "ok: extract EFIESP: the partition's bytes" || fail "extract EFIESP: the file differs"
-as_nobody --extract --partition Nothing "$FFU" "$T/out/nothing.img"
+run_as_nobody "$BRACKWEN" --extract --partition Nothing "$FFU" "$T/out/nothing.img"
 check "extract of a missing partition: exit code" 73 "$RC"
 check "extract of a missing partition: its line" 1 \
   "$(grep -c "^(Korvex) !ERROR! The image has no partition named Nothing; it has 'EFIESP', 'MainOS'.$" "$OUT")"
