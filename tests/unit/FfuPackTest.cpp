@@ -14,6 +14,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/StoreReader.h"
+#include "Commands.h"
 #include "FfuFileHelpers.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
@@ -26,10 +27,6 @@ namespace {
 
 constexpr uint64_t kDiskSize = 4 << 20;
 
-int RunQuietly(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str());
-}
-
 std::vector<char> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -37,8 +34,8 @@ std::vector<char> ReadAll(const std::string& path) {
 
 // A 4 MiB GPT disk with two partitions and scattered data in them.
 bool MakeDisk(const std::string& path) {
-  if (RunQuietly("truncate -s " + std::to_string(kDiskSize) + " " + path) != 0) return false;
-  if (RunQuietly("sgdisk -n 1:2048:+1M -c 1:MainOS -n 2:0:0 -c 2:Data " + path) != 0) return false;
+  if (RunCommand("truncate -s " + std::to_string(kDiskSize) + " " + path) != 0) return false;
+  if (RunCommand("sgdisk -n 1:2048:+1M -c 1:MainOS -n 2:0:0 -c 2:Data " + path) != 0) return false;
   std::fstream disk(path, std::ios::binary | std::ios::in | std::ios::out);
   const uint64_t offsets[] = {1 << 20, (1 << 20) + 4096, (1 << 20) + 8192 + 100, 2 << 20,
                               (3 << 20) + 65536 - 1};
@@ -231,13 +228,13 @@ TEST(FfuPackDamage, FlipsOneByteInEachChunkNamed) {
   std::string ffuPath = folder.path + "/disk.ffu";
   ASSERT_TRUE(MakeDisk(diskPath));
   const std::string pack = std::string(FFU_PACK_PATH) + " --block-size 4096 --chunk-kb 3 ";
-  ASSERT_EQ(RunQuietly(pack + diskPath + " " + ffuPath), 0);
+  ASSERT_EQ(RunCommand(pack + diskPath + " " + ffuPath), 0);
   uint32_t chunks = 0;
   EXPECT_EQ(DamagedChunksOf(ffuPath, &chunks), std::vector<uint32_t>());
   ASSERT_GT(chunks, 3u);
   std::vector<char> intact = ReadAll(ffuPath);
   const std::vector<uint32_t> damaged = {0, 2, chunks - 1};
-  ASSERT_EQ(RunQuietly(pack + "--damage-chunk 0 --damage-chunk 2 --damage-chunk " +
+  ASSERT_EQ(RunCommand(pack + "--damage-chunk 0 --damage-chunk 2 --damage-chunk " +
                        std::to_string(chunks - 1) + " " + diskPath + " " + ffuPath),
             0);
   EXPECT_EQ(DamagedChunksOf(ffuPath, &chunks), damaged);
@@ -246,7 +243,7 @@ TEST(FfuPackDamage, FlipsOneByteInEachChunkNamed) {
   size_t differing = 0;
   for (size_t i = 0; i < intact.size(); ++i) differing += intact[i] != changed[i];
   EXPECT_EQ(differing, damaged.size());
-  EXPECT_NE(RunQuietly(pack + "--damage-chunk " + std::to_string(chunks) + " " + diskPath + " " +
+  EXPECT_NE(RunCommand(pack + "--damage-chunk " + std::to_string(chunks) + " " + diskPath + " " +
                        ffuPath),
             0);
 }
@@ -267,8 +264,8 @@ TEST_P(FfuPackRefusal, FailsAndWritesNothing) {
   std::string diskPath = folder.path + "/disk.img";
   std::string ffuPath = folder.path + "/disk.ffu";
   ASSERT_TRUE(MakeDisk(diskPath));
-  ASSERT_EQ(RunQuietly("truncate -s " + std::to_string(c.diskSize) + " " + diskPath), 0);
-  EXPECT_NE(RunQuietly(std::string(FFU_PACK_PATH) + " " + c.options + " " + diskPath + " " + ffuPath), 0)
+  ASSERT_EQ(RunCommand("truncate -s " + std::to_string(c.diskSize) + " " + diskPath), 0);
+  EXPECT_NE(RunCommand(std::string(FFU_PACK_PATH) + " " + c.options + " " + diskPath + " " + ffuPath), 0)
       << c.options;
   EXPECT_FALSE(std::filesystem::exists(ffuPath)) << c.options;
 }

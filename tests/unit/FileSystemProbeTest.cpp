@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
 #include "TempFolder.h"
 #include "volumes/FileSystemProbe.h"
 
@@ -24,7 +25,7 @@ TEST_P(Probe, NamesTheFormattedFileSystem) {
   std::string volume = folder.path + "/volume";
   { std::ofstream(volume).close(); }
   ASSERT_EQ(std::system(("truncate -s 64M " + volume).c_str()), 0);
-  ASSERT_EQ(std::system((GetParam().format + " " + volume + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(RunCommand(GetParam().format + " " + volume), 0);
   std::vector<uint8_t> first(kProbeBytes);
   std::ifstream(volume, std::ios::binary).read(reinterpret_cast<char*>(first.data()), kProbeBytes);
   EXPECT_EQ(std::wstring(FileSystemName(first.data(), first.size())), GetParam().name);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
 #include "ffu/DamageReport.h"
@@ -40,7 +41,7 @@ TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
                         " bs=1M seek=1 count=14 conv=notrunc && " + FFU_PACK_PATH + " " +
                         c.options;
   for (uint32_t chunk : c.damaged) command += " --damage-chunk " + std::to_string(chunk);
-  ASSERT_EQ(std::system((command + " " + disk + " " + ffu + ") >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(RunCommand(command + " " + disk + " " + ffu + ")"), 0);
 
   FfuImage image;
   StoreReader reader;
