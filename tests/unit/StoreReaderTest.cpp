@@ -24,21 +24,12 @@ constexpr uint64_t kStoreOffset = 8192;  // with 4 KiB chunks and a short manife
 // Security region and image region with 4 KiB chunks; the store header
 // starts at 8192.
 std::vector<uint8_t> Container(uint32_t sectorSize) {
-  std::vector<uint8_t> bytes;
-  SecurityHeader security{};
-  security.headerSize = sizeof(SecurityHeader);
-  std::memcpy(security.signature, kSecuritySignature, kSignatureLength);
-  security.chunkSizeKb = 4;
-  Put(bytes, security);
-  bytes.resize(4096, 0);
-  std::string manifest = "[Store]\r\nSectorSize = " + std::to_string(sectorSize) + "\r\n";
-  ImageHeader image{};
-  image.headerSize = sizeof(ImageHeader);
-  std::memcpy(image.signature, kImageSignature, kSignatureLength);
-  image.manifestLength = static_cast<uint32_t>(manifest.size());
-  image.chunkSizeKb = 4;
-  Put(bytes, image);
-  bytes.insert(bytes.end(), manifest.begin(), manifest.end());
+  ContainerShape shape;
+  shape.securityChunkKb = 4;
+  shape.imageChunkKb = 4;
+  shape.manifest = "[Store]\r\nSectorSize = " + std::to_string(sectorSize) + "\r\n";
+  shape.storeBytes = 0;
+  std::vector<uint8_t> bytes = BuildContainer(shape);
   bytes.resize(kStoreOffset, 0);
   return bytes;
 }
