@@ -45,6 +45,21 @@ void WriteScript(const std::string& path, const std::string& text) {
   ASSERT_EQ(chmod(path.c_str(), 0755), 0);
 }
 
+// The first line of the file the detached opener writes, once it is there
+// (waits up to four seconds); empty if it never comes.
+std::string LineOnceWritten(const std::string& path) {
+  std::string seen;
+  for (int attempt = 0; attempt < 200 && seen.empty(); ++attempt) {
+    usleep(20000);
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == nullptr) continue;
+    char line[512] = {};
+    if (fgets(line, sizeof line, file) != nullptr) seen = line;
+    fclose(file);
+  }
+  return seen;
+}
+
 TEST_F(ShellTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
   const std::string bin = folder + "/bin";
   ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
@@ -61,16 +76,7 @@ TEST_F(ShellTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
       ShellExecuteW(nullptr, L"open", work.c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
   EXPECT_EQ(capture.Finish(), "");
   EXPECT_GT(opened, 32);
-  std::string seen;
-  for (int attempt = 0; attempt < 200 && seen.empty(); ++attempt) {
-    usleep(20000);
-    FILE* file = fopen(marker.c_str(), "r");
-    if (file == nullptr) continue;
-    char line[512] = {};
-    if (fgets(line, sizeof line, file) != nullptr) seen = line;
-    fclose(file);
-  }
-  EXPECT_EQ(seen, folder + "/phone.mnt/\n");
+  EXPECT_EQ(LineOnceWritten(marker), folder + "/phone.mnt/\n");
 }
 
 // Under sudo the folder opens for the user who ran sudo, with that user's
@@ -108,16 +114,7 @@ TEST_F(ShellTest, ShellOpenStartsTheOpenerAsTheUserTheRunIsFor) {
     const intptr_t opened = reinterpret_cast<intptr_t>(ShellExecuteW(
         nullptr, L"open", FromUtf8(work).c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
     EXPECT_GT(opened, 32) << c.seen;
-    std::string seen;
-    for (int attempt = 0; attempt < 200 && seen.empty(); ++attempt) {
-      usleep(20000);
-      FILE* file = fopen((out + "/seen").c_str(), "r");
-      if (file == nullptr) continue;
-      char line[512] = {};
-      if (fgets(line, sizeof line, file) != nullptr) seen = line;
-      fclose(file);
-    }
-    EXPECT_EQ(seen, c.seen + "\n");
+    EXPECT_EQ(LineOnceWritten(out + "/seen"), c.seen + "\n");
   }
 }
 
