@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "ScopedVariable.h"
@@ -12,7 +13,30 @@
 #include "StdoutCapture.h"
 
 namespace {
-class ShellTest : public ScratchFolderTest {};
+void WriteScript(const std::string& path, const std::string& text) {
+  FILE* file = fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fputs(text.c_str(), file);
+  fclose(file);
+  ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+}
+
+class ShellTest : public ScratchFolderTest {
+ protected:
+  // Puts an xdg-open made of `script` on the search path, ahead of the
+  // system's folders (or alone there), and lets a desktop seem to run, for
+  // the rest of the test.
+  void InstallOpener(const std::string& script, bool alone = false) {
+    const std::string bin = folder + "/bin";
+    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+    WriteScript(bin + "/xdg-open", script);
+    const std::string searchPath = alone ? bin : bin + ":/usr/bin:/bin";
+    path = std::make_unique<ScopedVariable>("PATH", searchPath.c_str());
+    display = std::make_unique<ScopedVariable>("DISPLAY", ":77");
+  }
+
+  std::unique_ptr<ScopedVariable> path, display;
+};
 
 TEST_F(ShellTest, ShellOpenWithoutDesktopPrintsTheFolder) {
   ScopedVariable display("DISPLAY", nullptr);
@@ -37,13 +61,6 @@ TEST_F(ShellTest, ShellOpenWithoutDesktopPrintsTheFolder) {
   EXPECT_EQ(output, folder + "/phone.mnt/\n");
 }
 
-void WriteScript(const std::string& path, const std::string& text) {
-  FILE* file = fopen(path.c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  fputs(text.c_str(), file);
-  fclose(file);
-  ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-}
 
 // The first line of the file the detached opener writes, once it is there
 // (waits up to four seconds); empty if it never comes.
@@ -61,14 +78,9 @@ std::string LineOnceWritten(const std::string& path) {
 }
 
 TEST_F(ShellTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
-  const std::string bin = folder + "/bin";
-  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
   const std::string marker = folder + "/opened";
-  WriteScript(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" > '" + marker + ".part'\nmv '" +
-                                     marker + ".part' '" + marker + "'\n");
-  const std::string searchPath = bin + ":/usr/bin:/bin";
-  ScopedVariable path("PATH", searchPath.c_str());
-  ScopedVariable display("DISPLAY", ":77");
+  ASSERT_NO_FATAL_FAILURE(InstallOpener("#!/bin/sh\necho \"$1\" > '" + marker + ".part'\nmv '" +
+                                        marker + ".part' '" + marker + "'\n"));
   const std::wstring work = Path("phone.mnt/");
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
   StdoutCapture capture;
@@ -84,17 +96,12 @@ TEST_F(ShellTest, ShellOpenOnADesktopStartsTheOpenerDetached) {
 TEST_F(ShellTest, ShellOpenStartsTheOpenerAsTheUserTheRunIsFor) {
   if (geteuid() != 0) GTEST_SKIP() << "acting for another user needs root";
   ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
-  const std::string bin = folder + "/bin";
   const std::string out = folder + "/out";
-  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(out.c_str(), 0777), 0);
   ASSERT_EQ(chmod(out.c_str(), 0777), 0);
-  WriteScript(bin + "/xdg-open", "#!/bin/sh\necho \"$(id -u) $(id -g) $(id -G) $HOME $1\" > '" +
-                                     out + "/part'\nmv '" + out + "/part' '" + out +
-                                     "/seen'\n");
-  const std::string searchPath = bin + ":/usr/bin:/bin";
-  ScopedVariable path("PATH", searchPath.c_str());
-  ScopedVariable display("DISPLAY", ":77");
+  ASSERT_NO_FATAL_FAILURE(
+      InstallOpener("#!/bin/sh\necho \"$(id -u) $(id -g) $(id -G) $HOME $1\" > '" + out +
+                    "/part'\nmv '" + out + "/part' '" + out + "/seen'\n"));
   ScopedVariable home("HOME", "/root");
   const std::string work = folder + "/phone.mnt/";
   ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
@@ -119,11 +126,7 @@ TEST_F(ShellTest, ShellOpenStartsTheOpenerAsTheUserTheRunIsFor) {
 }
 
 TEST_F(ShellTest, ShellOpenReportsAnOpenerThatCannotStart) {
-  const std::string bin = folder + "/bin";
-  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-  WriteScript(bin + "/xdg-open", "#!/no/such/interpreter\n");
-  ScopedVariable path("PATH", bin.c_str());
-  ScopedVariable display("DISPLAY", ":77");
+  ASSERT_NO_FATAL_FAILURE(InstallOpener("#!/no/such/interpreter\n", true));
   const intptr_t opened = reinterpret_cast<intptr_t>(
       ShellExecuteW(nullptr, L"open", FromUtf8(folder).c_str(), nullptr, nullptr, 10));
   EXPECT_LE(opened, 32);
