@@ -6,7 +6,7 @@
 
 #include "StdoutCapture.h"
 #include "common/ReportWin32Error.h"
-#include "linux/support/errors.h"
+#include "linux/support/runtime/errors.h"
 #include "platform.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <string>
 
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/output.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/output.h"
+#include "support/runtime/text.h"
 
 // Console positions on a terminal. The terminal cannot be asked where its
 // cursor is without reading from it, so the layer follows the cursor over

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/errors.h"
+#include "support/runtime/errors.h"
 
 namespace {
 struct EventSignal {

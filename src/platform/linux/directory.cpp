@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/path_errors.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/path_errors.h"
+#include "support/runtime/text.h"
 
 namespace {
 // The longest folder path the system makes: MAX_PATH less the terminator and

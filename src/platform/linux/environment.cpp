@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "support/text.h"
+#include "support/runtime/text.h"
 #include "win32_linux.h"
 
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {

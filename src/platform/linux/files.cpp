@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <climits>
 
-#include "support/device_prefix.h"
-#include "support/devices.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/path_errors.h"
-#include "support/text.h"
+#include "support/runtime/device_prefix.h"
+#include "support/kernel/devices.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/path_errors.h"
+#include "support/runtime/text.h"
 
 namespace {
 int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {

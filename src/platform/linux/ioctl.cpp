@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/errors.h"
-#include "support/gpt.h"
-#include "support/handle.h"
-#include "support/loop_device.h"
-#include "support/partition_volumes.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/formats/gpt.h"
+#include "support/runtime/handle.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/partition_volumes.h"
+#include "support/runtime/text.h"
 
 namespace {
 

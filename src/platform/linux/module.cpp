@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <string>
 
-#include "support/errors.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/text.h"
 
 namespace {
 // Longest executable path read; longer ones fail rather than grow further.

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "platform.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/temp_folder.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/users/temp_folder.h"
+#include "support/runtime/text.h"
 
 namespace {
 constexpr long kPollMs = 20;

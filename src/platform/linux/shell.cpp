@@ -9,12 +9,12 @@
 #include <string>
 
 #include "platform.h"
-#include "support/apartment.h"
-#include "support/errors.h"
-#include "support/helper_descriptors.h"
-#include "support/run_owner.h"
-#include "support/session_user.h"
-#include "support/text.h"
+#include "support/runtime/apartment.h"
+#include "support/runtime/errors.h"
+#include "support/kernel/helper_descriptors.h"
+#include "support/users/run_owner.h"
+#include "support/users/session_user.h"
+#include "support/runtime/text.h"
 
 // "open" on a folder: with a desktop session the desktop's opener shows it,
 // detached from this process; without one the folder's full path is printed

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform.h"
-#include "support/errors.h"
-#include "support/temp_folder.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/users/temp_folder.h"
+#include "support/runtime/text.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <chrono>
 
-#include "support/errors.h"
-#include "support/handle.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 
 namespace {
 LinuxHandle* NewWaitable(HandleKind kind, bool manualReset, bool signaled) {

@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
-#include "support/errors.h"
-#include "support/handle.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 
 namespace {
 // The system's locally unique id of SeManageVolumePrivilege.

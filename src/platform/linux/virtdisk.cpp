@@ -7,13 +7,13 @@
 #include <string>
 
 #include "platform.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/loop_device.h"
-#include "support/mountinfo.h"
-#include "support/text.h"
-#include "support/vhd.h"
-#include "support/vhdx.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/mountinfo.h"
+#include "support/runtime/text.h"
+#include "support/formats/vhd.h"
+#include "support/formats/vhdx.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "formats/GptRecords.h"
-#include "loop_device.h"
-#include "text.h"
+#include "support/kernel/loop_device.h"
+#include "support/runtime/text.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <vector>
 
-#include "errors.h"
+#include "support/runtime/errors.h"
 #include "helper_descriptors.h"
-#include "temp_folder.h"
+#include "support/users/temp_folder.h"
 
 namespace {
 constexpr char kStagingPrefix[] = "staging-";

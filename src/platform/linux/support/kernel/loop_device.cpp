@@ -14,7 +14,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "errors.h"
+#include "support/runtime/errors.h"
 
 namespace {
 

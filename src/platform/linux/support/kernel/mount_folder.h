@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "unique_fd.h"
+#include "support/runtime/unique_fd.h"
 #include "win32.h"
 
 class MountFolder {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "errors.h"
+#include "support/runtime/errors.h"
 
 DWORD MountFolder::Open(const std::string& path) {
   folder = UniqueFd(open(path.c_str(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));

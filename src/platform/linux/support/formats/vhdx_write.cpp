@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "errors.h"
-#include "random_id.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/random_id.h"
 #include "vhdx.h"
 #include "vhdx_format.h"
 

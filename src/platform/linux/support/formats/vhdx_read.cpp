@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "errors.h"
+#include "support/runtime/errors.h"
 #include "vhdx.h"
 #include "vhdx_format.h"
 

@@ -12,8 +12,8 @@
 #include <map>
 #include <mutex>
 
-#include "errors.h"
-#include "random_id.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/random_id.h"
 
 namespace {
 

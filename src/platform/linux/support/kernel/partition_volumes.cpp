@@ -7,10 +7,10 @@
 #include <cwctype>
 #include <map>
 
-#include "device_prefix.h"
-#include "errors.h"
+#include "support/runtime/device_prefix.h"
+#include "support/runtime/errors.h"
 #include "loop_device.h"
-#include "text.h"
+#include "support/runtime/text.h"
 
 namespace {
 

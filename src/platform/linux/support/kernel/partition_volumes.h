@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gpt.h"
+#include "support/formats/gpt.h"
 #include "win32.h"
 
 struct PartitionVolume {

@@ -8,9 +8,9 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "device_prefix.h"
-#include "errors.h"
-#include "handle.h"
+#include "support/runtime/device_prefix.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 #include "loop_device.h"
 #include "partition_volumes.h"
 #include "platform.h"

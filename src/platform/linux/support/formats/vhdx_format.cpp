@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "crc32c.h"
-#include "errors.h"
+#include "support/runtime/errors.h"
 
 namespace vhdx_format {
 

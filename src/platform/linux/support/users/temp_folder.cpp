@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "errors.h"
+#include "support/runtime/errors.h"
 #include "run_owner.h"
-#include "unique_fd.h"
+#include "support/runtime/unique_fd.h"
 
 namespace {
 constexpr char kFolderPrefix[] = "brackwen-";
