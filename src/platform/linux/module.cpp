@@ -1,4 +1,3 @@
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,11 +48,4 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   fileName[size - 1] = L'\0';
   SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return size;
-}
-
-void Sleep(DWORD milliseconds) {
-  timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
 }

@@ -14,6 +14,7 @@
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
 #include "support/users/temp_folder.h"
+#include "waits.h"
 #include "support/runtime/text.h"
 
 namespace {
@@ -180,14 +181,7 @@ HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) {
   return OpenNamedMutex(name, false);
 }
 
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
-    auto* handle = static_cast<LinuxHandle*>(object);
-    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
-      return WaitForWaitable(handle, milliseconds);
-  }
-  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
-  if (mutex == nullptr) return WAIT_FAILED;
+DWORD WaitForMutex(LinuxHandle* mutex, DWORD milliseconds) {
   if (mutex->owned > 0) {  // a mutex is recursive for its holder
     ++mutex->owned;
     return WAIT_OBJECT_0;

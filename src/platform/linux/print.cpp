@@ -5,11 +5,6 @@
 #include "support/runtime/text.h"
 #include "support/runtime/wide_format.h"
 
-const wchar_t kPathSeparator = L'/';
-const wchar_t kPathSeparators[] = L"/";
-const wchar_t kExecutableExtension[] = L"";
-const wchar_t kDrivePrefix[] = L"PhysicalDrive";
-
 namespace {
 // Printing asks whether standard output is a console, as the Windows build
 // does before it picks the console or the stream. On a file or a pipe that

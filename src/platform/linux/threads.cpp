@@ -1,9 +1,11 @@
-// Threads and events over the C++ runtime's threads. A thread handle becomes
+// Threads, events, the waits on any handle and Sleep, over the C++ runtime's
+// threads. A thread handle becomes
 // signaled when its start routine returns; an event is manual- or
 // auto-reset as asked. Named events and suspended threads are not needed by
 // the program and are refused. Thread priorities are the thread's nice value.
 #include <sched.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
+#include "waits.h"
 
 namespace {
 LinuxHandle* NewWaitable(HandleKind kind, bool manualReset, bool signaled) {
@@ -26,6 +29,22 @@ void Signal(Waitable& waitable) {
   std::lock_guard<std::mutex> hold(waitable.lock);
   waitable.signaled = true;
   waitable.changed.notify_all();
+}
+
+DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
+  Waitable& waitable = *handle->waitable;
+  std::unique_lock<std::mutex> hold(waitable.lock);
+  auto signaled = [&waitable] { return waitable.signaled; };
+  if (milliseconds == INFINITE) {
+    waitable.changed.wait(hold, signaled);
+  } else if (!waitable.changed.wait_for(hold, std::chrono::milliseconds(milliseconds), signaled)) {
+    return WAIT_TIMEOUT;
+  }
+  if (!waitable.manualReset) waitable.signaled = false;
+  hold.unlock();
+  // The thread has returned from its routine; reap it.
+  if (handle->kind == HandleKind::Thread && handle->thread.joinable()) handle->thread.join();
+  return WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -117,20 +136,23 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
   return TRUE;
 }
 
-DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
-  Waitable& waitable = *handle->waitable;
-  std::unique_lock<std::mutex> hold(waitable.lock);
-  auto signaled = [&waitable] { return waitable.signaled; };
-  if (milliseconds == INFINITE) {
-    waitable.changed.wait(hold, signaled);
-  } else if (!waitable.changed.wait_for(hold, std::chrono::milliseconds(milliseconds), signaled)) {
-    return WAIT_TIMEOUT;
+// A thread or an event waits here; a named mutex in mutex.cpp.
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
+    auto* handle = static_cast<LinuxHandle*>(object);
+    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
+      return WaitForWaitable(handle, milliseconds);
   }
-  if (!waitable.manualReset) waitable.signaled = false;
-  hold.unlock();
-  // The thread has returned from its routine; reap it.
-  if (handle->kind == HandleKind::Thread && handle->thread.joinable()) handle->thread.join();
-  return WAIT_OBJECT_0;
+  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  if (mutex == nullptr) return WAIT_FAILED;
+  return WaitForMutex(mutex, milliseconds);
+}
+
+void Sleep(DWORD milliseconds) {
+  timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
 }
 
 void GetSystemInfo(LPSYSTEM_INFO systemInfo) {

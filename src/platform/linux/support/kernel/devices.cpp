@@ -13,7 +13,6 @@
 #include "support/runtime/handle.h"
 #include "loop_device.h"
 #include "partition_volumes.h"
-#include "platform.h"
 
 namespace {
 

@@ -59,6 +59,3 @@ void DeleteHandle(LinuxHandle* handle);
 
 // True while this process holds a device handle on `devicePath` (/dev/loopN).
 bool DeviceHandleOpen(const std::string& devicePath);
-
-// WaitForSingleObject on a thread or an event handle.
-DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds);

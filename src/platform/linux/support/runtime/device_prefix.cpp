@@ -1,0 +1,3 @@
+#include "device_prefix.h"
+
+const wchar_t kDrivePrefix[] = L"PhysicalDrive";
