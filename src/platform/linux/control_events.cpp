@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "last_error.h"
 #include "support/runtime/errors.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/runtime/errors.h"
+#include "win32_linux.h"
 #include "support/runtime/text.h"
 
 namespace {
@@ -31,7 +32,7 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   (void)module;  // the program asks only for its own executable
   std::string path;
   if (!ReadOwnExecutable(path)) {
-    SetLastErrorFromErrno(errno);
+    SetLastError(Win32FromErrno(errno));
     return 0;
   }
   const std::wstring wide = FromUtf8(path);

@@ -113,7 +113,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   }
   close(report[0]);
   if (count <= 0) return kStarted;
-  SetLastErrorFromErrno(error);
+  SetLastError(Win32FromErrno(error));
   return error == ENOENT ? kFileNotFound : kNoAssociation;
 }
 }  // namespace
@@ -132,7 +132,7 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
   const std::string target = ToUtf8(file);
   struct stat status {};
   if (stat(target.c_str(), &status) != 0) {
-    SetLastErrorFromErrno(errno);
+    SetLastError(Win32FromErrno(errno));
     return Result(kFileNotFound);
   }
   // A folder opens through the shell's extensions, which need COM on the

@@ -100,7 +100,7 @@ unsigned GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, unsigned uniqu
       return number;
     }
     if (errno != EEXIST) {
-      SetLastErrorFromErrno(errno);
+      SetLastError(Win32FromErrno(errno));
       return 0;
     }
   }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "last_error.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
 #include "waits.h"
@@ -91,7 +92,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
 
 BOOL SetEvent(HANDLE event) {
   LinuxHandle* handle = HandleOf(event, HandleKind::Event);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   Signal(*handle->waitable);
   return TRUE;
 }
@@ -118,21 +119,16 @@ bool NiceOf(int priority, int* nice) {
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   LinuxHandle* handle = HandleOf(thread, HandleKind::Thread);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   int nice = 0;
-  if (!NiceOf(priority, &nice)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!NiceOf(priority, &nice)) return FailWith(ERROR_INVALID_PARAMETER);
   Waitable& waitable = *handle->waitable;
   std::unique_lock<std::mutex> hold(waitable.lock);
   waitable.changed.wait(hold, [&waitable] { return waitable.threadId != 0 || waitable.signaled; });
   // A thread that has returned has no priority left to change.
   if (waitable.signaled) return TRUE;
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0)
+    return FailWith(Win32FromErrno(errno));
   return TRUE;
 }
 
@@ -144,7 +140,10 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
       return WaitForWaitable(handle, milliseconds);
   }
   LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
-  if (mutex == nullptr) return WAIT_FAILED;
+  if (mutex == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
   return WaitForMutex(mutex, milliseconds);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
 #include "support/runtime/errors.h"
 #include "support/kernel/loop_device.h"
 #include "support/kernel/mountinfo.h"

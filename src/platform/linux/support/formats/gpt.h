@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "formats/GptRecords.h"
-#include "win32.h"
+#include "win32_types.h"
 
 struct DiskPartition {
   uint32_t number = 0;

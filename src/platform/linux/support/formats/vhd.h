@@ -5,7 +5,7 @@
 #include <string>
 
 #include "formats/VhdRecords.h"
-#include "win32.h"
+#include "win32_types.h"
 
 constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "formats/VhdxRecords.h"
-#include "win32.h"
+#include "win32_types.h"
 
 // The block size when the caller asks for the default.
 constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;

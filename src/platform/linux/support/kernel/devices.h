@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "win32.h"
+#include "win32_types.h"
 
 // Opens "\\.\PhysicalDriveN" (the loop device /dev/loopN, when it is bound to
 // a file) or "\\.\Volume{GUID}" / "\\?\Volume{GUID}\" (the partition volume of

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "win32.h"
+#include "win32_types.h"
 
 struct LoopBinding {
   int number = -1;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/runtime/unique_fd.h"
-#include "win32.h"
+#include "win32_types.h"
 
 class MountFolder {
  public:

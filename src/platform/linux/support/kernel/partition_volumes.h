@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/formats/gpt.h"
-#include "win32.h"
+#include "win32_types.h"
 
 struct PartitionVolume {
   int volumeNumber = -1;  // /dev/loopN of the volume

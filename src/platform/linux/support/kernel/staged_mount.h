@@ -9,7 +9,7 @@
 
 #include "mount_folder.h"
 #include "mountinfo.h"
-#include "win32.h"
+#include "win32_types.h"
 
 // Mounts `device` as `type` with `options` and moves the mount onto `target`.
 // Nothing stays mounted on failure.

@@ -34,19 +34,3 @@ DWORD Win32FromErrno(int error) {
     default: return ERROR_GEN_FAILURE;
   }
 }
-
-BOOL FailWith(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
-DWORD FailCode(DWORD code) {
-  SetLastError(code);
-  return code;
-}
-
-DWORD SetLastErrorFromErrno(int error) {
-  const DWORD code = Win32FromErrno(error);
-  SetLastError(code);
-  return code;
-}

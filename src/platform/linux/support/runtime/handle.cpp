@@ -22,16 +22,9 @@ HANDLE NewHandle(HandleKind kind, int fd, const std::string& path) {
 }
 
 LinuxHandle* HandleOf(HANDLE handle, HandleKind kind) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   LinuxHandle* linuxHandle = static_cast<LinuxHandle*>(handle);
-  if (linuxHandle->kind != kind) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return linuxHandle;
+  return linuxHandle->kind == kind ? linuxHandle : nullptr;
 }
 
 void DeleteHandle(LinuxHandle* handle) {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "win32.h"
+#include "win32_types.h"
 
 enum class HandleKind {
   File,         // a regular file opened by CreateFileW
@@ -50,8 +50,8 @@ struct LinuxHandle {
 // owner releases it with CloseHandle or FindClose.
 HANDLE NewHandle(HandleKind kind, int fd, const std::string& path);
 
-// The LinuxHandle behind a HANDLE, or nullptr (with error 6 set) for null, the
-// invalid value, or a handle of another kind than `kind`.
+// Returns: the LinuxHandle behind a HANDLE, or nullptr for null, the invalid
+// value, or a handle of another kind than `kind` (the caller's error 6).
 LinuxHandle* HandleOf(HANDLE handle, HandleKind kind);
 
 // Releases a handle made by NewHandle (CloseHandle, FindClose).

@@ -18,10 +18,7 @@ bool ParentFolderExists(const std::string& path) {
 }
 }  // namespace
 
-DWORD SetLastErrorForPath(int error, const std::string& path) {
-  if (error == ENOENT && !ParentFolderExists(path)) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return ERROR_PATH_NOT_FOUND;
-  }
-  return SetLastErrorFromErrno(error);
+DWORD Win32FromPathErrno(int error, const std::string& path) {
+  if (error == ENOENT && !ParentFolderExists(path)) return ERROR_PATH_NOT_FOUND;
+  return Win32FromErrno(error);
 }

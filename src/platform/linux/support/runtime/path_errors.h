@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "win32.h"
+#include "win32_types.h"
 
-// Sets the last error for a failed call on `path` and returns it. A missing
-// name is error 2 when its folder exists and 3 when the folder is missing
-// too, as the system tells the two apart.
-DWORD SetLastErrorForPath(int error, const std::string& path);
+// Returns: the Win32 code of the errno value `error` of a failed call on
+// `path`. A missing name is error 2 when its folder exists and 3 when the
+// folder is missing too, as the system tells the two apart.
+DWORD Win32FromPathErrno(int error, const std::string& path);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "win32.h"
+#include "win32_types.h"
 
 // The folder's path, ending in '/', whether or not it exists yet.
 std::string PrivateTempFolderPath();
