@@ -64,11 +64,14 @@ std::wstring FullPath(const wchar_t* file) {
 // Starts the opener in a new session whose stdio is /dev/null, through an
 // intermediate child so that it is nobody's child here, as the user the run
 // was made for. A pipe that closes on exec tells whether the start worked.
-intptr_t StartDetached(const std::string& opener, const std::string& target) {
+// Returns: 0 once started, kNoProcess when no process could be made, else
+// the errno of the failed start.
+constexpr int kNoProcess = -1;
+int StartDetached(const std::string& opener, const std::string& target) {
   SessionUser user;
-  if (!user.Prepare(CurrentRunOwner())) return kOutOfResources;
+  if (!user.Prepare(CurrentRunOwner())) return kNoProcess;
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
+  if (pipe2(report, O_CLOEXEC) != 0) return kNoProcess;
   CloseDescriptorsOnExec();
   char* const arguments[] = {const_cast<char*>(opener.c_str()),
                              const_cast<char*>(target.c_str()), nullptr};
@@ -76,7 +79,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   if (child < 0) {
     close(report[0]);
     close(report[1]);
-    return kOutOfResources;
+    return kNoProcess;
   }
   if (child == 0) {
     setsid();
@@ -112,9 +115,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   while ((count = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
   close(report[0]);
-  if (count <= 0) return kStarted;
-  SetLastError(Win32FromErrno(error));
-  return error == ENOENT ? kFileNotFound : kNoAssociation;
+  return count <= 0 ? 0 : error;
 }
 }  // namespace
 
@@ -146,5 +147,9 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
     PrintWide(L"%s\n", FullPath(file).c_str());
     return Result(kStarted);
   }
-  return Result(StartDetached(opener, target));
+  const int error = StartDetached(opener, target);
+  if (error == 0) return Result(kStarted);
+  if (error == kNoProcess) return Result(kOutOfResources);
+  SetLastError(Win32FromErrno(error));
+  return Result(error == ENOENT ? kFileNotFound : kNoAssociation);
 }
