@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "support/runtime/apartment.h"
+#include "apartment.h"
 #include "support/formats/gpt.h"
 #include "win32_linux.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform.h"
-#include "support/runtime/apartment.h"
+#include "apartment.h"
 #include "support/runtime/errors.h"
 #include "support/kernel/helper_descriptors.h"
 #include "support/users/run_owner.h"

@@ -3,7 +3,6 @@
 // signaled when its start routine returns; an event is manual- or
 // auto-reset as asked. Named events and suspended threads are not needed by
 // the program and are refused. Thread priorities are the thread's nice value.
-#include <sched.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -152,16 +151,4 @@ void Sleep(DWORD milliseconds) {
                      static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
-}
-
-void GetSystemInfo(LPSYSTEM_INFO systemInfo) {
-  *systemInfo = SYSTEM_INFO{};
-  systemInfo->dwPageSize = static_cast<DWORD>(sysconf(_SC_PAGESIZE));
-  // The processors this process may use, as Windows counts those of its
-  // group; all that are on line when the affinity cannot be read.
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  long count = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set)
-                                                            : sysconf(_SC_NPROCESSORS_ONLN);
-  systemInfo->dwNumberOfProcessors = count > 0 ? static_cast<DWORD>(count) : 1;
 }

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform.h"
+#include "win32_linux.h"
+#include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
 #include "support/kernel/loop_device.h"
@@ -150,7 +151,7 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
   if (diskPathSizeInBytes == nullptr) return ERROR_INVALID_PARAMETER;
   const int number = LoopFindByFile(disk->path);
   if (number < 0) return ERROR_NOT_FOUND;
-  const std::wstring text = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
+  const std::wstring text = DriveDeviceName(number);
   const ULONG needed = static_cast<ULONG>((text.size() + 1) * sizeof(WCHAR));
   if (diskPath == nullptr || *diskPathSizeInBytes < needed) {
     *diskPathSizeInBytes = needed;
@@ -277,7 +278,7 @@ DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG
   const ULONG storageDevice = VhdxHasSignature(binding.backingFile)
                                   ? VIRTUAL_STORAGE_TYPE_DEVICE_VHDX
                                   : VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
-  const std::wstring device = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
+  const std::wstring device = DriveDeviceName(number);
   const DWORD code =
       FillDependency(binding.backingFile, device, storageDevice, infoSize, info, sizeUsed);
   return code;

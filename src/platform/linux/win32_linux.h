@@ -70,12 +70,12 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
                     BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL SetThreadPriority(HANDLE thread, int priority);
+
+// ---- The environment and the machine (environment.cpp) ----------------------
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 // Fills the page size and the processors the process may run on; the rest
 // is zero.
 void GetSystemInfo(LPSYSTEM_INFO systemInfo);
-
-// ---- The environment (environment.cpp) --------------------------------------
-DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
 // ---- Console (console.cpp) --------------------------------------------------
 HANDLE GetStdHandle(DWORD stdHandle);

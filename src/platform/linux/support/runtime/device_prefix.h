@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 constexpr size_t kDevicePrefixLength = 4;
 
@@ -14,3 +15,6 @@ inline bool HasDevicePrefix(const wchar_t* path) {
   return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'.' || path[2] == L'?') &&
          path[3] == L'\\';
 }
+
+// Returns: the device name of physical drive `number`, "\\.\PhysicalDriveN".
+std::wstring DriveDeviceName(int number);
