@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "platform.h"
-#include "support/runtime/errors.h"
 #include "support/kernel/loop_device.h"
-#include "support/runtime/multi_string.h"
 #include "support/kernel/partition_volumes.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/multi_string.h"
 #include "support/runtime/text.h"
 
 namespace {

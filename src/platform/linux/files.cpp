@@ -7,8 +7,8 @@
 #include <climits>
 
 #include "last_error.h"
-#include "support/runtime/device_prefix.h"
 #include "support/kernel/devices.h"
+#include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
 #include "support/runtime/path_errors.h"

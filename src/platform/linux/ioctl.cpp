@@ -9,11 +9,11 @@
 #include <cstring>
 
 #include "last_error.h"
-#include "support/runtime/errors.h"
 #include "support/formats/gpt.h"
-#include "support/runtime/handle.h"
 #include "support/kernel/loop_device.h"
 #include "support/kernel/partition_volumes.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 #include "support/runtime/text.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "support/runtime/errors.h"
-#include "win32_linux.h"
 #include "support/runtime/text.h"
+#include "win32_linux.h"
 
 namespace {
 // Longest executable path read; longer ones fail rather than grow further.

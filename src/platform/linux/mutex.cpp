@@ -10,13 +10,13 @@
 #include <cwchar>
 #include <string>
 
-#include "platform.h"
 #include "last_error.h"
+#include "platform.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
+#include "support/runtime/text.h"
 #include "support/users/temp_folder.h"
 #include "waits.h"
-#include "support/runtime/text.h"
 
 namespace {
 constexpr long kPollMs = 20;

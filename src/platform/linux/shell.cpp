@@ -8,13 +8,13 @@
 #include <cwchar>
 #include <string>
 
-#include "platform.h"
 #include "apartment.h"
-#include "support/runtime/errors.h"
+#include "platform.h"
 #include "support/kernel/helper_descriptors.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/text.h"
 #include "support/users/run_owner.h"
 #include "support/users/session_user.h"
-#include "support/runtime/text.h"
 
 // "open" on a folder: with a desktop session the desktop's opener shows it,
 // detached from this process; without one the folder's full path is printed

@@ -10,8 +10,8 @@
 
 #include "platform.h"
 #include "support/runtime/errors.h"
-#include "support/users/temp_folder.h"
 #include "support/runtime/text.h"
+#include "support/users/temp_folder.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.

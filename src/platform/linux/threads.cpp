@@ -1,8 +1,8 @@
 // Threads, events, the waits on any handle and Sleep, over the C++ runtime's
-// threads. A thread handle becomes
-// signaled when its start routine returns; an event is manual- or
-// auto-reset as asked. Named events and suspended threads are not needed by
-// the program and are refused. Thread priorities are the thread's nice value.
+// threads. A thread handle becomes signaled when its start routine returns;
+// an event is manual- or auto-reset as asked. Named events and suspended
+// threads are not needed by the program and are refused. Thread priorities
+// are the thread's nice value. A named mutex is waited for in mutex.cpp.
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>

@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "win32_linux.h"
+#include "support/formats/vhd.h"
+#include "support/formats/vhdx.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/mountinfo.h"
 #include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
-#include "support/kernel/loop_device.h"
-#include "support/kernel/mountinfo.h"
 #include "support/runtime/text.h"
-#include "support/formats/vhd.h"
-#include "support/formats/vhdx.h"
+#include "win32_linux.h"
 
 namespace {
 

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "last_error.h"
-#include "support/runtime/errors.h"
 #include "support/kernel/loop_device.h"
 #include "support/kernel/mountinfo.h"
-#include "support/runtime/multi_string.h"
 #include "support/kernel/partition_volumes.h"
-#include "support/users/run_owner.h"
 #include "support/kernel/staged_mount.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/multi_string.h"
 #include "support/runtime/text.h"
+#include "support/users/run_owner.h"
 
 namespace {
 

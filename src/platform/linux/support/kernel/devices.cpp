@@ -8,11 +8,11 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "loop_device.h"
+#include "partition_volumes.h"
 #include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
-#include "loop_device.h"
-#include "partition_volumes.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cwctype>
 #include <map>
 
+#include "loop_device.h"
 #include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
-#include "loop_device.h"
 #include "support/runtime/text.h"
 
 namespace {

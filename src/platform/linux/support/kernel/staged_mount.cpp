@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "support/runtime/errors.h"
 #include "helper_descriptors.h"
+#include "support/runtime/errors.h"
 #include "support/users/temp_folder.h"
 
 namespace {

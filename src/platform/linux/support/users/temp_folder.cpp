@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/runtime/errors.h"
 #include "run_owner.h"
+#include "support/runtime/errors.h"
 #include "support/runtime/unique_fd.h"
 
 namespace {
