@@ -18,21 +18,25 @@ LAYERS = ["formats", "platform", "common", "ffu", "volumes", "vdisk", "app"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
+def sources(folder):
+    """Each .h and .cpp file of `folder` as (stem, the includes it names)."""
+    for name in sorted(os.listdir(folder)):
+        stem, ext = os.path.splitext(name)
+        if ext in (".h", ".cpp"):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                yield stem, INCLUDE.findall(f.read())
+
+
 def units(src):
     """Maps every unit ("ffu/FfuImage") to the units it includes."""
     graph = {}
     for folder in LAYERS:
         if folder == "platform":  # the two builds' layers; the Linux helpers apart below
             continue
-        for name in sorted(os.listdir(os.path.join(src, folder))):
-            stem, ext = os.path.splitext(name)
-            if ext not in (".h", ".cpp"):
-                continue
-            with open(os.path.join(src, folder, name), encoding="utf-8") as f:
-                text = f.read()
+        for stem, includes in sources(os.path.join(src, folder)):
             unit = folder + "/" + stem
             graph.setdefault(unit, set())
-            for target in INCLUDE.findall(text):
+            for target in includes:
                 target = os.path.splitext(target)[0]
                 if "/" not in target:  # win32.h, platform.h
                     target = "platform/" + target
@@ -50,15 +54,10 @@ def support_units(src):
     """Maps every helper ("support/kernel/loop_device") to the includes it names."""
     graph, root = {}, os.path.join(src, SUPPORT)
     for kind in sorted(os.listdir(root)):
-        for name in sorted(os.listdir(os.path.join(root, kind))):
-            stem, ext = os.path.splitext(name)
-            if ext not in (".h", ".cpp"):
-                continue
-            with open(os.path.join(root, kind, name), encoding="utf-8") as f:
-                text = f.read()
+        for stem, includes in sources(os.path.join(root, kind)):
             unit = f"support/{kind}/{stem}"
             graph.setdefault(unit, set())
-            for target in INCLUDE.findall(text):
+            for target in includes:
                 if "/" not in target and os.path.exists(os.path.join(root, kind, target)):
                     target = f"support/{kind}/{target}"
                 if os.path.splitext(target)[0] != unit:
