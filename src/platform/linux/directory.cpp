@@ -91,8 +91,8 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
-// Fills the find data with the next match that still exists; false (error
-// 18) when there is none.
+// Fills the find data with the next match that still exists. Returns: false
+// when there is none (FindNextFileW's error 18).
 bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
   while (!search.found.empty()) {
     const std::string path = search.path + search.found.front();
@@ -103,7 +103,6 @@ bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
       return true;
     }
   }
-  SetLastError(ERROR_NO_MORE_FILES);
   return false;
 }
 
@@ -173,7 +172,7 @@ BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
   LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (findFileData == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
-  return NextMatch(*handle, *findFileData) ? TRUE : FALSE;
+  return NextMatch(*handle, *findFileData) ? TRUE : FailWith(ERROR_NO_MORE_FILES);
 }
 
 BOOL FindClose(HANDLE findFile) {
