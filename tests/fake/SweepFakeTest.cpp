@@ -9,7 +9,7 @@
 #include "FakeSystem.h"
 #include "ScopedVariable.h"
 #include "TempFolder.h"
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DriveLayout.h"

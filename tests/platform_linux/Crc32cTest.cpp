@@ -1,9 +1,9 @@
-// CRC-32C (support/crc32c.cpp).
+// CRC-32C (support/formats/crc32c.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "linux/support/crc32c.h"
+#include "linux/support/formats/crc32c.h"
 
 namespace {
 TEST(Crc32c, MatchesThePublishedCheckValues) {

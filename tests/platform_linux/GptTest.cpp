@@ -1,5 +1,5 @@
 // Partition tables read with libblkid and written into the Win32 layout record
-// (support/gpt.cpp).
+// (support/formats/gpt.cpp).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/support/gpt.h"
+#include "linux/support/formats/gpt.h"
 #include "win32.h"
 
 namespace {

@@ -1,7 +1,7 @@
-// Which paths name loop devices (support/loop_device.cpp).
+// Which paths name loop devices (support/kernel/loop_device.cpp).
 #include <gtest/gtest.h>
 
-#include "linux/support/loop_device.h"
+#include "linux/support/kernel/loop_device.h"
 
 namespace {
 

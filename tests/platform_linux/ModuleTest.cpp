@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <string>
 
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "platform.h"
 
 namespace {

@@ -1,9 +1,9 @@
-// Conversions between UTF-8 and wide text (support/text.cpp).
+// Conversions between UTF-8 and wide text (support/runtime/text.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 
 namespace {
 TEST(TextTest, Utf8RoundTripsAndKeepsInvalidBytes) {

@@ -1,4 +1,4 @@
-// Fixed VHD files (support/vhd.cpp): made by CreateVirtualDisk, checked on
+// Fixed VHD files (support/formats/vhd.cpp): made by CreateVirtualDisk, checked on
 // disk and by the common VHD tools; the footer's geometry, field layout,
 // checksum and decoding.
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 
 #include "LoopTestScratch.h"
 #include "VirtualDisks.h"
-#include "linux/support/vhd.h"
+#include "linux/support/formats/vhd.h"
 #include "win32.h"
 
 namespace {

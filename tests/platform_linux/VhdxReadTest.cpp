@@ -1,4 +1,4 @@
-// Damaged VHDX files read by the layer (support/vhdx_read.cpp): each damage
+// Damaged VHDX files read by the layer (support/formats/vhdx_read.cpp): each damage
 // is found, or outlived where the format keeps a second copy.
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 
 #include "TempFolder.h"
 #include "VirtualDisks.h"
-#include "linux/support/crc32c.h"
-#include "linux/support/vhdx.h"
+#include "linux/support/formats/crc32c.h"
+#include "linux/support/formats/vhdx.h"
 #include "win32.h"
 
 namespace {

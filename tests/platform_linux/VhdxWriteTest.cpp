@@ -1,4 +1,4 @@
-// VHDX files made by CreateVirtualDisk (support/vhdx_write.cpp): checked by
+// VHDX files made by CreateVirtualDisk (support/formats/vhdx_write.cpp): checked by
 // the common VHDX tools and read back by the layer.
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "Commands.h"
 #include "TempFolder.h"
 #include "VirtualDisks.h"
-#include "linux/support/vhdx.h"
+#include "linux/support/formats/vhdx.h"
 #include "win32.h"
 
 namespace {

@@ -24,7 +24,7 @@
 
 #include "Commands.h"
 #include "VirtualDisks.h"
-#include "linux/support/vhd.h"
+#include "linux/support/formats/vhd.h"
 #include "win32.h"
 
 namespace loop_test {

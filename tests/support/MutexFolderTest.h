@@ -10,7 +10,7 @@
 
 #include "ScopedVariable.h"
 #include "TempFolder.h"
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "platform.h"
 
 // The name of the mutex the tests hold, and the file that holds it.
