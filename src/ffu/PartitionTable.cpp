@@ -41,8 +41,7 @@ ImagePartition FromEntry(const GptEntry& entry, uint32_t number) {
   partition.firstSector = entry.firstSector;
   partition.lastSector = entry.lastSector;
   partition.attributes = entry.attributes;
-  for (size_t k = 0; k < kGptNameUnits && entry.name[k] != 0; ++k)
-    partition.name += static_cast<wchar_t>(entry.name[k]);
+  partition.name = GptNameText(entry.name);
   partition.number = number;
   return partition;
 }
