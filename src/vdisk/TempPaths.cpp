@@ -8,26 +8,24 @@
 #include "platform.h"
 
 namespace {
-// Reads the temporary folder into a buffer of kTempPathBufferSize units;
-// returns its length, or 0 after printing the failure.
-DWORD ReadTempPath(wchar_t* buffer) {
-  DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
-  if (length == 0 || length > kTempPathBufferSize) {
-    // A folder name too long for the buffer comes back as the size it needs,
-    // with no error set; it fails all the same.
-    if (length != 0) SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", static_cast<int>(GetLastError()));
-    return 0;
+// Reads the temporary folder; a failure is printed and left as the last error.
+// Returns: 0, or the Win32 error code.
+int ReadTempPath(std::wstring& folder) {
+  int code = ReadTempFolder(folder);
+  if (code != 0) {
+    SetLastError(static_cast<DWORD>(code));
+    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", code);
   }
-  return length;
+  return code;
 }
 }  // namespace
 
 int MakeTempFileName(wchar_t* name, size_t size) {
-  wchar_t folder[kTempPathBufferSize] = {};
-  if (ReadTempPath(folder) == 0) return static_cast<int>(GetLastError());
+  std::wstring folder;
+  int code = ReadTempPath(folder);
+  if (code != 0) return code;
   wchar_t fileName[kTempPathBufferSize] = {};
-  if (GetTempFileNameW(folder, kTempFilePrefix, 0, fileName) == 0) {
+  if (GetTempFileNameW(folder.c_str(), kTempFilePrefix, 0, fileName) == 0) {
     PrintWide(L"ERROR! GetTempFileName failed : (%d)\n", static_cast<int>(GetLastError()));
     return static_cast<int>(GetLastError());
   }
@@ -41,13 +39,7 @@ int MakeTempFileName(wchar_t* name, size_t size) {
   return 0;
 }
 
-int GetTempFolder(std::wstring& folder) {
-  wchar_t buffer[kTempPathBufferSize] = {};
-  DWORD length = ReadTempPath(buffer);
-  if (length == 0) return static_cast<int>(GetLastError());
-  folder.assign(buffer, length);
-  return 0;
-}
+int GetTempFolder(std::wstring& folder) { return ReadTempPath(folder); }
 
 int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
   wchar_t name[kTempPathBufferSize] = {};

@@ -7,6 +7,7 @@
 #include "common/Failure.h"
 #include "common/ReportWin32Error.h"
 #include "common/FixedValues.h"
+#include "common/PathFunctions.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
@@ -21,7 +22,6 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
-constexpr DWORD kTempPathUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply.
@@ -172,10 +172,9 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
 // be shared with the user's other programs (Windows). The files of disks
 // that stay attached (their detach failed) stay as well.
 void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
-  wchar_t folder[kTempPathUnits] = {};
-  DWORD length = GetTempPathW(kTempPathUnits, folder);
-  if (length == 0 || length >= kTempPathUnits) return;
-  std::wstring pattern = std::wstring(folder, length) + kTempFilePrefix + L"*";
+  std::wstring folder;
+  if (ReadTempFolder(folder) != 0) return;
+  std::wstring pattern = folder + kTempFilePrefix + L"*";
   WIN32_FIND_DATAW data{};
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
@@ -183,7 +182,7 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
         HasOwnTempFileForm(data.cFileName, true))
-      files.push_back(std::wstring(folder, length) + data.cFileName);
+      files.push_back(folder + data.cFileName);
   } while (FindNextFileW(search, &data));
   FindClose(search);
   for (const std::wstring& file : files)
