@@ -28,6 +28,13 @@ const StoreDescription& StoreReader::Store() const { return image->stores[storeN
 
 uint32_t StoreReader::BlockSize() const { return header.blockSize; }
 uint32_t StoreReader::EntryCount() const { return header.entryCount; }
+
+uint64_t StoreReader::PayloadBlocks() const {
+  uint64_t blocks = 0;
+  for (const BlockDataEntry& entry : entries) blocks += entry.blockCount;
+  return blocks;
+}
+
 uint16_t StoreReader::MajorVersion() const { return header.majorVersion; }
 uint32_t StoreReader::ValidationLength() const { return header.validationLength; }
 
@@ -156,7 +163,6 @@ int StoreReader::ReadEntries() {
     if (truncated) return PrintStoreError(L"its block data entries are truncated");
     uint64_t locationCount = record.locationCount;
     if (locationCount * kLocationLength > end - position) return PrintStoreError(kUnknownEntryLayout);
-    entry.locationCount = record.locationCount;
     entry.blockCount = record.blockCount;
     entry.locations.assign(locationCount, TargetLocation());
     for (TargetLocation& location : entry.locations) {

@@ -11,7 +11,6 @@ class FfuImage;
 
 struct BlockDataEntry {
   uint32_t blockCount = 1;
-  uint32_t locationCount = 0;
   LocationList locations;
 };
 
@@ -31,6 +30,9 @@ class StoreReader {
 
   uint32_t BlockSize() const;
   uint32_t EntryCount() const;
+  // Returns: the blocks of the payload, every entry's count added up (at
+  // most 2^32 entries of 2^32 blocks: the sum cannot wrap).
+  uint64_t PayloadBlocks() const;
 
   uint16_t MajorVersion() const;
   uint32_t ValidationLength() const;

@@ -6,9 +6,7 @@
 
 namespace {
 uint64_t PayloadBytes(const StoreReader& reader) {
-  uint64_t blocks = 0;
-  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-  return blocks * reader.BlockSize();
+  return reader.PayloadBlocks() * reader.BlockSize();
 }
 }  // namespace
 

@@ -141,8 +141,7 @@ class RangeWriter {
 
   // Returns: 0, or non-zero after printing the failure.
   int WriteAll(StatusLine& status) {
-    uint64_t total = 0;
-    for (const BlockDataEntry& entry : reader.entries) total += entry.blockCount;
+    const uint64_t total = reader.PayloadBlocks();
     int shown = 0;
     for (size_t e = 0; e < reader.entries.size(); ++e) {
       const BlockDataEntry& entry = reader.entries[e];

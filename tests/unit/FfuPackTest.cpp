@@ -140,7 +140,6 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   bool sawBackupBlock = false;
   uint64_t filePosition = reader.payloadOffset;
   for (const BlockDataEntry& entry : reader.entries) {
-    ASSERT_EQ(entry.locationCount, c.locations);
     ASSERT_EQ(entry.locations.size(), c.locations);
     const TargetLocation& first = entry.locations[0];
     if (c.locations == 2) {
