@@ -227,11 +227,8 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
     return FailWithError(0, imagePath);
   uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
   uint64_t available = image.fileSize > start ? image.fileSize - start : 0;
-  uint64_t blocks = 0;
-  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-  // At most 2^32 entries of 2^32 blocks each: the sum cannot wrap, the
-  // product is taken in 128 bits.
-  if (static_cast<unsigned __int128>(blocks) * reader.BlockSize() > available)
+  // The product is taken in 128 bits.
+  if (static_cast<unsigned __int128>(reader.PayloadBlocks()) * reader.BlockSize() > available)
     return FailWithError(ERROR_HANDLE_EOF, imagePath);
   return 0;
 }
@@ -244,8 +241,6 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
   StatusLine status;
   status.ShowPercent(L"Creating virtual disk", 0, true);
-  int result = CheckTable(reader, diskSectorCount);
-  if (result != 0) return result;
   uint64_t entryCount = reader.entries.size();
   Progress progress(status, entryCount);
   FfuImage& image = *reader.image;
@@ -254,10 +249,10 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     if (Interrupted()) return FailInterrupted();
-    result = writer.CopyEntry(reader.entries[i], i);
+    int result = writer.CopyEntry(reader.entries[i], i);
     if (result != 0) return result;
   }
-  result = writer.Finish(entryCount);
+  int result = writer.Finish(entryCount);
   if (result != 0) return result;
   status.Rewrite(L"Creating virtual disk ... ok   \n");
   return 0;
