@@ -56,21 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ManifestCategory, GetValueOfEmptyAndAbsentKeysIsEmpty) {
   ManifestCategory category("C");
-  category.SetValue("Empty", "");
-  category.SetValue("Full", "x");
+  category.values["Empty"] = "";
+  category.values["Full"] = "x";
   EXPECT_EQ(category.GetValue("Empty"), "");
   EXPECT_EQ(category.GetValue("Absent"), "");
   EXPECT_EQ(category.GetValue("Full"), "x");
   EXPECT_EQ(category.values.count("Absent"), 0u);
-}
-
-TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
-  ManifestCategory category("C");
-  category.SetValue("K", "1");
-  category.SetValue("K", "2");
-  EXPECT_EQ(category.values.size(), 1u);
-  EXPECT_EQ(category.GetValue("K"), "2");
-  EXPECT_EQ(category.GetName(), "C");
 }
 
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {

@@ -41,7 +41,7 @@ TEST_P(CategoryLineTest, RecognisesNameExactly) {
     EXPECT_TRUE(parsed.manifest->categories.empty()) << c.line;
   } else {
     ASSERT_EQ(parsed.manifest->categories.size(), 1u) << c.line;
-    EXPECT_EQ(parsed.manifest->categories[0]->GetName(), c.name);
+    EXPECT_EQ(parsed.manifest->categories[0]->name, c.name);
   }
 }
 
