@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ProgramLines.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -166,11 +167,11 @@ void DamageReport::Print() const {
     std::wstring first = std::to_wstring(from);
     std::wstring last = std::to_wstring(to - 1);
     std::wstring holds = Describe(index);
-    PrintWide(L"(Korvex) !WARNING! Chunk %u (file bytes %s to %s) does not match the image's "
-              L"hash table; it holds %s.\n",
-              index, first.c_str(), last.c_str(), holds.c_str());
+    PrintWarningLine(
+        L"Chunk %u (file bytes %s to %s) does not match the image's "
+        L"hash table; it holds %s.\n",
+        index, first.c_str(), last.c_str(), holds.c_str());
   }
   uint32_t rest = check.DamagedCount() - static_cast<uint32_t>(check.FirstDamaged().size());
-  if (rest > 0)
-    PrintWide(L"(Korvex) !WARNING! %u more chunks do not match the image's hash table.\n", rest);
+  if (rest > 0) PrintWarningLine(L"%u more chunks do not match the image's hash table.\n", rest);
 }

@@ -6,6 +6,7 @@
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "ffu/ChunkHashPool.h"
 #include "ffu/DamageReport.h"
@@ -25,7 +26,7 @@ uint64_t PieceBytes(uint64_t chunkSize) {
 }
 
 int Fail(int code) {
-  PrintWide(L"(Korvex) !ERROR! Failed to check the image file.\n");
+  PrintErrorLine(L"Failed to check the image file.\n");
   return code;
 }
 
@@ -102,12 +103,13 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
   }
   if (check.DamagedCount() != 0) {
     report.Print();
-    PrintWide(L"(Korvex) !WARNING! The image is damaged: %u of its %u chunks do not match its "
-              L"hash table.\n",
-              check.DamagedCount(), check.ChunkCount());
+    PrintWarningLine(
+        L"The image is damaged: %u of its %u chunks do not match its "
+        L"hash table.\n",
+        check.DamagedCount(), check.ChunkCount());
     return kImageDamaged;
   }
-  PrintWide(L"(Korvex) The image matches its hash table: all %u chunks checked.\n",
-            check.ChunkCount());
+  PrintProgramLine(L"The image matches its hash table: all %u chunks checked.\n",
+                   check.ChunkCount());
   return kImageIntact;
 }

@@ -1,6 +1,7 @@
 #include "ffu/StoreReader.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
@@ -9,7 +10,7 @@ constexpr uint64_t kEntryHeaderLength = sizeof(BlockEntryRecord);
 constexpr uint64_t kLocationLength = sizeof(LocationRecord);
 
 int PrintStoreError(const wchar_t* reason) {
-  return FailWithLine(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
+  return PrintErrorLine(L"Unable to load the store because %s.\n", reason);
 }
 
 const wchar_t kUnknownEntryLayout[] =
@@ -72,20 +73,20 @@ int StoreReader::ReadStore() {
 // version may place its fields and entries otherwise.
 int StoreReader::CheckVersions() {
   if (header.fullFlashMajorVersion == kCompressedFullFlashVersion)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because the image is compressed (full flash "
+    return PrintErrorLine(
+        L"Unable to load the store because the image is compressed (full flash "
         L"version %u.%u); compressed images cannot be read yet.\n",
         header.fullFlashMajorVersion, header.fullFlashMinorVersion);
   if (header.fullFlashMajorVersion != kFullFlashVersion || header.fullFlashMinorVersion != 0)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because its full flash version %u.%u is not "
+    return PrintErrorLine(
+        L"Unable to load the store because its full flash version %u.%u is not "
         L"one this reader knows (2.0).\n",
         header.fullFlashMajorVersion, header.fullFlashMinorVersion);
   bool known = (header.majorVersion == 1 || header.majorVersion == kStoreVersionWithStoreList) &&
                header.minorVersion == 0;
   if (!known)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because its store header version %u.%u is "
+    return PrintErrorLine(
+        L"Unable to load the store because its store header version %u.%u is "
         L"not one this reader knows (1.0 or 2.0).\n",
         header.majorVersion, header.minorVersion);
   return 0;
@@ -171,8 +172,8 @@ int StoreReader::ReadEntries() {
       if (result != 0) return result;
       if (truncated) return PrintStoreError(L"its block data entries are truncated");
       if (place.origin != kOriginDiskStart && place.origin != kOriginDiskEnd)
-        return FailWithLine(
-            L"(Korvex) !ERROR! Unable to load the store because block data entry %u names the "
+        return PrintErrorLine(
+            L"Unable to load the store because block data entry %u names the "
             L"access method %u, which this reader does not know.\n",
             i, place.origin);
       location.origin = place.origin;

@@ -1,6 +1,7 @@
 #include "ffu/StoreSet.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
@@ -19,8 +20,8 @@ int StoreSet::Load(FfuImage* loadedImage) {
   const uint32_t count = readers[0]->storeCount;
   if (count <= 1) return 0;
   if (image->stores.size() != count)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the stores because the image holds %u stores and its "
+    return PrintErrorLine(
+        L"Unable to load the stores because the image holds %u stores and its "
         L"manifest describes %u.\n",
         count, static_cast<uint32_t>(image->stores.size()));
   for (size_t i = 0; i < count && result == 0; ++i) result = LoadNext(i);
@@ -40,8 +41,8 @@ int StoreSet::LoadNext(size_t index) {
   const StoreReader& reader = *readers[index];
   if (reader.MajorVersion() != kStoreVersionWithStoreList ||
       reader.storeCount != readers[0]->storeCount || reader.storeIndex != index + 1)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load store %u because its header does not say that it is "
+    return PrintErrorLine(
+        L"Unable to load store %u because its header does not say that it is "
         L"store %u of %u.\n",
         static_cast<uint32_t>(index + 1), static_cast<uint32_t>(index + 1),
         static_cast<uint32_t>(readers[0]->storeCount));
@@ -58,13 +59,13 @@ int StoreSet::PlacePayloads() {
     uint64_t start = end + FfuImage::AlignmentPadding(end, reader.BlockSize());
     uint64_t bytes = PayloadBytes(reader);
     if (bytes != reader.storePayloadSize)
-      return FailWithLine(
-          L"(Korvex) !ERROR! Unable to load store %u because its block data entries take %s "
+      return PrintErrorLine(
+          L"Unable to load store %u because its block data entries take %s "
           L"bytes of payload and its header declares %s.\n",
           number, std::to_wstring(bytes).c_str(), std::to_wstring(reader.storePayloadSize).c_str());
     if (start > image->fileSize || bytes > image->fileSize - start)
-      return FailWithLine(
-          L"(Korvex) !ERROR! Unable to load store %u because its payload lies beyond the end of "
+      return PrintErrorLine(
+          L"Unable to load store %u because its payload lies beyond the end of "
           L"the file.\n",
           number);
     StoreDescription& store = image->stores[i];

@@ -6,14 +6,15 @@
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/Interruption.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "ffu/ChunkHashPool.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/BlockRun.h"
 #include "vdisk/CopyCheck.h"
-#include "ffu/DiskGeometry.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
@@ -40,9 +41,8 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
                   BlockTargetOffset(location, entry.blockCount - 1, geometry.blockSize,
                                     geometry.sectorSize, geometry.diskSectorCount, offset);
       if (!fits)
-        return FailWithLine(
-            L"(Korvex) !ERROR! Block data entry %d places a block outside the disk.\n",
-            static_cast<int>(i));
+        return PrintErrorLine(L"Block data entry %d places a block outside the disk.\n",
+                              static_cast<int>(i));
     }
   }
   return 0;
@@ -211,8 +211,8 @@ int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
   CopyGeometry geometry{reader.BlockSize(), reader.Store().sectorSize,
                         diskSectorCount};
   if (geometry.blockSize > kMaxBlockSize)
-    return FailWithLine(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
-                        geometry.blockSize);
+    return PrintErrorLine(L"The store's block size of %u bytes is too large.\n",
+                          geometry.blockSize);
   return CheckTargets(reader, geometry);
 }
 

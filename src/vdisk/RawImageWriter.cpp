@@ -6,6 +6,7 @@
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
 #include "ffu/ChunkHashPool.h"
@@ -232,14 +233,15 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
   if (result != 0) return result;
   const ChunkVerifier& check = image.chunkCheck;
   if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
-    return FailWithLine(L"(Korvex) !ERROR! The image could not be checked to its end.\n");
+    return PrintErrorLine(L"The image could not be checked to its end.\n");
   if (check.DamagedCount() == 0) return 0;
   DamageReport(image, reader, DiskSectorCount(reader.Store()), std::move(partitions),
                partitionsKnown)
       .Print();
-  return FailWithLine(L"(Korvex) !ERROR! %u of the image's %u chunks do not match its hash "
-                      L"table; no raw image is written from a damaged image.\n",
-                      check.DamagedCount(), check.ChunkCount());
+  return PrintErrorLine(
+      L"%u of the image's %u chunks do not match its hash "
+      L"table; no raw image is written from a damaged image.\n",
+      check.DamagedCount(), check.ChunkCount());
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "common/Failure.h"
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -44,13 +45,13 @@ int GetTempFolder(std::wstring& folder) { return ReadTempPath(folder); }
 int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
   wchar_t name[kTempPathBufferSize] = {};
   if (MakeTempFileName(name, kTempPathBufferSize) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+    return PrintErrorLine(L"Unable to retrieve a temporary path.\n");
   std::wstring tempName(name);
   size_t dot = tempName.rfind(L'.');
   vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) +
             FileExtensionOf(format);
   if (!DeleteFileW(tempName.c_str()))
-    return FailWithLine(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
+    return PrintErrorLine(L"Unable to create a temporary file path.\n");
   return 0;
 }
 
@@ -58,8 +59,8 @@ int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
   if (GetTempFolder(folder) != 0) return FailWithError(0);
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
   if (folder.size() > kMaxFolderPathUnits)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The work folder '%s' would have a path of %u characters; the system "
+    return PrintErrorLine(
+        L"The work folder '%s' would have a path of %u characters; the system "
         L"makes and mounts folders of at most %u.\n",
         folder.c_str(), static_cast<unsigned>(folder.size()),
         static_cast<unsigned>(kMaxFolderPathUnits));
@@ -72,6 +73,6 @@ int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* e
   bool exists = PathExists(folder);
   if (existed != nullptr) *existed = exists;
   if (!exists && !CreateDirectoryW(folder.c_str(), nullptr))
-    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+    return PrintErrorLine(L"Unable to retrieve a temporary path.\n");
   return 0;
 }

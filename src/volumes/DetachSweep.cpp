@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "common/Failure.h"
-#include "common/ReportWin32Error.h"
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
+#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
@@ -75,17 +76,16 @@ BackingAnswer QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
 void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile, bool deleteFile,
                std::set<std::wstring>& inUse) {
   if (UnmountMainPartition(drive.Get()) != 0)
-    PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
+    PrintWarningLine(L"Unable to remove %s volume mount point.\n", kMainPartitionName);
   drive.Reset();
   if (DetachVhdFile(backingFile) != 0) {
-    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile.c_str());
+    PrintWarningLine(L"Unable to detach vhd file : '%s'\n", backingFile.c_str());
     inUse.insert(backingFile);
     return;
   }
-  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile.c_str());
+  PrintWarningLine(L"Successfully detached vhd file : '%s'\n", backingFile.c_str());
   if (deleteFile && !DeleteFileW(backingFile.c_str()))
-    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n",
-              backingFile.c_str());
+    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", backingFile.c_str());
 }
 
 // A drive that holds nothing to look at: a reader without a card, or a
@@ -118,8 +118,8 @@ struct SweepState {
 };
 
 void WarnSkippedDrive(const std::wstring& name, DWORD error) {
-  PrintWide(L"(Korvex) !WARNING! Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
-            SystemErrorText(error).c_str());
+  PrintWarningLine(L"Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
+                   SystemErrorText(error).c_str());
 }
 
 // Opens one drive; a drive that cannot be opened gets its warning (held back
@@ -159,7 +159,7 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
     if (backing.notVirtual)
       state.realDevice = L"\\\\.\\" + name;
     else if (backing.file.empty())
-      PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
+      PrintWarningLine(L"Unable to query vhd file name.\n");
     else
       SweepDisk(drive, backing.file, IsOwnDiskFile(backing.file), state.inUse);
   } else if (!backing.file.empty() && IsOwnDiskFile(backing.file)) {
@@ -187,8 +187,7 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   FindClose(search);
   for (const std::wstring& file : files)
     if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
-      PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
-                file.c_str());
+      PrintWarningLine(L"Deleted a temporary file that no disk used : '%s'\n", file.c_str());
 }
 }  // namespace
 
@@ -196,8 +195,7 @@ int DetachImageDisks() {
   // Held for the rest of the run: the attach after the sweep needs it too.
   EnableVolumePrivilege();
   DosDeviceMap devices;
-  if (QueryDosDevices(devices) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to query dos devices.\n");
+  if (QueryDosDevices(devices) != 0) return PrintErrorLine(L"Unable to query dos devices.\n");
   SweepState state;
   for (const auto& device : devices)
     if (IsPhysicalDrive(device.first)) SweepDrive(device.first, devices, state);
@@ -205,9 +203,10 @@ int DetachImageDisks() {
     return FailWithError(state.unopened.front().second);
   RemoveLeftoverFiles(state.inUse);
   if (!state.realDevice.empty()) {
-    PrintWide(L"(Korvex) !ERROR! The device '%s' carries the image's disk identity and is not a "
-              L"virtual disk: disconnect it and run again.\n",
-              state.realDevice.c_str());
+    PrintErrorLine(
+        L"The device '%s' carries the image's disk identity and is not a "
+        L"virtual disk: disconnect it and run again.\n",
+        state.realDevice.c_str());
     SetLastError(ERROR_BUSY);
     return ERROR_BUSY;
   }

@@ -4,6 +4,7 @@
 
 #include "common/Failure.h"
 #include "common/FixedValues.h"
+#include "common/ProgramLines.h"
 #include "formats/GptRecords.h"
 #include "platform.h"
 
@@ -63,7 +64,7 @@ int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
 }
 
 int ReportDriveLayoutFailure() {
-  PrintWide(L"(Korvex) !WARNING! Unable to get disk layout.\n");
+  PrintWarningLine(L"Unable to get disk layout.\n");
   return FailWithError(0);
 }
 

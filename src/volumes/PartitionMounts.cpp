@@ -8,6 +8,7 @@
 #include "common/FormatWide.h"
 #include "common/Interruption.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
 #include "ffu/MountChoice.h"
@@ -112,8 +113,7 @@ class MountStatus {
     FormatFailureText(text, partitionName, startLength);
     status.Rewrite(text);
     if (Interrupted()) return FailInterrupted();
-    PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
-              partitionName.c_str());
+    PrintWarningLine(L"Unable to add access path to the %s partition.\n", partitionName.c_str());
     return FailWithError(error);
   }
 
@@ -216,9 +216,10 @@ bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& cho
 
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder) {
   if (!choice.byName)
-    PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
-              L"data partition, '%s' (%s), instead.\n",
-              choice.partition.name.c_str(), SizeText(choice.length).c_str());
+    PrintWarningLine(
+        L"The image has no MainOS partition; mounting its largest basic "
+        L"data partition, '%s' (%s), instead.\n",
+        choice.partition.name.c_str(), SizeText(choice.length).c_str());
   MountStatus status(choice.partition.name, folder);
   DriveLayout layout;
   if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
