@@ -19,7 +19,7 @@ namespace {
 // The image's sector size picks the file format; without an image the
 // creation step reports the missing image.
 VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
-  if (image == nullptr || image->ChosenStore() == nullptr) return VirtualDiskFormat::Vhd;
+  if (image == nullptr || image->ChosenStore() == nullptr) return VirtualDiskFormat::kVhd;
   const StoreDescription& store = *image->ChosenStore();
   return FormatForSectorSize(store.sectorSize, DiskSectorCount(store) * store.sectorSize);
 }

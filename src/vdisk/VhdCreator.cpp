@@ -24,7 +24,7 @@ constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint32_t sectorSize,
                                                   uint64_t maximumSize) {
   CREATE_VIRTUAL_DISK_PARAMETERS parameters{};
-  if (format == VirtualDiskFormat::Vhdx) {
+  if (format == VirtualDiskFormat::kVhdx) {
     parameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
     parameters.Version2.MaximumSize = maximumSize;
     parameters.Version2.BlockSizeInBytes = 0;
@@ -53,7 +53,7 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   // The second version of the parameters takes no access mask: the handle
   // it gives is checked at each operation instead.
   const VIRTUAL_DISK_ACCESS_MASK access =
-      format == VirtualDiskFormat::Vhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
+      format == VirtualDiskFormat::kVhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
   DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr,
                                    CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &createParameters, nullptr,
                                    &virtualDisk);
