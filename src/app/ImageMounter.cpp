@@ -82,8 +82,7 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   if (image->Load(imagePath) != 0)
     return PrintErrorLine(L"Failed to initialize metadata with '%s'\n", imagePath.c_str());
   if (loadOnly) return 0;
-  session = std::make_unique<MountSession>();
-  session->wantedPartition = wantedPartition;
+  session = std::make_unique<MountSession>(wantedPartition);
   if (session->MountImage(image.get()) != 0)
     return PrintErrorLine(L"Failed to mount '%s'\n", imagePath.c_str());
   return 0;

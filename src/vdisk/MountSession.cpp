@@ -25,7 +25,8 @@ VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
 }
 }  // namespace
 
-MountSession::MountSession() = default;
+MountSession::MountSession(const std::wstring& wantedPartition)
+    : wantedPartition(wantedPartition) {}
 MountSession::~MountSession() = default;
 
 std::wstring MountSession::FirstMountFolder() const {
