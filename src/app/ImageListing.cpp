@@ -45,7 +45,7 @@ void PrintDescription(const std::wstring& description) {
 
 std::wstring ManifestValue(const FfuImage& image, const char* key) {
   const ManifestCategory* fullFlash =
-      image.manifest ? image.manifest->FindCategory("FullFlash") : nullptr;
+      image.GetManifest() ? image.GetManifest()->FindCategory("FullFlash") : nullptr;
   std::string value = fullFlash ? fullFlash->GetValue(key) : std::string();
   if (value.empty()) return L"(none)";
   // Line breaks of a continued value stay, for PrintDescription.
@@ -56,13 +56,13 @@ std::wstring ManifestValue(const FfuImage& image, const char* key) {
 }
 
 void ListHeaders(const FfuImage& image) {
-  const SecurityHeader& security = image.securityHeader;
+  const SecurityHeader& security = image.GetSecurityHeader();
   PrintWide(L"Security header : chunk size %u KiB, hash algorithm %s, catalog %u bytes, "
             L"hash table %u bytes\n",
             security.chunkSizeKb, HashName(security.hashAlgorithmId).c_str(), security.catalogSize,
             security.hashTableSize);
   PrintWide(L"Image header    : chunk size %u KiB, manifest %u bytes\n",
-            image.imageHeader.chunkSizeKb, image.imageHeader.manifestLength);
+            image.GetImageHeader().chunkSizeKb, image.GetImageHeader().manifestLength);
   PrintWide(L"Manifest        : version %s, OS version %s\n",
             ManifestValue(image, "Version").c_str(), ManifestValue(image, "OSVersion").c_str());
   PrintDescription(ManifestValue(image, "Description"));

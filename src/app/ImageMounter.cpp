@@ -42,11 +42,11 @@ int ImageMounter::Mount(const std::wstring& imagePath) {
 }
 
 uint32_t ImageMounter::DamagedChunks() const {
-  return image == nullptr ? 0 : image->chunkCheck.DamagedCount();
+  return image == nullptr ? 0 : image->ChunkCheck().DamagedCount();
 }
 
 uint32_t ImageMounter::CheckedChunks() const {
-  return image == nullptr ? 0 : image->chunkCheck.ChunkCount();
+  return image == nullptr ? 0 : image->ChunkCheck().ChunkCount();
 }
 
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {

@@ -58,7 +58,7 @@ int Extract(FfuImage& image, const CommandLine& line) {
       return PrintErrorLine(L"The partition %s does not lie on the disk.\n",
                             partition->name.c_str());
   }
-  image.chosenStore = store;
+  image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
   return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }

@@ -32,7 +32,7 @@ struct FilePart {
 // their store; the chosen store's parts are those of a single store.
 std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reader,
                                  const FilePart (&single)[9], std::vector<std::wstring>& names) {
-  const std::vector<StoreDescription>& stores = image.stores;
+  const std::vector<StoreDescription>& stores = image.GetStores();
   names.clear();
   for (size_t i = 0; i < stores.size(); ++i) {
     names.push_back(L"store " + std::to_wstring(i + 1) + L"'s headers");
@@ -57,7 +57,7 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
       parts.push_back({stores[i].payloadOffset, payloadEnd, names[2 * i + 1].c_str()});
     end = std::max(end, payloadEnd);
   }
-  parts.push_back({end, image.fileSize, L"bytes after the payload"});
+  parts.push_back({end, image.FileSize(), L"bytes after the payload"});
   return parts;
 }
 }  // namespace
@@ -77,11 +77,11 @@ DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
 }
 
 std::wstring DamageReport::Describe(uint32_t index) const {
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
-  uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+  uint64_t to = std::min(from + check.ChunkSize(), image.FileSize());
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
-  uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
+  uint64_t manifestEnd = imageHeaderEnd + image.GetImageHeader().manifestLength;
   uint64_t storeOffset = reader.Store().storeOffset;
   uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
@@ -93,11 +93,11 @@ std::wstring DamageReport::Describe(uint32_t index) const {
       {reader.entriesOffset, reader.entriesEnd, L"the block data entries"},
       {reader.entriesEnd, reader.payloadOffset, L"padding"},
       {reader.payloadOffset, payloadEnd, nullptr},
-      {payloadEnd, image.fileSize, L"bytes after the payload"},
+      {payloadEnd, image.FileSize(), L"bytes after the payload"},
   };
   std::vector<FilePart> several;
   std::vector<std::wstring> names;
-  if (image.stores.size() > 1) several = StoreParts(image, reader, parts, names);
+  if (image.GetStores().size() > 1) several = StoreParts(image, reader, parts, names);
   std::vector<std::wstring> items;
   for (const FilePart& part : several.empty() ? std::vector<FilePart>(std::begin(parts), std::end(parts))
                                               : several) {
@@ -160,10 +160,10 @@ std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
 }
 
 void DamageReport::Print() const {
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   for (uint32_t index : check.FirstDamaged()) {
     uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
-    uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+    uint64_t to = std::min(from + check.ChunkSize(), image.FileSize());
     std::wstring first = std::to_wstring(from);
     std::wstring last = std::to_wstring(to - 1);
     std::wstring holds = Describe(index);

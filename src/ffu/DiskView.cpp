@@ -8,7 +8,7 @@
 #include "ffu/StoreReader.h"
 #include "platform.h"
 
-DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(image.file.Get()) {
+DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(image.File()) {
   const StoreDescription& store = reader.Store();
   sectorSize = store.sectorSize;
   uint64_t sectors = DiskSectorCount(store);

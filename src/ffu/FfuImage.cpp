@@ -278,7 +278,7 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
 
 const std::vector<StoreDescription>& FfuImage::GetStores() const { return stores; }
 
-StoreDescription* FfuImage::FirstStore() { return stores.empty() ? nullptr : &stores.front(); }
+StoreDescription& FfuImage::StoreAt(size_t index) { return stores[index]; }
 
 const StoreDescription* FfuImage::FirstStore() const {
   return stores.empty() ? nullptr : &stores.front();
@@ -287,3 +287,14 @@ const StoreDescription* FfuImage::FirstStore() const {
 const StoreDescription* FfuImage::ChosenStore() const {
   return chosenStore < stores.size() ? &stores[chosenStore] : nullptr;
 }
+
+void FfuImage::ChooseStore(size_t index) { chosenStore = index; }
+
+HANDLE FfuImage::File() const { return file.Get(); }
+uint64_t FfuImage::FileSize() const { return fileSize; }
+const SecurityHeader& FfuImage::GetSecurityHeader() const { return securityHeader; }
+const ImageHeader& FfuImage::GetImageHeader() const { return imageHeader; }
+const std::vector<uint8_t>& FfuImage::GetHashTable() const { return hashTable; }
+const Manifest* FfuImage::GetManifest() const { return manifest.get(); }
+ChunkVerifier& FfuImage::ChunkCheck() { return chunkCheck; }
+const ChunkVerifier& FfuImage::ChunkCheck() const { return chunkCheck; }

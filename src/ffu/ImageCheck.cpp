@@ -62,11 +62,11 @@ int ReadAndPost(HANDLE file, uint64_t start, uint64_t end, uint64_t pieceBytes,
 }  // namespace
 
 int CheckWholeImage(FfuImage& image, const DamageReport& report) {
-  ChunkVerifier& check = image.chunkCheck;
+  ChunkVerifier& check = image.ChunkCheck();
   const wchar_t* path = image.FirstStore() != nullptr ? image.FirstStore()->imagePath.c_str() : L"";
   uint64_t start = check.RegionStart();
-  check.Start(image.securityHeader.hashAlgorithmId, image.securityHeader.chunkSizeKb,
-              image.hashTable, start, image.fileSize);
+  check.Start(image.GetSecurityHeader().hashAlgorithmId, image.GetSecurityHeader().chunkSizeKb,
+              image.GetHashTable(), start, image.FileSize());
   if (!check.Checking()) {
     check.PrintPlan();
     return Fail(kImageUncheckable);
@@ -89,8 +89,8 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
     // Declared after the buffers, so that it stops reading them first.
     ChunkHashPool pool(&check, static_cast<uint32_t>(buffers.size()),
                        ChunkHashPool::kIdleUnlessAwaited);
-    if (start < image.fileSize)
-      result = ReadAndPost(image.file.Get(), start, image.fileSize, pieceBytes, buffers, pool,
+    if (start < image.FileSize())
+      result = ReadAndPost(image.File(), start, image.FileSize(), pieceBytes, buffers, pool,
                            status, path);
     pool.WaitAll();
   }

@@ -25,7 +25,7 @@ struct ValidationRecord {
 static_assert(sizeof(ValidationRecord) == 12, "validation entry");
 }  // namespace
 
-const StoreDescription& StoreReader::Store() const { return image->stores[storeNumber]; }
+const StoreDescription& StoreReader::Store() const { return image->StoreAt(storeNumber); }
 
 uint32_t StoreReader::BlockSize() const { return header.blockSize; }
 uint32_t StoreReader::EntryCount() const { return header.entryCount; }
@@ -48,7 +48,7 @@ int StoreReader::LoadStore(FfuImage* boundImage) {
 }
 
 int StoreReader::ReadStore() {
-  HANDLE file = image->file.Get();
+  HANDLE file = image->File();
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
   if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
@@ -188,7 +188,7 @@ int StoreReader::ReadEntries() {
 int StoreReader::SeekPayload() {
   LARGE_INTEGER zero{};
   LARGE_INTEGER now{};
-  if (!SetFilePointerEx(image->file.Get(), zero, &now, FILE_CURRENT)) return Fail();
+  if (!SetFilePointerEx(image->File(), zero, &now, FILE_CURRENT)) return Fail();
   uint64_t entriesEnd = static_cast<uint64_t>(now.QuadPart);
   uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
   if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
@@ -201,9 +201,9 @@ int StoreReader::SeekPayload() {
 // a read that ends early sets `truncated`.
 int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   DWORD got = 0;
-  if (!ReadFile(image->file.Get(), buffer, static_cast<DWORD>(length), &got, nullptr))
+  if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr))
     return Fail();
-  image->chunkCheck.Feed(position, static_cast<const uint8_t*>(buffer), got);
+  image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;
   return 0;

@@ -19,11 +19,11 @@ int StoreSet::Load(FfuImage* loadedImage) {
   if (result != 0) return result;
   const uint32_t count = readers[0]->storeCount;
   if (count <= 1) return 0;
-  if (image->stores.size() != count)
+  if (image->GetStores().size() != count)
     return PrintErrorLine(
         L"Unable to load the stores because the image holds %u stores and its "
         L"manifest describes %u.\n",
-        count, static_cast<uint32_t>(image->stores.size()));
+        count, static_cast<uint32_t>(image->GetStores().size()));
   for (size_t i = 0; i < count && result == 0; ++i) result = LoadNext(i);
   if (result == 0) result = PlacePayloads();
   return result;
@@ -32,7 +32,7 @@ int StoreSet::Load(FfuImage* loadedImage) {
 // Each header group starts where the one before it ends, padding included.
 int StoreSet::LoadNext(size_t index) {
   if (index > 0) {
-    image->stores[index].storeOffset = readers[index - 1]->payloadOffset;
+    image->StoreAt(index).storeOffset = readers[index - 1]->payloadOffset;
     readers.push_back(std::make_unique<StoreReader>());
     readers[index]->storeNumber = index;
     int result = readers[index]->LoadStore(image);
@@ -63,13 +63,13 @@ int StoreSet::PlacePayloads() {
           L"Unable to load store %u because its block data entries take %s "
           L"bytes of payload and its header declares %s.\n",
           number, std::to_wstring(bytes).c_str(), std::to_wstring(reader.storePayloadSize).c_str());
-    if (start > image->fileSize || bytes > image->fileSize - start)
+    if (start > image->FileSize() || bytes > image->FileSize() - start)
       return PrintErrorLine(
           L"Unable to load store %u because its payload lies beyond the end of "
           L"the file.\n",
           number);
-    StoreDescription& store = image->stores[i];
-    store.headersEnd = i + 1 < readers.size() ? image->stores[i + 1].storeOffset : groupsEnd;
+    StoreDescription& store = image->StoreAt(i);
+    store.headersEnd = i + 1 < readers.size() ? image->StoreAt(i + 1).storeOffset : groupsEnd;
     store.payloadOffset = reader.payloadOffset = start;
     store.payloadBytes = bytes;
     end = start + bytes;
@@ -82,6 +82,6 @@ int StoreSet::SeekPayload(size_t index) {
   uint64_t from = readers.back()->entriesEnd;
   from += FfuImage::AlignmentPadding(from, readers.back()->BlockSize());
   if (!image->AdvanceTo(from, readers[index]->payloadOffset))
-    return FailWithError(0, image->stores[index].imagePath.c_str());
+    return FailWithError(0, image->StoreAt(index).imagePath.c_str());
   return 0;
 }

@@ -31,10 +31,10 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
 }
 
 int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {
-  ChunkVerifier& check = image.chunkCheck;
+  ChunkVerifier& check = image.ChunkCheck();
   if (check.Checking()) {
     uint64_t payloadEnd = reader.payloadOffset + reader.PayloadBlocks() * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.fileSize))
+    if (!image.AdvanceTo(payloadEnd, image.FileSize()))
       return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();
   }
@@ -46,7 +46,7 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
                      uint64_t diskSectorCount) {
   int result = CheckToFileEnd(image, reader);
   if (result != 0) return result;
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   if (check.DamagedCount() == 0) return 0;
   DriveLayout layout;
   bool known = GetDriveLayout(diskHandle, layout) == 0;

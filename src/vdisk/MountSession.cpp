@@ -72,9 +72,9 @@ int MountSession::CheckImage() {
       if (CheckTable(stores.Reader(i), DiskSectorCount(stores.Reader(i).Store())) != 0) return 1;
   }
   if (ChooseMountPartition(*image, stores, wantedPartition, choice) != 0) return 1;
-  image->chosenStore = choice.store;
-  storeReader = &stores.Reader(image->chosenStore);
-  return stores.SeekPayload(image->chosenStore);
+  image->ChooseStore(choice.store);
+  storeReader = &stores.Reader(choice.store);
+  return stores.SeekPayload(choice.store);
 }
 
 // Creates and attaches the VHD, makes the work folder and fills the disk.

@@ -223,10 +223,10 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   const wchar_t* imagePath = reader.Store().imagePath.c_str();
   LARGE_INTEGER zero{};
   LARGE_INTEGER payloadStart{};
-  if (!SetFilePointerEx(image.file.Get(), zero, &payloadStart, FILE_CURRENT))
+  if (!SetFilePointerEx(image.File(), zero, &payloadStart, FILE_CURRENT))
     return FailWithError(0, imagePath);
   uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
-  uint64_t available = image.fileSize > start ? image.fileSize - start : 0;
+  uint64_t available = image.FileSize() > start ? image.FileSize() - start : 0;
   // The product is taken in 128 bits.
   if (static_cast<unsigned __int128>(reader.PayloadBlocks()) * reader.BlockSize() > available)
     return FailWithError(ERROR_HANDLE_EOF, imagePath);
@@ -244,7 +244,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   uint64_t entryCount = reader.entries.size();
   Progress progress(status, entryCount);
   FfuImage& image = *reader.image;
-  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.chunkCheck,
+  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.ChunkCheck(),
                        reader.payloadOffset);
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
@@ -260,8 +260,8 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk) {
   uint64_t sectorCount = DiskSectorCount(reader.Store());
-  image.chunkCheck.PrintPlan();
-  if (CopyPayload(reader, disk, image.file.Get(), sectorCount) != 0) return 1;
+  image.ChunkCheck().PrintPlan();
+  if (CopyPayload(reader, disk, image.File(), sectorCount) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
   if (FinishImageCheck(image, reader, disk, sectorCount) != 0) return 1;

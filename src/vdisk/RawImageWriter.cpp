@@ -129,7 +129,7 @@ class RangeWriter {
         sectorSize(reader.Store().sectorSize),
         diskSectors(DiskSectorCount(reader.Store())),
         buffers(ChunkHashPool::ThreadsWanted() + 1),
-        hashing(&image.chunkCheck, static_cast<uint32_t>(buffers.size())),
+        hashing(&image.ChunkCheck(), static_cast<uint32_t>(buffers.size())),
         filePosition(reader.payloadOffset) {
     for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
   }
@@ -178,7 +178,7 @@ class RangeWriter {
     DWORD bytes = blocks * blockSize;
     DWORD got = 0;
     const wchar_t* imagePath = reader.Store().imagePath.c_str();
-    if (!ReadFile(image.file.Get(), buffers[current].get(), bytes, &got, nullptr))
+    if (!ReadFile(image.File(), buffers[current].get(), bytes, &got, nullptr))
       return FailWithError(0, imagePath);
     if (got != bytes) return FailWithError(ERROR_HANDLE_EOF, imagePath);
     hashing.Post(filePosition, buffers[current].get(), bytes);
@@ -231,7 +231,7 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
                 bool partitionsKnown) {
   int result = CheckToFileEnd(image, reader);
   if (result != 0) return result;
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
     return PrintErrorLine(L"The image could not be checked to its end.\n");
   if (check.DamagedCount() == 0) return 0;
@@ -253,7 +253,7 @@ int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range
   OutputFile output(outPath);
   int result = output.Create(range.length);
   if (result != 0) return result;
-  image.chunkCheck.PrintPlan();
+  image.ChunkCheck().PrintPlan();
   StatusLine status;
   status.ShowPercent(L"Extracting raw image", 0, true);
   {

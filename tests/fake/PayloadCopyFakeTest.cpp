@@ -8,6 +8,7 @@
 
 #include "BlockEntries.h"
 #include "FakeSystem.h"
+#include "ImageInternals.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "ffu/DiskGeometry.h"
@@ -28,7 +29,7 @@ class PayloadCopy : public FakeSystemTest {
     store.imagePath = L"/img/phone.ffu";
     store.sectorSize = kSector;
     store.minSectorCount = kDiskSectors;
-    image.stores.push_back(store);
+    ImageInternals::Stores(image).push_back(store);
     reader.image = &image;
     reader.header.blockSize = kBlock;
     Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
@@ -220,14 +221,14 @@ TEST_P(CheckedCopy, EveryBlockReadReachesTheCheckInFileOrder) {
     EVP_Digest(block.data(), block.size(), digest, &length, EVP_sha256(), nullptr);
     table.insert(table.end(), digest, digest + 32);
   }
-  image.fileSize = payloadBlocks * kBlock;
+  ImageInternals::FileSize(image) = payloadBlocks * kBlock;
   reader.payloadOffset = 0;
-  ASSERT_EQ(image.chunkCheck.Start(0x800C, kBlock / 1024, table, 0, image.fileSize),
+  ASSERT_EQ(image.ChunkCheck().Start(0x800C, kBlock / 1024, table, 0, image.FileSize()),
             ChunkVerifier::kChecking);
   ASSERT_EQ(Copy(), 0);
-  image.chunkCheck.Finish();
-  EXPECT_TRUE(image.chunkCheck.Checking()) << "a block went to the check out of order";
-  EXPECT_EQ(image.chunkCheck.FirstDamaged(), GetParam().damagedBlocks);
+  image.ChunkCheck().Finish();
+  EXPECT_TRUE(image.ChunkCheck().Checking()) << "a block went to the check out of order";
+  EXPECT_EQ(image.ChunkCheck().FirstDamaged(), GetParam().damagedBlocks);
   EXPECT_EQ(writes.size(), 5u);
 }
 

@@ -153,7 +153,7 @@ TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
   EXPECT_EQ(loaded.reader.EntryCount(), 0u);
   EXPECT_EQ(loaded.reader.BlockSize(), 4096u);
   EXPECT_TRUE(loaded.reader.entries.empty());
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(kStoreOffset + 248, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248, 4096));
 }
 
 TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
@@ -168,7 +168,7 @@ TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
   EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
   EXPECT_EQ(loaded.reader.entries[0].locations.size(), 0u);
   EXPECT_EQ(loaded.reader.entries[480].blockCount, 0u);
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), kStoreOffset + 4096);
+  EXPECT_EQ(FilePosition(loaded.image.File()), kStoreOffset + 4096);
 }
 
 TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
@@ -191,7 +191,7 @@ TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
     }
   }
   uint64_t tableEnd = kStoreOffset + 248 + 16 + 32 + 8 + 16;
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(tableEnd, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(tableEnd, 4096));
 }
 
 TEST(StoreReader, ValidationAreaIsSkipped) {
@@ -204,7 +204,7 @@ TEST(StoreReader, ValidationAreaIsSkipped) {
   ASSERT_EQ(loaded.reader.entries.size(), 2u);
   EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 3u);
   EXPECT_EQ(loaded.reader.entries[1].locations[0].origin, 2u);
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
 }
 
 TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
@@ -224,7 +224,7 @@ TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
   EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
   EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 9u);
   uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * shape.devicePath.size() + 12 + 16;
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(tableEnd, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(tableEnd, 4096));
 }
 
 TEST(StoreReader, SecondLoadReadsNothing) {
@@ -235,11 +235,11 @@ TEST(StoreReader, SecondLoadReadsNothing) {
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   LARGE_INTEGER elsewhere{};
   elsewhere.QuadPart = 100;
-  ASSERT_TRUE(SetFilePointerEx(loaded.image.file.Get(), elsewhere, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetFilePointerEx(loaded.image.File(), elsewhere, nullptr, FILE_BEGIN));
   loaded.reader.entries.clear();
   EXPECT_EQ(loaded.reader.LoadStore(&loaded.image), 0);
   EXPECT_TRUE(loaded.reader.entries.empty());
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), 100u);
+  EXPECT_EQ(FilePosition(loaded.image.File()), 100u);
 }
 
 struct RefusalCase {
@@ -358,7 +358,7 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
   FfuImage image;
   StdoutCapture capture;
   int loadResult = image.Load(path);
-  image.FirstStore()->storeOffset = farOffset;
+  image.StoreAt(0).storeOffset = farOffset;
   StoreReader reader;
   int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
   std::string output = capture.Finish();
@@ -367,7 +367,7 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
   ASSERT_EQ(reader.entries.size(), 2u);
   EXPECT_EQ(reader.entries[1].blockCount, 4u);
   EXPECT_EQ(reader.entries[1].locations[0].blockIndex, 77u);
-  EXPECT_EQ(FilePosition(image.file.Get()), farOffset + 4096);
+  EXPECT_EQ(FilePosition(image.File()), farOffset + 4096);
 }
 
 }  // namespace
