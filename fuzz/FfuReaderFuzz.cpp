@@ -50,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (reader.LoadStore(&image) != 0) return 0;
   // The copy succeeds only when the file holds every payload block.
   const unsigned __int128 blocks = reader.PayloadBlocks();
-  if (reader.payloadOffset + blocks * reader.BlockSize() > image.FileSize()) return 0;
+  if (reader.PayloadOffset() + blocks * reader.BlockSize() > image.FileSize()) return 0;
   std::vector<uint8_t> piece(4096);
-  uint64_t position = reader.payloadOffset;
+  uint64_t position = reader.PayloadOffset();
   DWORD got = 0;
   while (ReadFile(image.File(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
          got > 0) {

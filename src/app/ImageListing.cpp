@@ -70,7 +70,7 @@ void ListHeaders(const FfuImage& image) {
 
 std::wstring DevicePath(const StoreReader& reader) {
   std::wstring path;
-  for (uint16_t unit : reader.devicePath) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
+  for (uint16_t unit : reader.DevicePath()) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
   return path;
 }
 
@@ -84,7 +84,7 @@ void ListStore(const StoreReader& reader, size_t index, size_t count) {
             DevicePath(reader).c_str(), store.sectorSize,
             static_cast<unsigned long long>(diskBytes), ReadableSize(diskBytes).c_str(),
             static_cast<unsigned long long>(payload), ReadableSize(payload).c_str());
-  const StoreHeader& header = reader.header;
+  const StoreHeader& header = reader.Header();
   PrintWide(L"Store header    : version %u.%u, full flash version %u.%u, platform id '%s', "
             L"block size %u bytes, %u block data entries\n",
             header.majorVersion, header.minorVersion, header.fullFlashMajorVersion,

@@ -46,7 +46,7 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
       continue;
     }
     parts.insert(parts.end(), single + 3, single + 6);
-    parts.push_back({reader.entriesEnd, stores[i].headersEnd, L"padding"});
+    parts.push_back({reader.EntriesEnd(), stores[i].headersEnd, L"padding"});
   }
   uint64_t end = 0;
   for (size_t i = 0; i < stores.size(); ++i) {
@@ -70,7 +70,7 @@ DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
       diskSectorCount(diskSectorCount),
       partitions(std::move(partitions)),
       partitionsKnown(partitionsKnown) {
-  for (const BlockDataEntry& entry : reader.entries) {
+  for (const BlockDataEntry& entry : reader.Entries()) {
     entryFirstBlock.push_back(payloadBlocks);
     payloadBlocks += entry.blockCount;
   }
@@ -83,16 +83,16 @@ std::wstring DamageReport::Describe(uint32_t index) const {
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
   uint64_t manifestEnd = imageHeaderEnd + image.GetImageHeader().manifestLength;
   uint64_t storeOffset = reader.Store().storeOffset;
-  uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
+  uint64_t payloadEnd = reader.PayloadOffset() + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
       {check.RegionStart(), imageHeaderEnd, L"the image header"},
       {imageHeaderEnd, manifestEnd, L"the manifest"},
       {manifestEnd, storeOffset, L"padding"},
-      {storeOffset, reader.validationOffset, L"the store header"},
-      {reader.validationOffset, reader.entriesOffset, L"the validation area"},
-      {reader.entriesOffset, reader.entriesEnd, L"the block data entries"},
-      {reader.entriesEnd, reader.payloadOffset, L"padding"},
-      {reader.payloadOffset, payloadEnd, nullptr},
+      {storeOffset, reader.ValidationOffset(), L"the store header"},
+      {reader.ValidationOffset(), reader.EntriesOffset(), L"the validation area"},
+      {reader.EntriesOffset(), reader.EntriesEnd(), L"the block data entries"},
+      {reader.EntriesEnd(), reader.PayloadOffset(), L"padding"},
+      {reader.PayloadOffset(), payloadEnd, nullptr},
       {payloadEnd, image.FileSize(), L"bytes after the payload"},
   };
   std::vector<FilePart> several;
@@ -127,13 +127,13 @@ std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, 
   uint32_t blockSize = reader.BlockSize();
   uint32_t sectorSize = reader.Store().sectorSize;
   for (uint64_t at = from; at < to;) {
-    uint64_t block = (at - reader.payloadOffset) / blockSize;
-    uint64_t blockStart = reader.payloadOffset + block * blockSize;
+    uint64_t block = (at - reader.PayloadOffset()) / blockSize;
+    uint64_t blockStart = reader.PayloadOffset() + block * blockSize;
     uint64_t end = std::min(to, blockStart + blockSize);
     size_t entryIndex =
         std::upper_bound(entryFirstBlock.begin(), entryFirstBlock.end(), block) -
         entryFirstBlock.begin() - 1;
-    const BlockDataEntry& entry = reader.entries[entryIndex];
+    const BlockDataEntry& entry = reader.Entries()[entryIndex];
     uint32_t k = static_cast<uint32_t>(block - entryFirstBlock[entryIndex]);
     for (const TargetLocation& location : entry.locations) {
       uint64_t target = 0;

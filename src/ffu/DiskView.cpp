@@ -15,8 +15,8 @@ DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(imag
   diskBytes = sectorSize == 0 || sectors <= UINT64_MAX / sectorSize ? sectors * sectorSize
                                                                      : UINT64_MAX;
   const uint32_t blockSize = reader.BlockSize();
-  uint64_t fileOffset = reader.payloadOffset;
-  for (const BlockDataEntry& entry : reader.entries) {
+  uint64_t fileOffset = reader.PayloadOffset();
+  for (const BlockDataEntry& entry : reader.Entries()) {
     uint64_t entryBytes = static_cast<uint64_t>(entry.blockCount) * blockSize;
     for (const TargetLocation& location : entry.locations) {
       uint64_t first = 0;

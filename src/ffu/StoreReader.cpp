@@ -25,7 +25,7 @@ struct ValidationRecord {
 static_assert(sizeof(ValidationRecord) == 12, "validation entry");
 }  // namespace
 
-const StoreDescription& StoreReader::Store() const { return image->StoreAt(storeNumber); }
+const StoreDescription& StoreReader::Store() const { return image->GetStores()[storeNumber]; }
 
 uint32_t StoreReader::BlockSize() const { return header.blockSize; }
 uint32_t StoreReader::EntryCount() const { return header.entryCount; }
@@ -39,9 +39,10 @@ uint64_t StoreReader::PayloadBlocks() const {
 uint16_t StoreReader::MajorVersion() const { return header.majorVersion; }
 uint32_t StoreReader::ValidationLength() const { return header.validationLength; }
 
-int StoreReader::LoadStore(FfuImage* boundImage) {
+int StoreReader::LoadStore(FfuImage* boundImage, size_t boundStoreNumber) {
   if (image != nullptr) return 0;
   image = boundImage;
+  storeNumber = boundStoreNumber;
   if (image == nullptr || image->FirstStore() == nullptr)
     return PrintStoreError(L"the image describes no store");
   return ReadStore();

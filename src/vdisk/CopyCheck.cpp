@@ -33,7 +33,7 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
 int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {
   ChunkVerifier& check = image.ChunkCheck();
   if (check.Checking()) {
-    uint64_t payloadEnd = reader.payloadOffset + reader.PayloadBlocks() * reader.BlockSize();
+    uint64_t payloadEnd = reader.PayloadOffset() + reader.PayloadBlocks() * reader.BlockSize();
     if (!image.AdvanceTo(payloadEnd, image.FileSize()))
       return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();

@@ -31,8 +31,8 @@ struct CopyGeometry {
 // Checks every target of the table before anything is written, so that a
 // table that points off the disk leaves the disk untouched.
 int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
-  for (uint32_t i = 0; i < reader.entries.size(); ++i) {
-    const BlockDataEntry& entry = reader.entries[i];
+  for (uint32_t i = 0; i < reader.Entries().size(); ++i) {
+    const BlockDataEntry& entry = reader.Entries()[i];
     if (entry.blockCount == 0) continue;  // writes nothing anywhere
     for (const TargetLocation& location : entry.locations) {
       uint64_t offset = 0;
@@ -219,7 +219,7 @@ int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
 int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   int result = CheckTable(reader, diskSectorCount);
   if (result != 0) return result;
-  const FfuImage& image = *reader.image;
+  const FfuImage& image = *reader.Image();
   const wchar_t* imagePath = reader.Store().imagePath.c_str();
   LARGE_INTEGER zero{};
   LARGE_INTEGER payloadStart{};
@@ -241,15 +241,15 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
   StatusLine status;
   status.ShowPercent(L"Creating virtual disk", 0, true);
-  uint64_t entryCount = reader.entries.size();
+  uint64_t entryCount = reader.Entries().size();
   Progress progress(status, entryCount);
-  FfuImage& image = *reader.image;
+  FfuImage& image = *reader.Image();
   PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.ChunkCheck(),
-                       reader.payloadOffset);
+                       reader.PayloadOffset());
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     if (Interrupted()) return FailInterrupted();
-    int result = writer.CopyEntry(reader.entries[i], i);
+    int result = writer.CopyEntry(reader.Entries()[i], i);
     if (result != 0) return result;
   }
   int result = writer.Finish(entryCount);

@@ -31,7 +31,7 @@ struct Span {
 // of the table overlap: then a zero block may have to cover an earlier one.
 bool PlacesOverlap(const StoreReader& reader, uint32_t sectorSize, uint64_t diskSectors) {
   std::vector<Span> spans;
-  for (const BlockDataEntry& entry : reader.entries) {
+  for (const BlockDataEntry& entry : reader.Entries()) {
     if (entry.blockCount == 0) continue;
     for (const TargetLocation& location : entry.locations) {
       uint64_t first = 0;
@@ -130,7 +130,7 @@ class RangeWriter {
         diskSectors(DiskSectorCount(reader.Store())),
         buffers(ChunkHashPool::ThreadsWanted() + 1),
         hashing(&image.ChunkCheck(), static_cast<uint32_t>(buffers.size())),
-        filePosition(reader.payloadOffset) {
+        filePosition(reader.PayloadOffset()) {
     for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
   }
 
@@ -144,8 +144,8 @@ class RangeWriter {
   int WriteAll(StatusLine& status) {
     const uint64_t total = reader.PayloadBlocks();
     int shown = 0;
-    for (size_t e = 0; e < reader.entries.size(); ++e) {
-      const BlockDataEntry& entry = reader.entries[e];
+    for (size_t e = 0; e < reader.Entries().size(); ++e) {
+      const BlockDataEntry& entry = reader.Entries()[e];
       for (uint32_t k = 0; k < entry.blockCount; ++k) {
         const uint8_t* block = nullptr;
         int result = NextBlock(total, block);

@@ -30,8 +30,8 @@ class PayloadCopy : public FakeSystemTest {
     store.sectorSize = kSector;
     store.minSectorCount = kDiskSectors;
     ImageInternals::Stores(image).push_back(store);
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
     Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
       EXPECT_EQ(file, kImageFile);
       uint32_t available = payloadBlocks > blocksRead ? kBlock : 0;
@@ -61,7 +61,7 @@ class PayloadCopy : public FakeSystemTest {
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    reader.entries.push_back(MakeEntry(blockCount, locations));
+    ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
   }
 
   int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }
@@ -222,7 +222,7 @@ TEST_P(CheckedCopy, EveryBlockReadReachesTheCheckInFileOrder) {
     table.insert(table.end(), digest, digest + 32);
   }
   ImageInternals::FileSize(image) = payloadBlocks * kBlock;
-  reader.payloadOffset = 0;
+  ImageInternals::PayloadOffset(reader) = 0;
   ASSERT_EQ(image.ChunkCheck().Start(0x800C, kBlock / 1024, table, 0, image.FileSize()),
             ChunkVerifier::kChecking);
   ASSERT_EQ(Copy(), 0);

@@ -35,22 +35,22 @@ class Describe : public testing::Test {
     store.sectorSize = 512;
     ImageInternals::Stores(image).push_back(store);
     ImageInternals::Header(image).manifestLength = 100;
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
-    reader.validationOffset = kValidation;
-    reader.entriesOffset = kEntries;
-    reader.payloadOffset = kPayload;
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
+    ImageInternals::ValidationOffset(reader) = kValidation;
+    ImageInternals::EntriesOffset(reader) = kEntries;
+    ImageInternals::PayloadOffset(reader) = kPayload;
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    reader.entries.push_back(MakeEntry(blockCount, locations));
+    ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
     payloadBlocks += blockCount;
   }
 
   // Lays out the file once the entries are known and starts the check.
   std::wstring Holds(uint32_t chunk, std::vector<PartitionSpan> partitions = {},
                      bool partitionsKnown = true) {
-    reader.entriesEnd = kEntries + 16 * reader.entries.size();
+    ImageInternals::EntriesEnd(reader) = kEntries + 16 * reader.Entries().size();
     ImageInternals::FileSize(image) = kPayload + payloadBlocks * kBlock + 10;
     uint64_t chunks = ChunkVerifier::CountChunks(image.FileSize() - kImageStart, kChunk);
     table.assign(chunks * 32, 0);

@@ -31,14 +31,14 @@ struct ViewFixture {
     store.sectorSize = 512;
     store.minSectorCount = 8 * kBlock / 512;
     ImageInternals::Stores(image).push_back(store);
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
-    reader.payloadOffset = kPayload;
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
+    ImageInternals::PayloadOffset(reader) = kPayload;
     auto add = [&](uint32_t blocks, uint32_t origin, uint32_t index) {
       BlockDataEntry entry;
       entry.blockCount = blocks;
       entry.locations.assign(1, TargetLocation{index, origin});
-      reader.entries.push_back(entry);
+      ImageInternals::Entries(reader).push_back(entry);
     };
     add(1, 0, 1);
     add(1, 0, 1);

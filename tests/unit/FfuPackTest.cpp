@@ -138,8 +138,8 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   std::vector<char> block(c.blockSize);
   size_t payloadBlocks = 0;
   bool sawBackupBlock = false;
-  uint64_t filePosition = reader.payloadOffset;
-  for (const BlockDataEntry& entry : reader.entries) {
+  uint64_t filePosition = reader.PayloadOffset();
+  for (const BlockDataEntry& entry : reader.Entries()) {
     ASSERT_EQ(entry.locations.size(), c.locations);
     const TargetLocation& first = entry.locations[0];
     if (c.locations == 2) {
@@ -175,7 +175,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   EXPECT_TRUE(sawBackupBlock);
   EXPECT_EQ(payloadBlocks, CountDataBlocks(disk, c.blockSize));
   if (c.merged) {
-    EXPECT_LT(reader.entries.size(), payloadBlocks);
+    EXPECT_LT(reader.Entries().size(), payloadBlocks);
   }
   EXPECT_TRUE(rebuilt == disk);
 }
@@ -210,7 +210,7 @@ std::vector<uint32_t> DamagedChunksOf(const std::string& ffuPath, uint32_t* chun
   EXPECT_TRUE(loaded);
   EXPECT_TRUE(image.ChunkCheck().Checking());
   std::vector<uint8_t> rest(1 << 16);
-  uint64_t position = reader.payloadOffset;
+  uint64_t position = reader.PayloadOffset();
   DWORD got = 0;
   while (ReadFile(image.File(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
     image.ChunkCheck().Feed(position, rest.data(), got);

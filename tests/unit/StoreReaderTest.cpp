@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "FfuFileHelpers.h"
+#include "ImageInternals.h"
+#include "StdoutCapture.h"
+#include "TempFolder.h"
 #include "ffu/FfuImage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/StoreReader.h"
-#include "FfuFileHelpers.h"
-#include "StdoutCapture.h"
-#include "TempFolder.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   EXPECT_EQ(loaded.reader.EntryCount(), 0u);
   EXPECT_EQ(loaded.reader.BlockSize(), 4096u);
-  EXPECT_TRUE(loaded.reader.entries.empty());
+  EXPECT_TRUE(loaded.reader.Entries().empty());
   EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248, 4096));
 }
 
@@ -164,10 +165,10 @@ TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("boundary.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), 481u);
-  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locations.size(), 0u);
-  EXPECT_EQ(loaded.reader.entries[480].blockCount, 0u);
+  ASSERT_EQ(loaded.reader.Entries().size(), 481u);
+  EXPECT_EQ(loaded.reader.Entries()[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations.size(), 0u);
+  EXPECT_EQ(loaded.reader.Entries()[480].blockCount, 0u);
   EXPECT_EQ(FilePosition(loaded.image.File()), kStoreOffset + 4096);
 }
 
@@ -180,9 +181,9 @@ TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("mixed.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), shape.entries.size());
+  ASSERT_EQ(loaded.reader.Entries().size(), shape.entries.size());
   for (size_t i = 0; i < shape.entries.size(); ++i) {
-    const BlockDataEntry& read = loaded.reader.entries[i];
+    const BlockDataEntry& read = loaded.reader.Entries()[i];
     EXPECT_EQ(read.blockCount, shape.entries[i].blockCount) << i;
     ASSERT_EQ(read.locations.size(), shape.entries[i].locations.size()) << i;
     for (size_t k = 0; k < read.locations.size(); ++k) {
@@ -201,9 +202,9 @@ TEST(StoreReader, ValidationAreaIsSkipped) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("validation.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 3u);
-  EXPECT_EQ(loaded.reader.entries[1].locations[0].origin, 2u);
+  ASSERT_EQ(loaded.reader.Entries().size(), 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations[0].blockIndex, 3u);
+  EXPECT_EQ(loaded.reader.Entries()[1].locations[0].origin, 2u);
   EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
 }
 
@@ -216,13 +217,13 @@ TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("v2.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  EXPECT_EQ(loaded.reader.storeCount, 1u);
-  EXPECT_EQ(loaded.reader.storePayloadSize, 0x1000u);
-  EXPECT_EQ(std::u16string(loaded.reader.devicePath.begin(), loaded.reader.devicePath.end()),
+  EXPECT_EQ(loaded.reader.StoreCount(), 1u);
+  EXPECT_EQ(loaded.reader.StorePayloadSize(), 0x1000u);
+  EXPECT_EQ(std::u16string(loaded.reader.DevicePath().begin(), loaded.reader.DevicePath().end()),
             shape.devicePath);
-  ASSERT_EQ(loaded.reader.entries.size(), 1u);
-  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 9u);
+  ASSERT_EQ(loaded.reader.Entries().size(), 1u);
+  EXPECT_EQ(loaded.reader.Entries()[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations[0].blockIndex, 9u);
   uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * shape.devicePath.size() + 12 + 16;
   EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(tableEnd, 4096));
 }
@@ -236,9 +237,9 @@ TEST(StoreReader, SecondLoadReadsNothing) {
   LARGE_INTEGER elsewhere{};
   elsewhere.QuadPart = 100;
   ASSERT_TRUE(SetFilePointerEx(loaded.image.File(), elsewhere, nullptr, FILE_BEGIN));
-  loaded.reader.entries.clear();
+  ImageInternals::Entries(loaded.reader).clear();
   EXPECT_EQ(loaded.reader.LoadStore(&loaded.image), 0);
-  EXPECT_TRUE(loaded.reader.entries.empty());
+  EXPECT_TRUE(loaded.reader.Entries().empty());
   EXPECT_EQ(FilePosition(loaded.image.File()), 100u);
 }
 
@@ -271,7 +272,7 @@ TEST_P(StoreReaderRefusalTest, PrintsOneLineAndFails) {
       std::string("(Korvex) !ERROR! Unable to load the store because ") + c.reason + ".\n";
   EXPECT_EQ(loaded.output, expected) << c.what;
   EXPECT_EQ(loaded.storeResult, static_cast<int>(expected.size())) << c.what;
-  EXPECT_EQ(loaded.reader.image, &loaded.image) << "bound even after a failure";
+  EXPECT_EQ(loaded.reader.Image(), &loaded.image) << "bound even after a failure";
 }
 
 const char kNotMultiple[] = "its block size is not a multiple of the sector size";
@@ -364,9 +365,9 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
   std::string output = capture.Finish();
   ASSERT_EQ(loadResult, 0) << output;
   ASSERT_EQ(storeResult, 0) << output;
-  ASSERT_EQ(reader.entries.size(), 2u);
-  EXPECT_EQ(reader.entries[1].blockCount, 4u);
-  EXPECT_EQ(reader.entries[1].locations[0].blockIndex, 77u);
+  ASSERT_EQ(reader.Entries().size(), 2u);
+  EXPECT_EQ(reader.Entries()[1].blockCount, 4u);
+  EXPECT_EQ(reader.Entries()[1].locations[0].blockIndex, 77u);
   EXPECT_EQ(FilePosition(image.File()), farOffset + 4096);
 }
 
