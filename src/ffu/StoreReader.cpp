@@ -164,7 +164,8 @@ int StoreReader::ReadEntries() {
     if (result != 0) return result;
     if (truncated) return PrintStoreError(L"its block data entries are truncated");
     uint64_t locationCount = record.locationCount;
-    if (locationCount * kLocationLength > end - position) return PrintStoreError(kUnknownEntryLayout);
+    if (locationCount * kLocationLength > end - position)
+      return PrintStoreError(kUnknownEntryLayout);
     entry.blockCount = record.blockCount;
     entry.locations.assign(locationCount, TargetLocation());
     for (TargetLocation& location : entry.locations) {
@@ -202,8 +203,7 @@ int StoreReader::SeekPayload() {
 // a read that ends early sets `truncated`.
 int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   DWORD got = 0;
-  if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr))
-    return Fail();
+  if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr)) return Fail();
   image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;

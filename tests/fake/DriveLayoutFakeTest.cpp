@@ -105,14 +105,14 @@ TEST_P(DiskAttributes, RefreshesAndReportsAFailure) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DiskAttributes,
-    ::testing::Values(
-        AttributesCase{"success", false, 1, 0, ""},
-        AttributesCase{"update refused", true, 1, 1,
-                       "(Korvex) !WARNING! Unable to update disk properties.\n"
-                       "!ERROR! Incorrect function.\r\n\n"}),
+    ::testing::Values(AttributesCase{"success", false, 1, 0, ""},
+                      AttributesCase{"update refused", true, 1, 1,
+                                     "(Korvex) !WARNING! Unable to update disk properties.\n"
+                                     "!ERROR! Incorrect function.\r\n\n"}),
     [](const ::testing::TestParamInfo<AttributesCase>& info) {
       std::string name = info.param.name;
-      for (char& c : name) if (c == ' ') c = '_';
+      for (char& c : name)
+        if (c == ' ') c = '_';
       return name;
     });
 

@@ -9,9 +9,9 @@
 #include "BlockEntries.h"
 #include "FakeSystem.h"
 #include "ImageInternals.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "ffu/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 
 namespace {

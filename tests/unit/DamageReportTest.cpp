@@ -9,9 +9,9 @@
 
 #include "BlockEntries.h"
 #include "ImageInternals.h"
+#include "ffu/DamageReport.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "ffu/DamageReport.h"
 
 namespace {
 

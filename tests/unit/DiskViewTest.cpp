@@ -3,12 +3,12 @@
 
 #include <vector>
 
-#include "ffu/DiskView.h"
+#include "FfuFileHelpers.h"
 #include "ImageInternals.h"
+#include "TempFolder.h"
+#include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "FfuFileHelpers.h"
-#include "TempFolder.h"
 
 namespace {
 constexpr uint32_t kBlock = 4096;
@@ -26,7 +26,8 @@ struct ViewFixture {
     std::vector<uint8_t> bytes(kPayload, 0xEE);
     for (uint8_t fill : {0x11, 0x22, 0x33, 0x44, 0x55}) bytes.insert(bytes.end(), kBlock, fill);
     std::wstring path = folder.Write("view.ffu", bytes);
-    ImageInternals::File(image).Reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ImageInternals::File(image).Reset(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     StoreDescription store;
     store.sectorSize = 512;
     store.minSectorCount = 8 * kBlock / 512;

@@ -1,9 +1,8 @@
 // The FFU container: header validation, the two paddings, the bounds that
 // the file's size puts on declared lengths, on real files.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "FfuFileHelpers.h"
 #include "ImageInternals.h"
+#include "StdoutCapture.h"
+#include "TempFolder.h"
 #include "ffu/FfuImage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
-#include "FfuFileHelpers.h"
-#include "StdoutCapture.h"
-#include "TempFolder.h"
 
 namespace {
 

@@ -212,7 +212,8 @@ std::vector<uint32_t> DamagedChunksOf(const std::string& ffuPath, uint32_t* chun
   std::vector<uint8_t> rest(1 << 16);
   uint64_t position = reader.PayloadOffset();
   DWORD got = 0;
-  while (ReadFile(image.File(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
+  while (ReadFile(image.File(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) &&
+         got > 0) {
     image.ChunkCheck().Feed(position, rest.data(), got);
     position += got;
   }

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "ImageInternals.h"
+#include "StdoutCapture.h"
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
-#include "StdoutCapture.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "ImageInternals.h"
+#include "StdoutCapture.h"
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
-#include "StdoutCapture.h"
 
 namespace {
 
