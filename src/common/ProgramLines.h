@@ -6,12 +6,25 @@ inline constexpr wchar_t kProgramPrefix[] = L"(Korvex) ";
 inline constexpr wchar_t kErrorPrefix[] = L"!ERROR! ";
 inline constexpr wchar_t kWarningPrefix[] = L"!WARNING! ";
 
-// Each prints its prefixes followed by the formatted text, in one print with
-// PrintWide's conversions.
+// Prints "(Korvex) ", then `kind` ("" or one of the prefixes above), then the
+// formatted text, in one print with PrintWide's conversions.
 // Returns: the number of characters printed, prefixes included, or -1 when
-// standard output could not be written. A failing operation hands
+// standard output could not be written.
+int PrintPrefixedLine(const wchar_t* kind, const wchar_t* format, ...);
+
+// Each prints its prefixes and the formatted text as PrintPrefixedLine does.
+// Returns: PrintPrefixedLine's count. A failing operation hands
 // PrintErrorLine's result back to its caller (never 0); the program's exit
 // code after a failed mount is this count.
-int PrintProgramLine(const wchar_t* format, ...);  // "(Korvex) "
-int PrintWarningLine(const wchar_t* format, ...);  // "(Korvex) !WARNING! "
-int PrintErrorLine(const wchar_t* format, ...);    // "(Korvex) !ERROR! "
+template <typename... Arguments>
+int PrintProgramLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) "
+  return PrintPrefixedLine(L"", format, arguments...);
+}
+template <typename... Arguments>
+int PrintWarningLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !WARNING! "
+  return PrintPrefixedLine(kWarningPrefix, format, arguments...);
+}
+template <typename... Arguments>
+int PrintErrorLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !ERROR! "
+  return PrintPrefixedLine(kErrorPrefix, format, arguments...);
+}
