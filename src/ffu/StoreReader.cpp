@@ -1,5 +1,8 @@
 #include "ffu/StoreReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "common/Failure.h"
 #include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
@@ -156,6 +159,15 @@ int StoreReader::ReadEntries() {
   const uint64_t end = position + length;
   if (count * kEntryHeaderLength > length) return PrintStoreError(kUnknownEntryLayout);
   entries.assign(count, BlockDataEntry());
+  aheadLimit = end;
+  aheadFileEnd = position;
+  int result = ReadEntryRecords(end);
+  aheadLimit = 0;
+  ahead.clear();
+  return result;
+}
+
+int StoreReader::ReadEntryRecords(uint64_t end) {
   for (uint32_t i = 0; i < entries.size(); ++i) {
     BlockDataEntry& entry = entries[i];
     if (end - position < kEntryHeaderLength) return PrintStoreError(kUnknownEntryLayout);
@@ -202,11 +214,45 @@ int StoreReader::SeekPayload() {
 // Reads up to `length` bytes (at most a few KiB) at the tracked position;
 // a read that ends early sets `truncated`.
 int StoreReader::ReadExactly(void* buffer, uint64_t length) {
+  if (position < aheadLimit) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint64_t copied = 0;
+    while (copied < length) {
+      if (aheadUsed == ahead.size()) {
+        int result = ReadAhead();
+        if (result != 0) return result;
+        if (ahead.empty()) break;
+      }
+      size_t piece = static_cast<size_t>(std::min<uint64_t>(length - copied, ahead.size() - aheadUsed));
+      std::memcpy(out + copied, ahead.data() + aheadUsed, piece);
+      aheadUsed += piece;
+      copied += piece;
+    }
+    position += copied;
+    truncated = copied != length;
+    return 0;
+  }
   DWORD got = 0;
   if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr)) return Fail();
   image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;
+  return 0;
+}
+
+// The next piece of the table, up to its end; empty once the file or the
+// table has no more. The check takes each piece as it is read.
+int StoreReader::ReadAhead() {
+  constexpr uint64_t kPieceBytes = 64u << 10;
+  uint64_t want = std::min(kPieceBytes, aheadLimit - aheadFileEnd);
+  ahead.resize(static_cast<size_t>(want));
+  aheadUsed = 0;
+  DWORD got = 0;
+  if (want > 0 && !ReadFile(image->File(), ahead.data(), static_cast<DWORD>(want), &got, nullptr))
+    return Fail();
+  ahead.resize(got);
+  image->ChunkCheck().Feed(aheadFileEnd, ahead.data(), got);
+  aheadFileEnd += got;
   return 0;
 }
 

@@ -69,8 +69,10 @@ class StoreReader {
   int CheckBlockSize();
   int SkipValidationArea();
   int ReadEntries();
+  int ReadEntryRecords(uint64_t end);
   int SeekPayload();
   int ReadExactly(void* buffer, uint64_t length);
+  int ReadAhead();
   int Fail();
 
   std::vector<BlockDataEntry> entries;
@@ -88,4 +90,10 @@ class StoreReader {
   uint64_t fileSize = 0;
   uint64_t position = 0;  // tracked while the header and table are read
   bool truncated = false;
+  // The block data entries are many small records: they are read from the
+  // file in larger pieces, never past `aheadLimit` (the table's end).
+  std::vector<uint8_t> ahead;
+  size_t aheadUsed = 0;       // bytes of `ahead` already handed out
+  uint64_t aheadLimit = 0;    // 0: every read goes to the file
+  uint64_t aheadFileEnd = 0;  // file offset after the last piece read
 };

@@ -39,28 +39,31 @@ int BlockRun::ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imageP
   return 0;
 }
 
-int BlockRun::Flush(HANDLE diskHandle, const wchar_t* imagePath) {
+DWORD BlockRun::Flush(HANDLE diskHandle) {
   if (blocks == 0) return 0;
-  int result = Write(diskHandle, start, blocks * blockSize, imagePath);
+  DWORD code = Write(diskHandle, start, blocks * blockSize);
   blocks = 0;
-  return result;
+  return code;
 }
 
 int BlockRun::WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
                            const wchar_t* imagePath) {
   blocks = 0;
-  int result = 0;
-  for (size_t i = 0; result == 0 && i < count; ++i)
-    result = Write(diskHandle, targets[i], blockSize, imagePath);
-  return result;
+  for (size_t i = 0; i < count; ++i) {
+    DWORD code = Write(diskHandle, targets[i], blockSize);
+    if (code != 0) return FailWithError(code, imagePath);
+  }
+  return 0;
 }
 
-int BlockRun::Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath) {
+DWORD BlockRun::Write(HANDLE diskHandle, uint64_t offset, uint32_t length) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
   DWORD written = 0;
   if (!SetFilePointerEx(diskHandle, position, nullptr, FILE_BEGIN) ||
-      !WriteFile(diskHandle, buffer.get(), length, &written, nullptr))
-    return FailWithError(0, imagePath);
+      !WriteFile(diskHandle, buffer.get(), length, &written, nullptr)) {
+    DWORD code = GetLastError();
+    return code != 0 ? code : ERROR_GEN_FAILURE;
+  }
   return 0;
 }

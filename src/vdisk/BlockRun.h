@@ -24,9 +24,12 @@ class BlockRun {
   // Returns: 0, or the Win32 code of a failed or short read (ERROR_HANDLE_EOF)
   // after reporting it with the image path.
   int ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath);
-  // Writes the run to the disk and empties it.
-  // Returns: 0, or the Win32 code of the failed write after reporting it.
-  int Flush(HANDLE diskHandle, const wchar_t* imagePath);
+  // Writes the run to the disk and empties it. Says nothing, so that it may
+  // run on a thread of its own.
+  // Returns: 0, or the Win32 code of the failed write.
+  DWORD Flush(HANDLE diskHandle);
+  // Empties the run without writing it.
+  void Clear() { blocks = 0; }
   // Writes the one block the run holds to each of `count` places, for
   // entries that name several, and empties the run.
   // Returns: 0, or the Win32 code of the first failed write after reporting it.
@@ -37,7 +40,8 @@ class BlockRun {
   uint32_t Bytes() const { return blocks * blockSize; }
 
  private:
-  int Write(HANDLE diskHandle, uint64_t offset, uint32_t length, const wchar_t* imagePath);
+  // Returns: 0, or the Win32 code of the failed write.
+  DWORD Write(HANDLE diskHandle, uint64_t offset, uint32_t length);
 
   // Frees a buffer with the alignment it was allocated with.
   struct AlignedDelete {

@@ -1,6 +1,8 @@
 #include "vdisk/PayloadCopy.h"
 
+#include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "common/Failure.h"
@@ -15,6 +17,7 @@
 #include "platform.h"
 #include "vdisk/BlockRun.h"
 #include "vdisk/CopyCheck.h"
+#include "vdisk/RunWriter.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
@@ -81,24 +84,26 @@ class Progress {
 
 // Copies the payload in table order: blocks of single-place entries that
 // follow each other on the disk go out as one run; entries that name several
-// places write each block to each place. While the image is checked, every
-// run read goes to the hash pool as it is written, and the next runs are
-// read into the other buffers meanwhile: one buffer more than the pool has
-// threads, so that every thread can hash one while the copy fills another.
+// places write each block to each place. Every run read goes to the disk
+// writer's thread and, while the image is checked, to the hash pool, and the
+// next runs are read into the other buffers meanwhile: one buffer more than
+// the pool has threads, so that every thread can hash one while the copy
+// fills another. A buffer is filled again once both are done with it.
 class PayloadWriter {
  public:
   PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
                 const wchar_t* imagePath, Progress& progress, ChunkVerifier& check,
                 uint64_t payloadOffset)
       : geometry(geometry),
-        runs(MakeRuns(geometry.blockSize,
-                      check.Checking() ? ChunkHashPool::ThreadsWanted() + 1 : 1)),
+        runs(MakeRuns(geometry.blockSize, ChunkHashPool::ThreadsWanted() + 1)),
+        writeOf(runs.size(), 0),
         run(runs.front().get()),
         diskHandle(diskHandle),
         imageFile(imageFile),
         imagePath(imagePath),
         progress(progress),
         hashing(&check, static_cast<uint32_t>(runs.size()), kHashPriority),
+        writer(diskHandle, static_cast<uint32_t>(runs.size())),
         filePosition(payloadOffset) {}
 
   bool Ready() const {
@@ -113,12 +118,13 @@ class PayloadWriter {
                                                : CopyBlock(entry, k, index);
       if (result != 0) return result;
     }
-    if (run->Empty()) progress.WrittenUpTo(index + 1);
+    if (run->Empty()) Completed(index + 1);
     return 0;
   }
 
   int Finish(uint64_t entryCount) {
     int result = FlushRun(entryCount);
+    if (result == 0) result = Settle(UINT64_MAX);
     hashing.WaitAll();
     return result;
   }
@@ -148,26 +154,52 @@ class PayloadWriter {
     filePosition += run->Bytes();
   }
 
-  // Goes on in the next buffer once the check is done with it; with one
-  // buffer, once the check is done with this one. Runs are posted in turn,
-  // so the next buffer's range is the one posted that many runs ago.
-  void NextBuffer() {
+  // Goes on in the next buffer once its write and the check are done with
+  // it. Runs are posted in turn, so the next buffer's range is the one
+  // posted that many runs ago.
+  // Returns: 0, or the Win32 code of a failed write after reporting it.
+  int NextBuffer() {
     next = (next + 1) % runs.size();
     run = runs[next].get();
+    int result = writeOf[next] != 0 ? Settle(writeOf[next] - 1) : 0;
     uint64_t posted = hashing.Posted();
     if (posted >= runs.size()) hashing.WaitFor(posted - runs.size());
+    return result;
   }
 
-  // Writes what the run holds; entries before `index` are then complete.
-  int FlushRun(uint64_t index) {
-    int result = 0;
-    if (!run->Empty()) {
-      PostRun();
-      result = run->Flush(diskHandle, imagePath);
-      NextBuffer();
+  // Entries before `index` are complete once the writes queued so far are.
+  void Completed(uint64_t index) {
+    if (unreported.empty())
+      progress.WrittenUpTo(index);
+    else
+      unreported.back().second = index;
+  }
+
+  // Waits for the queued writes up to `ticket`, in order, and shows the
+  // entries each completes.
+  // Returns: 0, or the Win32 code of a failed write after reporting it.
+  int Settle(uint64_t ticket) {
+    while (!unreported.empty() && unreported.front().first <= ticket) {
+      DWORD code = writer.WaitFor(unreported.front().first);
+      if (code != 0) return FailWithError(code, imagePath);
+      progress.WrittenUpTo(unreported.front().second);
+      unreported.pop_front();
     }
-    if (result == 0) progress.WrittenUpTo(index);
-    return result;
+    return 0;
+  }
+
+  // Queues what the run holds for the disk; entries before `index` are
+  // complete once it is written.
+  int FlushRun(uint64_t index) {
+    if (run->Empty()) {
+      Completed(index);
+      return 0;
+    }
+    PostRun();
+    uint64_t ticket = writer.Queue(run);
+    writeOf[next] = ticket + 1;
+    unreported.emplace_back(ticket, index);
+    return NextBuffer();
   }
 
   int StageBlock(const TargetLocation& location, uint32_t k, uint64_t index) {
@@ -179,8 +211,10 @@ class PayloadWriter {
     return run->ReadBlock(imageFile, target, imagePath);
   }
 
+  // Written here, after the queued runs, so that writes keep table order.
   int CopyBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
     int result = FlushRun(index);
+    if (result == 0) result = Settle(UINT64_MAX);
     if (result != 0) return result;
     std::vector<uint64_t> targets;
     for (const TargetLocation& location : entry.locations) targets.push_back(Target(location, k));
@@ -188,21 +222,26 @@ class PayloadWriter {
     if (result != 0) return result;
     PostRun();
     result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), imagePath);
-    NextBuffer();
-    return result;
+    if (result != 0) return result;
+    return NextBuffer();
   }
 
   const CopyGeometry& geometry;
   std::vector<std::unique_ptr<BlockRun>> runs;
+  std::vector<uint64_t> writeOf;  // per buffer: ticket + 1 of its last queued write
   size_t next = 0;
   BlockRun* run;  // the buffer being filled, runs[next]
   HANDLE diskHandle;
   HANDLE imageFile;
   const wchar_t* imagePath;
   Progress& progress;
-  // Declared after the buffers, so that it has stopped reading them before
-  // they are released.
+  // Declared after the buffers, so that they have stopped reading them
+  // before they are released.
   ChunkHashPool hashing;
+  RunWriter writer;
+  // Queued writes not yet waited for: their ticket and the entries complete
+  // once they are written.
+  std::deque<std::pair<uint64_t, uint64_t>> unreported;
   uint64_t filePosition;  // where the next block read lies in the image file
 };
 }  // namespace
