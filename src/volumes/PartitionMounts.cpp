@@ -189,22 +189,7 @@ std::wstring SizeText(uint64_t bytes) {
     FormatWide(text, 64, L"%u bytes", static_cast<unsigned>(bytes));
   return text;
 }
-}  // namespace
 
-int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
-                   const std::wstring& folder) {
-  MountStatus status(partitionName, folder);
-  DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (MatchPartitionName(entry, partitionName) && !MountVolume(entry, folder))
-      return status.Failed(GetLastError());
-  }
-  return status.Succeeded();
-}
-
-namespace {
 bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
                    uint32_t sectorSize) {
   return entry.PartitionStyle == PARTITION_STYLE_GPT &&
@@ -243,13 +228,5 @@ int UnmountMainPartition(HANDLE diskHandle) {
     else
       RemoveWorkFolderPaths(layout.Entry(i));
   }
-  return 0;
-}
-
-int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName) {
-  DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
-    if (MatchPartitionName(layout.Entry(i), partitionName)) RemoveAccessPath(layout.Entry(i));
   return 0;
 }
