@@ -166,7 +166,6 @@ TEST_F(NamedMutex, ARunWaitsForTheHolderAndGivesUpAfterTheBound) {
   {
     RunLock lock;
     result = lock.Acquire(2000, kName);
-    EXPECT_FALSE(lock.Held());
   }
   EXPECT_NE(result, 0);
   EXPECT_EQ(capture.Finish(),
@@ -188,7 +187,6 @@ TEST_F(NamedMutex, ARunTakesAFreeOrAbandonedLockSilentlyAndLetsItGoAtItsEnd) {
     {
       RunLock lock;
       EXPECT_EQ(lock.Acquire(1000, kName), 0);
-      EXPECT_TRUE(lock.Held());
       HANDLE other = CreateMutexW(nullptr, FALSE, kName);
       EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
       CloseHandle(other);
