@@ -7,7 +7,7 @@
 #include <map>
 
 #include "FakeSystem.h"
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DriveLayout.h"

@@ -5,7 +5,10 @@ Each folder of src/ may include its own files and those of the folders below
 it (app, vdisk, volumes, ffu, common, platform, formats, from the top), never
 those above, so formats, the on-disk records, includes nothing of the program;
 and no two units (a .h with its .cpp) include each other, directly or through
-others. Prints every fault and exits 1 when there is one.
+others. In the Linux layer, the helpers of platform/linux/support/ include
+only each other, the on-disk records and win32_types.h (the types and
+constants, no call): never a header that declares the entry points, which
+they do not call. Prints every fault and exits 1 when there is one.
 """
 import os
 import re
@@ -15,27 +18,62 @@ LAYERS = ["formats", "platform", "common", "ffu", "volumes", "vdisk", "app"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
+def sources(folder):
+    """Each .h and .cpp file of `folder` as (stem, the includes it names)."""
+    for name in sorted(os.listdir(folder)):
+        stem, ext = os.path.splitext(name)
+        if ext in (".h", ".cpp"):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                yield stem, INCLUDE.findall(f.read())
+
+
 def units(src):
     """Maps every unit ("ffu/FfuImage") to the units it includes."""
     graph = {}
     for folder in LAYERS:
-        if folder == "platform":  # the two builds' layers, not checked here
+        if folder == "platform":  # the two builds' layers; the Linux helpers apart below
             continue
-        for name in sorted(os.listdir(os.path.join(src, folder))):
-            stem, ext = os.path.splitext(name)
-            if ext not in (".h", ".cpp"):
-                continue
-            with open(os.path.join(src, folder, name), encoding="utf-8") as f:
-                text = f.read()
+        for stem, includes in sources(os.path.join(src, folder)):
             unit = folder + "/" + stem
             graph.setdefault(unit, set())
-            for target in INCLUDE.findall(text):
+            for target in includes:
                 target = os.path.splitext(target)[0]
                 if "/" not in target:  # win32.h, platform.h
                     target = "platform/" + target
                 if target != unit:
                     graph[unit].add(target)
     return graph
+
+
+SUPPORT = "platform/linux/support"
+# What a helper may include besides other helpers and the on-disk records.
+SUPPORT_MAY_INCLUDE = {"win32_types.h"}
+
+
+def support_units(src):
+    """Maps every helper ("support/kernel/loop_device") to the includes it names."""
+    graph, root = {}, os.path.join(src, SUPPORT)
+    for kind in sorted(os.listdir(root)):
+        for stem, includes in sources(os.path.join(root, kind)):
+            unit = f"support/{kind}/{stem}"
+            graph.setdefault(unit, set())
+            for target in includes:
+                if "/" not in target and os.path.exists(os.path.join(root, kind, target)):
+                    target = f"support/{kind}/{target}"
+                if os.path.splitext(target)[0] != unit:
+                    graph[unit].add(target)
+    return graph
+
+
+def support_faults(src, graph):
+    platform = os.path.join(src, "platform/linux")
+    for unit, targets in sorted(graph.items()):
+        for target in sorted(targets):
+            if target.startswith("support/"):
+                if not os.path.exists(os.path.join(platform, target)):
+                    yield f"{unit} includes {target}, which is no helper"
+            elif not target.startswith("formats/") and target not in SUPPORT_MAY_INCLUDE:
+                yield f"{unit} includes {target}, which a helper may not include"
 
 
 def layer_faults(graph):
@@ -87,6 +125,12 @@ def main():
     graph = units(src)
     faults = list(layer_faults(graph))
     faults += ["circle: " + " <-> ".join(group) for group in circles(graph)]
+    helpers = support_units(src)
+    faults += list(support_faults(src, helpers))
+    helper_graph = {unit: {os.path.splitext(t)[0] for t in targets}
+                    for unit, targets in helpers.items()}
+    faults += ["circle: " + " <-> ".join(group) for group in circles(helper_graph)]
+    graph.update(helpers)
     for fault in faults:
         print(fault)
     print(f"{len(graph)} units, {len(faults)} faults")

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/support/vhd.h"
+#include "linux/support/formats/vhd.h"
 #include "win32.h"
 
 namespace loop_test {

@@ -10,7 +10,7 @@
 
 #include "LoopTestScratch.h"
 #include "NeedsRoot.h"
-#include "linux/support/loop_device.h"
+#include "linux/support/kernel/loop_device.h"
 #include "win32.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "LoopTestScratch.h"
 #include "NeedsRoot.h"
-#include "linux/support/gpt.h"
+#include "linux/support/formats/gpt.h"
 #include "win32.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "volumes/BackingFile.h"
 
 namespace {

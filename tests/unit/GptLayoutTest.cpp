@@ -8,7 +8,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/support/gpt.h"
+#include "linux/support/formats/gpt.h"
 #include "win32.h"
 
 namespace {

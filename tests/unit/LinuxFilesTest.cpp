@@ -12,7 +12,7 @@
 #include "StdoutCapture.h"
 #include "common/PathFunctions.h"
 #include "platform.h"
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 
 namespace {
 // A fresh folder per test, removed with everything in it afterwards.

@@ -1,7 +1,7 @@
 // Which paths name loop devices.
 #include <gtest/gtest.h>
 
-#include "linux/support/loop_device.h"
+#include "linux/support/kernel/loop_device.h"
 
 namespace {
 

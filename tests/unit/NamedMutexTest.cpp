@@ -11,7 +11,7 @@
 #include <string>
 
 #include "TempFolder.h"
-#include "linux/support/text.h"
+#include "linux/support/runtime/text.h"
 #include "platform.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "LoopTestScratch.h"
-#include "linux/support/vhd.h"
+#include "linux/support/formats/vhd.h"
 #include "win32.h"
 
 namespace {

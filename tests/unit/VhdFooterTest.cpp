@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "linux/support/vhd.h"
+#include "linux/support/formats/vhd.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "LoopTestScratch.h"
 #include "TempFolder.h"
-#include "linux/support/crc32c.h"
-#include "linux/support/vhdx.h"
+#include "linux/support/formats/crc32c.h"
+#include "linux/support/formats/vhdx.h"
 #include "win32.h"
 
 namespace {

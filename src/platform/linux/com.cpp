@@ -1,8 +1,8 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "support/apartment.h"
-#include "support/gpt.h"
+#include "apartment.h"
+#include "support/formats/gpt.h"
 #include "win32_linux.h"
 
 namespace {

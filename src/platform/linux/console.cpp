@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <string>
 
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/output.h"
-#include "support/text.h"
+#include "last_error.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/output.h"
+#include "support/runtime/text.h"
 
 // Console positions on a terminal. The terminal cannot be asked where its
 // cursor is without reading from it, so the layer follows the cursor over
@@ -21,15 +22,10 @@ constexpr int64_t kRowRange = 0x8000;
 // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
 constexpr DWORD kTerminalOutputMode = 0x3;
 
-// The console behind `handle`, when standard output is a terminal. Without
-// one the calls fail as they do when output is redirected.
+// Whether `handle` is the console and standard output a terminal. Without
+// one the calls fail with error 6, as they do when output is redirected.
 bool IsTerminalConsole(HANDLE handle) {
-  if (HandleOf(handle, HandleKind::Console) == nullptr) return false;
-  if (!isatty(1)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return true;
+  return HandleOf(handle, HandleKind::Console) != nullptr && isatty(1);
 }
 
 SHORT ReportedRow(int64_t row) { return static_cast<SHORT>(row % kRowRange); }
@@ -47,21 +43,15 @@ HANDLE GetStdHandle(DWORD stdHandle) {
 // at the end of a line; anything else is no console (error 6), as a file or
 // pipe is on Windows.
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
-  if (!IsTerminalConsole(console)) return FALSE;
-  if (mode == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!IsTerminalConsole(console)) return FailWith(ERROR_INVALID_HANDLE);
+  if (mode == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   *mode = kTerminalOutputMode;
   return TRUE;
 }
 
 BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
-  if (!IsTerminalConsole(console)) return FALSE;
-  if (info == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!IsTerminalConsole(console)) return FailWith(ERROR_INVALID_HANDLE);
+  if (info == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   const int width = TerminalWidth();
   const TrackedCursor cursor = CurrentCursor();
   const SHORT row = ReportedRow(cursor.row);
@@ -78,11 +68,8 @@ BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info
 }
 
 BOOL SetConsoleCursorPosition(HANDLE console, COORD position) {
-  if (!IsTerminalConsole(console)) return FALSE;
-  if (position.X < 0 || position.Y < 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!IsTerminalConsole(console)) return FailWith(ERROR_INVALID_HANDLE);
+  if (position.X < 0 || position.Y < 0) return FailWith(ERROR_INVALID_PARAMETER);
   TrackedCursor cursor = CurrentCursor();
   int64_t rows = position.Y - cursor.row % kRowRange;
   if (rows >= kRowRange / 2) rows -= kRowRange;
@@ -104,7 +91,7 @@ BOOL SetConsoleCursorPosition(HANDLE console, COORD position) {
 // text. Status lines then trust their saved rows, which never go stale here.
 BOOL ReadConsoleOutputCharacterW(HANDLE console, LPWSTR, DWORD, COORD, LPDWORD charsRead) {
   if (charsRead != nullptr) *charsRead = 0;
-  if (!IsTerminalConsole(console)) return FALSE;
+  if (!IsTerminalConsole(console)) return FailWith(ERROR_INVALID_HANDLE);
   SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;
 }
@@ -113,17 +100,11 @@ BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD charsToWrite,
                    LPDWORD charsWritten, LPVOID reserved) {
   (void)reserved;
   if (charsWritten != nullptr) *charsWritten = 0;
-  if (!IsTerminalConsole(console)) return FALSE;
-  if (buffer == nullptr && charsToWrite > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!IsTerminalConsole(console)) return FailWith(ERROR_INVALID_HANDLE);
+  if (buffer == nullptr && charsToWrite > 0) return FailWith(ERROR_INVALID_PARAMETER);
   const wchar_t* text = static_cast<const wchar_t*>(buffer);
   const std::wstring wide(text, text + charsToWrite);
-  if (!WriteStandardOutput(ToUtf8(wide))) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (!WriteStandardOutput(ToUtf8(wide))) return FailWith(Win32FromErrno(errno));
   if (charsWritten != nullptr) *charsWritten = charsToWrite;
   return TRUE;
 }

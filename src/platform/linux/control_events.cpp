@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/errors.h"
+#include "last_error.h"
+#include "support/runtime/errors.h"
 
 namespace {
 struct EventSignal {

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/path_errors.h"
-#include "support/text.h"
+#include "last_error.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/path_errors.h"
+#include "support/runtime/text.h"
 
 namespace {
 // The longest folder path the system makes: MAX_PATH less the terminator and
@@ -90,8 +91,8 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
-// Fills the find data with the next match that still exists; false (error
-// 18) when there is none.
+// Fills the find data with the next match that still exists. Returns: false
+// when there is none (FindNextFileW's error 18).
 bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
   while (!search.found.empty()) {
     const std::string path = search.path + search.found.front();
@@ -102,7 +103,6 @@ bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
       return true;
     }
   }
-  SetLastError(ERROR_NO_MORE_FILES);
   return false;
 }
 
@@ -138,7 +138,7 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
   const std::string path = ToUtf8(fileName);
   struct stat status {};
   if (path.empty() || stat(path.c_str(), &status) != 0) {
-    SetLastErrorForPath(path.empty() ? ENOENT : errno, path);
+    SetLastError(Win32FromPathErrno(path.empty() ? ENOENT : errno, path));
     return INVALID_FILE_ATTRIBUTES;
   }
   return AttributesOf(status);
@@ -161,7 +161,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
   }
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) {
-    SetLastErrorForPath(errno, path);
+    SetLastError(Win32FromPathErrno(errno, path));
     return INVALID_HANDLE_VALUE;
   }
   FillFindData(path, status, *findFileData);
@@ -170,26 +170,20 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
 
 BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
   LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
-  if (handle == nullptr) return FALSE;
-  if (findFileData == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return NextMatch(*handle, *findFileData) ? TRUE : FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (findFileData == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  return NextMatch(*handle, *findFileData) ? TRUE : FailWith(ERROR_NO_MORE_FILES);
 }
 
 BOOL FindClose(HANDLE findFile) {
   LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   delete handle;
   return TRUE;
 }
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-  if (fileName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (fileName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   const std::string path = ToUtf8(fileName);
   struct stat status {};
   if (lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -197,7 +191,7 @@ BOOL DeleteFileW(LPCWSTR fileName) {
     return FALSE;
   }
   if (unlink(path.c_str()) != 0) {
-    SetLastErrorForPath(errno, path);
+    SetLastError(Win32FromPathErrno(errno, path));
     return FALSE;
   }
   return TRUE;
@@ -205,34 +199,25 @@ BOOL DeleteFileW(LPCWSTR fileName) {
 
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes) {
   (void)securityAttributes;
-  if (pathName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (pathName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   // The system makes folders of up to MAX_PATH less room for an 8.3 name.
-  if (wcslen(pathName) > kMaxFolderPathUnits) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return FALSE;
-  }
+  if (wcslen(pathName) > kMaxFolderPathUnits) return FailWith(ERROR_FILENAME_EXCED_RANGE);
   const std::string path = ToUtf8(pathName);
   if (mkdir(path.c_str(), 0755) != 0) {
     const int error = errno;
     if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
-    else SetLastErrorFromErrno(error);
+    else SetLastError(Win32FromErrno(error));
     return FALSE;
   }
   return TRUE;
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
-  if (pathName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (pathName == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (rmdir(ToUtf8(pathName).c_str()) != 0) {
     const int error = errno;
     if (error == ENOTEMPTY || error == EEXIST) SetLastError(ERROR_DIR_NOT_EMPTY);
-    else SetLastErrorFromErrno(error);
+    else SetLastError(Win32FromErrno(error));
     return FALSE;
   }
   return TRUE;

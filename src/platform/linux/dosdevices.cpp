@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "platform.h"
-#include "support/errors.h"
-#include "support/loop_device.h"
-#include "support/multi_string.h"
-#include "support/partition_volumes.h"
-#include "support/text.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/partition_volumes.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/multi_string.h"
+#include "support/runtime/text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "support/text.h"
+#include "support/runtime/text.h"
 
 // The program's wide entry point.
 int wmain(int argc, wchar_t** argv, wchar_t** envp);

@@ -6,12 +6,13 @@
 #include <cerrno>
 #include <climits>
 
-#include "support/device_prefix.h"
-#include "support/devices.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/path_errors.h"
-#include "support/text.h"
+#include "last_error.h"
+#include "support/kernel/devices.h"
+#include "support/runtime/device_prefix.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/path_errors.h"
+#include "support/runtime/text.h"
 
 namespace {
 int OpenFlags(DWORD desiredAccess, DWORD flagsAndAttributes) {
@@ -46,17 +47,15 @@ bool OthersConflict(int fd, DWORD desiredAccess, DWORD shareMode) {
   return errno == EAGAIN || errno == EBUSY;
 }
 
-bool LockForSharing(int fd, DWORD shareMode) {
+// Returns: ERROR_SUCCESS, or ERROR_SHARING_VIOLATION.
+DWORD LockForSharing(int fd, DWORD shareMode) {
   const int operation = (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
   while (flock(fd, operation) != 0) {
     if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) {
-      SetLastError(ERROR_SHARING_VIOLATION);
-      return false;
-    }
-    return true;  // a file system without locks shares everything
+    if (errno == EWOULDBLOCK) return ERROR_SHARING_VIOLATION;
+    return ERROR_SUCCESS;  // a file system without locks shares everything
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 // Creating an existing file: CREATE_NEW fails with 80; the others succeed
@@ -84,9 +83,9 @@ int OpenWithDisposition(const std::string& path, int flags, DWORD disposition,
   }
 }
 
-DWORD FailOpen(int fd, DWORD code) {
-  if (fd >= 0) close(fd);
-  SetLastError(code);
+// Closes the descriptor of a refused open. Returns: `code`.
+DWORD Refuse(int fd, DWORD code) {
+  close(fd);
   return code;
 }
 
@@ -99,64 +98,43 @@ bool Truncate(int fd, const std::string& path, int flags) {
   return true;
 }
 
-HANDLE OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMode,
-                    DWORD disposition, DWORD flagsAndAttributes) {
+// Opens the file at `path` into *handle. Returns: a Win32 code; on success
+// ERROR_ALREADY_EXISTS when a creating disposition found the file.
+DWORD OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMode,
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE* handle) {
   const int flags = OpenFlags(desiredAccess, flagsAndAttributes);
   bool existed = false;
   const int fd = OpenWithDisposition(path, flags, disposition, existed);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == EEXIST) FailOpen(-1, ERROR_FILE_EXISTS);
-    else SetLastErrorForPath(error, path);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (fd < 0) return errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromPathErrno(errno, path);
   struct stat status {};
-  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    FailOpen(fd, ERROR_ACCESS_DENIED);  // folders are not opened as files
-    return INVALID_HANDLE_VALUE;
-  }
-  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    FailOpen(fd, Win32FromErrno(errno));
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!LockForSharing(fd, shareMode)) {
-    close(fd);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (S_ISREG(status.st_mode) && OthersConflict(fd, desiredAccess, shareMode)) {
-    FailOpen(fd, ERROR_SHARING_VIOLATION);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (existed && disposition == CREATE_ALWAYS && !Truncate(fd, path, flags)) {
-    FailOpen(fd, Win32FromErrno(errno));
-    return INVALID_HANDLE_VALUE;
-  }
+  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))
+    return Refuse(fd, ERROR_ACCESS_DENIED);  // folders are not opened as files
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    return Refuse(fd, Win32FromErrno(errno));
+  const DWORD shared = LockForSharing(fd, shareMode);
+  if (shared != ERROR_SUCCESS) return Refuse(fd, shared);
+  if (S_ISREG(status.st_mode) && OthersConflict(fd, desiredAccess, shareMode))
+    return Refuse(fd, ERROR_SHARING_VIOLATION);
+  if (existed && disposition == CREATE_ALWAYS && !Truncate(fd, path, flags))
+    return Refuse(fd, Win32FromErrno(errno));
   if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  SetLastError(existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS
-                                                       : ERROR_SUCCESS);
-  return NewHandle(HandleKind::File, fd, path);
+  *handle = NewHandle(HandleKind::File, fd, path);
+  return existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
 }
 
-// The open file or device behind `handle`, or nullptr with error 6.
+// The open file or device behind `handle`, or nullptr (the caller's error 6).
 LinuxHandle* DescriptorOf(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   LinuxHandle* linuxHandle = static_cast<LinuxHandle*>(handle);
   const bool hasDescriptor =
       linuxHandle->kind == HandleKind::File || linuxHandle->kind == HandleKind::Device;
-  if (!hasDescriptor || linuxHandle->fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return linuxHandle;
+  return hasDescriptor && linuxHandle->fd >= 0 ? linuxHandle : nullptr;
 }
 
 // Moves the file pointer; a position before the start fails with 131 and
-// leaves the pointer where it was.
-bool MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position) {
+// leaves the pointer where it was. Returns: a Win32 code.
+DWORD MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position) {
   off_t base = 0;
   if (moveMethod == FILE_CURRENT) {
     base = lseek(fd, 0, SEEK_CUR);
@@ -165,28 +143,16 @@ bool MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position) 
     base = lseek(fd, 0, SEEK_END);
     if (current >= 0) lseek(fd, current, SEEK_SET);
   } else if (moveMethod != FILE_BEGIN) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
+    return ERROR_INVALID_PARAMETER;
   }
-  if (base < 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
+  if (base < 0) return Win32FromErrno(errno);
   int64_t target = 0;
-  if (__builtin_add_overflow(static_cast<int64_t>(base), distance, &target)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  if (target < 0) {
-    SetLastError(ERROR_NEGATIVE_SEEK);
-    return false;
-  }
-  if (lseek(fd, target, SEEK_SET) < 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
+  if (__builtin_add_overflow(static_cast<int64_t>(base), distance, &target))
+    return ERROR_INVALID_PARAMETER;
+  if (target < 0) return ERROR_NEGATIVE_SEEK;
+  if (lseek(fd, target, SEEK_SET) < 0) return Win32FromErrno(errno);
   position = target;
-  return true;
+  return ERROR_SUCCESS;
 }
 enum class Direction { Read, Write };
 
@@ -198,11 +164,9 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
               Direction direction) {
   if (done != nullptr) *done = 0;
   LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FALSE;
-  if ((buffer == nullptr && count > 0) || overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if ((buffer == nullptr && count > 0) || overlapped != nullptr)
+    return FailWith(ERROR_INVALID_PARAMETER);
   char* at = static_cast<char*>(buffer);
   DWORD total = 0;
   while (total < count) {
@@ -213,8 +177,7 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
     if (moved == 0 && direction == Direction::Read) break;
     if (moved <= 0) {
       if (done != nullptr) *done = total;
-      SetLastErrorFromErrno(moved == 0 ? ENOSPC : errno);
-      return FALSE;
+      return FailWith(Win32FromErrno(moved == 0 ? ENOSPC : errno));
     }
     total += static_cast<DWORD>(moved);
   }
@@ -242,8 +205,10 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  return OpenFilePath(ToUtf8(fileName), desiredAccess, shareMode, creationDisposition,
-                      flagsAndAttributes);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  SetLastError(OpenFilePath(ToUtf8(fileName), desiredAccess, shareMode, creationDisposition,
+                            flagsAndAttributes, &file));
+  return file;
 }
 
 // A regular file is a disk file; a disk or volume opened by its device name
@@ -251,12 +216,15 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
 // has no such counterpart there and is of no known type.
 DWORD GetFileType(HANDLE file) {
   LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FILE_TYPE_UNKNOWN;
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
   SetLastError(ERROR_SUCCESS);
   if (handle->kind == HandleKind::Device) return FILE_TYPE_DISK;
   struct stat status {};
   if (fstat(handle->fd, &status) != 0) {
-    SetLastErrorFromErrno(errno);
+    SetLastError(Win32FromErrno(errno));
     return FILE_TYPE_UNKNOWN;
   }
   if (S_ISREG(status.st_mode)) return FILE_TYPE_DISK;
@@ -279,9 +247,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod) {
   LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   int64_t position = 0;
-  if (!MovePointer(handle->fd, distanceToMove.QuadPart, moveMethod, position)) return FALSE;
+  const DWORD code = MovePointer(handle->fd, distanceToMove.QuadPart, moveMethod, position);
+  if (code != ERROR_SUCCESS) return FailWith(code);
   if (newFilePointer != nullptr) newFilePointer->QuadPart = position;
   return TRUE;
 }
@@ -289,25 +258,9 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
 // The file ends at its pointer: cut there, or grown with a hole up to it.
 BOOL SetEndOfFile(HANDLE file) {
   LinuxHandle* handle = DescriptorOf(file);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   const off_t position = lseek(handle->fd, 0, SEEK_CUR);
-  if (position < 0 || ftruncate(handle->fd, position) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL CloseHandle(HANDLE object) {
-  if (object == nullptr || object == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  LinuxHandle* handle = static_cast<LinuxHandle*>(object);
-  if (handle->kind == HandleKind::Console) return TRUE;  // standard output stays open
-  // A thread runs on when its handle is closed, as on Windows.
-  if (handle->thread.joinable()) handle->thread.detach();
-  if (handle->fd >= 0) close(handle->fd);
-  DeleteHandle(handle);
+  if (position < 0 || ftruncate(handle->fd, position) != 0)
+    return FailWith(Win32FromErrno(errno));
   return TRUE;
 }

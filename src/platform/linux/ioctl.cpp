@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/errors.h"
-#include "support/gpt.h"
-#include "support/handle.h"
-#include "support/loop_device.h"
-#include "support/partition_volumes.h"
-#include "support/text.h"
+#include "last_error.h"
+#include "support/formats/gpt.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/partition_volumes.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/text.h"
 
 namespace {
 
@@ -33,15 +34,15 @@ bool IsBlockDevice(int fd) {
   return fstat(fd, &status) == 0 && S_ISBLK(status.st_mode);
 }
 
-BOOL GetDriveLayout(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+DWORD GetDriveLayout(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   DiskLayout layout;
   DWORD code = ReadDiskLayout(device.fd, &layout);
-  if (code != ERROR_SUCCESS) return FailWith(code);
+  if (code != ERROR_SUCCESS) return code;
   DWORD written = 0;
   code = FillDriveLayout(layout, out, outSize, &written);
-  if (code != ERROR_SUCCESS) return FailWith(code);
+  if (code != ERROR_SUCCESS) return code;
   SetReturned(returned, written);
-  return TRUE;
+  return ERROR_SUCCESS;
 }
 
 bool Matches(const LoopBinding& volume, const DiskLayout& layout) {
@@ -86,18 +87,18 @@ bool GetsVolume(const DiskPartition& partition) {
 
 // Re-reads the table and makes the volume set match it: volumes of
 // partitions that are gone go, each new partition gets its volume.
-BOOL UpdateProperties(const LinuxHandle& device) {
+DWORD UpdateProperties(const LinuxHandle& device) {
   const int disk = LoopOf(device);
   LoopBinding binding;
   if (disk < 0 || !LoopReadBinding(disk, &binding) || LoopDiskOf(binding) >= 0) {
-    return FailWith(ERROR_INVALID_FUNCTION);
+    return ERROR_INVALID_FUNCTION;
   }
   // Volumes read the disk below its page cache: what was written through
   // this handle has to be there first.
-  if (fsync(device.fd) != 0 && errno != EINVAL) return FailWith(SetLastErrorFromErrno(errno));
+  if (fsync(device.fd) != 0 && errno != EINVAL) return Win32FromErrno(errno);
   DiskLayout layout;
   DWORD code = ReadDiskLayout(device.fd, &layout);
-  if (code != ERROR_SUCCESS) return FailWith(code);
+  if (code != ERROR_SUCCESS) return code;
   if (layout.style != PARTITION_STYLE_GPT) layout.partitions.clear();
   std::vector<DiskPartition> withVolumes;
   for (const DiskPartition& partition : layout.partitions)
@@ -109,7 +110,7 @@ BOOL UpdateProperties(const LinuxHandle& device) {
     if (Matches(volume, layout)) {
       current.push_back(volume);
     } else if ((code = LoopDetach(volume.number)) != ERROR_SUCCESS && code != ERROR_NOT_FOUND) {
-      return FailWith(code);
+      return code;
     }
   }
   const bool readOnly = (fcntl(device.fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
@@ -124,15 +125,15 @@ BOOL UpdateProperties(const LinuxHandle& device) {
     request.readOnly = readOnly;
     int number = -1;
     code = LoopAttach(request, &number);
-    if (code != ERROR_SUCCESS) return FailWith(code);
+    if (code != ERROR_SUCCESS) return code;
   }
-  return TRUE;
+  return ERROR_SUCCESS;
 }
 
-BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
-  if (!IsBlockDevice(device.fd)) return FailWith(ERROR_INVALID_FUNCTION);
+DWORD GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+  if (!IsBlockDevice(device.fd)) return ERROR_INVALID_FUNCTION;
   if (out == nullptr || outSize < sizeof(GET_DISK_ATTRIBUTES)) {
-    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    return ERROR_INSUFFICIENT_BUFFER;
   }
   int readOnly = 0;
   GET_DISK_ATTRIBUTES attributes;
@@ -143,60 +144,60 @@ BOOL GetDiskAttributes(const LinuxHandle& device, LPVOID out, DWORD outSize, LPD
   }
   memcpy(out, &attributes, sizeof(attributes));
   SetReturned(returned, sizeof(attributes));
-  return TRUE;
+  return ERROR_SUCCESS;
 }
 
 // Clears or sets the read-only state of a disk for this attachment. A loop
 // device is never offline: that bit is taken and changes nothing. A disk
 // that stays read-only after the change (a loop bound read-only) fails.
-BOOL SetDiskAttributes(const LinuxHandle& device, LPVOID in, DWORD inSize) {
-  if (!IsBlockDevice(device.fd)) return FailWith(ERROR_INVALID_FUNCTION);
+DWORD SetDiskAttributes(const LinuxHandle& device, LPVOID in, DWORD inSize) {
+  if (!IsBlockDevice(device.fd)) return ERROR_INVALID_FUNCTION;
   SET_DISK_ATTRIBUTES change;
-  if (in == nullptr || inSize < sizeof(change)) return FailWith(ERROR_INVALID_PARAMETER);
+  if (in == nullptr || inSize < sizeof(change)) return ERROR_INVALID_PARAMETER;
   memcpy(&change, in, sizeof(change));
-  if (change.Version != sizeof(SET_DISK_ATTRIBUTES)) return FailWith(ERROR_INVALID_PARAMETER);
-  if ((change.AttributesMask & kDiskAttributeReadOnly) == 0) return TRUE;
+  if (change.Version != sizeof(SET_DISK_ATTRIBUTES)) return ERROR_INVALID_PARAMETER;
+  if ((change.AttributesMask & kDiskAttributeReadOnly) == 0) return ERROR_SUCCESS;
   int readOnly = (change.Attributes & kDiskAttributeReadOnly) != 0 ? 1 : 0;
-  if (ioctl(device.fd, BLKROSET, &readOnly) != 0) return FailWith(SetLastErrorFromErrno(errno));
+  if (ioctl(device.fd, BLKROSET, &readOnly) != 0) return Win32FromErrno(errno);
   int now = 0;
   if (ioctl(device.fd, BLKROGET, &now) == 0 && now != readOnly)
-    return FailWith(ERROR_WRITE_PROTECT);
-  return TRUE;
+    return ERROR_WRITE_PROTECT;
+  return ERROR_SUCCESS;
 }
 
-BOOL GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+DWORD GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   LoopBinding binding;
   struct stat status;
-  if (!LoopReadBinding(LoopOf(device), &binding)) return FailWith(ERROR_INVALID_FUNCTION);
+  if (!LoopReadBinding(LoopOf(device), &binding)) return ERROR_INVALID_FUNCTION;
   if (stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return FailWith(ERROR_NOT_SUPPORTED);
+    return ERROR_NOT_SUPPORTED;
   }
   const std::wstring path = FromUtf8(binding.backingFile);
   const size_t needed = (path.size() + 1) * sizeof(WCHAR);
-  if (out == nullptr || outSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  if (out == nullptr || outSize < needed) return ERROR_INSUFFICIENT_BUFFER;
   WCHAR* text = static_cast<WCHAR*>(out);
   path.copy(text, path.size());
   text[path.size()] = L'\0';
   SetReturned(returned, static_cast<DWORD>(needed));
-  return TRUE;
+  return ERROR_SUCCESS;
 }
 
 // The disk a device lies on: a disk is PhysicalDriveN itself (partition 0);
 // a partition volume carries its disk's number and its own partition number.
-BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
+DWORD GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   LoopBinding binding;
   const int number = LoopOf(device);
-  if (number < 0 || !LoopReadBinding(number, &binding)) return FailWith(ERROR_INVALID_FUNCTION);
+  if (number < 0 || !LoopReadBinding(number, &binding)) return ERROR_INVALID_FUNCTION;
   if (out == nullptr || outSize < sizeof(STORAGE_DEVICE_NUMBER)) {
-    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+    return ERROR_INSUFFICIENT_BUFFER;
   }
   STORAGE_DEVICE_NUMBER answer{FILE_DEVICE_DISK, static_cast<DWORD>(number), 0};
   if (LoopDiskOf(binding) >= 0) {
     PartitionVolume volume;
-    if (!FindPartitionVolumeByNumber(number, &volume)) return FailWith(ERROR_INVALID_FUNCTION);
+    if (!FindPartitionVolumeByNumber(number, &volume)) return ERROR_INVALID_FUNCTION;
     DiskLayout layout;
     const DWORD code = ReadLoopLayout(volume.diskNumber, &layout);
-    if (code != ERROR_SUCCESS) return FailWith(code);
+    if (code != ERROR_SUCCESS) return code;
     answer.DeviceNumber = static_cast<DWORD>(volume.diskNumber);
     for (const DiskPartition& partition : layout.partitions) {
       if (partition.startBytes == volume.offset) answer.PartitionNumber = partition.number;
@@ -204,7 +205,28 @@ BOOL GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWO
   }
   memcpy(out, &answer, sizeof(answer));
   SetReturned(returned, sizeof(answer));
-  return TRUE;
+  return ERROR_SUCCESS;
+}
+
+// One request on a disk or volume. Returns: a Win32 code.
+DWORD Answer(const LinuxHandle& device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+             LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned) {
+  switch (ioControlCode) {
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
+      return GetDriveLayout(device, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+      return UpdateProperties(device);
+    case IOCTL_DISK_GET_DISK_ATTRIBUTES:
+      return GetDiskAttributes(device, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_DISK_SET_DISK_ATTRIBUTES:
+      return SetDiskAttributes(device, inBuffer, inBufferSize);
+    case IOCTL_STORAGE_GET_BACKING_FILE:
+      return GetBackingFile(device, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+      return GetDeviceNumber(device, outBuffer, outBufferSize, bytesReturned);
+    default:
+      return ERROR_INVALID_FUNCTION;
+  }
 }
 
 }  // namespace
@@ -221,24 +243,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
   LinuxHandle* handle = HandleOf(device, HandleKind::Device);
   if (handle == nullptr) {
     // A file or console handle answers no other request.
-    if (device != nullptr && device != INVALID_HANDLE_VALUE)
-      return FailWith(ERROR_INVALID_FUNCTION);
-    return FALSE;
+    const bool isHandle = device != nullptr && device != INVALID_HANDLE_VALUE;
+    return FailWith(isHandle ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
   }
-  switch (ioControlCode) {
-    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
-      return GetDriveLayout(*handle, outBuffer, outBufferSize, bytesReturned);
-    case IOCTL_DISK_UPDATE_PROPERTIES:
-      return UpdateProperties(*handle);
-    case IOCTL_DISK_GET_DISK_ATTRIBUTES:
-      return GetDiskAttributes(*handle, outBuffer, outBufferSize, bytesReturned);
-    case IOCTL_DISK_SET_DISK_ATTRIBUTES:
-      return SetDiskAttributes(*handle, inBuffer, inBufferSize);
-    case IOCTL_STORAGE_GET_BACKING_FILE:
-      return GetBackingFile(*handle, outBuffer, outBufferSize, bytesReturned);
-    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-      return GetDeviceNumber(*handle, outBuffer, outBufferSize, bytesReturned);
-    default:
-      return FailWith(ERROR_INVALID_FUNCTION);
-  }
+  const DWORD code = Answer(*handle, ioControlCode, inBuffer, inBufferSize, outBuffer,
+                            outBufferSize, bytesReturned);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }

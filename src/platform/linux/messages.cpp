@@ -1,7 +1,8 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "support/errors.h"
+#include "support/runtime/errors.h"
+#include "win32_linux.h"
 
 // The English system texts of the Win32 codes that this layer and the program
 // produce, worded as the system words them, each with its CR LF ending.

@@ -1,12 +1,12 @@
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cwchar>
 #include <string>
 
-#include "support/errors.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/text.h"
+#include "win32_linux.h"
 
 namespace {
 // Longest executable path read; longer ones fail rather than grow further.
@@ -32,7 +32,7 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   (void)module;  // the program asks only for its own executable
   std::string path;
   if (!ReadOwnExecutable(path)) {
-    SetLastErrorFromErrno(errno);
+    SetLastError(Win32FromErrno(errno));
     return 0;
   }
   const std::wstring wide = FromUtf8(path);
@@ -49,11 +49,4 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   fileName[size - 1] = L'\0';
   SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return size;
-}
-
-void Sleep(DWORD milliseconds) {
-  timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-  }
 }

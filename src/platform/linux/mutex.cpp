@@ -10,11 +10,13 @@
 #include <cwchar>
 #include <string>
 
+#include "last_error.h"
 #include "platform.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/temp_folder.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/text.h"
+#include "support/users/temp_folder.h"
+#include "waits.h"
 
 namespace {
 constexpr long kPollMs = 20;
@@ -66,35 +68,27 @@ DWORD LockFolder(LPCWSTR name, std::string* folder) {
   return ERROR_SUCCESS;
 }
 
-HANDLE Fail(DWORD code) {
-  SetLastError(code);
-  return nullptr;
-}
-
 uint64_t NowMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
-// Takes the lock within `milliseconds`; false with errno EWOULDBLOCK when
-// another holder keeps it that long.
-bool Lock(int fd, DWORD milliseconds) {
+// Takes the lock within `milliseconds`. Returns: a Win32 code,
+// ERROR_TIMEOUT when another holder keeps it that long.
+DWORD Lock(int fd, DWORD milliseconds) {
   if (milliseconds == INFINITE) {
     while (flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) return false;
+      if (errno != EINTR) return Win32FromErrno(errno);
     }
-    return true;
+    return ERROR_SUCCESS;
   }
   const uint64_t deadline = NowMs() + milliseconds;
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
+    if (errno != EWOULDBLOCK && errno != EINTR) return Win32FromErrno(errno);
     const uint64_t now = NowMs();
-    if (now >= deadline) {
-      errno = EWOULDBLOCK;
-      return false;
-    }
+    if (now >= deadline) return ERROR_TIMEOUT;
     const uint64_t pause = deadline - now < kPollMs ? deadline - now : kPollMs;
     timespec delay{0, static_cast<long>(pause) * 1000000L};
     nanosleep(&delay, nullptr);
@@ -103,14 +97,15 @@ bool Lock(int fd, DWORD milliseconds) {
 
 // The holder writes its process id into the file and removes the file when
 // it releases; a file that is not empty at the next acquisition was left by
-// a holder that ended without releasing.
-bool MarkHeld(int fd, bool* abandoned) {
+// a holder that ended without releasing. Returns: a Win32 code.
+DWORD MarkHeld(int fd, bool* abandoned) {
   struct stat status {};
-  if (fstat(fd, &status) != 0) return false;
+  if (fstat(fd, &status) != 0) return Win32FromErrno(errno);
   *abandoned = status.st_size > 0;
   const std::string text = std::to_string(getpid()) + "\n";
-  return ftruncate(fd, 0) == 0 &&
-         pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+  const bool marked = ftruncate(fd, 0) == 0 &&
+                      pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+  return marked ? ERROR_SUCCESS : Win32FromErrno(errno);
 }
 
 // Whether the descriptor still is the file at `path`: a holder removes the
@@ -127,8 +122,9 @@ int OpenLockFile(const std::string& path) {
 }
 
 // Locks the file at the mutex's path within `milliseconds`, following it
-// when a holder removed it in between. 0 or an errno value.
-int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
+// when a holder removed it in between. Returns: a Win32 code, ERROR_TIMEOUT
+// when another holder keeps it that long.
+DWORD LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
   const uint64_t deadline = milliseconds == INFINITE ? 0 : NowMs() + milliseconds;
   for (;;) {
     DWORD left = INFINITE;
@@ -136,11 +132,12 @@ int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
       const uint64_t now = NowMs();
       left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     }
-    if (!Lock(mutex.fd, left)) return errno;
-    if (StillAtPath(mutex.fd, mutex.path)) return 0;
+    const DWORD code = Lock(mutex.fd, left);
+    if (code != ERROR_SUCCESS) return code;
+    if (StillAtPath(mutex.fd, mutex.path)) return ERROR_SUCCESS;
     flock(mutex.fd, LOCK_UN);
     const int fd = OpenLockFile(mutex.path);
-    if (fd < 0) return errno;
+    if (fd < 0) return Win32FromErrno(errno);
     close(mutex.fd);
     mutex.fd = fd;
   }
@@ -148,60 +145,59 @@ int LockAtPath(LinuxHandle& mutex, DWORD milliseconds) {
 }  // namespace
 
 namespace {
-// The handle of the named mutex's lock file; `create` makes the file when it
-// is missing (a mutex nobody holds has none).
-HANDLE OpenNamedMutex(LPCWSTR name, bool create) {
+// Opens the handle of the named mutex's lock file into *mutex; `create`
+// makes the file when it is missing (a mutex nobody holds has none).
+// Returns: a Win32 code.
+DWORD OpenNamedMutex(LPCWSTR name, bool create, HANDLE* mutex) {
   const std::wstring file = name == nullptr ? std::wstring() : LockFileName(name);
-  if (file.empty()) return Fail(ERROR_INVALID_NAME);
+  if (file.empty()) return ERROR_INVALID_NAME;
   std::string folder;
   const DWORD code = LockFolder(name, &folder);
-  if (code != ERROR_SUCCESS) return Fail(code);
+  if (code != ERROR_SUCCESS) return code;
   const std::string path = folder + ToUtf8(file);
   const int fd = create ? OpenLockFile(path)
                         : open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return Fail(Win32FromErrno(errno));
+  if (fd < 0) return Win32FromErrno(errno);
   LinuxHandle* handle = new LinuxHandle;
   handle->kind = HandleKind::Mutex;
   handle->fd = fd;
   handle->path = path;
-  SetLastError(ERROR_SUCCESS);
-  return handle;
+  *mutex = handle;
+  return ERROR_SUCCESS;
 }
 }  // namespace
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+  HANDLE mutex = nullptr;
   // Only what the program uses: a named mutex, not owned on creation.
-  if (name == nullptr || initialOwner) return Fail(ERROR_NOT_SUPPORTED);
-  return OpenNamedMutex(name, true);
+  SetLastError(name == nullptr || initialOwner ? ERROR_NOT_SUPPORTED
+                                               : OpenNamedMutex(name, true, &mutex));
+  return mutex;
 }
 
 HANDLE OpenMutexW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name) {
   (void)desiredAccess, (void)inheritHandle;
-  return OpenNamedMutex(name, false);
+  HANDLE mutex = nullptr;
+  SetLastError(OpenNamedMutex(name, false, &mutex));
+  return mutex;
 }
 
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
-    auto* handle = static_cast<LinuxHandle*>(object);
-    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
-      return WaitForWaitable(handle, milliseconds);
-  }
-  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
-  if (mutex == nullptr) return WAIT_FAILED;
+DWORD WaitForMutex(LinuxHandle* mutex, DWORD milliseconds) {
   if (mutex->owned > 0) {  // a mutex is recursive for its holder
     ++mutex->owned;
     return WAIT_OBJECT_0;
   }
-  const int error = LockAtPath(*mutex, milliseconds);
-  if (error == EWOULDBLOCK) return WAIT_TIMEOUT;
-  if (error != 0) {
-    SetLastErrorFromErrno(error);
+  const DWORD code = LockAtPath(*mutex, milliseconds);
+  if (code == ERROR_TIMEOUT) return WAIT_TIMEOUT;
+  if (code != ERROR_SUCCESS) {
+    SetLastError(code);
     return WAIT_FAILED;
   }
   bool abandoned = false;
-  if (!MarkHeld(mutex->fd, &abandoned)) {
-    SetLastErrorFromErrno(errno);
+  const DWORD marked = MarkHeld(mutex->fd, &abandoned);
+  if (marked != ERROR_SUCCESS) {
     flock(mutex->fd, LOCK_UN);
+    SetLastError(marked);
     return WAIT_FAILED;
   }
   mutex->owned = 1;
@@ -210,20 +206,14 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 
 BOOL ReleaseMutex(HANDLE object) {
   LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
-  if (mutex == nullptr) return FALSE;
-  if (mutex->owned == 0) {
-    SetLastError(ERROR_NOT_OWNER);
-    return FALSE;
-  }
+  if (mutex == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (mutex->owned == 0) return FailWith(ERROR_NOT_OWNER);
   if (--mutex->owned > 0) return TRUE;
   // Removed while still locked, so that no file stays behind a run; a
   // waiter that locked the old file notices and opens the path anew.
   const int removeError = unlink(mutex->path.c_str()) == 0 ? 0 : errno;
   const int unlockError = flock(mutex->fd, LOCK_UN) == 0 ? 0 : errno;
   const int error = removeError != 0 && removeError != ENOENT ? removeError : unlockError;
-  if (error != 0) {
-    SetLastErrorFromErrno(error);
-    return FALSE;
-  }
+  if (error != 0) return FailWith(Win32FromErrno(error));
   return TRUE;
 }

@@ -1,14 +1,9 @@
 #include <cstdarg>
 
 #include "platform.h"
-#include "support/output.h"
-#include "support/text.h"
-#include "support/wide_format.h"
-
-const wchar_t kPathSeparator = L'/';
-const wchar_t kPathSeparators[] = L"/";
-const wchar_t kExecutableExtension[] = L"";
-const wchar_t kDrivePrefix[] = L"PhysicalDrive";
+#include "support/runtime/output.h"
+#include "support/runtime/text.h"
+#include "support/runtime/wide_format.h"
 
 namespace {
 // Printing asks whether standard output is a console, as the Windows build

@@ -8,13 +8,13 @@
 #include <cwchar>
 #include <string>
 
+#include "apartment.h"
 #include "platform.h"
-#include "support/apartment.h"
-#include "support/errors.h"
-#include "support/helper_descriptors.h"
-#include "support/run_owner.h"
-#include "support/session_user.h"
-#include "support/text.h"
+#include "support/kernel/helper_descriptors.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/text.h"
+#include "support/users/run_owner.h"
+#include "support/users/session_user.h"
 
 // "open" on a folder: with a desktop session the desktop's opener shows it,
 // detached from this process; without one the folder's full path is printed
@@ -64,11 +64,14 @@ std::wstring FullPath(const wchar_t* file) {
 // Starts the opener in a new session whose stdio is /dev/null, through an
 // intermediate child so that it is nobody's child here, as the user the run
 // was made for. A pipe that closes on exec tells whether the start worked.
-intptr_t StartDetached(const std::string& opener, const std::string& target) {
+// Returns: 0 once started, kNoProcess when no process could be made, else
+// the errno of the failed start.
+constexpr int kNoProcess = -1;
+int StartDetached(const std::string& opener, const std::string& target) {
   SessionUser user;
-  if (!user.Prepare(CurrentRunOwner())) return kOutOfResources;
+  if (!user.Prepare(CurrentRunOwner())) return kNoProcess;
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return kOutOfResources;
+  if (pipe2(report, O_CLOEXEC) != 0) return kNoProcess;
   CloseDescriptorsOnExec();
   char* const arguments[] = {const_cast<char*>(opener.c_str()),
                              const_cast<char*>(target.c_str()), nullptr};
@@ -76,7 +79,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   if (child < 0) {
     close(report[0]);
     close(report[1]);
-    return kOutOfResources;
+    return kNoProcess;
   }
   if (child == 0) {
     setsid();
@@ -112,9 +115,7 @@ intptr_t StartDetached(const std::string& opener, const std::string& target) {
   while ((count = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
   close(report[0]);
-  if (count <= 0) return kStarted;
-  SetLastErrorFromErrno(error);
-  return error == ENOENT ? kFileNotFound : kNoAssociation;
+  return count <= 0 ? 0 : error;
 }
 }  // namespace
 
@@ -132,7 +133,7 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
   const std::string target = ToUtf8(file);
   struct stat status {};
   if (stat(target.c_str(), &status) != 0) {
-    SetLastErrorFromErrno(errno);
+    SetLastError(Win32FromErrno(errno));
     return Result(kFileNotFound);
   }
   // A folder opens through the shell's extensions, which need COM on the
@@ -146,5 +147,9 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
     PrintWide(L"%s\n", FullPath(file).c_str());
     return Result(kStarted);
   }
-  return Result(StartDetached(opener, target));
+  const int error = StartDetached(opener, target);
+  if (error == 0) return Result(kStarted);
+  if (error == kNoProcess) return Result(kOutOfResources);
+  SetLastError(Win32FromErrno(error));
+  return Result(error == ENOENT ? kFileNotFound : kNoAssociation);
 }

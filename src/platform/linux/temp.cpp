@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform.h"
-#include "support/errors.h"
-#include "support/temp_folder.h"
-#include "support/text.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/text.h"
+#include "support/users/temp_folder.h"
 
 namespace {
 // The number part of a temporary name has 16 bits, as on the system.
@@ -40,13 +40,39 @@ bool IsFolder(const std::wstring& path) {
   return stat(ToUtf8(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool StoreName(const std::wstring& name, LPWSTR tempFileName) {
-  if (name.size() >= MAX_PATH) {
-    SetLastError(ERROR_BUFFER_OVERFLOW);
-    return false;
-  }
+// Returns: ERROR_SUCCESS, or ERROR_BUFFER_OVERFLOW for a name of MAX_PATH
+// units or more.
+DWORD StoreName(const std::wstring& name, LPWSTR tempFileName) {
+  if (name.size() >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
   wmemcpy(tempFileName, name.c_str(), name.size() + 1);
-  return true;
+  return ERROR_SUCCESS;
+}
+
+// Names a temporary file in `folder` into tempFileName, and makes it unless
+// the caller gave its number. Returns: a Win32 code; *number the name's number.
+DWORD MakeTempName(const std::wstring& folder, LPCWSTR prefixString, unsigned unique,
+                   LPWSTR tempFileName, unsigned* number) {
+  if (unique != 0) {
+    // A caller's number only forms the name; no file is made.
+    *number = unique % kUniqueRange == 0 ? 1 : unique % kUniqueRange;
+    return StoreName(TempName(folder, prefixString, *number), tempFileName);
+  }
+  if (!IsFolder(folder.empty() ? L"." : folder)) return ERROR_DIRECTORY;
+  unsigned next = StartNumber();
+  for (unsigned tries = 0; tries < kUniqueRange; ++tries, next = (next + 1) % kUniqueRange) {
+    if (next == 0) continue;
+    const std::wstring name = TempName(folder, prefixString, next);
+    const DWORD code = StoreName(name, tempFileName);
+    if (code != ERROR_SUCCESS) return code;
+    const int fd = open(ToUtf8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      close(fd);
+      *number = next;
+      return ERROR_SUCCESS;
+    }
+    if (errno != EEXIST) return Win32FromErrno(errno);
+  }
+  return ERROR_FILE_EXISTS;
 }
 }  // namespace
 
@@ -78,33 +104,10 @@ unsigned GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, unsigned uniqu
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const std::wstring folder = pathName;
-  if (unique != 0) {
-    // A caller's number only forms the name; no file is made.
-    unique %= kUniqueRange;
-    if (unique == 0) unique = 1;
-    return StoreName(TempName(folder, prefixString, unique), tempFileName) ? unique : 0;
-  }
-  if (!IsFolder(folder.empty() ? L"." : folder)) {
-    SetLastError(ERROR_DIRECTORY);
-    return 0;
-  }
-  unsigned number = StartNumber();
-  for (unsigned tries = 0; tries < kUniqueRange; ++tries, number = (number + 1) % kUniqueRange) {
-    if (number == 0) continue;
-    const std::wstring name = TempName(folder, prefixString, number);
-    if (!StoreName(name, tempFileName)) return 0;
-    const int fd = open(ToUtf8(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      close(fd);
-      return number;
-    }
-    if (errno != EEXIST) {
-      SetLastErrorFromErrno(errno);
-      return 0;
-    }
-  }
-  SetLastError(ERROR_FILE_EXISTS);
+  unsigned number = 0;
+  const DWORD code = MakeTempName(pathName, prefixString, unique, tempFileName, &number);
+  if (code == ERROR_SUCCESS) return number;
+  SetLastError(code);
   return 0;
 }
 

@@ -1,16 +1,19 @@
-// Threads and events over the C++ runtime's threads. A thread handle becomes
-// signaled when its start routine returns; an event is manual- or
-// auto-reset as asked. Named events and suspended threads are not needed by
-// the program and are refused. Thread priorities are the thread's nice value.
-#include <sched.h>
+// Threads, events, the waits on any handle and Sleep, over the C++ runtime's
+// threads. A thread handle becomes signaled when its start routine returns;
+// an event is manual- or auto-reset as asked. Named events and suspended
+// threads are not needed by the program and are refused. Thread priorities
+// are the thread's nice value. A named mutex is waited for in mutex.cpp.
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
-#include "support/errors.h"
-#include "support/handle.h"
+#include "last_error.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "waits.h"
 
 namespace {
 LinuxHandle* NewWaitable(HandleKind kind, bool manualReset, bool signaled) {
@@ -26,6 +29,22 @@ void Signal(Waitable& waitable) {
   std::lock_guard<std::mutex> hold(waitable.lock);
   waitable.signaled = true;
   waitable.changed.notify_all();
+}
+
+DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
+  Waitable& waitable = *handle->waitable;
+  std::unique_lock<std::mutex> hold(waitable.lock);
+  auto signaled = [&waitable] { return waitable.signaled; };
+  if (milliseconds == INFINITE) {
+    waitable.changed.wait(hold, signaled);
+  } else if (!waitable.changed.wait_for(hold, std::chrono::milliseconds(milliseconds), signaled)) {
+    return WAIT_TIMEOUT;
+  }
+  if (!waitable.manualReset) waitable.signaled = false;
+  hold.unlock();
+  // The thread has returned from its routine; reap it.
+  if (handle->kind == HandleKind::Thread && handle->thread.joinable()) handle->thread.join();
+  return WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -72,7 +91,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
 
 BOOL SetEvent(HANDLE event) {
   LinuxHandle* handle = HandleOf(event, HandleKind::Event);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   Signal(*handle->waitable);
   return TRUE;
 }
@@ -99,48 +118,37 @@ bool NiceOf(int priority, int* nice) {
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   LinuxHandle* handle = HandleOf(thread, HandleKind::Thread);
-  if (handle == nullptr) return FALSE;
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   int nice = 0;
-  if (!NiceOf(priority, &nice)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!NiceOf(priority, &nice)) return FailWith(ERROR_INVALID_PARAMETER);
   Waitable& waitable = *handle->waitable;
   std::unique_lock<std::mutex> hold(waitable.lock);
   waitable.changed.wait(hold, [&waitable] { return waitable.threadId != 0 || waitable.signaled; });
   // A thread that has returned has no priority left to change.
   if (waitable.signaled) return TRUE;
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0)
+    return FailWith(Win32FromErrno(errno));
   return TRUE;
 }
 
-DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
-  Waitable& waitable = *handle->waitable;
-  std::unique_lock<std::mutex> hold(waitable.lock);
-  auto signaled = [&waitable] { return waitable.signaled; };
-  if (milliseconds == INFINITE) {
-    waitable.changed.wait(hold, signaled);
-  } else if (!waitable.changed.wait_for(hold, std::chrono::milliseconds(milliseconds), signaled)) {
-    return WAIT_TIMEOUT;
+// A thread or an event waits here; a named mutex in mutex.cpp.
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (object != nullptr && object != INVALID_HANDLE_VALUE) {
+    auto* handle = static_cast<LinuxHandle*>(object);
+    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
+      return WaitForWaitable(handle, milliseconds);
   }
-  if (!waitable.manualReset) waitable.signaled = false;
-  hold.unlock();
-  // The thread has returned from its routine; reap it.
-  if (handle->kind == HandleKind::Thread && handle->thread.joinable()) handle->thread.join();
-  return WAIT_OBJECT_0;
+  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  if (mutex == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return WaitForMutex(mutex, milliseconds);
 }
 
-void GetSystemInfo(LPSYSTEM_INFO systemInfo) {
-  *systemInfo = SYSTEM_INFO{};
-  systemInfo->dwPageSize = static_cast<DWORD>(sysconf(_SC_PAGESIZE));
-  // The processors this process may use, as Windows counts those of its
-  // group; all that are on line when the affinity cannot be read.
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  long count = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set)
-                                                            : sysconf(_SC_NPROCESSORS_ONLN);
-  systemInfo->dwNumberOfProcessors = count > 0 ? static_cast<DWORD>(count) : 1;
+void Sleep(DWORD milliseconds) {
+  timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
 }

@@ -5,8 +5,9 @@
 
 #include <cwchar>
 
-#include "support/errors.h"
-#include "support/handle.h"
+#include "last_error.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 
 namespace {
 // The system's locally unique id of SeManageVolumePrivilege.
@@ -35,7 +36,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
 // says ERROR_NOT_ALL_ASSIGNED when it does not.
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD,
                            PTOKEN_PRIVILEGES, LPDWORD returnLength) {
-  if (HandleOf(token, HandleKind::Token) == nullptr) return FALSE;
+  if (HandleOf(token, HandleKind::Token) == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (newState == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (returnLength != nullptr) *returnLength = 0;
   bool allHeld = true;

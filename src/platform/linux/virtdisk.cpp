@@ -6,20 +6,20 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform.h"
-#include "support/errors.h"
-#include "support/handle.h"
-#include "support/loop_device.h"
-#include "support/mountinfo.h"
-#include "support/text.h"
-#include "support/vhd.h"
-#include "support/vhdx.h"
+#include "support/formats/vhd.h"
+#include "support/formats/vhdx.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/mountinfo.h"
+#include "support/runtime/device_prefix.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
+#include "support/runtime/text.h"
+#include "win32_linux.h"
 
 namespace {
 
 // The virtual disk calls return their error and leave the thread's last
-// error as it was, as on Windows: each keeps it (KeptLastError), whatever
-// the helpers under it set on the way.
+// error as it was, as on Windows; the helpers under them never touch it.
 
 // A VHD has 512-byte sectors: 0 asks for that default, any other size is
 // refused as it is on Windows.
@@ -114,51 +114,48 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
                         CREATE_VIRTUAL_DISK_FLAG, ULONG,
                         PCREATE_VIRTUAL_DISK_PARAMETERS parameters, LPOVERLAPPED,
                         PHANDLE handle) {
-  KeptLastError keep;
   CreateRequest request;
   if (path == nullptr || parameters == nullptr || handle == nullptr ||
       !ReadCreateRequest(*parameters, &request) ||
       (parameters->Version == CREATE_VIRTUAL_DISK_VERSION_2 &&
        accessMask != VIRTUAL_DISK_ACCESS_NONE)) {
-    return FailCode(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
-  if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
+  if (!SupportedType(storageType)) return ERROR_VIRTDISK_PROVIDER_NOT_FOUND;
   const std::string file = ToUtf8(path);
   const DWORD code = CreateFileOfType(storageType->DeviceId, parameters->Version, file, request);
-  if (code != ERROR_SUCCESS) return FailCode(code);
+  if (code != ERROR_SUCCESS) return code;
   *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
   return ERROR_SUCCESS;
 }
 
 DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG flags,
                         ULONG, PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED) {
-  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   LoopAttachRequest request;
   request.backingPath = disk->path;
   request.readOnly = (flags & ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY) != 0;
   DWORD code = ReadDiskPlace(*disk, &request);
-  if (code != ERROR_SUCCESS) return FailCode(code);
-  if (LoopFindByFile(disk->path) >= 0) return FailCode(ERROR_SHARING_VIOLATION);
+  if (code != ERROR_SUCCESS) return code;
+  if (LoopFindByFile(disk->path) >= 0) return ERROR_SHARING_VIOLATION;
   int number = -1;
   code = LoopAttach(request, &number);
-  return code == ERROR_SUCCESS ? ERROR_SUCCESS : FailCode(code);
+  return code;
 }
 
 DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
                                  LPWSTR diskPath) {
-  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
-  if (diskPathSizeInBytes == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
+  if (diskPathSizeInBytes == nullptr) return ERROR_INVALID_PARAMETER;
   const int number = LoopFindByFile(disk->path);
-  if (number < 0) return FailCode(ERROR_NOT_FOUND);
-  const std::wstring text = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
+  if (number < 0) return ERROR_NOT_FOUND;
+  const std::wstring text = DriveDeviceName(number);
   const ULONG needed = static_cast<ULONG>((text.size() + 1) * sizeof(WCHAR));
   if (diskPath == nullptr || *diskPathSizeInBytes < needed) {
     *diskPathSizeInBytes = needed;
-    return FailCode(ERROR_INSUFFICIENT_BUFFER);
+    return ERROR_INSUFFICIENT_BUFFER;
   }
   text.copy(diskPath, text.size());
   diskPath[text.size()] = L'\0';
@@ -168,28 +165,26 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
 
 DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DISK_ACCESS_MASK,
                       OPEN_VIRTUAL_DISK_FLAG, POPEN_VIRTUAL_DISK_PARAMETERS, PHANDLE handle) {
-  KeptLastError keep;
-  if (path == nullptr || handle == nullptr) return FailCode(ERROR_INVALID_PARAMETER);
-  if (!SupportedType(storageType)) return FailCode(ERROR_VIRTDISK_PROVIDER_NOT_FOUND);
+  if (path == nullptr || handle == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!SupportedType(storageType)) return ERROR_VIRTDISK_PROVIDER_NOT_FOUND;
   const std::string file = ToUtf8(path);
   struct stat status;
-  if (stat(file.c_str(), &status) != 0) return SetLastErrorFromErrno(errno);
-  if (!S_ISREG(status.st_mode)) return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+  if (stat(file.c_str(), &status) != 0) return Win32FromErrno(errno);
+  if (!S_ISREG(status.st_mode)) return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   // A VHDX is no VHD and the other way round, as for the platform's own
   // service; a plain file attached by other means still opens as a VHD.
   const bool isVhdx = VhdxHasSignature(file);
   if (isVhdx != (storageType->DeviceId == VIRTUAL_STORAGE_TYPE_DEVICE_VHDX))
-    return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+    return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
   return ERROR_SUCCESS;
 }
 
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
-  KeptLastError keep;
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const int number = LoopFindByFile(disk->path);
-  if (number < 0) return FailCode(ERROR_NOT_FOUND);
+  if (number < 0) return ERROR_NOT_FOUND;
   std::vector<int> volumes;
   for (const LoopBinding& binding : LoopListBindings()) {
     if (LoopDiskOf(binding) == number) volumes.push_back(binding.number);
@@ -197,20 +192,20 @@ DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
   // A mounted volume would keep its loop bound after the detach: refuse
   // before anything is changed. Every other handle on the disk or its
   // volumes has to be closed first, as Windows asks.
-  if (Mounted(number)) return FailCode(ERROR_SHARING_VIOLATION);
+  if (Mounted(number)) return ERROR_SHARING_VIOLATION;
   for (int volume : volumes) {
-    if (Mounted(volume)) return FailCode(ERROR_SHARING_VIOLATION);
+    if (Mounted(volume)) return ERROR_SHARING_VIOLATION;
   }
-  if (DeviceHandleOpen(LoopDevicePath(number))) return FailCode(ERROR_BUSY);
+  if (DeviceHandleOpen(LoopDevicePath(number))) return ERROR_BUSY;
   for (int volume : volumes) {
-    if (DeviceHandleOpen(LoopDevicePath(volume))) return FailCode(ERROR_BUSY);
+    if (DeviceHandleOpen(LoopDevicePath(volume))) return ERROR_BUSY;
   }
   for (int volume : volumes) {
     const DWORD code = LoopDetach(volume);
-    if (code != ERROR_SUCCESS && code != ERROR_NOT_FOUND) return FailCode(code);
+    if (code != ERROR_SUCCESS && code != ERROR_NOT_FOUND) return code;
   }
   const DWORD code = LoopDetach(number);
-  return code == ERROR_SUCCESS ? ERROR_SUCCESS : FailCode(code);
+  return code;
 }
 
 namespace {
@@ -266,26 +261,25 @@ DWORD FillDependency(const std::string& file, const std::wstring& device, ULONG 
 DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
                                       ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info,
                                       ULONG* sizeUsed) {
-  KeptLastError keep;
   LinuxHandle* disk = HandleOf(object, HandleKind::Device);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const DWORD wanted = GET_STORAGE_DEPENDENCY_FLAG_HOST_VOLUMES |
                        GET_STORAGE_DEPENDENCY_FLAG_DISK_HANDLE;
   if (info == nullptr || infoSize < offsetof(STORAGE_DEPENDENCY_INFO, Version2Entries) ||
       static_cast<DWORD>(flags) != wanted)
-    return FailCode(ERROR_INVALID_PARAMETER);
-  if (info->Version != STORAGE_DEPENDENCY_INFO_VERSION_2) return FailCode(ERROR_NOT_SUPPORTED);
+    return ERROR_INVALID_PARAMETER;
+  if (info->Version != STORAGE_DEPENDENCY_INFO_VERSION_2) return ERROR_NOT_SUPPORTED;
   const int number = LoopNumberOfPath(disk->path);
   LoopBinding binding;
   struct stat status;
   if (number < 0 || !LoopReadBinding(number, &binding) || LoopDiskOf(binding) >= 0 ||
       stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-    return FailCode(ERROR_VIRTDISK_NOT_VIRTUAL_DISK);
+    return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
   const ULONG storageDevice = VhdxHasSignature(binding.backingFile)
                                   ? VIRTUAL_STORAGE_TYPE_DEVICE_VHDX
                                   : VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
-  const std::wstring device = std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number);
+  const std::wstring device = DriveDeviceName(number);
   const DWORD code =
       FillDependency(binding.backingFile, device, storageDevice, infoSize, info, sizeUsed);
-  return code == ERROR_SUCCESS ? code : FailCode(code);
+  return code;
 }

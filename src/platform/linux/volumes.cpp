@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "support/errors.h"
-#include "support/loop_device.h"
-#include "support/mountinfo.h"
-#include "support/multi_string.h"
-#include "support/partition_volumes.h"
-#include "support/run_owner.h"
-#include "support/staged_mount.h"
-#include "support/text.h"
+#include "last_error.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/mountinfo.h"
+#include "support/kernel/partition_volumes.h"
+#include "support/kernel/staged_mount.h"
+#include "support/runtime/errors.h"
+#include "support/runtime/multi_string.h"
+#include "support/runtime/text.h"
+#include "support/users/run_owner.h"
 
 namespace {
 
