@@ -159,6 +159,20 @@ TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheImagePath) {
   EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
 }
 
+// Runs go to the disk on a thread of their own: after a failed write no later
+// run is written, and the failure is told once.
+TEST_F(PayloadCopy, NoRunIsWrittenAfterAFailedWrite) {
+  for (uint32_t target : {0u, 2u, 4u, 6u, 1u, 3u}) AddEntry(1, {{target, 0}});
+  Fake().writeFile = [this](HANDLE, LPCVOID, DWORD) -> BOOL {
+    if (++writeCalls == 1) return TRUE;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  };
+  EXPECT_EQ(Copy(), ERROR_DISK_FULL);
+  EXPECT_EQ(writeCalls, 2);
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+}
+
 struct ProgressCase {
   uint32_t entries;
   std::vector<std::wstring> expected;  // empty: only the count and the ends are checked
