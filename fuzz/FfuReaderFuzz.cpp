@@ -49,19 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StoreReader reader;
   if (reader.LoadStore(&image) != 0) return 0;
   // The copy succeeds only when the file holds every payload block.
-  unsigned __int128 blocks = 0;
-  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-  if (reader.payloadOffset + blocks * reader.BlockSize() > image.fileSize) return 0;
+  const unsigned __int128 blocks = reader.PayloadBlocks();
+  if (reader.PayloadOffset() + blocks * reader.BlockSize() > image.FileSize()) return 0;
   std::vector<uint8_t> piece(4096);
-  uint64_t position = reader.payloadOffset;
+  uint64_t position = reader.PayloadOffset();
   DWORD got = 0;
-  while (ReadFile(image.file.Get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
+  while (ReadFile(image.File(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
          got > 0) {
-    image.chunkCheck.Feed(position, piece.data(), got);
+    image.ChunkCheck().Feed(position, piece.data(), got);
     position += got;
   }
-  image.chunkCheck.Finish();
+  image.ChunkCheck().Finish();
   DamageReport report(image, reader, DiskSectorCount(*image.FirstStore()), {});
-  for (uint32_t chunk : image.chunkCheck.FirstDamaged()) report.Describe(chunk);
+  for (uint32_t chunk : image.ChunkCheck().FirstDamaged()) report.Describe(chunk);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -27,7 +28,7 @@ const wchar_t* ModeName(RunMode mode) {
 }
 
 int Refuse(CommandLine& line, const std::wstring& fault) {
-  line.fault = L"(Korvex) !ERROR! " + fault + L"\n";
+  line.fault = std::wstring(kProgramPrefix) + kErrorPrefix + fault + L"\n";
   return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "ffu/Manifest.h"
 #include "ffu/MountChoice.h"
 #include "ffu/StoreReader.h"
+#include "formats/GptRecords.h"
 #include "platform.h"
 #include "volumes/FileSystemProbe.h"
 
@@ -44,7 +45,7 @@ void PrintDescription(const std::wstring& description) {
 
 std::wstring ManifestValue(const FfuImage& image, const char* key) {
   const ManifestCategory* fullFlash =
-      image.manifest ? image.manifest->FindCategory("FullFlash") : nullptr;
+      image.GetManifest() ? image.GetManifest()->FindCategory("FullFlash") : nullptr;
   std::string value = fullFlash ? fullFlash->GetValue(key) : std::string();
   if (value.empty()) return L"(none)";
   // Line breaks of a continued value stay, for PrintDescription.
@@ -55,13 +56,13 @@ std::wstring ManifestValue(const FfuImage& image, const char* key) {
 }
 
 void ListHeaders(const FfuImage& image) {
-  const SecurityHeader& security = image.securityHeader;
+  const SecurityHeader& security = image.GetSecurityHeader();
   PrintWide(L"Security header : chunk size %u KiB, hash algorithm %s, catalog %u bytes, "
             L"hash table %u bytes\n",
             security.chunkSizeKb, HashName(security.hashAlgorithmId).c_str(), security.catalogSize,
             security.hashTableSize);
   PrintWide(L"Image header    : chunk size %u KiB, manifest %u bytes\n",
-            image.imageHeader.chunkSizeKb, image.imageHeader.manifestLength);
+            image.GetImageHeader().chunkSizeKb, image.GetImageHeader().manifestLength);
   PrintWide(L"Manifest        : version %s, OS version %s\n",
             ManifestValue(image, "Version").c_str(), ManifestValue(image, "OSVersion").c_str());
   PrintDescription(ManifestValue(image, "Description"));
@@ -69,23 +70,21 @@ void ListHeaders(const FfuImage& image) {
 
 std::wstring DevicePath(const StoreReader& reader) {
   std::wstring path;
-  for (uint16_t unit : reader.devicePath) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
+  for (uint16_t unit : reader.DevicePath()) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
   return path;
 }
 
 void ListStore(const StoreReader& reader, size_t index, size_t count) {
   const StoreDescription& store = reader.Store();
   uint64_t diskBytes = DiskSectorCount(store) * store.sectorSize;
-  uint64_t payload = 0;
-  for (const BlockDataEntry& entry : reader.entries)
-    payload += uint64_t{entry.blockCount} * reader.BlockSize();
+  uint64_t payload = reader.PayloadBlocks() * reader.BlockSize();
   PrintWide(L"Store %u of %u    : device path '%s', sector size %u bytes, disk %llu bytes "
             L"(%s), payload %llu bytes (%s)\n",
             static_cast<uint32_t>(index + 1), static_cast<uint32_t>(count),
             DevicePath(reader).c_str(), store.sectorSize,
             static_cast<unsigned long long>(diskBytes), ReadableSize(diskBytes).c_str(),
             static_cast<unsigned long long>(payload), ReadableSize(payload).c_str());
-  const StoreHeader& header = reader.header;
+  const StoreHeader& header = reader.Header();
   PrintWide(L"Store header    : version %u.%u, full flash version %u.%u, platform id '%s', "
             L"block size %u bytes, %u block data entries\n",
             header.majorVersion, header.minorVersion, header.fullFlashMajorVersion,
@@ -96,19 +95,15 @@ void ListStore(const StoreReader& reader, size_t index, size_t count) {
 }
 
 struct KnownType {
-  GUID type;
+  DiskGuid type;
   const wchar_t* name;
 };
 
 const KnownType kKnownTypes[] = {
-    {{0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}},
-     L"basic data"},
-    {{0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}},
-     L"EFI system"},
-    {{0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}},
-     L"reserved (MSR)"},
-    {{0xDE94BBA4, 0x06D1, 0x4D40, {0xA1, 0x6A, 0xBF, 0xD5, 0x01, 0x79, 0xD6, 0xAC}},
-     L"recovery"},
+    {kGptBasicDataType, L"basic data"},
+    {kGptEfiSystemType, L"EFI system"},
+    {kGptReservedType, L"reserved (MSR)"},
+    {kGptRecoveryType, L"recovery"},
 };
 
 std::wstring Hex(uint64_t value, int digits) {
@@ -117,13 +112,13 @@ std::wstring Hex(uint64_t value, int digits) {
   return text;
 }
 
-std::wstring TypeName(const GUID& type) {
+std::wstring TypeName(const DiskGuid& type) {
   for (const KnownType& known : kKnownTypes)
-    if (std::memcmp(&known.type, &type, sizeof(GUID)) == 0) return known.name;
-  std::wstring text = L"{" + Hex(type.Data1, 8) + L"-" + Hex(type.Data2, 4) + L"-" +
-                      Hex(type.Data3, 4) + L"-" + Hex(type.Data4[0], 2) + Hex(type.Data4[1], 2) +
+    if (SameDiskGuid(known.type, type)) return known.name;
+  std::wstring text = L"{" + Hex(type.data1, 8) + L"-" + Hex(type.data2, 4) + L"-" +
+                      Hex(type.data3, 4) + L"-" + Hex(type.data4[0], 2) + Hex(type.data4[1], 2) +
                       L"-";
-  for (int i = 2; i < 8; ++i) text += Hex(type.Data4[i], 2);
+  for (int i = 2; i < 8; ++i) text += Hex(type.data4[i], 2);
   return text + L"}";
 }
 
@@ -162,7 +157,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
   size_t typeWidth = 4;
   for (const ImagePartition& partition : table) {
     nameWidth = std::max(nameWidth, Printable(partition.name).size());
-    typeWidth = std::max(typeWidth, TypeName(AsGuid<GUID>(partition.type)).size());
+    typeWidth = std::max(typeWidth, TypeName(partition.type).size());
   }
   PrintWide(L"  %s  %s  %s  %s  %s  %s  %s\n", Padded(L"#", 3, true).c_str(),
             Padded(L"Name", nameWidth).c_str(), Padded(L"Type", typeWidth).c_str(),
@@ -171,7 +166,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
   for (const ImagePartition& partition : table) {
     std::wstring line = L"  " + Padded(std::to_wstring(partition.number), 3, true) + L"  " +
                         Padded(Printable(partition.name), nameWidth) + L"  " +
-                        Padded(TypeName(AsGuid<GUID>(partition.type)), typeWidth) + L"  " +
+                        Padded(TypeName(partition.type), typeWidth) + L"  " +
                         Padded(std::to_wstring(partition.firstSector), 12, true) + L"  " +
                         Padded(std::to_wstring(partition.lastSector), 12, true) + L"  " +
                         Padded(ReadableSize(partition.Length(view.SectorSize())), 10) + L"  0x" +

@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
@@ -33,19 +34,19 @@ ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Failed to load the Image : %s\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to load the Image : %s\n", imagePath.c_str());
   std::wstring folder = session->FirstMountFolder();
   if (!ShellSucceeded(OpenFolder(folder)))
-    return FailWithLine(L"(Korvex) !ERROR! Failed to explorer the virtual hard drive.\n");
+    return PrintErrorLine(L"Failed to explorer the virtual hard drive.\n");
   return 0;
 }
 
 uint32_t ImageMounter::DamagedChunks() const {
-  return image == nullptr ? 0 : image->chunkCheck.DamagedCount();
+  return image == nullptr ? 0 : image->ChunkCheck().DamagedCount();
 }
 
 uint32_t ImageMounter::CheckedChunks() const {
-  return image == nullptr ? 0 : image->chunkCheck.ChunkCount();
+  return image == nullptr ? 0 : image->ChunkCheck().ChunkCount();
 }
 
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
@@ -67,10 +68,9 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
     status.Rewrite(text);
     return failed ? 1 : 0;
   }
-  if (extension == L".VHD") return FailWithLine(L"(Korvex) !ERROR! VHD files not yet supported.\n");
-  if (extension == L".WIM") return FailWithLine(L"(Korvex) !ERROR! WIM files not yet supported.\n");
-  return FailWithLine(L"(Korvex) !ERROR! Unrecognized file type %s not supported.\n",
-                      extension.c_str());
+  if (extension == L".VHD") return PrintErrorLine(L"VHD files not yet supported.\n");
+  if (extension == L".WIM") return PrintErrorLine(L"WIM files not yet supported.\n");
+  return PrintErrorLine(L"Unrecognized file type %s not supported.\n", extension.c_str());
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
@@ -80,12 +80,10 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Failed to initialize metadata with '%s'\n",
-                        imagePath.c_str());
+    return PrintErrorLine(L"Failed to initialize metadata with '%s'\n", imagePath.c_str());
   if (loadOnly) return 0;
-  session = std::make_unique<MountSession>();
-  session->wantedPartition = wantedPartition;
+  session = std::make_unique<MountSession>(wantedPartition);
   if (session->MountImage(image.get()) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Failed to mount '%s'\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to mount '%s'\n", imagePath.c_str());
   return 0;
 }

@@ -20,7 +20,7 @@ class ImageMounter {
 
   // Loads the image and opens its mounted folder.
   // Returns: 0 on success, or the character count of the failure line
-  // (FailWithLine) when the image did not load or the folder did not open.
+  // (PrintErrorLine) when the image did not load or the folder did not open.
   int Mount(const std::wstring& imagePath);
   // Returns: 0 on success; the Win32 error code when the file is missing;
   // 1 when an FFU failed to load (its own lines printed); otherwise the

@@ -1,6 +1,6 @@
 #include "app/ImageStores.h"
 
-#include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/MountChoice.h"
 #include "ffu/StoreReader.h"
 
@@ -42,10 +42,10 @@ int ImageStores::FindNamed(const std::wstring& name, size_t& store,
   }
   if (count == 1) return 0;
   if (count > 1)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The image has %u partitions named %s; which one is meant cannot be "
+    return PrintErrorLine(
+        L"The image has %u partitions named %s; which one is meant cannot be "
         L"told.\n",
         count, name.c_str());
-  return FailWithLine(L"(Korvex) !ERROR! The image has no partition named %s; it has %s.\n",
-                      name.c_str(), names.empty() ? L"no partitions" : names.c_str());
+  return PrintErrorLine(L"The image has no partition named %s; it has %s.\n", name.c_str(),
+                        names.empty() ? L"no partitions" : names.c_str());
 }

@@ -7,6 +7,7 @@
 #include "common/Failure.h"
 #include "common/Interruption.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -28,20 +29,20 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
 int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
   ImageMounter mounter;
   mounter.wantedPartition = partitionName;
-  PrintWide(L"(Korvex) Mounting the image file : '%s'\n", imagePath);
+  PrintProgramLine(L"Mounting the image file : '%s'\n", imagePath);
   // From here on Ctrl-C ends the run at its next safe point, cleanly.
   if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.\n");
+    return PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {
-    PrintWide(L"(Korvex) !WARNING! Mounted the image file, but the image is damaged: %u of its %u "
-              L"chunks do not match its hash table.\n",
-              mounter.DamagedChunks(), mounter.CheckedChunks());
+    PrintWarningLine(
+        L"Mounted the image file, but the image is damaged: %u of its %u "
+        L"chunks do not match its hash table.\n",
+        mounter.DamagedChunks(), mounter.CheckedChunks());
     return 0;
   }
-  PrintWide(L"(Korvex) Successfully mounted an image file.\n");
+  PrintProgramLine(L"Successfully mounted an image file.\n");
   return 0;
 }
 }  // namespace

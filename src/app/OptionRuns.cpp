@@ -5,7 +5,7 @@
 #include "app/ImageMounter.h"
 #include "app/ImageStores.h"
 #include "app/RunLock.h"
-#include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
@@ -18,7 +18,7 @@
 
 namespace {
 int Fail(const wchar_t* line) {
-  FailWithLine(line);
+  PrintErrorLine(line);
   return kJobFailed;
 }
 
@@ -27,8 +27,7 @@ int Fail(const wchar_t* line) {
 // be read (its line says why) leaves the partitions unnamed.
 int Check(FfuImage& image) {
   ImageStores loaded;
-  if (loaded.Load(image, false) != 0)
-    return Fail(L"(Korvex) !ERROR! Failed to check the image file.\n");
+  if (loaded.Load(image, false) != 0) return Fail(L"Failed to check the image file.\n");
   bool known = ReadImagePartitions(image, loaded.stores, loaded.tables) == 0;
   const StoreReader& reader = loaded.stores.Reader(0);
   DamageReport report(image, reader, DiskSectorCount(reader.Store()), loaded.Spans(0), known);
@@ -56,50 +55,48 @@ int Extract(FfuImage& image, const CommandLine& line) {
   if (partition != nullptr) {
     range = {partition->firstSector * sectorSize, partition->Length(sectorSize)};
     if (range.length == 0 || range.start > diskBytes || range.length > diskBytes - range.start)
-      return FailWithLine(L"(Korvex) !ERROR! The partition %s does not lie on the disk.\n",
-                          partition->name.c_str());
+      return PrintErrorLine(L"The partition %s does not lie on the disk.\n",
+                            partition->name.c_str());
   }
-  image.chosenStore = store;
+  image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
   return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }
 }  // namespace
 
 int RunDetach() {
-  PrintWide(L"(Korvex) Detaching the image disks of earlier mounts.\n");
+  PrintProgramLine(L"Detaching the image disks of earlier mounts.\n");
   // The sweep runs as the mount's does, never beside a mount.
   RunLock lock;
   if (lock.Acquire() != 0 || DetachImageDisks() != 0)
-    return Fail(L"(Korvex) !ERROR! Failed to detach the image disks.\n");
+    return Fail(L"Failed to detach the image disks.\n");
   // A disk whose detach failed stays, with its warning above; the sweep
   // itself went over every drive.
-  PrintWide(L"(Korvex) Swept the disks of earlier mounts.\n");
+  PrintProgramLine(L"Swept the disks of earlier mounts.\n");
   return 0;
 }
 
 int RunInspection(const CommandLine& line) {
   const wchar_t* path = line.imagePath.c_str();
   if (line.mode == RunMode::kList)
-    PrintWide(L"(Korvex) Listing the image file : '%s'\n", path);
+    PrintProgramLine(L"Listing the image file : '%s'\n", path);
   else if (line.mode == RunMode::kCheck)
-    PrintWide(L"(Korvex) Checking the image file : '%s'\n", path);
+    PrintProgramLine(L"Checking the image file : '%s'\n", path);
   else
-    PrintWide(L"(Korvex) Extracting the image file : '%s' to '%s'\n", path,
-              line.outputPath.c_str());
+    PrintProgramLine(L"Extracting the image file : '%s' to '%s'\n", path, line.outputPath.c_str());
   ImageMounter loader;
   loader.loadOnly = true;
   if (loader.LoadImageFile(line.imagePath) != 0) {
-    FailWithLine(L"(Korvex) !ERROR! Failed to load the Image : %s\n", path);
-    return Fail(L"(Korvex) !ERROR! Failed to read the image file.\n");
+    PrintErrorLine(L"Failed to load the Image : %s\n", path);
+    return Fail(L"Failed to read the image file.\n");
   }
   FfuImage& image = *loader.image;
   if (line.mode == RunMode::kList) {
-    if (ListImage(image) != 0) return Fail(L"(Korvex) !ERROR! Failed to list the image file.\n");
+    if (ListImage(image) != 0) return Fail(L"Failed to list the image file.\n");
     return 0;
   }
   if (line.mode == RunMode::kCheck) return Check(image);
-  if (Extract(image, line) != 0)
-    return Fail(L"(Korvex) !ERROR! Failed to extract the image file.\n");
-  PrintWide(L"(Korvex) Successfully extracted the image file to '%s'.\n", line.outputPath.c_str());
+  if (Extract(image, line) != 0) return Fail(L"Failed to extract the image file.\n");
+  PrintProgramLine(L"Successfully extracted the image file to '%s'.\n", line.outputPath.c_str());
   return 0;
 }

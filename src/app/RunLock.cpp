@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/Interruption.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 const wchar_t kRunMutexName[] = L"Global\\Brackwen.Mount";
@@ -36,7 +37,7 @@ HANDLE OpenRunMutex(const wchar_t* name) {
 
 // The lock could not be made or waited for: the line, then the system's reason.
 int FailToLock() {
-  PrintWide(L"(Korvex) !ERROR! Unable to make sure that no other mount runs at the same time.\n");
+  PrintErrorLine(L"Unable to make sure that no other mount runs at the same time.\n");
   return FailWithError(0);
 }
 }  // namespace
@@ -51,15 +52,15 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   if (!mutex.Valid()) return FailToLock();
   DWORD wait = WaitForSingleObject(mutex.Get(), 0);
   if (wait == WAIT_TIMEOUT) {
-    PrintWide(L"(Korvex) Another mount is running; waiting for it to finish ...\n");
+    PrintProgramLine(L"Another mount is running; waiting for it to finish ...\n");
     wait = WaitInSlices(mutex.Get(), waitMs);
   }
   held = Acquired(wait);
   if (held) return 0;
   if (Interrupted()) return FailInterrupted();
   if (wait == WAIT_TIMEOUT)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Another mount was still running after %u seconds; "
+    return PrintErrorLine(
+        L"Another mount was still running after %u seconds; "
         L"try again when it has finished.\n",
         static_cast<unsigned>(waitMs / 1000));
   return FailToLock();

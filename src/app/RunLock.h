@@ -27,7 +27,6 @@ class RunLock {
   // the failure line when the wait ran out; otherwise the Win32 error code,
   // after printing why.
   int Acquire(DWORD waitMs = kRunWaitMs, const wchar_t* name = kRunMutexName);
-  bool Held() const { return held; }
 
  private:
   UniqueHandle mutex;

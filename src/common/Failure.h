@@ -2,14 +2,11 @@
 
 #include <cstdint>
 
-// The two ways an operation fails with a line. Both return the result the
-// operation hands back to its caller, which is never 0, so that callers test
-// for success with `!= 0` and pass the result on unchanged.
-
-// Prints the formatted line (the caller's text, "!ERROR!" included).
-// Returns: the number of characters printed, or -1 when standard output could
-// not be written. The program's exit code after a failed mount is this count.
-int FailWithLine(const wchar_t* format, ...);
+// The two ways an operation fails with a line: with its own line
+// (PrintErrorLine, common/ProgramLines.h), or with the system's text of an
+// error code here. Both return the result the operation hands back to its
+// caller, which is never 0, so that callers test for success with `!= 0` and
+// pass the result on unchanged.
 
 // Prints the system text of `code` (0: the thread's last error) and the
 // quoted path, as ReportWin32Error does.

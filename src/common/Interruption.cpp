@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -27,8 +28,7 @@ int WatchForInterruption() {
 bool Interrupted() { return interrupted.load(); }
 
 int FailInterrupted() {
-  static const int printed =
-      FailWithLine(L"(Korvex) !ERROR! The run was interrupted; removing what it made.\n");
+  static const int printed = PrintErrorLine(L"The run was interrupted; removing what it made.\n");
   return printed;
 }
 

@@ -46,3 +46,14 @@ std::wstring FolderName(const std::wstring& path) {
       separator == std::wstring::npos ? folder : folder.substr(separator + 1);
   return name + kPathSeparator;
 }
+
+int ReadTempFolder(std::wstring& folder) {
+  wchar_t buffer[kTempPathBufferSize] = {};
+  DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
+  if (length == 0) return static_cast<int>(GetLastError());
+  // A path too long for the buffer comes back as the size it needs, with no
+  // error set.
+  if (length >= kTempPathBufferSize) return ERROR_INSUFFICIENT_BUFFER;
+  folder.assign(buffer, length);
+  return 0;
+}

@@ -2,6 +2,9 @@
 
 #include <string>
 
+// Units of the buffer the temporary folder's path is read into (MAX_PATH).
+constexpr unsigned kTempPathBufferSize = 260;
+
 // One trailing separator is dropped first; an empty path never exists.
 // Returns: true when the path names an existing file or folder, false
 // otherwise with the thread's last error saying why.
@@ -19,3 +22,8 @@ std::wstring FileBaseName(const std::wstring& path);
 // Returns: the folder's own name followed by one separator; empty for an
 // empty path.
 std::wstring FolderName(const std::wstring& path);
+
+// Sets `folder` to the temporary folder, separator included; prints nothing.
+// Returns: 0, or the Win32 error code of the failure
+// (ERROR_INSUFFICIENT_BUFFER for a path longer than kTempPathBufferSize).
+int ReadTempFolder(std::wstring& folder);

@@ -1,6 +1,7 @@
 #include "common/ReportWin32Error.h"
 
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -28,9 +29,9 @@ uint32_t ReportWin32Error(uint32_t code, const wchar_t* path) {
     text = fallback;
   }
   if (path != nullptr)
-    FormatWide(buffer, kErrorBufferSize, L"!ERROR! %s\"%s\"\n", text, path);
+    FormatWide(buffer, kErrorBufferSize, L"%s%s\"%s\"\n", kErrorPrefix, text, path);
   else
-    FormatWide(buffer, kErrorBufferSize, L"!ERROR! %s\n", text);
+    FormatWide(buffer, kErrorBufferSize, L"%s%s\n", kErrorPrefix, text);
   PrintWideText(buffer);
   if (systemText != nullptr) LocalFree(systemText);
   return code;

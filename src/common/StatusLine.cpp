@@ -94,15 +94,22 @@ StatusLine::~StatusLine() {
   if (!unshownText.empty()) PrintFinalStatusText(unshownText.c_str());
 }
 
+CONSOLE_SCREEN_BUFFER_INFO StatusLine::ReadScreen(HANDLE console, const wchar_t* text) {
+  const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(console);
+  unshownText = info.dwSize.X > 0 ? std::wstring() : std::wstring(text);
+  return info;
+}
+
+void StatusLine::WriteNewLine(HANDLE console, const wchar_t* text, COORD at, int width) {
+  savedPosition = Above(at, WriteFollowingScroll(console, text, at, width));
+  shownText = FirstLine(text);
+}
+
 void StatusLine::Begin(const wchar_t* text) {
   KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(console);
-  unshownText = info.dwSize.X > 0 ? std::wstring() : std::wstring(text);
-  savedPosition = info.dwCursorPosition;
-  savedPosition = Above(savedPosition,
-                        WriteFollowingScroll(console, text, savedPosition, info.dwSize.X));
-  shownText = FirstLine(text);
+  const CONSOLE_SCREEN_BUFFER_INFO info = ReadScreen(console, text);
+  WriteNewLine(console, text, info.dwCursorPosition, info.dwSize.X);
 }
 
 // Output printed since the last write may have scrolled the buffer. Where
@@ -124,16 +131,12 @@ bool StatusLine::FindShownLine(HANDLE console) {
 void StatusLine::Rewrite(const wchar_t* text) {
   KeptLastError keep;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  const CONSOLE_SCREEN_BUFFER_INFO info = ScreenInfo(console);
-  unshownText = info.dwSize.X > 0 ? std::wstring() : std::wstring(text);
+  const CONSOLE_SCREEN_BUFFER_INFO info = ReadScreen(console, text);
   returnPosition = info.dwCursorPosition;
   if (!FindShownLine(console)) {
     // The old line is gone: the new text goes on a line of its own rather
     // than over another line.
-    savedPosition = returnPosition;
-    savedPosition = Above(savedPosition,
-                          WriteFollowingScroll(console, text, savedPosition, info.dwSize.X));
-    shownText = FirstLine(text);
+    WriteNewLine(console, text, returnPosition, info.dwSize.X);
     return;
   }
   SetConsoleCursorPosition(console, savedPosition);

@@ -32,6 +32,11 @@ class StatusLine {
  private:
   int WriteFollowingScroll(HANDLE console, const wchar_t* text, COORD start, int width);
   bool FindShownLine(HANDLE console);
+  // Reads the console's state; where there is no console, `text` is kept as
+  // the line's final text.
+  CONSOLE_SCREEN_BUFFER_INFO ReadScreen(HANDLE console, const wchar_t* text);
+  // Writes `text` as the line, starting at `at`, and keeps where it lies.
+  void WriteNewLine(HANDLE console, const wchar_t* text, COORD at, int width);
 
   // The first line of the latest text, as the console shows it.
   std::wstring shownText;

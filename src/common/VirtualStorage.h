@@ -7,7 +7,7 @@
 
 // The two kinds of virtual disk file the program makes. A VHD carries
 // 512-byte sectors only; an image with any other sector size goes to a VHDX.
-enum class VirtualDiskFormat { Vhd, Vhdx };
+enum class VirtualDiskFormat { kVhd, kVhdx };
 
 // The largest disk a VHD holds (2040 GiB) and the smallest disk the
 // platform's service creates (3 MB).

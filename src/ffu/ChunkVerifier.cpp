@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
@@ -67,28 +68,30 @@ ChunkVerifier::Plan ChunkVerifier::Start(uint32_t algorithm, uint32_t chunkSizeK
 void ChunkVerifier::PrintPlan() const {
   switch (plan) {
     case kSwitchedOff:
-      PrintWide(L"(Korvex) !WARNING! The image is not checked against its hash table: %s is set.\n",
-                kSwitchOffVariable);
+      PrintWarningLine(L"The image is not checked against its hash table: %s is set.\n",
+                       kSwitchOffVariable);
       break;
     case kUnknownAlgorithm:
-      PrintWide(L"(Korvex) !WARNING! The image cannot be checked: its hash algorithm 0x%X is not known.\n",
-                algorithmId);
+      PrintWarningLine(L"The image cannot be checked: its hash algorithm 0x%X is not known.\n",
+                       algorithmId);
       break;
     case kNoChunkSize:
-      PrintWide(L"(Korvex) !WARNING! The image cannot be checked: its chunk size is 0.\n");
+      PrintWarningLine(L"The image cannot be checked: its chunk size is 0.\n");
       break;
     case kWrongHashCount: {
       uint64_t length = fileSize > regionStart ? fileSize - regionStart : 0;
       std::wstring chunks = std::to_wstring(CountChunks(length, chunkSize));
-      PrintWide(L"(Korvex) !WARNING! The image cannot be checked: its hash table of %u bytes does "
-                L"not hold one hash for each of its %s chunks.\n",
-                static_cast<uint32_t>(tableSize), chunks.c_str());
+      PrintWarningLine(
+          L"The image cannot be checked: its hash table of %u bytes does "
+          L"not hold one hash for each of its %s chunks.\n",
+          static_cast<uint32_t>(tableSize), chunks.c_str());
       break;
     }
     case kHashUnavailable:
-      PrintWide(L"(Korvex) !WARNING! The image cannot be checked: the system's SHA-256 is not "
-                L"available (status 0x%X).\n",
-                static_cast<uint32_t>(failure));
+      PrintWarningLine(
+          L"The image cannot be checked: the system's SHA-256 is not "
+          L"available (status 0x%X).\n",
+          static_cast<uint32_t>(failure));
       break;
     case kNotStarted:
     case kChecking:
@@ -219,8 +222,8 @@ void ChunkVerifier::Fail(NTSTATUS status) {
 void ChunkVerifier::PrintBroken() const {
   if (plan != kChecking || !broken) return;
   if (outOfOrder)
-    PrintWide(L"(Korvex) !WARNING! The image cannot be checked: it was not read in file order.\n");
+    PrintWarningLine(L"The image cannot be checked: it was not read in file order.\n");
   else
-    PrintWide(L"(Korvex) !WARNING! The image cannot be checked: hashing failed (status 0x%X).\n",
-              static_cast<uint32_t>(failure));
+    PrintWarningLine(L"The image cannot be checked: hashing failed (status 0x%X).\n",
+                     static_cast<uint32_t>(failure));
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ProgramLines.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
@@ -31,7 +32,7 @@ struct FilePart {
 // their store; the chosen store's parts are those of a single store.
 std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reader,
                                  const FilePart (&single)[9], std::vector<std::wstring>& names) {
-  const std::vector<StoreDescription>& stores = image.stores;
+  const std::vector<StoreDescription>& stores = image.GetStores();
   names.clear();
   for (size_t i = 0; i < stores.size(); ++i) {
     names.push_back(L"store " + std::to_wstring(i + 1) + L"'s headers");
@@ -45,7 +46,7 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
       continue;
     }
     parts.insert(parts.end(), single + 3, single + 6);
-    parts.push_back({reader.entriesEnd, stores[i].headersEnd, L"padding"});
+    parts.push_back({reader.EntriesEnd(), stores[i].headersEnd, L"padding"});
   }
   uint64_t end = 0;
   for (size_t i = 0; i < stores.size(); ++i) {
@@ -56,7 +57,7 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
       parts.push_back({stores[i].payloadOffset, payloadEnd, names[2 * i + 1].c_str()});
     end = std::max(end, payloadEnd);
   }
-  parts.push_back({end, image.fileSize, L"bytes after the payload"});
+  parts.push_back({end, image.FileSize(), L"bytes after the payload"});
   return parts;
 }
 }  // namespace
@@ -69,34 +70,34 @@ DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
       diskSectorCount(diskSectorCount),
       partitions(std::move(partitions)),
       partitionsKnown(partitionsKnown) {
-  for (const BlockDataEntry& entry : reader.entries) {
+  for (const BlockDataEntry& entry : reader.Entries()) {
     entryFirstBlock.push_back(payloadBlocks);
     payloadBlocks += entry.blockCount;
   }
 }
 
 std::wstring DamageReport::Describe(uint32_t index) const {
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
-  uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+  uint64_t to = std::min(from + check.ChunkSize(), image.FileSize());
   uint64_t imageHeaderEnd = check.RegionStart() + sizeof(ImageHeader);
-  uint64_t manifestEnd = imageHeaderEnd + image.imageHeader.manifestLength;
+  uint64_t manifestEnd = imageHeaderEnd + image.GetImageHeader().manifestLength;
   uint64_t storeOffset = reader.Store().storeOffset;
-  uint64_t payloadEnd = reader.payloadOffset + payloadBlocks * reader.BlockSize();
+  uint64_t payloadEnd = reader.PayloadOffset() + payloadBlocks * reader.BlockSize();
   const FilePart parts[] = {
       {check.RegionStart(), imageHeaderEnd, L"the image header"},
       {imageHeaderEnd, manifestEnd, L"the manifest"},
       {manifestEnd, storeOffset, L"padding"},
-      {storeOffset, reader.validationOffset, L"the store header"},
-      {reader.validationOffset, reader.entriesOffset, L"the validation area"},
-      {reader.entriesOffset, reader.entriesEnd, L"the block data entries"},
-      {reader.entriesEnd, reader.payloadOffset, L"padding"},
-      {reader.payloadOffset, payloadEnd, nullptr},
-      {payloadEnd, image.fileSize, L"bytes after the payload"},
+      {storeOffset, reader.ValidationOffset(), L"the store header"},
+      {reader.ValidationOffset(), reader.EntriesOffset(), L"the validation area"},
+      {reader.EntriesOffset(), reader.EntriesEnd(), L"the block data entries"},
+      {reader.EntriesEnd(), reader.PayloadOffset(), L"padding"},
+      {reader.PayloadOffset(), payloadEnd, nullptr},
+      {payloadEnd, image.FileSize(), L"bytes after the payload"},
   };
   std::vector<FilePart> several;
   std::vector<std::wstring> names;
-  if (image.stores.size() > 1) several = StoreParts(image, reader, parts, names);
+  if (image.GetStores().size() > 1) several = StoreParts(image, reader, parts, names);
   std::vector<std::wstring> items;
   for (const FilePart& part : several.empty() ? std::vector<FilePart>(std::begin(parts), std::end(parts))
                                               : several) {
@@ -126,13 +127,13 @@ std::vector<DamageReport::DiskRange> DamageReport::PayloadRanges(uint64_t from, 
   uint32_t blockSize = reader.BlockSize();
   uint32_t sectorSize = reader.Store().sectorSize;
   for (uint64_t at = from; at < to;) {
-    uint64_t block = (at - reader.payloadOffset) / blockSize;
-    uint64_t blockStart = reader.payloadOffset + block * blockSize;
+    uint64_t block = (at - reader.PayloadOffset()) / blockSize;
+    uint64_t blockStart = reader.PayloadOffset() + block * blockSize;
     uint64_t end = std::min(to, blockStart + blockSize);
     size_t entryIndex =
         std::upper_bound(entryFirstBlock.begin(), entryFirstBlock.end(), block) -
         entryFirstBlock.begin() - 1;
-    const BlockDataEntry& entry = reader.entries[entryIndex];
+    const BlockDataEntry& entry = reader.Entries()[entryIndex];
     uint32_t k = static_cast<uint32_t>(block - entryFirstBlock[entryIndex]);
     for (const TargetLocation& location : entry.locations) {
       uint64_t target = 0;
@@ -159,18 +160,18 @@ std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
 }
 
 void DamageReport::Print() const {
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   for (uint32_t index : check.FirstDamaged()) {
     uint64_t from = check.RegionStart() + static_cast<uint64_t>(index) * check.ChunkSize();
-    uint64_t to = std::min(from + check.ChunkSize(), image.fileSize);
+    uint64_t to = std::min(from + check.ChunkSize(), image.FileSize());
     std::wstring first = std::to_wstring(from);
     std::wstring last = std::to_wstring(to - 1);
     std::wstring holds = Describe(index);
-    PrintWide(L"(Korvex) !WARNING! Chunk %u (file bytes %s to %s) does not match the image's "
-              L"hash table; it holds %s.\n",
-              index, first.c_str(), last.c_str(), holds.c_str());
+    PrintWarningLine(
+        L"Chunk %u (file bytes %s to %s) does not match the image's "
+        L"hash table; it holds %s.\n",
+        index, first.c_str(), last.c_str(), holds.c_str());
   }
   uint32_t rest = check.DamagedCount() - static_cast<uint32_t>(check.FirstDamaged().size());
-  if (rest > 0)
-    PrintWide(L"(Korvex) !WARNING! %u more chunks do not match the image's hash table.\n", rest);
+  if (rest > 0) PrintWarningLine(L"%u more chunks do not match the image's hash table.\n", rest);
 }

@@ -1,6 +1,6 @@
 #include "ffu/DiskGeometry.h"
 
-#include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "common/VirtualStorage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/LocationList.h"
@@ -14,13 +14,15 @@ uint64_t DiskSectorCount(const StoreDescription& store) {
 
 int CheckDiskLimits(const StoreDescription& store) {
   if (store.sectorSize != 512 && store.sectorSize != 4096)
-    return FailWithLine(L"(Korvex) !ERROR! The image's sector size of %u bytes cannot be made into "
-                        L"a virtual disk, which takes 512 or 4096-byte sectors only.\n",
-                        store.sectorSize);
+    return PrintErrorLine(
+        L"The image's sector size of %u bytes cannot be made into "
+        L"a virtual disk, which takes 512 or 4096-byte sectors only.\n",
+        store.sectorSize);
   if (DiskSectorCount(store) * store.sectorSize < kMinVirtualDiskBytes)
-    return FailWithLine(L"(Korvex) !ERROR! The image's disk of %u sectors is smaller than the "
-                        L"3 MB a virtual disk needs at least.\n",
-                        static_cast<uint32_t>(DiskSectorCount(store)));
+    return PrintErrorLine(
+        L"The image's disk of %u sectors is smaller than the "
+        L"3 MB a virtual disk needs at least.\n",
+        static_cast<uint32_t>(DiskSectorCount(store)));
   return 0;
 }
 

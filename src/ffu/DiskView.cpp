@@ -8,15 +8,15 @@
 #include "ffu/StoreReader.h"
 #include "platform.h"
 
-DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(image.file.Get()) {
+DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(image.File()) {
   const StoreDescription& store = reader.Store();
   sectorSize = store.sectorSize;
   uint64_t sectors = DiskSectorCount(store);
   diskBytes = sectorSize == 0 || sectors <= UINT64_MAX / sectorSize ? sectors * sectorSize
                                                                      : UINT64_MAX;
   const uint32_t blockSize = reader.BlockSize();
-  uint64_t fileOffset = reader.payloadOffset;
-  for (const BlockDataEntry& entry : reader.entries) {
+  uint64_t fileOffset = reader.PayloadOffset();
+  for (const BlockDataEntry& entry : reader.Entries()) {
     uint64_t entryBytes = static_cast<uint64_t>(entry.blockCount) * blockSize;
     for (const TargetLocation& location : entry.locations) {
       uint64_t first = 0;

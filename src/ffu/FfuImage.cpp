@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
@@ -21,7 +22,7 @@ bool IsFolder(const std::wstring& path) {
 }
 
 int PrintLoadError(const wchar_t* reason) {
-  return FailWithLine(L"(Korvex) !ERROR! Unable to load image because %s.\n", reason);
+  return PrintErrorLine(L"Unable to load image because %s.\n", reason);
 }
 
 // Reads one header and checks that it gives its own size and carries its
@@ -34,8 +35,7 @@ int ReadHeader(HANDLE file, Header& header, const char* signature, const wchar_t
   if (!ReadFile(file, &header, sizeof(header), &got, nullptr))
     return FailWithError(0, path.c_str());
   if (header.headerSize != sizeof(Header) || !SignatureMatches(header.signature, signature))
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load image because the %s header is invalid.\n", name);
+    return PrintErrorLine(L"Unable to load image because the %s header is invalid.\n", name);
   return 0;
 }
 }  // namespace
@@ -230,8 +230,9 @@ uint64_t FfuImage::SecurityPadding(uint32_t unit) {
   if (chunkKb == 0) {
     chunkKb = securityHeader.chunkSizeKb;
     if (chunkKb == 0)
-      PrintWide(L"(Korvex) !WARNING! SecurityPadding: Neither of the headers has been "
-                L"initialized with a chunk size.\n");
+      PrintWarningLine(
+          L"SecurityPadding: Neither of the headers has been "
+          L"initialized with a chunk size.\n");
   }
   // In 64 bits: a chunk of 2^22 KiB or more does not fit 32 bits.
   uint64_t chunk = uint64_t{chunkKb} * unit;
@@ -277,7 +278,7 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
 
 const std::vector<StoreDescription>& FfuImage::GetStores() const { return stores; }
 
-StoreDescription* FfuImage::FirstStore() { return stores.empty() ? nullptr : &stores.front(); }
+StoreDescription& FfuImage::StoreAt(size_t index) { return stores[index]; }
 
 const StoreDescription* FfuImage::FirstStore() const {
   return stores.empty() ? nullptr : &stores.front();
@@ -286,3 +287,14 @@ const StoreDescription* FfuImage::FirstStore() const {
 const StoreDescription* FfuImage::ChosenStore() const {
   return chosenStore < stores.size() ? &stores[chosenStore] : nullptr;
 }
+
+void FfuImage::ChooseStore(size_t index) { chosenStore = index; }
+
+HANDLE FfuImage::File() const { return file.Get(); }
+uint64_t FfuImage::FileSize() const { return fileSize; }
+const SecurityHeader& FfuImage::GetSecurityHeader() const { return securityHeader; }
+const ImageHeader& FfuImage::GetImageHeader() const { return imageHeader; }
+const std::vector<uint8_t>& FfuImage::GetHashTable() const { return hashTable; }
+const Manifest* FfuImage::GetManifest() const { return manifest.get(); }
+ChunkVerifier& FfuImage::ChunkCheck() { return chunkCheck; }
+const ChunkVerifier& FfuImage::ChunkCheck() const { return chunkCheck; }

@@ -50,15 +50,51 @@ class FfuImage {
   // category, in order; else one from the first.
   void ReadManifest(std::string_view text);
   const std::vector<StoreDescription>& GetStores() const;
+  // Returns: the description of store `index` (below GetStores().size()),
+  // where the store set records where the store's parts lie in the file.
+  StoreDescription& StoreAt(size_t index);
   // Returns: the first store description, nullptr when there is none.
-  StoreDescription* FirstStore();
   const StoreDescription* FirstStore() const;
   // Returns: the description of the store whose disk is made, nullptr when
   // there is none.
   const StoreDescription* ChosenStore() const;
+  // Makes store `index` the one whose disk is made.
+  void ChooseStore(size_t index);
+
+  // Returns: the open image file.
+  HANDLE File() const;
+  // Returns: the file's size, taken once when it was opened.
+  uint64_t FileSize() const;
+  const SecurityHeader& GetSecurityHeader() const;
+  const ImageHeader& GetImageHeader() const;
+  // Returns: the hash table read from the security region.
+  const std::vector<uint8_t>& GetHashTable() const;
+  // Returns: the parsed manifest; nullptr before ReadManifest.
+  const Manifest* GetManifest() const;
+  // Returns: the check of the image against its hash table, fed by every
+  // read from the image header on.
+  ChunkVerifier& ChunkCheck();
+  const ChunkVerifier& ChunkCheck() const;
 
   // Why a "Store" category could not become a usable store description.
   enum StoreFault { kStoreFine = 0, kStoreSectorSizeInvalid, kStoreSectorCountInvalid };
+
+ private:
+  // Tests that lay an image out by hand or look at what a load kept
+  // (tests/support/ImageInternals.h).
+  friend struct ImageInternals;
+
+  int OpenFile(const std::wstring& path);
+  int ReadSecurityRegion(const std::wstring& path);
+  int ReadImageRegion(const std::wstring& path);
+  int ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length, const std::wstring& path);
+  int ParseManifest();
+  void AddStore(const ManifestCategory& storeCategory);
+  int LocateStore(const std::wstring& path);
+  uint64_t StoreHeaderOffset();
+  void PeekStoreCount();
+  int StartChunkCheck(const std::wstring& path);
+  uint64_t Position();
 
   UniqueHandle file;
   uint32_t chunkUnit = 1024;
@@ -75,21 +111,6 @@ class FfuImage {
   // manifest is parsed (1 for a header without one).
   uint32_t declaredStoreCount = 1;
   size_t chosenStore = 0;  // index in `stores` of the store whose disk is made
-  // The check of the image against its hash table, fed by every read from
-  // the image header on.
   ChunkVerifier chunkCheck;
-
- private:
-  int OpenFile(const std::wstring& path);
-  int ReadSecurityRegion(const std::wstring& path);
-  int ReadImageRegion(const std::wstring& path);
-  int ReadBuffer(std::vector<uint8_t>& buffer, uint32_t length, const std::wstring& path);
-  int ParseManifest();
-  void AddStore(const ManifestCategory& storeCategory);
-  int LocateStore(const std::wstring& path);
-  uint64_t StoreHeaderOffset();
-  void PeekStoreCount();
-  int StartChunkCheck(const std::wstring& path);
-  uint64_t Position();
   bool positionFailed = false;
 };

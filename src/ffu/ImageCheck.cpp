@@ -6,6 +6,7 @@
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "ffu/ChunkHashPool.h"
 #include "ffu/DamageReport.h"
@@ -25,7 +26,7 @@ uint64_t PieceBytes(uint64_t chunkSize) {
 }
 
 int Fail(int code) {
-  PrintWide(L"(Korvex) !ERROR! Failed to check the image file.\n");
+  PrintErrorLine(L"Failed to check the image file.\n");
   return code;
 }
 
@@ -61,11 +62,11 @@ int ReadAndPost(HANDLE file, uint64_t start, uint64_t end, uint64_t pieceBytes,
 }  // namespace
 
 int CheckWholeImage(FfuImage& image, const DamageReport& report) {
-  ChunkVerifier& check = image.chunkCheck;
+  ChunkVerifier& check = image.ChunkCheck();
   const wchar_t* path = image.FirstStore() != nullptr ? image.FirstStore()->imagePath.c_str() : L"";
   uint64_t start = check.RegionStart();
-  check.Start(image.securityHeader.hashAlgorithmId, image.securityHeader.chunkSizeKb,
-              image.hashTable, start, image.fileSize);
+  check.Start(image.GetSecurityHeader().hashAlgorithmId, image.GetSecurityHeader().chunkSizeKb,
+              image.GetHashTable(), start, image.FileSize());
   if (!check.Checking()) {
     check.PrintPlan();
     return Fail(kImageUncheckable);
@@ -88,8 +89,8 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
     // Declared after the buffers, so that it stops reading them first.
     ChunkHashPool pool(&check, static_cast<uint32_t>(buffers.size()),
                        ChunkHashPool::kIdleUnlessAwaited);
-    if (start < image.fileSize)
-      result = ReadAndPost(image.file.Get(), start, image.fileSize, pieceBytes, buffers, pool,
+    if (start < image.FileSize())
+      result = ReadAndPost(image.File(), start, image.FileSize(), pieceBytes, buffers, pool,
                            status, path);
     pool.WaitAll();
   }
@@ -102,12 +103,13 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
   }
   if (check.DamagedCount() != 0) {
     report.Print();
-    PrintWide(L"(Korvex) !WARNING! The image is damaged: %u of its %u chunks do not match its "
-              L"hash table.\n",
-              check.DamagedCount(), check.ChunkCount());
+    PrintWarningLine(
+        L"The image is damaged: %u of its %u chunks do not match its "
+        L"hash table.\n",
+        check.DamagedCount(), check.ChunkCount());
     return kImageDamaged;
   }
-  PrintWide(L"(Korvex) The image matches its hash table: all %u chunks checked.\n",
-            check.ChunkCount());
+  PrintProgramLine(L"The image matches its hash table: all %u chunks checked.\n",
+                   check.ChunkCount());
   return kImageIntact;
 }

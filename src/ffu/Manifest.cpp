@@ -1,5 +1,6 @@
 #include "ffu/Manifest.h"
 
+#include "common/ProgramLines.h"
 #include "ffu/ManifestLine.h"
 #include "platform.h"
 
@@ -30,7 +31,7 @@ Manifest::Manifest(std::string_view text, bool oneStore) : oneStore(oneStore) {
 ManifestCategory* Manifest::AddCategory(const std::string& name) {
   ManifestCategory* listed = FindCategory(name);
   if (listed != nullptr) {
-    PrintWide(L"(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
+    PrintWarningLine(L"Cannot add duplicate categories to a manifest.\n");
     return listed;
   }
   categories.push_back(std::make_unique<ManifestCategory>(name));
@@ -46,7 +47,7 @@ ManifestCategory* Manifest::FindCategory(const std::string& name) const {
 
 void Manifest::CloseCategory(const ManifestCategory* category) {
   if (category == nullptr || category->name != kStoreName) return;
-  if (!storeCategories.empty() && oneStore) PrintWide(L"(Korvex) !WARNING! FFU already contains a store.\n");
+  if (!storeCategories.empty() && oneStore) PrintWarningLine(L"FFU already contains a store.\n");
   storeCategories.push_back(*category);
 }
 

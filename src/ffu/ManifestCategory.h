@@ -9,10 +9,8 @@ class ManifestCategory {
  public:
   explicit ManifestCategory(const std::string& categoryName);
 
-  std::string GetName() const;
   // Returns: the value of `key`, or the empty text when the key is absent.
   std::string GetValue(const std::string& key) const;
-  void SetValue(const std::string& key, const std::string& value);
 
   std::map<std::string, std::string> values;
   std::string name;

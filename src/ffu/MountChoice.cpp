@@ -1,7 +1,7 @@
 #include "ffu/MountChoice.h"
 
-#include "common/Failure.h"
 #include "common/FixedValues.h"
+#include "common/ProgramLines.h"
 #include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreSet.h"
@@ -66,19 +66,19 @@ bool FindLargestBasicData(const std::vector<std::vector<ImagePartition>>& tables
 int CheckMountable(const ImagePartition& partition) {
   const wchar_t* name = partition.name.c_str();
   if (partition.firstSector > partition.lastSector)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The partition %s cannot be mounted because its first sector (%s) lies "
+    return PrintErrorLine(
+        L"The partition %s cannot be mounted because its first sector (%s) lies "
         L"after its last (%s).\n",
         name, std::to_wstring(partition.firstSector).c_str(),
         std::to_wstring(partition.lastSector).c_str());
   if (!IsBasicData(partition))
-    return FailWithLine(
-        L"(Korvex) !ERROR! The partition %s cannot be mounted because it is not a basic data "
+    return PrintErrorLine(
+        L"The partition %s cannot be mounted because it is not a basic data "
         L"partition, and Windows gives no other kind a volume.\n",
         name);
   if ((partition.attributes & kGptAttributeHidden) != 0)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The partition %s cannot be mounted because it is hidden (GPT "
+    return PrintErrorLine(
+        L"The partition %s cannot be mounted because it is hidden (GPT "
         L"attribute 62), and Windows gives a hidden partition no volume.\n",
         name);
   return 0;
@@ -91,18 +91,18 @@ int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
   const std::wstring name = wanted.empty() ? std::wstring(kMainPartitionName) : wanted;
   uint32_t named = FindNamed(tables, sectorSizes, name, choice);
   if (named > 1)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The image has %u partitions named %s; which one to mount cannot be "
+    return PrintErrorLine(
+        L"The image has %u partitions named %s; which one to mount cannot be "
         L"told.\n",
         named, name.c_str());
   if (named == 0 && !wanted.empty()) {
     std::wstring names = QuotedList(tables);
-    return FailWithLine(L"(Korvex) !ERROR! The image has no partition named %s; it has %s.\n",
-                        name.c_str(), names.empty() ? L"no partitions" : names.c_str());
+    return PrintErrorLine(L"The image has no partition named %s; it has %s.\n", name.c_str(),
+                          names.empty() ? L"no partitions" : names.c_str());
   }
   if (named == 0 && !FindLargestBasicData(tables, sectorSizes, choice))
-    return FailWithLine(
-        L"(Korvex) !ERROR! The image has no partition named MainOS and no basic "
+    return PrintErrorLine(
+        L"The image has no partition named MainOS and no basic "
         L"data partition to mount instead.\n");
   return CheckMountable(choice.partition);
 }

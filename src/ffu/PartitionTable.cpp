@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/DiskView.h"
 #include "formats/GptRecords.h"
 #include "platform.h"
@@ -23,14 +24,12 @@ uint32_t Crc32(const uint8_t* bytes, size_t length) {
 }
 
 int Refuse(uint32_t storeNumber, const wchar_t* reason) {
-  return FailWithLine(
-      L"(Korvex) !ERROR! Unable to read the partition table of store %u because %s.\n",
-      storeNumber, reason);
+  return PrintErrorLine(L"Unable to read the partition table of store %u because %s.\n",
+                        storeNumber, reason);
 }
 
 int RefuseRead(uint32_t storeNumber, DWORD error) {
-  FailWithLine(L"(Korvex) !ERROR! Unable to read the partition table of store %u.\n",
-               storeNumber);
+  PrintErrorLine(L"Unable to read the partition table of store %u.\n", storeNumber);
   return FailWithError(error);
 }
 
@@ -41,8 +40,7 @@ ImagePartition FromEntry(const GptEntry& entry, uint32_t number) {
   partition.firstSector = entry.firstSector;
   partition.lastSector = entry.lastSector;
   partition.attributes = entry.attributes;
-  for (size_t k = 0; k < kGptNameUnits && entry.name[k] != 0; ++k)
-    partition.name += static_cast<wchar_t>(entry.name[k]);
+  partition.name = GptNameText(entry.name);
   partition.number = number;
   return partition;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
@@ -12,7 +13,7 @@ constexpr uint64_t kEntryHeaderLength = sizeof(BlockEntryRecord);
 constexpr uint64_t kLocationLength = sizeof(LocationRecord);
 
 int PrintStoreError(const wchar_t* reason) {
-  return FailWithLine(L"(Korvex) !ERROR! Unable to load the store because %s.\n", reason);
+  return PrintErrorLine(L"Unable to load the store because %s.\n", reason);
 }
 
 const wchar_t kUnknownEntryLayout[] =
@@ -27,23 +28,31 @@ struct ValidationRecord {
 static_assert(sizeof(ValidationRecord) == 12, "validation entry");
 }  // namespace
 
-const StoreDescription& StoreReader::Store() const { return image->stores[storeNumber]; }
+const StoreDescription& StoreReader::Store() const { return image->GetStores()[storeNumber]; }
 
 uint32_t StoreReader::BlockSize() const { return header.blockSize; }
 uint32_t StoreReader::EntryCount() const { return header.entryCount; }
+
+uint64_t StoreReader::PayloadBlocks() const {
+  uint64_t blocks = 0;
+  for (const BlockDataEntry& entry : entries) blocks += entry.blockCount;
+  return blocks;
+}
+
 uint16_t StoreReader::MajorVersion() const { return header.majorVersion; }
 uint32_t StoreReader::ValidationLength() const { return header.validationLength; }
 
-int StoreReader::LoadStore(FfuImage* boundImage) {
+int StoreReader::LoadStore(FfuImage* boundImage, size_t boundStoreNumber) {
   if (image != nullptr) return 0;
   image = boundImage;
+  storeNumber = boundStoreNumber;
   if (image == nullptr || image->FirstStore() == nullptr)
     return PrintStoreError(L"the image describes no store");
   return ReadStore();
 }
 
 int StoreReader::ReadStore() {
-  HANDLE file = image->file.Get();
+  HANDLE file = image->File();
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
   if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
@@ -68,20 +77,20 @@ int StoreReader::ReadStore() {
 // version may place its fields and entries otherwise.
 int StoreReader::CheckVersions() {
   if (header.fullFlashMajorVersion == kCompressedFullFlashVersion)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because the image is compressed (full flash "
+    return PrintErrorLine(
+        L"Unable to load the store because the image is compressed (full flash "
         L"version %u.%u); compressed images cannot be read yet.\n",
         header.fullFlashMajorVersion, header.fullFlashMinorVersion);
   if (header.fullFlashMajorVersion != kFullFlashVersion || header.fullFlashMinorVersion != 0)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because its full flash version %u.%u is not "
+    return PrintErrorLine(
+        L"Unable to load the store because its full flash version %u.%u is not "
         L"one this reader knows (2.0).\n",
         header.fullFlashMajorVersion, header.fullFlashMinorVersion);
   bool known = (header.majorVersion == 1 || header.majorVersion == kStoreVersionWithStoreList) &&
                header.minorVersion == 0;
   if (!known)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the store because its store header version %u.%u is "
+    return PrintErrorLine(
+        L"Unable to load the store because its store header version %u.%u is "
         L"not one this reader knows (1.0 or 2.0).\n",
         header.majorVersion, header.minorVersion);
   return 0;
@@ -167,8 +176,8 @@ int StoreReader::ReadEntryRecords(uint64_t end) {
     if (result != 0) return result;
     if (truncated) return PrintStoreError(L"its block data entries are truncated");
     uint64_t locationCount = record.locationCount;
-    if (locationCount * kLocationLength > end - position) return PrintStoreError(kUnknownEntryLayout);
-    entry.locationCount = record.locationCount;
+    if (locationCount * kLocationLength > end - position)
+      return PrintStoreError(kUnknownEntryLayout);
     entry.blockCount = record.blockCount;
     entry.locations.assign(locationCount, TargetLocation());
     for (TargetLocation& location : entry.locations) {
@@ -177,8 +186,8 @@ int StoreReader::ReadEntryRecords(uint64_t end) {
       if (result != 0) return result;
       if (truncated) return PrintStoreError(L"its block data entries are truncated");
       if (place.origin != kOriginDiskStart && place.origin != kOriginDiskEnd)
-        return FailWithLine(
-            L"(Korvex) !ERROR! Unable to load the store because block data entry %u names the "
+        return PrintErrorLine(
+            L"Unable to load the store because block data entry %u names the "
             L"access method %u, which this reader does not know.\n",
             i, place.origin);
       location.origin = place.origin;
@@ -193,7 +202,7 @@ int StoreReader::ReadEntryRecords(uint64_t end) {
 int StoreReader::SeekPayload() {
   LARGE_INTEGER zero{};
   LARGE_INTEGER now{};
-  if (!SetFilePointerEx(image->file.Get(), zero, &now, FILE_CURRENT)) return Fail();
+  if (!SetFilePointerEx(image->File(), zero, &now, FILE_CURRENT)) return Fail();
   uint64_t entriesEnd = static_cast<uint64_t>(now.QuadPart);
   uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
   if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
@@ -224,9 +233,8 @@ int StoreReader::ReadExactly(void* buffer, uint64_t length) {
     return 0;
   }
   DWORD got = 0;
-  if (!ReadFile(image->file.Get(), buffer, static_cast<DWORD>(length), &got, nullptr))
-    return Fail();
-  image->chunkCheck.Feed(position, static_cast<const uint8_t*>(buffer), got);
+  if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr)) return Fail();
+  image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;
   return 0;
@@ -240,10 +248,10 @@ int StoreReader::ReadAhead() {
   ahead.resize(static_cast<size_t>(want));
   aheadUsed = 0;
   DWORD got = 0;
-  if (want > 0 && !ReadFile(image->file.Get(), ahead.data(), static_cast<DWORD>(want), &got, nullptr))
+  if (want > 0 && !ReadFile(image->File(), ahead.data(), static_cast<DWORD>(want), &got, nullptr))
     return Fail();
   ahead.resize(got);
-  image->chunkCheck.Feed(aheadFileEnd, ahead.data(), got);
+  image->ChunkCheck().Feed(aheadFileEnd, ahead.data(), got);
   aheadFileEnd += got;
   return 0;
 }

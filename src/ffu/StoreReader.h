@@ -11,48 +11,58 @@ class FfuImage;
 
 struct BlockDataEntry {
   uint32_t blockCount = 1;
-  uint32_t locationCount = 0;
   LocationList locations;
 };
 
 // The store header and its table of block data entries.
 class StoreReader {
  public:
-  // Binds the reader to the image and reads the header and the table,
-  // leaving the image's file at the first payload block. A reader that is
-  // bound already returns 0 at once.
+  // Binds the reader to the image and reads the header and the table of
+  // store `storeNumber` (its index in the image's stores), leaving the
+  // image's file at the first payload block. A reader that is bound already
+  // returns 0 at once.
   // Returns: 0 on success; otherwise the character count of the failure line
   // or the Win32 error code of a failed read or seek, after printing it.
-  int LoadStore(FfuImage* image);
+  int LoadStore(FfuImage* image, size_t storeNumber = 0);
 
-  // Returns: the description of the store this reader reads (the image's
-  // first, or the one LoadStoreAt named).
+  // Returns: the description of the store this reader reads.
   const StoreDescription& Store() const;
+  // Returns: the image the reader is bound to; nullptr before LoadStore.
+  FfuImage* Image() const { return image; }
 
+  const StoreHeader& Header() const { return header; }
   uint32_t BlockSize() const;
   uint32_t EntryCount() const;
+  // Returns: the blocks of the payload, every entry's count added up (at
+  // most 2^32 entries of 2^32 blocks: the sum cannot wrap).
+  uint64_t PayloadBlocks() const;
 
   uint16_t MajorVersion() const;
   uint32_t ValidationLength() const;
+  // Fields of a version 2 header, which follow the 248 bytes of version 1
+  // (1, 0, 0 and empty in a version 1 header).
+  uint16_t StoreCount() const { return storeCount; }
+  uint16_t StoreIndex() const { return storeIndex; }
+  uint64_t StorePayloadSize() const { return storePayloadSize; }
+  const std::vector<uint16_t>& DevicePath() const { return devicePath; }  // UTF-16, no terminator
 
-  std::vector<BlockDataEntry> entries;
-  FfuImage* image = nullptr;
-  size_t storeNumber = 0;  // index of its description in the image's stores
-  StoreHeader header{};
-  // Fields of a version 2 header, which follow the 248 bytes of version 1.
-  uint16_t storeCount = 1;
-  uint16_t storeIndex = 0;
-  uint64_t storePayloadSize = 0;
-  std::vector<uint16_t> devicePath;  // UTF-16 units, no terminator
+  const std::vector<BlockDataEntry>& Entries() const { return entries; }
+
   // Where the parts of the store begin in the file, known once loaded: the
   // validation area, the block data entries, the padding after them and
   // the first payload block.
-  uint64_t validationOffset = 0;
-  uint64_t entriesOffset = 0;
-  uint64_t entriesEnd = 0;
-  uint64_t payloadOffset = 0;
+  uint64_t ValidationOffset() const { return validationOffset; }
+  uint64_t EntriesOffset() const { return entriesOffset; }
+  uint64_t EntriesEnd() const { return entriesEnd; }
+  uint64_t PayloadOffset() const { return payloadOffset; }
+  // Moves the first payload block to `offset`: in an image of several
+  // stores the payloads follow the last store's table.
+  void PlacePayload(uint64_t offset) { payloadOffset = offset; }
 
  private:
+  // Tests that lay a store out by hand (tests/support/ImageInternals.h).
+  friend struct ImageInternals;
+
   int ReadStore();
   int CheckVersions();
   int ReadVersion2Fields();
@@ -64,6 +74,19 @@ class StoreReader {
   int ReadExactly(void* buffer, uint64_t length);
   int ReadAhead();
   int Fail();
+
+  std::vector<BlockDataEntry> entries;
+  FfuImage* image = nullptr;
+  size_t storeNumber = 0;  // index of its description in the image's stores
+  StoreHeader header{};
+  uint16_t storeCount = 1;
+  uint16_t storeIndex = 0;
+  uint64_t storePayloadSize = 0;
+  std::vector<uint16_t> devicePath;
+  uint64_t validationOffset = 0;
+  uint64_t entriesOffset = 0;
+  uint64_t entriesEnd = 0;
+  uint64_t payloadOffset = 0;
   uint64_t fileSize = 0;
   uint64_t position = 0;  // tracked while the header and table are read
   bool truncated = false;

@@ -1,14 +1,13 @@
 #include "ffu/StoreSet.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
 namespace {
 uint64_t PayloadBytes(const StoreReader& reader) {
-  uint64_t blocks = 0;
-  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-  return blocks * reader.BlockSize();
+  return reader.PayloadBlocks() * reader.BlockSize();
 }
 }  // namespace
 
@@ -18,13 +17,13 @@ int StoreSet::Load(FfuImage* loadedImage) {
   readers.push_back(std::make_unique<StoreReader>());
   int result = readers[0]->LoadStore(image);
   if (result != 0) return result;
-  const uint32_t count = readers[0]->storeCount;
+  const uint32_t count = readers[0]->StoreCount();
   if (count <= 1) return 0;
-  if (image->stores.size() != count)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load the stores because the image holds %u stores and its "
+  if (image->GetStores().size() != count)
+    return PrintErrorLine(
+        L"Unable to load the stores because the image holds %u stores and its "
         L"manifest describes %u.\n",
-        count, static_cast<uint32_t>(image->stores.size()));
+        count, static_cast<uint32_t>(image->GetStores().size()));
   for (size_t i = 0; i < count && result == 0; ++i) result = LoadNext(i);
   if (result == 0) result = PlacePayloads();
   return result;
@@ -33,45 +32,46 @@ int StoreSet::Load(FfuImage* loadedImage) {
 // Each header group starts where the one before it ends, padding included.
 int StoreSet::LoadNext(size_t index) {
   if (index > 0) {
-    image->stores[index].storeOffset = readers[index - 1]->payloadOffset;
+    image->StoreAt(index).storeOffset = readers[index - 1]->PayloadOffset();
     readers.push_back(std::make_unique<StoreReader>());
-    readers[index]->storeNumber = index;
-    int result = readers[index]->LoadStore(image);
+    int result = readers[index]->LoadStore(image, index);
     if (result != 0) return result;
   }
   const StoreReader& reader = *readers[index];
   if (reader.MajorVersion() != kStoreVersionWithStoreList ||
-      reader.storeCount != readers[0]->storeCount || reader.storeIndex != index + 1)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to load store %u because its header does not say that it is "
+      reader.StoreCount() != readers[0]->StoreCount() || reader.StoreIndex() != index + 1)
+    return PrintErrorLine(
+        L"Unable to load store %u because its header does not say that it is "
         L"store %u of %u.\n",
         static_cast<uint32_t>(index + 1), static_cast<uint32_t>(index + 1),
-        static_cast<uint32_t>(readers[0]->storeCount));
+        static_cast<uint32_t>(readers[0]->StoreCount()));
   return 0;
 }
 
 // After the last header group come the payloads, in store order.
 int StoreSet::PlacePayloads() {
-  const uint64_t groupsEnd = readers.back()->payloadOffset;
+  const uint64_t groupsEnd = readers.back()->PayloadOffset();
   uint64_t end = groupsEnd;
   for (size_t i = 0; i < readers.size(); ++i) {
     StoreReader& reader = *readers[i];
     const uint32_t number = static_cast<uint32_t>(i + 1);
     uint64_t start = end + FfuImage::AlignmentPadding(end, reader.BlockSize());
     uint64_t bytes = PayloadBytes(reader);
-    if (bytes != reader.storePayloadSize)
-      return FailWithLine(
-          L"(Korvex) !ERROR! Unable to load store %u because its block data entries take %s "
+    if (bytes != reader.StorePayloadSize())
+      return PrintErrorLine(
+          L"Unable to load store %u because its block data entries take %s "
           L"bytes of payload and its header declares %s.\n",
-          number, std::to_wstring(bytes).c_str(), std::to_wstring(reader.storePayloadSize).c_str());
-    if (start > image->fileSize || bytes > image->fileSize - start)
-      return FailWithLine(
-          L"(Korvex) !ERROR! Unable to load store %u because its payload lies beyond the end of "
+          number, std::to_wstring(bytes).c_str(),
+          std::to_wstring(reader.StorePayloadSize()).c_str());
+    if (start > image->FileSize() || bytes > image->FileSize() - start)
+      return PrintErrorLine(
+          L"Unable to load store %u because its payload lies beyond the end of "
           L"the file.\n",
           number);
-    StoreDescription& store = image->stores[i];
-    store.headersEnd = i + 1 < readers.size() ? image->stores[i + 1].storeOffset : groupsEnd;
-    store.payloadOffset = reader.payloadOffset = start;
+    StoreDescription& store = image->StoreAt(i);
+    store.headersEnd = i + 1 < readers.size() ? image->GetStores()[i + 1].storeOffset : groupsEnd;
+    store.payloadOffset = start;
+    reader.PlacePayload(start);
     store.payloadBytes = bytes;
     end = start + bytes;
   }
@@ -80,9 +80,9 @@ int StoreSet::PlacePayloads() {
 
 int StoreSet::SeekPayload(size_t index) {
   if (readers.size() <= 1) return 0;
-  uint64_t from = readers.back()->entriesEnd;
+  uint64_t from = readers.back()->EntriesEnd();
   from += FfuImage::AlignmentPadding(from, readers.back()->BlockSize());
-  if (!image->AdvanceTo(from, readers[index]->payloadOffset))
-    return FailWithError(0, image->stores[index].imagePath.c_str());
+  if (!image->AdvanceTo(from, readers[index]->PayloadOffset()))
+    return FailWithError(0, image->StoreAt(index).imagePath.c_str());
   return 0;
 }

@@ -29,12 +29,6 @@ To CopyGuid(const From& from) {
   return to;
 }
 
-// Returns: the id as the platform's GUID.
-template <typename Guid>
-Guid AsGuid(const DiskGuid& id) {
-  return CopyGuid<Guid>(id);
-}
-
 // Returns: the platform's GUID as a DiskGuid.
 template <typename Guid>
 DiskGuid AsDiskGuid(const Guid& guid) {

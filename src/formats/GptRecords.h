@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "formats/DiskGuid.h"
 #include "formats/LittleEndian.h"
@@ -87,4 +88,14 @@ inline bool HasGptSignature(const GptHeader& header) {
 // Returns: whether the entry is unused (its type is all zero).
 inline bool IsUnusedGptEntry(const GptEntry& entry) {
   return SameDiskGuid(entry.typeId, DiskGuid{});
+}
+
+// Returns: a GPT name up to its terminator (at most kGptNameUnits units), one
+// wide character a unit; `Unit` is the 16-bit unit of the record holding it
+// (GptEntry's, or the platform's partition entry's).
+template <typename Unit>
+std::wstring GptNameText(const Unit (&name)[kGptNameUnits]) {
+  std::wstring text;
+  for (size_t i = 0; i < kGptNameUnits && name[i] != 0; ++i) text += static_cast<wchar_t>(name[i]);
+  return text;
 }

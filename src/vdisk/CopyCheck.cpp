@@ -3,11 +3,8 @@
 #include "common/Failure.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
+#include "formats/GptRecords.h"
 #include "volumes/DriveLayout.h"
-
-namespace {
-constexpr size_t kGptNameUnits = 36;
-}  // namespace
 
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
   std::vector<PartitionSpan> spans;
@@ -17,12 +14,9 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
     PartitionSpan span;
     span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
     span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
-    if (entry.PartitionStyle == PARTITION_STYLE_GPT) {
-      for (size_t k = 0; k < kGptNameUnits && entry.Gpt.Name[k] != 0; ++k)
-        span.name += static_cast<wchar_t>(entry.Gpt.Name[k]);
-    } else {
-      span.name = L"partition " + std::to_wstring(entry.PartitionNumber);
-    }
+    span.name = entry.PartitionStyle == PARTITION_STYLE_GPT
+                    ? GptNameText(entry.Gpt.Name)
+                    : L"partition " + std::to_wstring(entry.PartitionNumber);
     spans.push_back(span);
   }
   const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
@@ -37,12 +31,10 @@ std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
 }
 
 int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {
-  ChunkVerifier& check = image.chunkCheck;
+  ChunkVerifier& check = image.ChunkCheck();
   if (check.Checking()) {
-    uint64_t blocks = 0;
-    for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-    uint64_t payloadEnd = reader.payloadOffset + blocks * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.fileSize))
+    uint64_t payloadEnd = reader.PayloadOffset() + reader.PayloadBlocks() * reader.BlockSize();
+    if (!image.AdvanceTo(payloadEnd, image.FileSize()))
       return FailWithError(0, reader.Store().imagePath.c_str());
     check.Finish();
   }
@@ -54,7 +46,7 @@ int FinishImageCheck(FfuImage& image, const StoreReader& reader, HANDLE diskHand
                      uint64_t diskSectorCount) {
   int result = CheckToFileEnd(image, reader);
   if (result != 0) return result;
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   if (check.DamagedCount() == 0) return 0;
   DriveLayout layout;
   bool known = GetDriveLayout(diskHandle, layout) == 0;

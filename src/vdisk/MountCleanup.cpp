@@ -1,5 +1,6 @@
 // What a failed mount does before it reports the failure: it takes away
 // what it made, so that a failed run leaves the system as it found it.
+#include "common/ProgramLines.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/MountSession.h"
@@ -21,13 +22,13 @@ void MountSession::RemoveWhatWasMade() {
   if (vhdStage == VhdStage::kAttached) {
     if (DetachVhdFile(vhdPath) != 0) {
       // The next run's sweep takes the disk: its file is one of ours.
-      PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", vhdPath.c_str());
+      PrintWarningLine(L"Unable to detach vhd file : '%s'\n", vhdPath.c_str());
       return;
     }
     vhdStage = VhdStage::kCreated;
   }
   if (!DeleteFileW(vhdPath.c_str())) {
-    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n", vhdPath.c_str());
+    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", vhdPath.c_str());
     return;
   }
   vhdStage = VhdStage::kNone;

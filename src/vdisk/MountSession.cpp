@@ -3,11 +3,12 @@
 #include "common/Failure.h"
 #include "common/FixedValues.h"
 #include "common/Interruption.h"
+#include "common/ProgramLines.h"
 #include "common/VirtualStorage.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
-#include "ffu/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 #include "vdisk/TempPaths.h"
 #include "vdisk/VhdCreator.h"
@@ -18,13 +19,14 @@ namespace {
 // The image's sector size picks the file format; without an image the
 // creation step reports the missing image.
 VirtualDiskFormat DiskFormatOf(const FfuImage* image) {
-  if (image == nullptr || image->ChosenStore() == nullptr) return VirtualDiskFormat::Vhd;
+  if (image == nullptr || image->ChosenStore() == nullptr) return VirtualDiskFormat::kVhd;
   const StoreDescription& store = *image->ChosenStore();
   return FormatForSectorSize(store.sectorSize, DiskSectorCount(store) * store.sectorSize);
 }
 }  // namespace
 
-MountSession::MountSession() = default;
+MountSession::MountSession(const std::wstring& wantedPartition)
+    : wantedPartition(wantedPartition) {}
 MountSession::~MountSession() = default;
 
 std::wstring MountSession::FirstMountFolder() const {
@@ -33,7 +35,7 @@ std::wstring MountSession::FirstMountFolder() const {
 
 int MountSession::MountImage(FfuImage* loadedImage) {
   if (image != nullptr) {
-    PrintWide(L"(Korvex) !WARNING! Image has already been mounted.\n");
+    PrintWarningLine(L"Image has already been mounted.\n");
     return 0;
   }
   image = loadedImage;
@@ -46,7 +48,7 @@ int MountSession::MountImage(FfuImage* loadedImage) {
   result = CheckMountFolderPath(folder, image->ChosenStore()->imagePath);
   if (result != 0) return result;
   if (MakeVhdPath(vhdPath, DiskFormatOf(image)) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+    return PrintErrorLine(L"Unable to create VHD file.\n");
   result = MakeDisk();
   if (result == 0) result = MountMainVolume();
   // The last safe point: an interruption up to here undoes the mount too.
@@ -70,15 +72,15 @@ int MountSession::CheckImage() {
       if (CheckTable(stores.Reader(i), DiskSectorCount(stores.Reader(i).Store())) != 0) return 1;
   }
   if (ChooseMountPartition(*image, stores, wantedPartition, choice) != 0) return 1;
-  image->chosenStore = choice.store;
-  storeReader = &stores.Reader(image->chosenStore);
-  return stores.SeekPayload(image->chosenStore);
+  image->ChooseStore(choice.store);
+  storeReader = &stores.Reader(choice.store);
+  return stores.SeekPayload(choice.store);
 }
 
 // Creates and attaches the VHD, makes the work folder and fills the disk.
 int MountSession::MakeDisk() {
   if (CreateImageVhd(image, vhdPath, diskHandle, vhdStage) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to create VHD file.\n");
+    return PrintErrorLine(L"Unable to create VHD file.\n");
   int stop = StopIfInterrupted();
   if (stop != 0) return stop;
   bool folderExisted = false;
@@ -99,7 +101,6 @@ int MountSession::MountMainVolume() {
   mountTried = true;
   if (MountChosenPartition(diskHandle.Get(), choice, folder) != 0 ||
       CheckMountedVolume(diskHandle.Get(), folder) != 0)
-    return FailWithLine(
-        L"(Korvex) !ERROR! Unable to mount the existing full flash update image.\n");
+    return PrintErrorLine(L"Unable to mount the existing full flash update image.\n");
   return 0;
 }

@@ -18,7 +18,9 @@ class FfuImage;
 // fails once its VHD exists removes what it made before it returns.
 class MountSession {
  public:
-  MountSession();
+  // `wantedPartition`: the partition to mount; empty: "MainOS", else the
+  // largest basic data partition.
+  explicit MountSession(const std::wstring& wantedPartition);
   ~MountSession();
   MountSession(const MountSession&) = delete;
   MountSession& operator=(const MountSession&) = delete;
@@ -32,8 +34,14 @@ class MountSession {
   // Returns: the first work folder; empty when none was made.
   std::wstring FirstMountFolder() const;
 
-  // The partition to mount; empty: "MainOS", else the largest basic data
-  // partition. Set before MountImage.
+ private:
+  int CheckImage();
+  int MakeDisk();
+  int MountMainVolume();
+  // Takes away, in reverse order, what this run made: its mount point, its
+  // disk with the disk's volumes, its VHD file and a work folder it made.
+  void RemoveWhatWasMade();
+
   std::wstring wantedPartition;
   std::wstring vhdPath;
   FfuImage* image = nullptr;  // not owned
@@ -50,12 +58,4 @@ class MountSession {
   // volume it carries.
   bool mountTried = false;
   bool folderWasMountPoint = false;
-
- private:
-  int CheckImage();
-  int MakeDisk();
-  int MountMainVolume();
-  // Takes away, in reverse order, what this run made: its mount point, its
-  // disk with the disk's volumes, its VHD file and a work folder it made.
-  void RemoveWhatWasMade();
 };

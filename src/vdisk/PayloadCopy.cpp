@@ -8,15 +8,16 @@
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/Interruption.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "ffu/ChunkHashPool.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/BlockRun.h"
 #include "vdisk/CopyCheck.h"
 #include "vdisk/RunWriter.h"
-#include "ffu/DiskGeometry.h"
 #include "volumes/DiskAttributes.h"
 
 namespace {
@@ -33,8 +34,8 @@ struct CopyGeometry {
 // Checks every target of the table before anything is written, so that a
 // table that points off the disk leaves the disk untouched.
 int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
-  for (uint32_t i = 0; i < reader.entries.size(); ++i) {
-    const BlockDataEntry& entry = reader.entries[i];
+  for (uint32_t i = 0; i < reader.Entries().size(); ++i) {
+    const BlockDataEntry& entry = reader.Entries()[i];
     if (entry.blockCount == 0) continue;  // writes nothing anywhere
     for (const TargetLocation& location : entry.locations) {
       uint64_t offset = 0;
@@ -43,9 +44,8 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
                   BlockTargetOffset(location, entry.blockCount - 1, geometry.blockSize,
                                     geometry.sectorSize, geometry.diskSectorCount, offset);
       if (!fits)
-        return FailWithLine(
-            L"(Korvex) !ERROR! Block data entry %d places a block outside the disk.\n",
-            static_cast<int>(i));
+        return PrintErrorLine(L"Block data entry %d places a block outside the disk.\n",
+                              static_cast<int>(i));
     }
   }
   return 0;
@@ -250,27 +250,24 @@ int CheckTable(const StoreReader& reader, uint64_t diskSectorCount) {
   CopyGeometry geometry{reader.BlockSize(), reader.Store().sectorSize,
                         diskSectorCount};
   if (geometry.blockSize > kMaxBlockSize)
-    return FailWithLine(L"(Korvex) !ERROR! The store's block size of %u bytes is too large.\n",
-                        geometry.blockSize);
+    return PrintErrorLine(L"The store's block size of %u bytes is too large.\n",
+                          geometry.blockSize);
   return CheckTargets(reader, geometry);
 }
 
 int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   int result = CheckTable(reader, diskSectorCount);
   if (result != 0) return result;
-  const FfuImage& image = *reader.image;
+  const FfuImage& image = *reader.Image();
   const wchar_t* imagePath = reader.Store().imagePath.c_str();
   LARGE_INTEGER zero{};
   LARGE_INTEGER payloadStart{};
-  if (!SetFilePointerEx(image.file.Get(), zero, &payloadStart, FILE_CURRENT))
+  if (!SetFilePointerEx(image.File(), zero, &payloadStart, FILE_CURRENT))
     return FailWithError(0, imagePath);
   uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
-  uint64_t available = image.fileSize > start ? image.fileSize - start : 0;
-  uint64_t blocks = 0;
-  for (const BlockDataEntry& entry : reader.entries) blocks += entry.blockCount;
-  // At most 2^32 entries of 2^32 blocks each: the sum cannot wrap, the
-  // product is taken in 128 bits.
-  if (static_cast<unsigned __int128>(blocks) * reader.BlockSize() > available)
+  uint64_t available = image.FileSize() > start ? image.FileSize() - start : 0;
+  // The product is taken in 128 bits.
+  if (static_cast<unsigned __int128>(reader.PayloadBlocks()) * reader.BlockSize() > available)
     return FailWithError(ERROR_HANDLE_EOF, imagePath);
   return 0;
 }
@@ -283,20 +280,18 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
   StatusLine status;
   status.ShowPercent(L"Creating virtual disk", 0, true);
-  int result = CheckTable(reader, diskSectorCount);
-  if (result != 0) return result;
-  uint64_t entryCount = reader.entries.size();
+  uint64_t entryCount = reader.Entries().size();
   Progress progress(status, entryCount);
-  FfuImage& image = *reader.image;
-  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.chunkCheck,
-                       reader.payloadOffset);
+  FfuImage& image = *reader.Image();
+  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.ChunkCheck(),
+                       reader.PayloadOffset());
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     if (Interrupted()) return FailInterrupted();
-    result = writer.CopyEntry(reader.entries[i], i);
+    int result = writer.CopyEntry(reader.Entries()[i], i);
     if (result != 0) return result;
   }
-  result = writer.Finish(entryCount);
+  int result = writer.Finish(entryCount);
   if (result != 0) return result;
   status.Rewrite(L"Creating virtual disk ... ok   \n");
   return 0;
@@ -304,8 +299,8 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk) {
   uint64_t sectorCount = DiskSectorCount(reader.Store());
-  image.chunkCheck.PrintPlan();
-  if (CopyPayload(reader, disk, image.file.Get(), sectorCount) != 0) return 1;
+  image.ChunkCheck().PrintPlan();
+  if (CopyPayload(reader, disk, image.File(), sectorCount) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
   if (FinishImageCheck(image, reader, disk, sectorCount) != 0) return 1;

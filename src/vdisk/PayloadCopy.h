@@ -21,7 +21,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 // already. Returns: 0, or 1 after printing the failure.
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk);
 // Writes every entry's blocks to their places on the disk, with the progress
-// line, feeding the image check as it reads.
+// line, feeding the image check as it reads; the table has passed CheckTable.
 // Returns: 0, or non-zero after printing the failure.
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
                 uint64_t diskSectorCount);

@@ -6,6 +6,7 @@
 
 #include "common/Failure.h"
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
 #include "ffu/ChunkHashPool.h"
@@ -30,7 +31,7 @@ struct Span {
 // of the table overlap: then a zero block may have to cover an earlier one.
 bool PlacesOverlap(const StoreReader& reader, uint32_t sectorSize, uint64_t diskSectors) {
   std::vector<Span> spans;
-  for (const BlockDataEntry& entry : reader.entries) {
+  for (const BlockDataEntry& entry : reader.Entries()) {
     if (entry.blockCount == 0) continue;
     for (const TargetLocation& location : entry.locations) {
       uint64_t first = 0;
@@ -128,8 +129,8 @@ class RangeWriter {
         sectorSize(reader.Store().sectorSize),
         diskSectors(DiskSectorCount(reader.Store())),
         buffers(ChunkHashPool::ThreadsWanted() + 1),
-        hashing(&image.chunkCheck, static_cast<uint32_t>(buffers.size())),
-        filePosition(reader.payloadOffset) {
+        hashing(&image.ChunkCheck(), static_cast<uint32_t>(buffers.size())),
+        filePosition(reader.PayloadOffset()) {
     for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
   }
 
@@ -141,11 +142,10 @@ class RangeWriter {
 
   // Returns: 0, or non-zero after printing the failure.
   int WriteAll(StatusLine& status) {
-    uint64_t total = 0;
-    for (const BlockDataEntry& entry : reader.entries) total += entry.blockCount;
+    const uint64_t total = reader.PayloadBlocks();
     int shown = 0;
-    for (size_t e = 0; e < reader.entries.size(); ++e) {
-      const BlockDataEntry& entry = reader.entries[e];
+    for (size_t e = 0; e < reader.Entries().size(); ++e) {
+      const BlockDataEntry& entry = reader.Entries()[e];
       for (uint32_t k = 0; k < entry.blockCount; ++k) {
         const uint8_t* block = nullptr;
         int result = NextBlock(total, block);
@@ -178,7 +178,7 @@ class RangeWriter {
     DWORD bytes = blocks * blockSize;
     DWORD got = 0;
     const wchar_t* imagePath = reader.Store().imagePath.c_str();
-    if (!ReadFile(image.file.Get(), buffers[current].get(), bytes, &got, nullptr))
+    if (!ReadFile(image.File(), buffers[current].get(), bytes, &got, nullptr))
       return FailWithError(0, imagePath);
     if (got != bytes) return FailWithError(ERROR_HANDLE_EOF, imagePath);
     hashing.Post(filePosition, buffers[current].get(), bytes);
@@ -231,16 +231,17 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
                 bool partitionsKnown) {
   int result = CheckToFileEnd(image, reader);
   if (result != 0) return result;
-  const ChunkVerifier& check = image.chunkCheck;
+  const ChunkVerifier& check = image.ChunkCheck();
   if (check.GetPlan() == ChunkVerifier::kChecking && !check.Checking())
-    return FailWithLine(L"(Korvex) !ERROR! The image could not be checked to its end.\n");
+    return PrintErrorLine(L"The image could not be checked to its end.\n");
   if (check.DamagedCount() == 0) return 0;
   DamageReport(image, reader, DiskSectorCount(reader.Store()), std::move(partitions),
                partitionsKnown)
       .Print();
-  return FailWithLine(L"(Korvex) !ERROR! %u of the image's %u chunks do not match its hash "
-                      L"table; no raw image is written from a damaged image.\n",
-                      check.DamagedCount(), check.ChunkCount());
+  return PrintErrorLine(
+      L"%u of the image's %u chunks do not match its hash "
+      L"table; no raw image is written from a damaged image.\n",
+      check.DamagedCount(), check.ChunkCount());
 }
 }  // namespace
 
@@ -252,7 +253,7 @@ int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range
   OutputFile output(outPath);
   int result = output.Create(range.length);
   if (result != 0) return result;
-  image.chunkCheck.PrintPlan();
+  image.ChunkCheck().PrintPlan();
   StatusLine status;
   status.ShowPercent(L"Extracting raw image", 0, true);
   {

@@ -5,29 +5,28 @@
 #include "common/Failure.h"
 #include "common/FixedValues.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
-// Reads the temporary folder into a buffer of kTempPathBufferSize units;
-// returns its length, or 0 after printing the failure.
-DWORD ReadTempPath(wchar_t* buffer) {
-  DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
-  if (length == 0 || length > kTempPathBufferSize) {
-    // A folder name too long for the buffer comes back as the size it needs,
-    // with no error set; it fails all the same.
-    if (length != 0) SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", static_cast<int>(GetLastError()));
-    return 0;
+// Reads the temporary folder; a failure is printed and left as the last error.
+// Returns: 0, or the Win32 error code.
+int ReadTempPath(std::wstring& folder) {
+  int code = ReadTempFolder(folder);
+  if (code != 0) {
+    SetLastError(static_cast<DWORD>(code));
+    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", code);
   }
-  return length;
+  return code;
 }
 }  // namespace
 
 int MakeTempFileName(wchar_t* name, size_t size) {
-  wchar_t folder[kTempPathBufferSize] = {};
-  if (ReadTempPath(folder) == 0) return static_cast<int>(GetLastError());
+  std::wstring folder;
+  int code = ReadTempPath(folder);
+  if (code != 0) return code;
   wchar_t fileName[kTempPathBufferSize] = {};
-  if (GetTempFileNameW(folder, kTempFilePrefix, 0, fileName) == 0) {
+  if (GetTempFileNameW(folder.c_str(), kTempFilePrefix, 0, fileName) == 0) {
     PrintWide(L"ERROR! GetTempFileName failed : (%d)\n", static_cast<int>(GetLastError()));
     return static_cast<int>(GetLastError());
   }
@@ -41,24 +40,18 @@ int MakeTempFileName(wchar_t* name, size_t size) {
   return 0;
 }
 
-int GetTempFolder(std::wstring& folder) {
-  wchar_t buffer[kTempPathBufferSize] = {};
-  DWORD length = ReadTempPath(buffer);
-  if (length == 0) return static_cast<int>(GetLastError());
-  folder.assign(buffer, length);
-  return 0;
-}
+int GetTempFolder(std::wstring& folder) { return ReadTempPath(folder); }
 
 int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
   wchar_t name[kTempPathBufferSize] = {};
   if (MakeTempFileName(name, kTempPathBufferSize) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+    return PrintErrorLine(L"Unable to retrieve a temporary path.\n");
   std::wstring tempName(name);
   size_t dot = tempName.rfind(L'.');
   vhdPath = (dot == std::wstring::npos ? tempName : tempName.substr(0, dot)) +
             FileExtensionOf(format);
   if (!DeleteFileW(tempName.c_str()))
-    return FailWithLine(L"(Korvex) !ERROR! Unable to create a temporary file path.\n");
+    return PrintErrorLine(L"Unable to create a temporary file path.\n");
   return 0;
 }
 
@@ -66,8 +59,8 @@ int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
   if (GetTempFolder(folder) != 0) return FailWithError(0);
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
   if (folder.size() > kMaxFolderPathUnits)
-    return FailWithLine(
-        L"(Korvex) !ERROR! The work folder '%s' would have a path of %u characters; the system "
+    return PrintErrorLine(
+        L"The work folder '%s' would have a path of %u characters; the system "
         L"makes and mounts folders of at most %u.\n",
         folder.c_str(), static_cast<unsigned>(folder.size()),
         static_cast<unsigned>(kMaxFolderPathUnits));
@@ -80,6 +73,6 @@ int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* e
   bool exists = PathExists(folder);
   if (existed != nullptr) *existed = exists;
   if (!exists && !CreateDirectoryW(folder.c_str(), nullptr))
-    return FailWithLine(L"(Korvex) !ERROR! Unable to retrieve a temporary path.\n");
+    return PrintErrorLine(L"Unable to retrieve a temporary path.\n");
   return 0;
 }

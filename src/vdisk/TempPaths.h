@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <string>
 
+#include "common/PathFunctions.h"
 #include "common/VirtualStorage.h"
 
-constexpr unsigned kTempPathBufferSize = 260;
 // The longest folder path the system makes, in units: MAX_PATH less room for
 // an 8.3 file name in it. A mount point path must also stay under MAX_PATH.
 constexpr size_t kMaxFolderPathUnits = 247;

@@ -1,12 +1,13 @@
 #include "vdisk/VhdCreator.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
-#include "ffu/DiskGeometry.h"
 #include "volumes/DetachSweep.h"
 #include "volumes/DiskAttributes.h"
 #include "volumes/OpenDevice.h"
@@ -23,7 +24,7 @@ constexpr DWORD kDiskFlags = FILE_FLAG_NO_BUFFERING;
 CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint32_t sectorSize,
                                                   uint64_t maximumSize) {
   CREATE_VIRTUAL_DISK_PARAMETERS parameters{};
-  if (format == VirtualDiskFormat::Vhdx) {
+  if (format == VirtualDiskFormat::kVhdx) {
     parameters.Version = CREATE_VIRTUAL_DISK_VERSION_2;
     parameters.Version2.MaximumSize = maximumSize;
     parameters.Version2.BlockSizeInBytes = 0;
@@ -52,12 +53,12 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   // The second version of the parameters takes no access mask: the handle
   // it gives is checked at each operation instead.
   const VIRTUAL_DISK_ACCESS_MASK access =
-      format == VirtualDiskFormat::Vhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
+      format == VirtualDiskFormat::kVhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
   DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr,
                                    CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &createParameters, nullptr,
                                    &virtualDisk);
   if (result != 0) {
-    PrintWide(L"(Korvex) !ERROR! Failed to create vdisk.\n");
+    PrintErrorLine(L"Failed to create vdisk.\n");
     ReportWin32Error(result, vhdPath.c_str());
     return result;
   }
@@ -80,10 +81,9 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
 int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHandle& diskHandle,
                    VhdStage& stage) {
   if (image == nullptr)
-    return FailWithLine(L"!ERROR! The full flash update image has not been set.\n");
+    return PrintWide(L"%sThe full flash update image has not been set.\n", kErrorPrefix);
   const StoreDescription& store = *image->ChosenStore();
-  if (store.sectorSize == 0)
-    return FailWithLine(L"(Korvex) !ERROR! The image's sector size is 0.\n");
+  if (store.sectorSize == 0) return PrintErrorLine(L"The image's sector size is 0.\n");
   uint64_t maximumSize = DiskSectorCount(store) * store.sectorSize;
   HANDLE disk = nullptr;
   int result = CreateAndAttachVhd(disk, store.sectorSize, maximumSize, vhdPath, &stage);

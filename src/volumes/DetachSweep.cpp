@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "common/Failure.h"
-#include "common/ReportWin32Error.h"
 #include "common/FixedValues.h"
+#include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
+#include "common/ReportWin32Error.h"
 #include "common/UniqueHandle.h"
 #include "common/VirtualStorage.h"
 #include "platform.h"
@@ -21,7 +23,6 @@ constexpr DWORD kFirstDosBufferUnits = 1024;
 // The name list doubles while it does not fit; past this it is not a list.
 constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
-constexpr DWORD kTempPathUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply.
@@ -75,17 +76,16 @@ BackingAnswer QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
 void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile, bool deleteFile,
                std::set<std::wstring>& inUse) {
   if (UnmountMainPartition(drive.Get()) != 0)
-    PrintWide(L"(Korvex) !WARNING! Unable to remove %s volume mount point.\n", kMainPartitionName);
+    PrintWarningLine(L"Unable to remove %s volume mount point.\n", kMainPartitionName);
   drive.Reset();
   if (DetachVhdFile(backingFile) != 0) {
-    PrintWide(L"(Korvex) !WARNING! Unable to detach vhd file : '%s'\n", backingFile.c_str());
+    PrintWarningLine(L"Unable to detach vhd file : '%s'\n", backingFile.c_str());
     inUse.insert(backingFile);
     return;
   }
-  PrintWide(L"(Korvex) !WARNING! Successfully detached vhd file : '%s'\n", backingFile.c_str());
+  PrintWarningLine(L"Successfully detached vhd file : '%s'\n", backingFile.c_str());
   if (deleteFile && !DeleteFileW(backingFile.c_str()))
-    PrintWide(L"(Korvex) !ERROR! Unable to delete a temporary file : '%s'.\n",
-              backingFile.c_str());
+    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", backingFile.c_str());
 }
 
 // A drive that holds nothing to look at: a reader without a card, or a
@@ -118,8 +118,8 @@ struct SweepState {
 };
 
 void WarnSkippedDrive(const std::wstring& name, DWORD error) {
-  PrintWide(L"(Korvex) !WARNING! Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
-            SystemErrorText(error).c_str());
+  PrintWarningLine(L"Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
+                   SystemErrorText(error).c_str());
 }
 
 // Opens one drive; a drive that cannot be opened gets its warning (held back
@@ -159,7 +159,7 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
     if (backing.notVirtual)
       state.realDevice = L"\\\\.\\" + name;
     else if (backing.file.empty())
-      PrintWide(L"(Korvex) !WARNING! Unable to query vhd file name.\n");
+      PrintWarningLine(L"Unable to query vhd file name.\n");
     else
       SweepDisk(drive, backing.file, IsOwnDiskFile(backing.file), state.inUse);
   } else if (!backing.file.empty() && IsOwnDiskFile(backing.file)) {
@@ -172,10 +172,9 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
 // be shared with the user's other programs (Windows). The files of disks
 // that stay attached (their detach failed) stay as well.
 void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
-  wchar_t folder[kTempPathUnits] = {};
-  DWORD length = GetTempPathW(kTempPathUnits, folder);
-  if (length == 0 || length >= kTempPathUnits) return;
-  std::wstring pattern = std::wstring(folder, length) + kTempFilePrefix + L"*";
+  std::wstring folder;
+  if (ReadTempFolder(folder) != 0) return;
+  std::wstring pattern = folder + kTempFilePrefix + L"*";
   WIN32_FIND_DATAW data{};
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
@@ -183,13 +182,12 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
         HasOwnTempFileForm(data.cFileName, true))
-      files.push_back(std::wstring(folder, length) + data.cFileName);
+      files.push_back(folder + data.cFileName);
   } while (FindNextFileW(search, &data));
   FindClose(search);
   for (const std::wstring& file : files)
     if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
-      PrintWide(L"(Korvex) !WARNING! Deleted a temporary file that no disk used : '%s'\n",
-                file.c_str());
+      PrintWarningLine(L"Deleted a temporary file that no disk used : '%s'\n", file.c_str());
 }
 }  // namespace
 
@@ -197,8 +195,7 @@ int DetachImageDisks() {
   // Held for the rest of the run: the attach after the sweep needs it too.
   EnableVolumePrivilege();
   DosDeviceMap devices;
-  if (QueryDosDevices(devices) != 0)
-    return FailWithLine(L"(Korvex) !ERROR! Unable to query dos devices.\n");
+  if (QueryDosDevices(devices) != 0) return PrintErrorLine(L"Unable to query dos devices.\n");
   SweepState state;
   for (const auto& device : devices)
     if (IsPhysicalDrive(device.first)) SweepDrive(device.first, devices, state);
@@ -206,9 +203,10 @@ int DetachImageDisks() {
     return FailWithError(state.unopened.front().second);
   RemoveLeftoverFiles(state.inUse);
   if (!state.realDevice.empty()) {
-    PrintWide(L"(Korvex) !ERROR! The device '%s' carries the image's disk identity and is not a "
-              L"virtual disk: disconnect it and run again.\n",
-              state.realDevice.c_str());
+    PrintErrorLine(
+        L"The device '%s' carries the image's disk identity and is not a "
+        L"virtual disk: disconnect it and run again.\n",
+        state.realDevice.c_str());
     SetLastError(ERROR_BUSY);
     return ERROR_BUSY;
   }

@@ -1,24 +1,18 @@
 #include "volumes/DiskAttributes.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "platform.h"
 
 namespace {
 constexpr ULONG kDiskAttributesVersion = 16;
 }
 
-int UpdateDiskProperties(HANDLE& diskHandle) {
+int UpdateDiskProperties(HANDLE diskHandle) {
   DWORD bytesReturned = 0;
   if (!DeviceIoControl(diskHandle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                        &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !WARNING! Unable to update disk properties.\n");
-    return FailWithError(0);
-  }
-  GET_DISK_ATTRIBUTES attributes{};
-  attributes.Version = kDiskAttributesVersion;
-  if (!DeviceIoControl(diskHandle, IOCTL_DISK_GET_DISK_ATTRIBUTES, nullptr, 0, &attributes,
-                       sizeof(attributes), &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !WARNING! Unable to get disk attributese.\n");
+    PrintWarningLine(L"Unable to update disk properties.\n");
     return FailWithError(0);
   }
   return 0;
@@ -30,7 +24,7 @@ int BringDiskOnline(HANDLE diskHandle) {
   current.Version = kDiskAttributesVersion;
   if (!DeviceIoControl(diskHandle, IOCTL_DISK_GET_DISK_ATTRIBUTES, nullptr, 0, &current,
                        sizeof(current), &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !WARNING! Unable to get disk attributese.\n");
+    PrintWarningLine(L"Unable to get disk attributese.\n");
     return FailWithError(0);
   }
   const ULONGLONG blocking = current.Attributes & (DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY);
@@ -42,7 +36,7 @@ int BringDiskOnline(HANDLE diskHandle) {
   change.AttributesMask = blocking;
   if (!DeviceIoControl(diskHandle, IOCTL_DISK_SET_DISK_ATTRIBUTES, &change, sizeof(change),
                        nullptr, 0, &bytesReturned, nullptr)) {
-    PrintWide(L"(Korvex) !ERROR! Unable to bring the virtual disk online and writable.\n");
+    PrintErrorLine(L"Unable to bring the virtual disk online and writable.\n");
     return FailWithError(0);
   }
   return 0;

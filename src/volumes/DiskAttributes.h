@@ -6,7 +6,7 @@
 // was written under it.
 // Returns: 0 on success, or the Win32 error code after a warning line and
 // its report.
-int UpdateDiskProperties(HANDLE& diskHandle);
+int UpdateDiskProperties(HANDLE diskHandle);
 
 // A new disk arrives offline and read-only where the system's policy says
 // so (the default of server editions): both attributes are cleared before

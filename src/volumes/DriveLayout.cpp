@@ -4,6 +4,8 @@
 
 #include "common/Failure.h"
 #include "common/FixedValues.h"
+#include "common/ProgramLines.h"
+#include "formats/GptRecords.h"
 #include "platform.h"
 
 namespace {
@@ -11,7 +13,6 @@ constexpr size_t kFirstLayoutSize = 1024;
 // The buffer doubles while the drive answers "too small"; a drive that still
 // does at this size is answering nonsense, and the query fails with its error.
 constexpr size_t kMaxLayoutSize = 16u << 20;
-constexpr size_t kGptNameUnits = 36;
 constexpr size_t kEntryOffset = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
 
 std::wstring GuidText(const GUID& guid) {
@@ -63,7 +64,7 @@ int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
 }
 
 int ReportDriveLayoutFailure() {
-  PrintWide(L"(Korvex) !WARNING! Unable to get disk layout.\n");
+  PrintWarningLine(L"Unable to get disk layout.\n");
   return FailWithError(0);
 }
 
@@ -75,12 +76,7 @@ bool IsImageDisk(const DriveLayout& layout) {
 }
 
 bool MatchPartitionName(const PARTITION_INFORMATION_EX& entry, const std::wstring& name) {
-  size_t length = 0;
-  while (length < kGptNameUnits && entry.Gpt.Name[length] != 0) ++length;
-  if (name.size() != length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (static_cast<uint32_t>(entry.Gpt.Name[i]) != static_cast<uint32_t>(name[i])) return false;
-  return true;
+  return GptNameText(entry.Gpt.Name) == name;
 }
 
 std::wstring MakeVolumeGuidPath(const PARTITION_INFORMATION_EX& entry) {

@@ -1,6 +1,7 @@
 #include "volumes/MountCheck.h"
 
 #include "common/Failure.h"
+#include "common/ProgramLines.h"
 #include "common/UniqueHandle.h"
 #include "platform.h"
 #include "volumes/OpenDevice.h"
@@ -32,9 +33,10 @@ int CheckFileSystem(const std::wstring& folder) {
                             kFileSystemNameUnits) &&
       fileSystem[0] != L'\0' && std::wstring(fileSystem) != L"RAW")
     return 0;
-  PrintWide(L"(Korvex) !ERROR! The volume mounted on '%s' holds no file system that can be "
-            L"read.\n",
-            folder.c_str());
+  PrintErrorLine(
+      L"The volume mounted on '%s' holds no file system that can be "
+      L"read.\n",
+      folder.c_str());
   return FailWithError(0);
 }
 }  // namespace
@@ -59,16 +61,16 @@ int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
     case FolderVolume::kOnDisk:
       return CheckFileSystem(folder);
     case FolderVolume::kNone:
-      return FailWithLine(L"(Korvex) !ERROR! No volume is mounted on '%s'.\n", folder.c_str());
+      return PrintErrorLine(L"No volume is mounted on '%s'.\n", folder.c_str());
     case FolderVolume::kOnAnotherDisk:
-      return FailWithLine(
-          L"(Korvex) !ERROR! The volume mounted on '%s' lies on another disk of the same image, "
+      return PrintErrorLine(
+          L"The volume mounted on '%s' lies on another disk of the same image, "
           L"one that an earlier run could not detach.\n",
           folder.c_str());
     case FolderVolume::kUnknown:
       break;
   }
-  PrintWide(L"(Korvex) !ERROR! Unable to tell which disk the volume mounted on '%s' lies on.\n",
-            folder.c_str());
+  PrintErrorLine(L"Unable to tell which disk the volume mounted on '%s' lies on.\n",
+                 folder.c_str());
   return FailWithError(0);
 }

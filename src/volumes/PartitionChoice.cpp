@@ -1,17 +1,11 @@
 #include "volumes/PartitionChoice.h"
 
-#include <cstring>
-
 #include "common/FixedValues.h"
-
-const GUID kBasicDataPartitionType = {0xEBD0A0A2, 0xB9E5, 0x4433,
-                                      {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
+#include "formats/GptRecords.h"
 
 namespace {
-constexpr size_t kGptNameUnits = 36;
-
 bool IsBasicData(const PARTITION_INFORMATION_EX& entry) {
-  return std::memcmp(&entry.Gpt.PartitionType, &kBasicDataPartitionType, sizeof(GUID)) == 0;
+  return SameDiskGuid(AsDiskGuid(entry.Gpt.PartitionType), kGptBasicDataType);
 }
 
 uint64_t Length(const PARTITION_INFORMATION_EX& entry) {
@@ -45,14 +39,7 @@ PartitionChoice ChoosePartition(const DriveLayout& layout) {
     choice.found = true;
     choice.index = i;
     choice.length = Length(entry);
-    choice.name = PartitionName(entry);
+    choice.name = GptNameText(entry.Gpt.Name);
   }
   return choice;
-}
-
-std::wstring PartitionName(const PARTITION_INFORMATION_EX& entry) {
-  std::wstring name;
-  for (size_t i = 0; i < kGptNameUnits && entry.Gpt.Name[i] != 0; ++i)
-    name += static_cast<wchar_t>(entry.Gpt.Name[i]);
-  return name;
 }

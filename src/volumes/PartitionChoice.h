@@ -5,10 +5,6 @@
 
 #include "volumes/DriveLayout.h"
 
-// GUID {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}: the GPT type of a basic data
-// partition, the kind that holds a desktop system's files.
-extern const GUID kBasicDataPartitionType;
-
 // The partition an image is browsed by: every partition named "MainOS";
 // without one, the largest basic data partition alone (the first of equal
 // size); without that either, none.
@@ -26,6 +22,3 @@ struct PartitionChoice {
 // Returns: the choice for the layout; `found` is false for a layout that is
 // not GPT or holds neither kind of partition.
 PartitionChoice ChoosePartition(const DriveLayout& layout);
-
-// Returns: a GPT entry's name, up to its terminator (at most 36 units).
-std::wstring PartitionName(const PARTITION_INFORMATION_EX& entry);

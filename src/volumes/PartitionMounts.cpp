@@ -8,6 +8,7 @@
 #include "common/FormatWide.h"
 #include "common/Interruption.h"
 #include "common/PathFunctions.h"
+#include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
 #include "ffu/MountChoice.h"
@@ -112,8 +113,7 @@ class MountStatus {
     FormatFailureText(text, partitionName, startLength);
     status.Rewrite(text);
     if (Interrupted()) return FailInterrupted();
-    PrintWide(L"(Korvex) !WARNING! Unable to add access path to the %s partition.\n",
-              partitionName.c_str());
+    PrintWarningLine(L"Unable to add access path to the %s partition.\n", partitionName.c_str());
     return FailWithError(error);
   }
 
@@ -189,22 +189,7 @@ std::wstring SizeText(uint64_t bytes) {
     FormatWide(text, 64, L"%u bytes", static_cast<unsigned>(bytes));
   return text;
 }
-}  // namespace
 
-int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
-                   const std::wstring& folder) {
-  MountStatus status(partitionName, folder);
-  DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (MatchPartitionName(entry, partitionName) && !MountVolume(entry, folder))
-      return status.Failed(GetLastError());
-  }
-  return status.Succeeded();
-}
-
-namespace {
 bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
                    uint32_t sectorSize) {
   return entry.PartitionStyle == PARTITION_STYLE_GPT &&
@@ -216,9 +201,10 @@ bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& cho
 
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder) {
   if (!choice.byName)
-    PrintWide(L"(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic "
-              L"data partition, '%s' (%s), instead.\n",
-              choice.partition.name.c_str(), SizeText(choice.length).c_str());
+    PrintWarningLine(
+        L"The image has no MainOS partition; mounting its largest basic "
+        L"data partition, '%s' (%s), instead.\n",
+        choice.partition.name.c_str(), SizeText(choice.length).c_str());
   MountStatus status(choice.partition.name, folder);
   DriveLayout layout;
   if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
@@ -242,13 +228,5 @@ int UnmountMainPartition(HANDLE diskHandle) {
     else
       RemoveWorkFolderPaths(layout.Entry(i));
   }
-  return 0;
-}
-
-int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName) {
-  DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
-    if (MatchPartitionName(layout.Entry(i), partitionName)) RemoveAccessPath(layout.Entry(i));
   return 0;
 }

@@ -6,19 +6,6 @@
 
 struct MountChoice;
 
-// Gives the volume of every partition named `partitionName` a mount point on
-// `folder` (ending in a separator).
-// Returns: 0 on success, or the Win32 error code after the status line
-// shows the fault and the error is printed.
-int MountPartition(HANDLE diskHandle, const std::wstring& partitionName,
-                   const std::wstring& folder);
-
-// Removes an access path of every partition named `partitionName`: a run's
-// work folder where the volume has one among several, else the first.
-// Returns: 0, also when a path could not be removed; the Win32 error code,
-// after printing it, when the layout cannot be read.
-int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
-
 // Mounts the partition chosen from the image before its disk was made (see
 // ChooseFromTables) on `folder`: the entry of the disk's layout with the
 // partition's GUID and first sector. A partition not chosen by its name is
@@ -28,9 +15,10 @@ int UnmountPartition(HANDLE diskHandle, const std::wstring& partitionName);
 // and the error is printed.
 int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std::wstring& folder);
 
-// Removes an access path, as UnmountPartition does, of the partition that
-// ChoosePartition chooses on this disk, and the work folders of ours that
-// any other partition of it is mounted on.
+// Removes an access path of the partition that ChoosePartition chooses on
+// this disk (a run's work folder where the volume has one among several,
+// else the first), and the work folders of ours that any other partition of
+// it is mounted on.
 // Returns: 0, also when a path could not be removed; the Win32 error code,
 // after printing it, when the layout cannot be read.
 int UnmountMainPartition(HANDLE diskHandle);

@@ -4,6 +4,7 @@
 
 #include "FakeSystem.h"
 #include "common/FixedValues.h"
+#include "ffu/MountChoice.h"
 #include "volumes/DriveLayout.h"
 #include "volumes/PartitionMounts.h"
 
@@ -48,6 +49,17 @@ class MountPoints : public FakeSystemTest {
     };
   }
 
+  // The choice of the partition that MakeLayout places at `index`, by the
+  // name "MainOS".
+  static MountChoice Chosen(uint32_t index) {
+    MountChoice choice;
+    choice.partition.name = L"MainOS";
+    choice.partition.id = AsDiskGuid(PartitionGuid(index));
+    choice.sectorSize = 512;
+    choice.byName = true;
+    return choice;
+  }
+
   std::vector<uint8_t> record;
   int opens = 0;
   int volumeLateBy = 0;
@@ -59,7 +71,7 @@ const std::wstring kMainOsVolume = L"\\\\?\\Volume{11110001-2222-3333-4455-66778
 
 TEST_F(MountPoints, WaitsForALateVolumeThenMounts) {
   volumeLateBy = 3;
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), 0);
   EXPECT_EQ(Fake().sleeps, 3);
   EXPECT_EQ(Fake().sleptMs, 750u);
   ASSERT_EQ(mounts.size(), 1u);
@@ -70,7 +82,7 @@ TEST_F(MountPoints, WaitsForALateVolumeThenMounts) {
 
 TEST_F(MountPoints, AVolumeThatNeverArrivesTimesOutAfterThirtySeconds) {
   volumeLateBy = 1 << 30;
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_TIMEOUT);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), ERROR_TIMEOUT);
   EXPECT_EQ(Fake().sleptMs, 30000u);
   EXPECT_TRUE(mounts.empty());
   EXPECT_EQ(Output(),
@@ -78,19 +90,17 @@ TEST_F(MountPoints, AVolumeThatNeverArrivesTimesOutAfterThirtySeconds) {
             "!ERROR! This operation returned because the timeout period expired.\r\n\n");
 }
 
-TEST_F(MountPoints, NoPartitionOfThatNameMountsNothingAndSucceeds) {
-  UseLayout({L"EFIESP", L"Data"});
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+TEST_F(MountPoints, AChosenPartitionMissingFromTheLayoutMountsNothing) {
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(2), kFolder), ERROR_NOT_FOUND);
   EXPECT_TRUE(mounts.empty());
   EXPECT_EQ(opens, 0);
 }
 
-TEST_F(MountPoints, EveryPartitionOfThatNameIsMountedInTableOrder) {
+TEST_F(MountPoints, OnlyTheChosenEntryIsMountedNotOthersOfItsName) {
   UseLayout({L"MainOS", L"EFIESP", L"MainOS"});
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
-  ASSERT_EQ(mounts.size(), 2u);
-  EXPECT_EQ(mounts[0].second, L"\\\\?\\Volume{11110000-2222-3333-4455-66778899AABB}\\");
-  EXPECT_EQ(mounts[1].second, L"\\\\?\\Volume{11110002-2222-3333-4455-66778899AABB}\\");
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(2), kFolder), 0);
+  ASSERT_EQ(mounts.size(), 1u);
+  EXPECT_EQ(mounts[0].second, L"\\\\?\\Volume{11110002-2222-3333-4455-66778899AABB}\\");
 }
 
 struct TakenCase {
@@ -116,7 +126,7 @@ TEST_P(TakenFolder, DirectoryNotEmptyCountsOnlyForTheSameVolume) {
     wcsncpy(volume, c.mountedVolume.c_str(), length);
     return TRUE;
   };
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), c.expectedResult);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), c.expectedResult);
   std::string output = Output();
   if (c.expectedResult == 0) {
     EXPECT_EQ(output, "");
@@ -145,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MountPoints, OtherMountErrorsFailAndStopTheWalk) {
   UseLayout({L"MainOS", L"MainOS"});
   mountError = ERROR_ACCESS_DENIED;
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(0), kFolder), ERROR_ACCESS_DENIED);
   EXPECT_EQ(mounts.size(), 1u);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
@@ -157,7 +167,7 @@ TEST_F(MountPoints, LayoutFailurePrintsBothLayersLines) {
     SetLastError(ERROR_NOT_READY);
     return FALSE;
   };
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), ERROR_NOT_READY);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), ERROR_NOT_READY);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to get disk layout.\n"
             "!ERROR! The device is not ready.\r\n\n"
@@ -167,14 +177,14 @@ TEST_F(MountPoints, LayoutFailurePrintsBothLayersLines) {
 
 TEST_F(MountPoints, StatusLineIsRewrittenWithOkOrACoveringFault) {
   Fake().console = true;
-  EXPECT_EQ(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), 0);
   ASSERT_EQ(Fake().consoleWrites.size(), 2u);
   EXPECT_EQ(Fake().consoleWrites[0], L"Mounting MainOS partition as : '//phone.mnt/' ... processing\n");
   EXPECT_EQ(Fake().consoleWrites[1], L"Mounting MainOS partition as : '//phone.mnt/' ... ok         \n");
 
   Fake().consoleWrites.clear();
   mountError = ERROR_ACCESS_DENIED;
-  EXPECT_NE(MountPartition(kDisk, L"MainOS", kFolder), 0);
+  EXPECT_NE(MountChosenPartition(kDisk, Chosen(1), kFolder), 0);
   ASSERT_EQ(Fake().consoleWrites.size(), 2u);
   const std::wstring& fault = Fake().consoleWrites[1];
   EXPECT_EQ(fault.rfind(L"Mounting 'MainOS' ... fault!      ", 0), 0u);
@@ -184,6 +194,7 @@ TEST_F(MountPoints, StatusLineIsRewrittenWithOkOrACoveringFault) {
 }
 
 TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
+  UseLayout({L"MainOS"});
   std::vector<std::wstring> removed;
   Fake().getVolumePathNames = [](LPCWSTR, LPWSTR paths, DWORD length) -> BOOL {
     const wchar_t list[] = L"/tmp/a.mnt/\0/tmp/b.mnt/\0";
@@ -195,7 +206,7 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
     removed.emplace_back(path);
     return TRUE;
   };
-  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  EXPECT_EQ(UnmountMainPartition(kDisk), 0);
   ASSERT_EQ(removed.size(), 1u);
   EXPECT_EQ(removed[0], L"/tmp/a.mnt/");
 
@@ -207,7 +218,7 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   Fake().getVolumePathNames = [&](LPCWSTR, LPWSTR paths, DWORD) {
     return list.copy(paths, list.size()), TRUE;
   };
-  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  EXPECT_EQ(UnmountMainPartition(kDisk), 0);
   EXPECT_EQ(removed, std::vector<std::wstring>{ours});
 
   removed.clear();
@@ -215,7 +226,7 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
     paths[0] = paths[1] = L'\0';
     return TRUE;
   };
-  EXPECT_EQ(UnmountPartition(kDisk, L"MainOS"), 0);
+  EXPECT_EQ(UnmountMainPartition(kDisk), 0);
   EXPECT_TRUE(removed.empty());
 }
 }  // namespace

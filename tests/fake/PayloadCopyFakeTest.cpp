@@ -8,9 +8,10 @@
 
 #include "BlockEntries.h"
 #include "FakeSystem.h"
+#include "ImageInternals.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "ffu/DiskGeometry.h"
 #include "vdisk/PayloadCopy.h"
 
 namespace {
@@ -28,9 +29,9 @@ class PayloadCopy : public FakeSystemTest {
     store.imagePath = L"/img/phone.ffu";
     store.sectorSize = kSector;
     store.minSectorCount = kDiskSectors;
-    image.stores.push_back(store);
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
+    ImageInternals::Stores(image).push_back(store);
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
     Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
       EXPECT_EQ(file, kImageFile);
       uint32_t available = payloadBlocks > blocksRead ? kBlock : 0;
@@ -60,7 +61,7 @@ class PayloadCopy : public FakeSystemTest {
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    reader.entries.push_back(MakeEntry(blockCount, locations));
+    ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
   }
 
   int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }
@@ -122,7 +123,7 @@ class OffDisk : public PayloadCopy, public ::testing::WithParamInterface<OffDisk
 TEST_P(OffDisk, IsRefusedBeforeAnythingIsWritten) {
   AddEntry(1, {{0, 0}});
   AddEntry(GetParam().blockCount, {GetParam().location});
-  EXPECT_NE(Copy(), 0);
+  EXPECT_NE(CheckTable(reader, kDiskSectors), 0);
   EXPECT_TRUE(writes.empty());
   EXPECT_EQ(blocksRead, 0u);
   EXPECT_EQ(Output(), "(Korvex) !ERROR! Block data entry 1 places a block outside the disk.\n");
@@ -234,14 +235,14 @@ TEST_P(CheckedCopy, EveryBlockReadReachesTheCheckInFileOrder) {
     EVP_Digest(block.data(), block.size(), digest, &length, EVP_sha256(), nullptr);
     table.insert(table.end(), digest, digest + 32);
   }
-  image.fileSize = payloadBlocks * kBlock;
-  reader.payloadOffset = 0;
-  ASSERT_EQ(image.chunkCheck.Start(0x800C, kBlock / 1024, table, 0, image.fileSize),
+  ImageInternals::FileSize(image) = payloadBlocks * kBlock;
+  ImageInternals::PayloadOffset(reader) = 0;
+  ASSERT_EQ(image.ChunkCheck().Start(0x800C, kBlock / 1024, table, 0, image.FileSize()),
             ChunkVerifier::kChecking);
   ASSERT_EQ(Copy(), 0);
-  image.chunkCheck.Finish();
-  EXPECT_TRUE(image.chunkCheck.Checking()) << "a block went to the check out of order";
-  EXPECT_EQ(image.chunkCheck.FirstDamaged(), GetParam().damagedBlocks);
+  image.ChunkCheck().Finish();
+  EXPECT_TRUE(image.ChunkCheck().Checking()) << "a block went to the check out of order";
+  EXPECT_EQ(image.ChunkCheck().FirstDamaged(), GetParam().damagedBlocks);
   EXPECT_EQ(writes.size(), 5u);
 }
 

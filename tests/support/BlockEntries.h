@@ -10,7 +10,6 @@
 inline BlockDataEntry MakeEntry(uint32_t blockCount, const std::vector<TargetLocation>& locations) {
   BlockDataEntry entry;
   entry.blockCount = blockCount;
-  entry.locationCount = static_cast<uint32_t>(locations.size());
   entry.locations.assign(locations.size(), TargetLocation());
   std::copy(locations.begin(), locations.end(), entry.locations.begin());
   return entry;

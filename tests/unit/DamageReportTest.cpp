@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "BlockEntries.h"
+#include "ImageInternals.h"
+#include "ffu/DamageReport.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "ffu/DamageReport.h"
 
 namespace {
 
@@ -32,28 +33,28 @@ class Describe : public testing::Test {
     StoreDescription store;
     store.storeOffset = kStoreOffset;
     store.sectorSize = 512;
-    image.stores.push_back(store);
-    image.imageHeader.manifestLength = 100;
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
-    reader.validationOffset = kValidation;
-    reader.entriesOffset = kEntries;
-    reader.payloadOffset = kPayload;
+    ImageInternals::Stores(image).push_back(store);
+    ImageInternals::Header(image).manifestLength = 100;
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
+    ImageInternals::ValidationOffset(reader) = kValidation;
+    ImageInternals::EntriesOffset(reader) = kEntries;
+    ImageInternals::PayloadOffset(reader) = kPayload;
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
-    reader.entries.push_back(MakeEntry(blockCount, locations));
+    ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
     payloadBlocks += blockCount;
   }
 
   // Lays out the file once the entries are known and starts the check.
   std::wstring Holds(uint32_t chunk, std::vector<PartitionSpan> partitions = {},
                      bool partitionsKnown = true) {
-    reader.entriesEnd = kEntries + 16 * reader.entries.size();
-    image.fileSize = kPayload + payloadBlocks * kBlock + 10;
-    uint64_t chunks = ChunkVerifier::CountChunks(image.fileSize - kImageStart, kChunk);
+    ImageInternals::EntriesEnd(reader) = kEntries + 16 * reader.Entries().size();
+    ImageInternals::FileSize(image) = kPayload + payloadBlocks * kBlock + 10;
+    uint64_t chunks = ChunkVerifier::CountChunks(image.FileSize() - kImageStart, kChunk);
     table.assign(chunks * 32, 0);
-    EXPECT_EQ(image.chunkCheck.Start(0x800C, kChunk / 1024, table, kImageStart, image.fileSize),
+    EXPECT_EQ(image.ChunkCheck().Start(0x800C, kChunk / 1024, table, kImageStart, image.FileSize()),
               ChunkVerifier::kChecking);
     return DamageReport(image, reader, kDiskSectors, partitions, partitionsKnown).Describe(chunk);
   }

@@ -3,11 +3,12 @@
 
 #include <vector>
 
+#include "FfuFileHelpers.h"
+#include "ImageInternals.h"
+#include "TempFolder.h"
 #include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "FfuFileHelpers.h"
-#include "TempFolder.h"
 
 namespace {
 constexpr uint32_t kBlock = 4096;
@@ -25,19 +26,20 @@ struct ViewFixture {
     std::vector<uint8_t> bytes(kPayload, 0xEE);
     for (uint8_t fill : {0x11, 0x22, 0x33, 0x44, 0x55}) bytes.insert(bytes.end(), kBlock, fill);
     std::wstring path = folder.Write("view.ffu", bytes);
-    image.file.Reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ImageInternals::File(image).Reset(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     StoreDescription store;
     store.sectorSize = 512;
     store.minSectorCount = 8 * kBlock / 512;
-    image.stores.push_back(store);
-    reader.image = &image;
-    reader.header.blockSize = kBlock;
-    reader.payloadOffset = kPayload;
+    ImageInternals::Stores(image).push_back(store);
+    ImageInternals::Bind(reader, image);
+    ImageInternals::Header(reader).blockSize = kBlock;
+    ImageInternals::PayloadOffset(reader) = kPayload;
     auto add = [&](uint32_t blocks, uint32_t origin, uint32_t index) {
       BlockDataEntry entry;
       entry.blockCount = blocks;
       entry.locations.assign(1, TargetLocation{index, origin});
-      reader.entries.push_back(entry);
+      ImageInternals::Entries(reader).push_back(entry);
     };
     add(1, 0, 1);
     add(1, 0, 1);
@@ -48,7 +50,7 @@ struct ViewFixture {
 
 TEST(DiskView, LaterEntriesWinUnwrittenBytesAreZeroRangesStayOnTheDisk) {
   ViewFixture fixture;
-  ASSERT_TRUE(fixture.image.file.Valid());
+  ASSERT_TRUE(fixture.image.File() != INVALID_HANDLE_VALUE);
   DiskView view(fixture.image, fixture.reader);
   ASSERT_EQ(view.DiskBytes(), 8u * kBlock);
   std::vector<uint8_t> disk(8 * kBlock, 0xAB);
@@ -57,7 +59,7 @@ TEST(DiskView, LaterEntriesWinUnwrittenBytesAreZeroRangesStayOnTheDisk) {
   for (uint32_t block = 0; block < 8; ++block)
     for (uint32_t at : {0u, kBlock - 1})
       ASSERT_EQ(disk[block * kBlock + at], expected[block]) << "block " << block;
-  EXPECT_EQ(FilePosition(fixture.image.file.Get()), 0u) << "the file is left where it was";
+  EXPECT_EQ(FilePosition(fixture.image.File()), 0u) << "the file is left where it was";
   ASSERT_EQ(view.Read(2 * kBlock - 100, disk.data(), 200), 0u);
   EXPECT_EQ(disk[99], 0x22);
   EXPECT_EQ(disk[100], 0);

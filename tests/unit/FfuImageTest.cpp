@@ -1,9 +1,8 @@
 // The FFU container: header validation, the two paddings, the bounds that
 // the file's size puts on declared lengths, on real files.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "FfuFileHelpers.h"
+#include "ImageInternals.h"
+#include "StdoutCapture.h"
+#include "TempFolder.h"
 #include "ffu/FfuImage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
-#include "FfuFileHelpers.h"
-#include "StdoutCapture.h"
-#include "TempFolder.h"
 
 namespace {
 
@@ -61,14 +61,14 @@ TEST(FfuImageLoad, WorkedExampleOfBothPaddings) {
   ASSERT_EQ(outcome.result, 0) << outcome.output;
   EXPECT_EQ(outcome.output, "");
   EXPECT_EQ(image.SecurityPadding(1024), 127040u);
-  EXPECT_EQ(image.catalog, std::vector<uint8_t>(1000, 0x11));
-  EXPECT_EQ(image.hashTable, std::vector<uint8_t>(3000, 0x22));
-  EXPECT_EQ(image.manifestBytes.size(), 1500u);
+  EXPECT_EQ(ImageInternals::Catalog(image), std::vector<uint8_t>(1000, 0x11));
+  EXPECT_EQ(image.GetHashTable(), std::vector<uint8_t>(3000, 0x22));
+  EXPECT_EQ(ImageInternals::ManifestBytes(image).size(), 1500u);
   ASSERT_NE(image.FirstStore(), nullptr);
   EXPECT_EQ(image.FirstStore()->storeOffset, 262144u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 4096u);
-  EXPECT_EQ(FilePosition(image.file.Get()), 262144u);
+  EXPECT_EQ(FilePosition(image.File()), 262144u);
 }
 
 struct LayoutCase {
@@ -98,7 +98,7 @@ TEST_P(FfuImageLayoutTest, FindsTheStoreHeader) {
   ASSERT_EQ(outcome.result, 0) << c.what << ": " << outcome.output;
   EXPECT_EQ(outcome.output, c.output) << c.what;
   EXPECT_EQ(image.FirstStore()->storeOffset, c.storeOffset) << c.what;
-  EXPECT_EQ(FilePosition(image.file.Get()), c.storeOffset) << c.what;
+  EXPECT_EQ(FilePosition(image.File()), c.storeOffset) << c.what;
 }
 
 const char kNoChunkWarning[] =
@@ -123,9 +123,9 @@ TEST(FfuImageLoad, ManifestEndsAtItsFirstZeroByte) {
   FfuImage image;
   LoadOutcome outcome = LoadFile(image, folder.Write("zero.ffu", BuildContainer(shape)));
   ASSERT_EQ(outcome.result, 0) << outcome.output;
-  ASSERT_NE(image.manifest, nullptr);
-  EXPECT_NE(image.manifest->FindCategory("Cut"), nullptr);
-  EXPECT_EQ(image.manifest->FindCategory("Hidden"), nullptr);
+  ASSERT_NE(image.GetManifest(), nullptr);
+  EXPECT_NE(image.GetManifest()->FindCategory("Cut"), nullptr);
+  EXPECT_EQ(image.GetManifest()->FindCategory("Hidden"), nullptr);
 }
 
 struct FailureCase {
@@ -223,7 +223,7 @@ TEST(FfuImageLoad, FileShorterThanItsSecurityHeaderReadsZeros) {
   LoadOutcome outcome = LoadFile(image, folder.Write("short.ffu", bytes));
   EXPECT_EQ(outcome.output, std::string(kNoChunkWarning) + kBadImage);
   EXPECT_EQ(outcome.result, 75);
-  EXPECT_TRUE(image.catalog.empty());
+  EXPECT_TRUE(ImageInternals::Catalog(image).empty());
 }
 
 TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
@@ -237,7 +237,7 @@ TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
   LoadOutcome outcome = LoadFile(image, folder.Write("cut.ffu", bytes));
   EXPECT_EQ(outcome.output,
             "(Korvex) !ERROR! Unable to load image because the catalog is longer than the file.\n");
-  EXPECT_TRUE(image.catalog.empty());
+  EXPECT_TRUE(ImageInternals::Catalog(image).empty());
 }
 
 TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {

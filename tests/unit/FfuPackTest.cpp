@@ -118,15 +118,15 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   // Where ffu-pack says the parts begin is where the reader finds them.
   const StoreDescription* store = image.FirstStore();
   EXPECT_EQ(store->storeOffset, layout["store-header"]);
-  EXPECT_EQ(FilePosition(image.file.Get()), layout["payload"]);
+  EXPECT_EQ(FilePosition(image.File()), layout["payload"]);
   EXPECT_EQ(std::filesystem::file_size(ffuPath) - layout["payload"], layout["payload-bytes"]);
   EXPECT_EQ(layout["block-size"], c.blockSize);
   EXPECT_EQ(store->sectorSize, 512u);
   EXPECT_EQ(store->minSectorCount, c.minSectorCount ? kDiskSize / 512 : 0u);
-  ManifestCategory* fullFlash = image.manifest->FindCategory("FullFlash");
+  ManifestCategory* fullFlash = image.GetManifest()->FindCategory("FullFlash");
   ASSERT_NE(fullFlash, nullptr);
   EXPECT_NE(fullFlash->GetValue("Description").find("\r\n"), std::string::npos);
-  EXPECT_EQ(image.manifest->categories.size(), 1u) << "Store and Partition stay unlisted";
+  EXPECT_EQ(image.GetManifest()->categories.size(), 1u) << "Store and Partition stay unlisted";
   ASSERT_EQ(reader.BlockSize(), c.blockSize);
 
   // Rebuild the disk from the payload, placing every block by its first
@@ -135,9 +135,8 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   std::vector<char> block(c.blockSize);
   size_t payloadBlocks = 0;
   bool sawBackupBlock = false;
-  uint64_t filePosition = reader.payloadOffset;
-  for (const BlockDataEntry& entry : reader.entries) {
-    ASSERT_EQ(entry.locationCount, c.locations);
+  uint64_t filePosition = reader.PayloadOffset();
+  for (const BlockDataEntry& entry : reader.Entries()) {
     ASSERT_EQ(entry.locations.size(), c.locations);
     const TargetLocation& first = entry.locations[0];
     if (c.locations == 2) {
@@ -149,9 +148,9 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
     }
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
       DWORD got = 0;
-      ASSERT_TRUE(ReadFile(image.file.Get(), block.data(), c.blockSize, &got, nullptr));
+      ASSERT_TRUE(ReadFile(image.File(), block.data(), c.blockSize, &got, nullptr));
       ASSERT_EQ(got, c.blockSize);
-      image.chunkCheck.Feed(filePosition, reinterpret_cast<const uint8_t*>(block.data()), got);
+      image.ChunkCheck().Feed(filePosition, reinterpret_cast<const uint8_t*>(block.data()), got);
       filePosition += got;
       uint64_t offset = first.origin == kOriginDiskEnd
                             ? kDiskSize - (static_cast<uint64_t>(first.blockIndex) + 1) * c.blockSize
@@ -163,17 +162,17 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
     }
   }
   DWORD got = 1;
-  ASSERT_TRUE(ReadFile(image.file.Get(), block.data(), 1, &got, nullptr));
+  ASSERT_TRUE(ReadFile(image.File(), block.data(), 1, &got, nullptr));
   EXPECT_EQ(got, 0u) << "the payload ends the file";
   // The table ffu-pack wrote matches every chunk the readers passed on.
-  image.chunkCheck.Finish();
-  EXPECT_EQ(image.chunkCheck.GetPlan(), c.plan);
-  EXPECT_EQ(image.chunkCheck.Checking(), c.plan == ChunkVerifier::kChecking);
-  EXPECT_EQ(image.chunkCheck.DamagedCount(), 0u);
+  image.ChunkCheck().Finish();
+  EXPECT_EQ(image.ChunkCheck().GetPlan(), c.plan);
+  EXPECT_EQ(image.ChunkCheck().Checking(), c.plan == ChunkVerifier::kChecking);
+  EXPECT_EQ(image.ChunkCheck().DamagedCount(), 0u);
   EXPECT_TRUE(sawBackupBlock);
   EXPECT_EQ(payloadBlocks, CountDataBlocks(disk, c.blockSize));
   if (c.merged) {
-    EXPECT_LT(reader.entries.size(), payloadBlocks);
+    EXPECT_LT(reader.Entries().size(), payloadBlocks);
   }
   EXPECT_TRUE(rebuilt == disk);
 }
@@ -206,18 +205,19 @@ std::vector<uint32_t> DamagedChunksOf(const std::string& ffuPath, uint32_t* chun
   bool loaded = image.Load(widePath) == 0 && reader.LoadStore(&image) == 0;
   testing::internal::GetCapturedStdout();
   EXPECT_TRUE(loaded);
-  EXPECT_TRUE(image.chunkCheck.Checking());
+  EXPECT_TRUE(image.ChunkCheck().Checking());
   std::vector<uint8_t> rest(1 << 16);
-  uint64_t position = reader.payloadOffset;
+  uint64_t position = reader.PayloadOffset();
   DWORD got = 0;
-  while (ReadFile(image.file.Get(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) && got > 0) {
-    image.chunkCheck.Feed(position, rest.data(), got);
+  while (ReadFile(image.File(), rest.data(), static_cast<DWORD>(rest.size()), &got, nullptr) &&
+         got > 0) {
+    image.ChunkCheck().Feed(position, rest.data(), got);
     position += got;
   }
-  image.chunkCheck.Finish();
-  EXPECT_TRUE(image.chunkCheck.Checking());
-  *chunkCount = image.chunkCheck.ChunkCount();
-  return image.chunkCheck.FirstDamaged();
+  image.ChunkCheck().Finish();
+  EXPECT_TRUE(image.ChunkCheck().Checking());
+  *chunkCount = image.ChunkCheck().ChunkCount();
+  return image.ChunkCheck().FirstDamaged();
 }
 
 // Damaged chunks: the first (image header and manifest), one of the store

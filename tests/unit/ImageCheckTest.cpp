@@ -49,7 +49,7 @@ TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
   ASSERT_EQ(image.Load(std::wstring(ffu.begin(), ffu.end())), 0);
   ASSERT_EQ(reader.LoadStore(&image), 0);
   if (c.truncate) {
-    ASSERT_EQ(::truncate(ffu.c_str(), static_cast<off_t>(image.fileSize / 2)), 0);
+    ASSERT_EQ(::truncate(ffu.c_str(), static_cast<off_t>(image.FileSize() / 2)), 0);
   }
   DamageReport report(image, reader, DiskSectorCount(*image.FirstStore()), {}, false);
   int result = CheckWholeImage(image, report);
@@ -59,7 +59,7 @@ TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
   std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
   EXPECT_EQ(last.rfind(c.lastLine, 0), 0u) << output;
   if (c.result == kImageIntact || c.result == kImageDamaged) {
-    EXPECT_EQ(image.chunkCheck.FirstDamaged(), c.damaged);
+    EXPECT_EQ(image.ChunkCheck().FirstDamaged(), c.damaged);
   }
   size_t at = 0;
   for (uint32_t chunk : c.damaged) {

@@ -5,11 +5,12 @@
 #include <ostream>
 #include <string>
 
+#include "ImageInternals.h"
+#include "StdoutCapture.h"
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
 #include "ffu/NumberRule.h"
-#include "StdoutCapture.h"
 
 namespace {
 
@@ -56,28 +57,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ManifestCategory, GetValueOfEmptyAndAbsentKeysIsEmpty) {
   ManifestCategory category("C");
-  category.SetValue("Empty", "");
-  category.SetValue("Full", "x");
+  category.values["Empty"] = "";
+  category.values["Full"] = "x";
   EXPECT_EQ(category.GetValue("Empty"), "");
   EXPECT_EQ(category.GetValue("Absent"), "");
   EXPECT_EQ(category.GetValue("Full"), "x");
   EXPECT_EQ(category.values.count("Absent"), 0u);
 }
 
-TEST(ManifestCategory, SetValueReplacesAnExistingKey) {
-  ManifestCategory category("C");
-  category.SetValue("K", "1");
-  category.SetValue("K", "2");
-  EXPECT_EQ(category.values.size(), 1u);
-  EXPECT_EQ(category.GetValue("K"), "2");
-  EXPECT_EQ(category.GetName(), "C");
-}
-
 Manifest* ParseInto(FfuImage& image, const std::string& text, std::string* output) {
   StdoutCapture capture;
   image.ReadManifest(text);
   *output = capture.Finish();
-  return image.manifest.get();
+  return ImageInternals::ParsedManifest(image);
 }
 
 TEST(Manifest, FindCategoryComparesExactly) {
@@ -121,8 +113,8 @@ TEST_P(StoreDescriptionTest, TakesNumbersFromTheStoreCategory) {
   FfuImage image;
   std::string output;
   ParseInto(image, std::string("[Store]\r\n") + c.storeLines, &output);
-  EXPECT_EQ(image.storeFault, c.fault) << c.storeLines;
-  ASSERT_EQ(image.stores.size(), 1u);
+  EXPECT_EQ(ImageInternals::StoreFault(image), c.fault) << c.storeLines;
+  ASSERT_EQ(image.GetStores().size(), 1u);
   if (c.fault == FfuImage::kStoreFine) {
     EXPECT_EQ(image.FirstStore()->sectorSize, c.sectorSize);
     EXPECT_EQ(image.FirstStore()->minSectorCount, c.minSectorCount);
@@ -156,12 +148,12 @@ TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
                    "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
                    &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
-  ASSERT_EQ(image.manifest->storeCategories.size(), 2u) << "the parser hands over both";
-  EXPECT_EQ(image.manifest->storeCategories[1].GetValue("SectorSize"), "4096");
+  ASSERT_EQ(image.GetManifest()->storeCategories.size(), 2u) << "the parser hands over both";
+  EXPECT_EQ(image.GetManifest()->storeCategories[1].GetValue("SectorSize"), "4096");
   ASSERT_EQ(image.GetStores().size(), 1u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 100u);
-  EXPECT_EQ(image.storeFault, FfuImage::kStoreFine);
+  EXPECT_EQ(ImageInternals::StoreFault(image), FfuImage::kStoreFine);
 }
 
 // The store warning comes when the second "Store" category closes, so it
@@ -184,7 +176,7 @@ TEST(Manifest, SecondStoreWithInvalidSectorSizeIsStillChecked) {
   std::string output;
   ParseInto(image, "[Store]\r\nSectorSize = 512\r\n[Store]\r\nSectorSize = x\r\n", &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
-  EXPECT_EQ(image.storeFault, FfuImage::kStoreSectorSizeInvalid);
+  EXPECT_EQ(ImageInternals::StoreFault(image), FfuImage::kStoreSectorSizeInvalid);
 }
 
 TEST(Manifest, NoStoreCategoryLeavesNoStore) {

@@ -5,10 +5,11 @@
 #include <ostream>
 #include <string>
 
+#include "ImageInternals.h"
+#include "StdoutCapture.h"
 #include "ffu/FfuImage.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
-#include "StdoutCapture.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ struct Parsed {
     StdoutCapture capture;
     image.ReadManifest(text);
     output = capture.Finish();
-    manifest = image.manifest.get();
+    manifest = ImageInternals::ParsedManifest(image);
   }
 };
 
@@ -41,7 +42,7 @@ TEST_P(CategoryLineTest, RecognisesNameExactly) {
     EXPECT_TRUE(parsed.manifest->categories.empty()) << c.line;
   } else {
     ASSERT_EQ(parsed.manifest->categories.size(), 1u) << c.line;
-    EXPECT_EQ(parsed.manifest->categories[0]->GetName(), c.name);
+    EXPECT_EQ(parsed.manifest->categories[0]->name, c.name);
   }
 }
 
@@ -97,13 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ManifestParser, EmptyTextHasNoCategoriesAndNoStore) {
   Parsed parsed("");
   EXPECT_TRUE(parsed.manifest->categories.empty());
-  EXPECT_TRUE(parsed.image.stores.empty());
+  EXPECT_TRUE(parsed.image.GetStores().empty());
 }
 
 TEST(ManifestParser, BareLineFeedsAreNeverRecognised) {
   Parsed parsed("[FullFlash]\nVersion = 1\n[Store]\nSectorSize = 512\n");
   EXPECT_TRUE(parsed.manifest->categories.empty());
-  EXPECT_TRUE(parsed.image.stores.empty());
+  EXPECT_TRUE(parsed.image.GetStores().empty());
 }
 
 TEST(ManifestParser, LastLineWithoutLineFeedIsNotParsed) {
@@ -133,7 +134,7 @@ class StoreNameTest : public testing::TestWithParam<StoreNameCase> {};
 TEST_P(StoreNameTest, OnlyTheExactNameMakesAStore) {
   const StoreNameCase& c = GetParam();
   Parsed parsed(std::string(c.categoryLine) + "\r\nSectorSize = 512\r\n");
-  EXPECT_EQ(parsed.image.stores.size(), c.makesStore ? 1u : 0u);
+  EXPECT_EQ(parsed.image.GetStores().size(), c.makesStore ? 1u : 0u);
   EXPECT_EQ(parsed.manifest->categories.size(), c.makesStore ? 0u : 1u);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/GptRecords.h"
 #include "volumes/PartitionChoice.h"
 
 namespace {
@@ -31,7 +32,7 @@ DriveLayout MakeDriveLayout(const std::vector<Part>& parts, DWORD style = PARTIT
         reinterpret_cast<PARTITION_INFORMATION_EX*>(layout.buffer.data() + 48 + 144 * i);
     entry->PartitionStyle = style;
     entry->PartitionLength.QuadPart = static_cast<LONGLONG>(parts[i].mib << 20);
-    entry->Gpt.PartitionType = parts[i].basicData ? kBasicDataPartitionType
+    entry->Gpt.PartitionType = parts[i].basicData ? CopyGuid<GUID>(kGptBasicDataType)
                                : i % 2 == 0       ? kEfiSystemType
                                                   : kRecoveryType;
     for (size_t u = 0; u < parts[i].name.size() && u < 36; ++u)

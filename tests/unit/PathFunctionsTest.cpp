@@ -96,7 +96,7 @@ TEST_F(WorkPaths, VhdPathIsAFreshKmdNameWhoseFileIsGone) {
   struct Case {
     VirtualDiskFormat format;
     std::wstring extension;
-  } cases[] = {{VirtualDiskFormat::Vhd, L".vhd"}, {VirtualDiskFormat::Vhdx, L".vhdx"}};
+  } cases[] = {{VirtualDiskFormat::kVhd, L".vhd"}, {VirtualDiskFormat::kVhdx, L".vhdx"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.extension));
     std::wstring vhdPath;

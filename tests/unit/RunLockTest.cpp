@@ -17,7 +17,6 @@ TEST_F(RunLockTest, ARunWaitsForTheHolderAndGivesUpAfterTheBound) {
   {
     RunLock lock;
     result = lock.Acquire(2000, kTestMutexName);
-    EXPECT_FALSE(lock.Held());
   }
   EXPECT_NE(result, 0);
   EXPECT_EQ(capture.Finish(),
@@ -39,7 +38,6 @@ TEST_F(RunLockTest, ARunTakesAFreeOrAbandonedLockSilentlyAndLetsItGoAtItsEnd) {
     {
       RunLock lock;
       EXPECT_EQ(lock.Acquire(1000, kTestMutexName), 0);
-      EXPECT_TRUE(lock.Held());
       HANDLE other = CreateMutexW(nullptr, FALSE, kTestMutexName);
       EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
       CloseHandle(other);

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "FfuFileHelpers.h"
+#include "ImageInternals.h"
+#include "StdoutCapture.h"
+#include "TempFolder.h"
 #include "ffu/FfuImage.h"
 #include "ffu/FfuLayout.h"
 #include "ffu/StoreReader.h"
-#include "FfuFileHelpers.h"
-#include "StdoutCapture.h"
-#include "TempFolder.h"
 
 namespace {
 
@@ -143,8 +144,8 @@ TEST(StoreReader, EmptyTableLeavesTheFileAtTheNextBlock) {
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   EXPECT_EQ(loaded.reader.EntryCount(), 0u);
   EXPECT_EQ(loaded.reader.BlockSize(), 4096u);
-  EXPECT_TRUE(loaded.reader.entries.empty());
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(kStoreOffset + 248, 4096));
+  EXPECT_TRUE(loaded.reader.Entries().empty());
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248, 4096));
 }
 
 TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
@@ -155,11 +156,11 @@ TEST(StoreReader, TableEndingOnABlockBoundarySkipsNoBlock) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("boundary.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), 481u);
-  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locationCount, 0u);
-  EXPECT_EQ(loaded.reader.entries[480].blockCount, 0u);
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), kStoreOffset + 4096);
+  ASSERT_EQ(loaded.reader.Entries().size(), 481u);
+  EXPECT_EQ(loaded.reader.Entries()[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations.size(), 0u);
+  EXPECT_EQ(loaded.reader.Entries()[480].blockCount, 0u);
+  EXPECT_EQ(FilePosition(loaded.image.File()), kStoreOffset + 4096);
 }
 
 TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
@@ -171,11 +172,10 @@ TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("mixed.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), shape.entries.size());
+  ASSERT_EQ(loaded.reader.Entries().size(), shape.entries.size());
   for (size_t i = 0; i < shape.entries.size(); ++i) {
-    const BlockDataEntry& read = loaded.reader.entries[i];
+    const BlockDataEntry& read = loaded.reader.Entries()[i];
     EXPECT_EQ(read.blockCount, shape.entries[i].blockCount) << i;
-    ASSERT_EQ(read.locationCount, shape.entries[i].locations.size()) << i;
     ASSERT_EQ(read.locations.size(), shape.entries[i].locations.size()) << i;
     for (size_t k = 0; k < read.locations.size(); ++k) {
       EXPECT_EQ(read.locations[k].origin, shape.entries[i].locations[k].origin) << i << "/" << k;
@@ -183,7 +183,7 @@ TEST(StoreReader, LocationsOfMixedOriginsInFileOrder) {
     }
   }
   uint64_t tableEnd = kStoreOffset + 248 + 16 + 32 + 8 + 16;
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(tableEnd, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(tableEnd, 4096));
 }
 
 TEST(StoreReader, ValidationAreaIsSkipped) {
@@ -193,10 +193,10 @@ TEST(StoreReader, ValidationAreaIsSkipped) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("validation.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  ASSERT_EQ(loaded.reader.entries.size(), 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 3u);
-  EXPECT_EQ(loaded.reader.entries[1].locations[0].origin, 2u);
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
+  ASSERT_EQ(loaded.reader.Entries().size(), 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations[0].blockIndex, 3u);
+  EXPECT_EQ(loaded.reader.Entries()[1].locations[0].origin, 2u);
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(kStoreOffset + 248 + 100 + 32, 4096));
 }
 
 TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
@@ -208,15 +208,15 @@ TEST(StoreReader, Version2HeaderWithOneStoreLoadsLikeVersion1) {
   TempFolder folder;
   LoadedStore loaded(folder.Write("v2.ffu", BuildFfu(shape)));
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
-  EXPECT_EQ(loaded.reader.storeCount, 1u);
-  EXPECT_EQ(loaded.reader.storePayloadSize, 0x1000u);
-  EXPECT_EQ(std::u16string(loaded.reader.devicePath.begin(), loaded.reader.devicePath.end()),
+  EXPECT_EQ(loaded.reader.StoreCount(), 1u);
+  EXPECT_EQ(loaded.reader.StorePayloadSize(), 0x1000u);
+  EXPECT_EQ(std::u16string(loaded.reader.DevicePath().begin(), loaded.reader.DevicePath().end()),
             shape.devicePath);
-  ASSERT_EQ(loaded.reader.entries.size(), 1u);
-  EXPECT_EQ(loaded.reader.entries[0].blockCount, 2u);
-  EXPECT_EQ(loaded.reader.entries[0].locations[0].blockIndex, 9u);
+  ASSERT_EQ(loaded.reader.Entries().size(), 1u);
+  EXPECT_EQ(loaded.reader.Entries()[0].blockCount, 2u);
+  EXPECT_EQ(loaded.reader.Entries()[0].locations[0].blockIndex, 9u);
   uint64_t tableEnd = kStoreOffset + 248 + 14 + 2 * shape.devicePath.size() + 12 + 16;
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), PayloadStart(tableEnd, 4096));
+  EXPECT_EQ(FilePosition(loaded.image.File()), PayloadStart(tableEnd, 4096));
 }
 
 TEST(StoreReader, SecondLoadReadsNothing) {
@@ -227,11 +227,11 @@ TEST(StoreReader, SecondLoadReadsNothing) {
   ASSERT_EQ(loaded.storeResult, 0) << loaded.output;
   LARGE_INTEGER elsewhere{};
   elsewhere.QuadPart = 100;
-  ASSERT_TRUE(SetFilePointerEx(loaded.image.file.Get(), elsewhere, nullptr, FILE_BEGIN));
-  loaded.reader.entries.clear();
+  ASSERT_TRUE(SetFilePointerEx(loaded.image.File(), elsewhere, nullptr, FILE_BEGIN));
+  ImageInternals::Entries(loaded.reader).clear();
   EXPECT_EQ(loaded.reader.LoadStore(&loaded.image), 0);
-  EXPECT_TRUE(loaded.reader.entries.empty());
-  EXPECT_EQ(FilePosition(loaded.image.file.Get()), 100u);
+  EXPECT_TRUE(loaded.reader.Entries().empty());
+  EXPECT_EQ(FilePosition(loaded.image.File()), 100u);
 }
 
 struct RefusalCase {
@@ -263,7 +263,7 @@ TEST_P(StoreReaderRefusalTest, PrintsOneLineAndFails) {
       std::string("(Korvex) !ERROR! Unable to load the store because ") + c.reason + ".\n";
   EXPECT_EQ(loaded.output, expected) << c.what;
   EXPECT_EQ(loaded.storeResult, static_cast<int>(expected.size())) << c.what;
-  EXPECT_EQ(loaded.reader.image, &loaded.image) << "bound even after a failure";
+  EXPECT_EQ(loaded.reader.Image(), &loaded.image) << "bound even after a failure";
 }
 
 const char kNotMultiple[] = "its block size is not a multiple of the sector size";
@@ -350,16 +350,16 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
   FfuImage image;
   StdoutCapture capture;
   int loadResult = image.Load(path);
-  image.FirstStore()->storeOffset = farOffset;
+  image.StoreAt(0).storeOffset = farOffset;
   StoreReader reader;
   int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
   std::string output = capture.Finish();
   ASSERT_EQ(loadResult, 0) << output;
   ASSERT_EQ(storeResult, 0) << output;
-  ASSERT_EQ(reader.entries.size(), 2u);
-  EXPECT_EQ(reader.entries[1].blockCount, 4u);
-  EXPECT_EQ(reader.entries[1].locations[0].blockIndex, 77u);
-  EXPECT_EQ(FilePosition(image.file.Get()), farOffset + 4096);
+  ASSERT_EQ(reader.Entries().size(), 2u);
+  EXPECT_EQ(reader.Entries()[1].blockCount, 4u);
+  EXPECT_EQ(reader.Entries()[1].locations[0].blockIndex, 77u);
+  EXPECT_EQ(FilePosition(image.File()), farOffset + 4096);
 }
 
 }  // namespace

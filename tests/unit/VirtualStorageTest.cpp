@@ -16,8 +16,8 @@ TEST(VirtualStorage, SectorSizePicksTheFormat) {
     VirtualDiskFormat format;
     const wchar_t* extension;
     ULONG deviceId;
-  } cases[] = {{512, VirtualDiskFormat::Vhd, L".vhd", VIRTUAL_STORAGE_TYPE_DEVICE_VHD},
-               {4096, VirtualDiskFormat::Vhdx, L".vhdx", VIRTUAL_STORAGE_TYPE_DEVICE_VHDX}};
+  } cases[] = {{512, VirtualDiskFormat::kVhd, L".vhd", VIRTUAL_STORAGE_TYPE_DEVICE_VHD},
+               {4096, VirtualDiskFormat::kVhdx, L".vhdx", VIRTUAL_STORAGE_TYPE_DEVICE_VHDX}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sectorSize);
     EXPECT_EQ(FormatForSectorSize(c.sectorSize), c.format);
@@ -34,13 +34,13 @@ TEST(VirtualStorage, DiskLimitsAreKnownFromTheImage) {
     uint32_t sectorSize, sectorCount;
     VirtualDiskFormat format;
     bool made;
-  } cases[] = {{512, 6144, VirtualDiskFormat::Vhd, true},
-               {512, 6143, VirtualDiskFormat::Vhd, false},
-               {512, 0xFF000000u, VirtualDiskFormat::Vhd, true},   // exactly 2040 GiB
-               {512, 0xFF000001u, VirtualDiskFormat::Vhdx, true},  // one sector more
-               {4096, 768, VirtualDiskFormat::Vhdx, true},
-               {1024, 0, VirtualDiskFormat::Vhdx, false},
-               {0, 0, VirtualDiskFormat::Vhdx, false}};
+  } cases[] = {{512, 6144, VirtualDiskFormat::kVhd, true},
+               {512, 6143, VirtualDiskFormat::kVhd, false},
+               {512, 0xFF000000u, VirtualDiskFormat::kVhd, true},   // exactly 2040 GiB
+               {512, 0xFF000001u, VirtualDiskFormat::kVhdx, true},  // one sector more
+               {4096, 768, VirtualDiskFormat::kVhdx, true},
+               {1024, 0, VirtualDiskFormat::kVhdx, false},
+               {0, 0, VirtualDiskFormat::kVhdx, false}};
   for (const Case& c : cases) {
     StoreDescription store;
     store.sectorSize = c.sectorSize;
@@ -58,15 +58,15 @@ TEST(VirtualStorage, BackingFileFormatComesFromItsExtension) {
     std::wstring path;
     VirtualDiskFormat format;
   } cases[] = {
-      {L"C:\\Tmp\\kmd1A2B.vhdx", VirtualDiskFormat::Vhdx},
-      {L"/tmp/brackwen-0/KMD1.VHDX", VirtualDiskFormat::Vhdx},
-      {L"/tmp/kmd1.VhdX", VirtualDiskFormat::Vhdx},
-      {L"C:\\Tmp\\kmd1A2B.vhd", VirtualDiskFormat::Vhd},
-      {L"/tmp/disk.vhdx.bak", VirtualDiskFormat::Vhd},
-      {L"/tmp/in.vhdx/kmd1.vhd", VirtualDiskFormat::Vhd},
-      {L"/tmp/attached-by-hand.img", VirtualDiskFormat::Vhd},
-      {L"vhdx", VirtualDiskFormat::Vhd},
-      {L"", VirtualDiskFormat::Vhd},
+      {L"C:\\Tmp\\kmd1A2B.vhdx", VirtualDiskFormat::kVhdx},
+      {L"/tmp/brackwen-0/KMD1.VHDX", VirtualDiskFormat::kVhdx},
+      {L"/tmp/kmd1.VhdX", VirtualDiskFormat::kVhdx},
+      {L"C:\\Tmp\\kmd1A2B.vhd", VirtualDiskFormat::kVhd},
+      {L"/tmp/disk.vhdx.bak", VirtualDiskFormat::kVhd},
+      {L"/tmp/in.vhdx/kmd1.vhd", VirtualDiskFormat::kVhd},
+      {L"/tmp/attached-by-hand.img", VirtualDiskFormat::kVhd},
+      {L"vhdx", VirtualDiskFormat::kVhd},
+      {L"", VirtualDiskFormat::kVhd},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.path));

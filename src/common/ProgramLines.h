@@ -1,0 +1,30 @@
+#pragma once
+
+// The program's own lines begin with its name; an error or a warning says so
+// right after it. Every such line is printed through the functions below.
+inline constexpr wchar_t kProgramPrefix[] = L"(Korvex) ";
+inline constexpr wchar_t kErrorPrefix[] = L"!ERROR! ";
+inline constexpr wchar_t kWarningPrefix[] = L"!WARNING! ";
+
+// Prints "(Korvex) ", then `kind` ("" or one of the prefixes above), then the
+// formatted text, in one print with PrintWide's conversions.
+// Returns: the number of characters printed, prefixes included, or -1 when
+// standard output could not be written.
+int PrintPrefixedLine(const wchar_t* kind, const wchar_t* format, ...);
+
+// Each prints its prefixes and the formatted text as PrintPrefixedLine does.
+// Returns: PrintPrefixedLine's count. A failing operation hands
+// PrintErrorLine's result back to its caller (never 0); the program's exit
+// code after a failed mount is this count.
+template <typename... Arguments>
+int PrintProgramLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) "
+  return PrintPrefixedLine(L"", format, arguments...);
+}
+template <typename... Arguments>
+int PrintWarningLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !WARNING! "
+  return PrintPrefixedLine(kWarningPrefix, format, arguments...);
+}
+template <typename... Arguments>
+int PrintErrorLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !ERROR! "
+  return PrintPrefixedLine(kErrorPrefix, format, arguments...);
+}
