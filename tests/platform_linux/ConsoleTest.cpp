@@ -77,7 +77,7 @@ COORD CursorNow() {
 
 TEST(ConsoleTest, TerminalCursorFollowsTheOutputAndMovesRelatively) {
   // A pseudo terminal on fd 1: positions are tracked there.
-  StdoutCapture terminal(StdoutCapture::Target::Terminal);
+  StdoutCapture terminal(StdoutCapture::Target::kTerminal);
   ASSERT_TRUE(terminal.IsOpen());
   PrintWide(L"\n");
   const COORD start = CursorNow();

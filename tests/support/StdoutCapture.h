@@ -13,15 +13,15 @@
 
 class StdoutCapture {
  public:
-  enum class Target { File, Terminal };
+  enum class Target { kFile, kTerminal };
 
-  explicit StdoutCapture(Target target = Target::File) {
+  explicit StdoutCapture(Target target = Target::kFile) {
     fflush(stdout);
-    const int sink = target == Target::File ? OpenFile() : OpenTerminal();
+    const int sink = target == Target::kFile ? OpenFile() : OpenTerminal();
     if (sink < 0) return;
     saved = dup(1);
     if (saved >= 0) dup2(sink, 1);
-    if (target == Target::Terminal) close(sink);
+    if (target == Target::kTerminal) close(sink);
   }
   ~StdoutCapture() {
     Restore();

@@ -25,7 +25,7 @@ constexpr DWORD kTerminalOutputMode = 0x3;
 // Whether `handle` is the console and standard output a terminal. Without
 // one the calls fail with error 6, as they do when output is redirected.
 bool IsTerminalConsole(HANDLE handle) {
-  return HandleOf(handle, HandleKind::Console) != nullptr && isatty(1);
+  return HandleOf(handle, HandleKind::kConsole) != nullptr && isatty(1);
 }
 
 SHORT ReportedRow(int64_t row) { return static_cast<SHORT>(row % kRowRange); }

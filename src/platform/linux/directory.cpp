@@ -112,7 +112,7 @@ bool NextMatch(LinuxHandle& search, WIN32_FIND_DATAW& data) {
 HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  HANDLE handle = NewHandle(HandleKind::Find, -1, folder);
+  HANDLE handle = NewHandle(HandleKind::kFind, -1, folder);
   LinuxHandle* search = static_cast<LinuxHandle*>(handle);
   const std::string literal = path.substr(folder.size());
   search->found = MatchingNames(folder, literal);
@@ -165,18 +165,18 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     return INVALID_HANDLE_VALUE;
   }
   FillFindData(path, status, *findFileData);
-  return NewHandle(HandleKind::Find, -1, path);
+  return NewHandle(HandleKind::kFind, -1, path);
 }
 
 BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData) {
-  LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
+  LinuxHandle* handle = HandleOf(findFile, HandleKind::kFind);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (findFileData == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   return NextMatch(*handle, *findFileData) ? TRUE : FailWith(ERROR_NO_MORE_FILES);
 }
 
 BOOL FindClose(HANDLE findFile) {
-  LinuxHandle* handle = HandleOf(findFile, HandleKind::Find);
+  LinuxHandle* handle = HandleOf(findFile, HandleKind::kFind);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   delete handle;
   return TRUE;

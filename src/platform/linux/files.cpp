@@ -119,7 +119,7 @@ DWORD OpenFilePath(const std::string& path, DWORD desiredAccess, DWORD shareMode
     return Refuse(fd, Win32FromErrno(errno));
   if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  *handle = NewHandle(HandleKind::File, fd, path);
+  *handle = NewHandle(HandleKind::kFile, fd, path);
   return existed && disposition != OPEN_EXISTING ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
 }
 
@@ -128,7 +128,7 @@ LinuxHandle* DescriptorOf(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   LinuxHandle* linuxHandle = static_cast<LinuxHandle*>(handle);
   const bool hasDescriptor =
-      linuxHandle->kind == HandleKind::File || linuxHandle->kind == HandleKind::Device;
+      linuxHandle->kind == HandleKind::kFile || linuxHandle->kind == HandleKind::kDevice;
   return hasDescriptor && linuxHandle->fd >= 0 ? linuxHandle : nullptr;
 }
 
@@ -154,7 +154,7 @@ DWORD MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position)
   position = target;
   return ERROR_SUCCESS;
 }
-enum class Direction { Read, Write };
+enum class Direction { kRead, kWrite };
 
 // Reads or writes `count` bytes at the file position, going on after
 // interruptions and short transfers. A read that meets the end of the file
@@ -170,11 +170,11 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
   char* at = static_cast<char*>(buffer);
   DWORD total = 0;
   while (total < count) {
-    const ssize_t moved = direction == Direction::Read
+    const ssize_t moved = direction == Direction::kRead
                               ? read(handle->fd, at + total, count - total)
                               : write(handle->fd, at + total, count - total);
     if (moved < 0 && errno == EINTR) continue;
-    if (moved == 0 && direction == Direction::Read) break;
+    if (moved == 0 && direction == Direction::kRead) break;
     if (moved <= 0) {
       if (done != nullptr) *done = total;
       return FailWith(Win32FromErrno(moved == 0 ? ENOSPC : errno));
@@ -221,7 +221,7 @@ DWORD GetFileType(HANDLE file) {
     return FILE_TYPE_UNKNOWN;
   }
   SetLastError(ERROR_SUCCESS);
-  if (handle->kind == HandleKind::Device) return FILE_TYPE_DISK;
+  if (handle->kind == HandleKind::kDevice) return FILE_TYPE_DISK;
   struct stat status {};
   if (fstat(handle->fd, &status) != 0) {
     SetLastError(Win32FromErrno(errno));
@@ -235,13 +235,13 @@ DWORD GetFileType(HANDLE file) {
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
-  return Transfer(file, buffer, bytesToRead, bytesRead, overlapped, Direction::Read);
+  return Transfer(file, buffer, bytesToRead, bytesRead, overlapped, Direction::kRead);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
   return Transfer(file, const_cast<void*>(buffer), bytesToWrite, bytesWritten, overlapped,
-                  Direction::Write);
+                  Direction::kWrite);
 }
 
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,

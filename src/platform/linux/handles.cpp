@@ -7,7 +7,7 @@
 BOOL CloseHandle(HANDLE object) {
   if (object == nullptr || object == INVALID_HANDLE_VALUE) return FailWith(ERROR_INVALID_HANDLE);
   LinuxHandle* handle = static_cast<LinuxHandle*>(object);
-  if (handle->kind == HandleKind::Console) return TRUE;  // standard output stays open
+  if (handle->kind == HandleKind::kConsole) return TRUE;  // standard output stays open
   // A thread runs on when its handle is closed, as on Windows.
   if (handle->thread.joinable()) handle->thread.detach();
   if (handle->fd >= 0) close(handle->fd);

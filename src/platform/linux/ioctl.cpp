@@ -236,11 +236,11 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED) {
   SetReturned(bytesReturned, 0);
   // Every Linux file keeps the ranges that are never written as holes.
-  if (ioControlCode == FSCTL_SET_SPARSE && HandleOf(device, HandleKind::File) != nullptr) {
+  if (ioControlCode == FSCTL_SET_SPARSE && HandleOf(device, HandleKind::kFile) != nullptr) {
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   }
-  LinuxHandle* handle = HandleOf(device, HandleKind::Device);
+  LinuxHandle* handle = HandleOf(device, HandleKind::kDevice);
   if (handle == nullptr) {
     // A file or console handle answers no other request.
     const bool isHandle = device != nullptr && device != INVALID_HANDLE_VALUE;

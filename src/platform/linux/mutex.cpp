@@ -159,7 +159,7 @@ DWORD OpenNamedMutex(LPCWSTR name, bool create, HANDLE* mutex) {
                         : open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return Win32FromErrno(errno);
   LinuxHandle* handle = new LinuxHandle;
-  handle->kind = HandleKind::Mutex;
+  handle->kind = HandleKind::kMutex;
   handle->fd = fd;
   handle->path = path;
   *mutex = handle;
@@ -205,7 +205,7 @@ DWORD WaitForMutex(LinuxHandle* mutex, DWORD milliseconds) {
 }
 
 BOOL ReleaseMutex(HANDLE object) {
-  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  LinuxHandle* mutex = HandleOf(object, HandleKind::kMutex);
   if (mutex == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (mutex->owned == 0) return FailWith(ERROR_NOT_OWNER);
   if (--mutex->owned > 0) return TRUE;

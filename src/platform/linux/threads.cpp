@@ -43,7 +43,7 @@ DWORD WaitForWaitable(LinuxHandle* handle, DWORD milliseconds) {
   if (!waitable.manualReset) waitable.signaled = false;
   hold.unlock();
   // The thread has returned from its routine; reap it.
-  if (handle->kind == HandleKind::Thread && handle->thread.joinable()) handle->thread.join();
+  if (handle->kind == HandleKind::kThread && handle->thread.joinable()) handle->thread.join();
   return WAIT_OBJECT_0;
 }
 
@@ -58,7 +58,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  LinuxHandle* handle = NewWaitable(HandleKind::Thread, true, false);
+  LinuxHandle* handle = NewWaitable(HandleKind::kThread, true, false);
   std::shared_ptr<Waitable> done = handle->waitable;
   try {
     handle->thread = std::thread([startAddress, parameter, done] {
@@ -86,11 +86,11 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES eventAttributes, BOOL manualReset,
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
-  return NewWaitable(HandleKind::Event, manualReset != FALSE, initialState != FALSE);
+  return NewWaitable(HandleKind::kEvent, manualReset != FALSE, initialState != FALSE);
 }
 
 BOOL SetEvent(HANDLE event) {
-  LinuxHandle* handle = HandleOf(event, HandleKind::Event);
+  LinuxHandle* handle = HandleOf(event, HandleKind::kEvent);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   Signal(*handle->waitable);
   return TRUE;
@@ -117,7 +117,7 @@ bool NiceOf(int priority, int* nice) {
 }  // namespace
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
-  LinuxHandle* handle = HandleOf(thread, HandleKind::Thread);
+  LinuxHandle* handle = HandleOf(thread, HandleKind::kThread);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   int nice = 0;
   if (!NiceOf(priority, &nice)) return FailWith(ERROR_INVALID_PARAMETER);
@@ -135,10 +135,10 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   if (object != nullptr && object != INVALID_HANDLE_VALUE) {
     auto* handle = static_cast<LinuxHandle*>(object);
-    if (handle->kind == HandleKind::Thread || handle->kind == HandleKind::Event)
+    if (handle->kind == HandleKind::kThread || handle->kind == HandleKind::kEvent)
       return WaitForWaitable(handle, milliseconds);
   }
-  LinuxHandle* mutex = HandleOf(object, HandleKind::Mutex);
+  LinuxHandle* mutex = HandleOf(object, HandleKind::kMutex);
   if (mutex == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;

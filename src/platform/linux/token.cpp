@@ -20,7 +20,7 @@ HANDLE GetCurrentProcess() { return kCurrentProcess; }
 BOOL OpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
   if (process != kCurrentProcess) return FailWith(ERROR_INVALID_HANDLE);
   if (token == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
-  *token = NewHandle(HandleKind::Token, -1, std::string());
+  *token = NewHandle(HandleKind::kToken, -1, std::string());
   return TRUE;
 }
 
@@ -36,7 +36,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
 // says ERROR_NOT_ALL_ASSIGNED when it does not.
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD,
                            PTOKEN_PRIVILEGES, LPDWORD returnLength) {
-  if (HandleOf(token, HandleKind::Token) == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (HandleOf(token, HandleKind::kToken) == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (newState == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (returnLength != nullptr) *returnLength = 0;
   bool allHeld = true;

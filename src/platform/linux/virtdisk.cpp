@@ -98,7 +98,7 @@ std::string RealPath(const std::string& path) {
 }
 
 HANDLE NewVirtualDiskHandle(const std::string& path, ULONG storageDevice) {
-  HANDLE handle = NewHandle(HandleKind::VirtualDisk, -1, RealPath(path));
+  HANDLE handle = NewHandle(HandleKind::kVirtualDisk, -1, RealPath(path));
   static_cast<LinuxHandle*>(handle)->storageDevice = storageDevice;
   return handle;
 }
@@ -131,7 +131,7 @@ DWORD CreateVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path,
 
 DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL_DISK_FLAG flags,
                         ULONG, PATTACH_VIRTUAL_DISK_PARAMETERS, LPOVERLAPPED) {
-  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
+  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::kVirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   LoopAttachRequest request;
   request.backingPath = disk->path;
@@ -146,7 +146,7 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
 
 DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
                                  LPWSTR diskPath) {
-  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
+  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::kVirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   if (diskPathSizeInBytes == nullptr) return ERROR_INVALID_PARAMETER;
   const int number = LoopFindByFile(disk->path);
@@ -181,7 +181,7 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
 }
 
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
-  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::VirtualDisk);
+  LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::kVirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const int number = LoopFindByFile(disk->path);
   if (number < 0) return ERROR_NOT_FOUND;
@@ -261,7 +261,7 @@ DWORD FillDependency(const std::string& file, const std::wstring& device, ULONG 
 DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG flags,
                                       ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info,
                                       ULONG* sizeUsed) {
-  LinuxHandle* disk = HandleOf(object, HandleKind::Device);
+  LinuxHandle* disk = HandleOf(object, HandleKind::kDevice);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   const DWORD wanted = GET_STORAGE_DEPENDENCY_FLAG_HOST_VOLUMES |
                        GET_STORAGE_DEPENDENCY_FLAG_DISK_HANDLE;

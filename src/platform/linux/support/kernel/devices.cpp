@@ -39,7 +39,7 @@ DWORD OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes, HANDLE
   // its writes then fail.
   if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | direct | O_CLOEXEC);
   if (fd < 0) return Win32FromErrno(errno);
-  *handle = NewHandle(HandleKind::Device, fd, device);
+  *handle = NewHandle(HandleKind::kDevice, fd, device);
   return ERROR_SUCCESS;
 }
 

@@ -14,7 +14,7 @@ HANDLE NewHandle(HandleKind kind, int fd, const std::string& path) {
   handle->kind = kind;
   handle->fd = fd;
   handle->path = path;
-  if (kind == HandleKind::Device) {
+  if (kind == HandleKind::kDevice) {
     std::lock_guard<std::mutex> guard(deviceHandlesLock);
     deviceHandles.insert(path);
   }
@@ -28,7 +28,7 @@ LinuxHandle* HandleOf(HANDLE handle, HandleKind kind) {
 }
 
 void DeleteHandle(LinuxHandle* handle) {
-  if (handle->kind == HandleKind::Device) {
+  if (handle->kind == HandleKind::kDevice) {
     std::lock_guard<std::mutex> guard(deviceHandlesLock);
     auto held = deviceHandles.find(handle->path);
     if (held != deviceHandles.end()) deviceHandles.erase(held);

@@ -14,15 +14,15 @@
 #include "win32_types.h"
 
 enum class HandleKind {
-  File,         // a regular file opened by CreateFileW
-  Device,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
-  Find,         // a FindFirstFileW search
-  Console,      // GetStdHandle(STD_OUTPUT_HANDLE)
-  VirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
-  Mutex,        // CreateMutexW: a lock file held with flock
-  Thread,       // CreateThread: signaled once the thread has returned
-  Event,        // CreateEventW
-  Token,        // OpenProcessToken
+  kFile,         // a regular file opened by CreateFileW
+  kDevice,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
+  kFind,         // a FindFirstFileW search
+  kConsole,      // GetStdHandle(STD_OUTPUT_HANDLE)
+  kVirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
+  kMutex,        // CreateMutexW: a lock file held with flock
+  kThread,       // CreateThread: signaled once the thread has returned
+  kEvent,        // CreateEventW
+  kToken,        // OpenProcessToken
 };
 
 // The state that WaitForSingleObject waits on. Shared by the handle and, for
@@ -36,7 +36,7 @@ struct Waitable {
 };
 
 struct LinuxHandle {
-  HandleKind kind = HandleKind::File;
+  HandleKind kind = HandleKind::kFile;
   int fd = -1;       // File, Device, Mutex
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it

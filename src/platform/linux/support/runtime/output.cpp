@@ -70,7 +70,7 @@ void MoveTrackedCursor(const TrackedCursor& position) {
 LinuxHandle* StandardOutputHandle() {
   static LinuxHandle console = [] {
     LinuxHandle handle;
-    handle.kind = HandleKind::Console;
+    handle.kind = HandleKind::kConsole;
     handle.fd = 1;
     return handle;
   }();
