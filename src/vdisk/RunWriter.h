@@ -30,9 +30,6 @@ class RunWriter {
   // Waits until the write of `ticket` and every write before it are done.
   // Returns: 0, or the Win32 code of the first of them that failed.
   DWORD WaitFor(uint64_t ticket);
-  // Returns: the writes queued so far.
-  uint64_t Queued() const { return queued.load(); }
-
  private:
   static DWORD WINAPI Run(LPVOID self);
   void Work();
