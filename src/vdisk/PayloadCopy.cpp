@@ -293,6 +293,9 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   }
   int result = writer.Finish(entryCount);
   if (result != 0) return result;
+  // Through the disk's own cache too: the payload is on the disk to stay
+  // before it is called written, and before volumes are set up to read it.
+  if (!FlushFileBuffers(diskHandle)) return FailWithError(0, imagePath);
   status.Rewrite(L"Creating virtual disk ... ok   \n");
   return 0;
 }

@@ -164,6 +164,11 @@ BOOL __wrap_WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
   return __real_WriteFile(file, buffer, size, written, overlapped);
 }
 
+BOOL __wrap_FlushFileBuffers(HANDLE file) {
+  if (fakeSystem.flushFile) return fakeSystem.flushFile(file);
+  return __real_FlushFileBuffers(file);
+}
+
 BOOL __wrap_SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
                              DWORD method) {
   if (fakeSystem.setFilePointer && method == FILE_BEGIN)

@@ -38,6 +38,7 @@ struct FakeSystem {
   std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD)> readFile;
   std::function<BOOL(HANDLE, LPCVOID, DWORD)> writeFile;
   std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
+  std::function<BOOL(HANDLE)> flushFile;
 
   // Sleep never sleeps here; it only adds up the time asked for.
   DWORD sleptMs = 0;

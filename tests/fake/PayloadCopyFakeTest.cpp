@@ -58,6 +58,11 @@ class PayloadCopy : public FakeSystemTest {
       ++writeCalls;
       return TRUE;
     };
+    Fake().flushFile = [this](HANDLE file) -> BOOL {
+      EXPECT_EQ(file, kDiskHandle);
+      flushedAfter.push_back(writeCalls);
+      return TRUE;
+    };
   }
 
   void AddEntry(uint32_t blockCount, std::vector<TargetLocation> locations) {
@@ -74,6 +79,7 @@ class PayloadCopy : public FakeSystemTest {
   LONGLONG position = -1;
   std::vector<std::pair<LONGLONG, char>> writes;  // offset, first byte of the block
   int writeCalls = 0;
+  std::vector<int> flushedAfter;  // per flush of the disk: the writes made before it
 };
 
 TEST_F(PayloadCopy, EveryBlockOfAnEntryLandsOneBlockFurtherForBothOrigins) {
@@ -171,6 +177,25 @@ TEST_F(PayloadCopy, NoRunIsWrittenAfterAFailedWrite) {
   EXPECT_EQ(Copy(), ERROR_DISK_FULL);
   EXPECT_EQ(writeCalls, 2);
   EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+}
+
+// "ok" stands for a payload on the disk to stay: the disk is flushed once,
+// after the last write, and a flush that fails fails the copy.
+TEST_F(PayloadCopy, TheDiskIsFlushedAfterTheLastWriteBeforeOk) {
+  for (uint32_t target : {0u, 2u, 4u}) AddEntry(1, {{target, 0}});
+  ASSERT_EQ(Copy(), 0);
+  EXPECT_EQ(flushedAfter, std::vector<int>{writeCalls});
+
+  Fake().flushFile = [](HANDLE) -> BOOL {
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
+  };
+  EXPECT_EQ(Copy(), ERROR_WRITE_FAULT);
+  const std::string failed =
+      "!ERROR! The system cannot write to the specified device.\r\n\"/img/phone.ffu\"\n";
+  const std::string printed = Output();
+  ASSERT_GE(printed.size(), failed.size());
+  EXPECT_EQ(printed.substr(printed.size() - failed.size()), failed);
 }
 
 struct ProgressCase {

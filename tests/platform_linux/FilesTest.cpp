@@ -161,11 +161,26 @@ TEST_F(FilesTest, BadHandlesFailWithError6) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(WriteFile(nullptr, &byte, 1, &count, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FlushFileBuffers(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   WIN32_FIND_DATAW data{};
   HANDLE search = FindFirstFileW(FromUtf8(folder).c_str(), &data);
   ASSERT_NE(search, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(ReadFile(search, &byte, 1, &count, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   FindClose(search);
+}
+// As on Windows, only a handle open for writing may flush.
+TEST_F(FilesTest, FlushNeedsAHandleOpenForWriting) {
+  HANDLE writer = Open(Path("flushed"), FILE_SHARE_READ, CREATE_NEW);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(FlushFileBuffers(writer));
+  HANDLE reader = Open(Path("flushed"), FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, GENERIC_READ);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  SetLastError(0);
+  EXPECT_FALSE(FlushFileBuffers(reader));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(reader);
+  CloseHandle(writer);
 }
 }  // namespace

@@ -256,6 +256,18 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
 }
 
 // The file ends at its pointer: cut there, or grown with a hole up to it.
+// Writes back what the file or device holds in caches, the device's own
+// included. As on Windows, a handle not opened for writing fails with 5.
+BOOL FlushFileBuffers(HANDLE file) {
+  LinuxHandle* handle = DescriptorOf(file);
+  if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  const int flags = fcntl(handle->fd, F_GETFL);
+  if (flags < 0) return FailWith(Win32FromErrno(errno));
+  if ((flags & O_ACCMODE) == O_RDONLY) return FailWith(ERROR_ACCESS_DENIED);
+  if (fsync(handle->fd) != 0) return FailWith(Win32FromErrno(errno));
+  return TRUE;
+}
+
 BOOL SetEndOfFile(HANDLE file) {
   LinuxHandle* handle = DescriptorOf(file);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);

@@ -22,6 +22,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE file);
+BOOL FlushFileBuffers(HANDLE file);
 DWORD GetFileType(HANDLE file);
 
 // ---- Handles (handles.cpp) --------------------------------------------------
