@@ -7,6 +7,7 @@
 
 #include "app/ImageStores.h"
 #include "common/FormatWide.h"
+#include "common/ProgramLines.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
@@ -140,12 +141,6 @@ std::wstring ProbeFileSystem(const DiskView& view, const ImagePartition& partiti
   return FileSystemName(first, wanted);
 }
 
-std::wstring Printable(const std::wstring& name) {
-  std::wstring text;
-  for (wchar_t unit : name) text += unit < 0x20 || unit == 0x7F ? L'?' : unit;
-  return text;
-}
-
 void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& table,
                     const ImagePartition* chosen) {
   if (table.empty()) {
@@ -156,7 +151,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
   size_t nameWidth = 4;
   size_t typeWidth = 4;
   for (const ImagePartition& partition : table) {
-    nameWidth = std::max(nameWidth, Printable(partition.name).size());
+    nameWidth = std::max(nameWidth, PrintableName(partition.name).size());
     typeWidth = std::max(typeWidth, TypeName(partition.type).size());
   }
   PrintWide(L"  %s  %s  %s  %s  %s  %s  %s\n", Padded(L"#", 3, true).c_str(),
@@ -165,7 +160,7 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
             Padded(L"Size", 10).c_str(), L"Attributes          File system");
   for (const ImagePartition& partition : table) {
     std::wstring line = L"  " + Padded(std::to_wstring(partition.number), 3, true) + L"  " +
-                        Padded(Printable(partition.name), nameWidth) + L"  " +
+                        Padded(PrintableName(partition.name), nameWidth) + L"  " +
                         Padded(TypeName(partition.type), typeWidth) + L"  " +
                         Padded(std::to_wstring(partition.firstSector), 12, true) + L"  " +
                         Padded(std::to_wstring(partition.lastSector), 12, true) + L"  " +

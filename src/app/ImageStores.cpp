@@ -32,7 +32,7 @@ int ImageStores::FindNamed(const std::wstring& name, size_t& store,
   std::wstring names;
   for (size_t i = 0; i < tables.size(); ++i) {
     for (const ImagePartition& entry : tables[i]) {
-      names += (names.empty() ? L"'" : L", '") + entry.name + L"'";
+      names += (names.empty() ? L"'" : L", '") + PrintableName(entry.name) + L"'";
       if (entry.name != name) continue;
       if (count++ == 0) {
         store = i;

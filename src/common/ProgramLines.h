@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The program's own lines begin with its name; an error or a warning says so
 // right after it. Every such line is printed through the functions below.
 inline constexpr wchar_t kProgramPrefix[] = L"(Korvex) ";
@@ -28,3 +30,8 @@ template <typename... Arguments>
 int PrintErrorLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !ERROR! "
   return PrintPrefixedLine(kErrorPrefix, format, arguments...);
 }
+
+// A name from an image as it may be printed: control characters (C0, DEL and
+// C1) become '?', so that no name can move the cursor or recolour the
+// terminal.
+std::wstring PrintableName(const std::wstring& name);

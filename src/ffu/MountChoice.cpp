@@ -16,7 +16,7 @@ bool IsBasicData(const ImagePartition& partition) {
 std::wstring QuotedList(const std::vector<std::vector<ImagePartition>>& tables) {
   std::vector<std::wstring> names;
   for (const auto& table : tables)
-    for (const ImagePartition& partition : table) names.push_back(L"'" + partition.name + L"'");
+    for (const ImagePartition& partition : table) names.push_back(L"'" + PrintableName(partition.name) + L"'");
   std::wstring text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) text += i + 1 == names.size() ? L" and " : L", ";
@@ -64,7 +64,8 @@ bool FindLargestBasicData(const std::vector<std::vector<ImagePartition>>& tables
 // A partition that would never get a volume is refused now, not after a
 // wait for a volume that does not come.
 int CheckMountable(const ImagePartition& partition) {
-  const wchar_t* name = partition.name.c_str();
+  const std::wstring printable = PrintableName(partition.name);
+  const wchar_t* name = printable.c_str();
   if (partition.firstSector > partition.lastSector)
     return PrintErrorLine(
         L"The partition %s cannot be mounted because its first sector (%s) lies "

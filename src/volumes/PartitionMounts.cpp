@@ -204,8 +204,8 @@ int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std
     PrintWarningLine(
         L"The image has no MainOS partition; mounting its largest basic "
         L"data partition, '%s' (%s), instead.\n",
-        choice.partition.name.c_str(), SizeText(choice.length).c_str());
-  MountStatus status(choice.partition.name, folder);
+        PrintableName(choice.partition.name).c_str(), SizeText(choice.length).c_str());
+  MountStatus status(PrintableName(choice.partition.name), folder);
   DriveLayout layout;
   if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
   bool found = false;
