@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs a command in a pseudo-terminal, so that its status lines are shown,
 and prints the seconds from the first to the last progress line of the
-payload copy, then the seconds of the whole run, then the exit code."""
+payload copy, then the seconds of the whole run, then the exit code, then
+the seconds before the copy and after it."""
 import os
 import pty
 import sys
@@ -34,7 +35,9 @@ def main():
     _, status = os.waitpid(pid, 0)
     total = time.monotonic() - started
     copy = (copy_end - copy_start) if copy_start and copy_end else float("nan")
-    print(f"{copy:.3f} {total:.3f} {os.waitstatus_to_exitcode(status)}")
+    before = (copy_start - started) if copy_start else float("nan")
+    after = (started + total - copy_end) if copy_end else float("nan")
+    print(f"{copy:.3f} {total:.3f} {os.waitstatus_to_exitcode(status)} {before:.3f} {after:.3f}")
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(imag
                                                                      : UINT64_MAX;
   const uint32_t blockSize = reader.BlockSize();
   uint64_t fileOffset = reader.PayloadOffset();
+  runs.reserve(reader.Entries().size());
   for (const BlockDataEntry& entry : reader.Entries()) {
     uint64_t entryBytes = static_cast<uint64_t>(entry.blockCount) * blockSize;
     for (const TargetLocation& location : entry.locations) {
