@@ -155,7 +155,8 @@ std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
   std::vector<std::wstring> names;
   for (const PartitionSpan& partition : partitions)
     if (range.start < partition.start + partition.length && partition.start < range.end)
-      names.push_back(partition.table ? partition.name : L"'" + PrintableName(partition.name) + L"'");
+      names.push_back(partition.table ? partition.name
+                                      : L"'" + PrintableName(partition.name) + L"'");
   return text + (names.empty() ? L" outside every partition" : L" in " + JoinList(names));
 }
 

@@ -16,7 +16,8 @@ bool IsBasicData(const ImagePartition& partition) {
 std::wstring QuotedList(const std::vector<std::vector<ImagePartition>>& tables) {
   std::vector<std::wstring> names;
   for (const auto& table : tables)
-    for (const ImagePartition& partition : table) names.push_back(L"'" + PrintableName(partition.name) + L"'");
+    for (const ImagePartition& partition : table)
+      names.push_back(L"'" + PrintableName(partition.name) + L"'");
   std::wstring text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) text += i + 1 == names.size() ? L" and " : L", ";

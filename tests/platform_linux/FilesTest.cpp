@@ -175,7 +175,8 @@ TEST_F(FilesTest, FlushNeedsAHandleOpenForWriting) {
   HANDLE writer = Open(Path("flushed"), FILE_SHARE_READ, CREATE_NEW);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(FlushFileBuffers(writer));
-  HANDLE reader = Open(Path("flushed"), FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, GENERIC_READ);
+  HANDLE reader =
+      Open(Path("flushed"), FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, GENERIC_READ);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   SetLastError(0);
   EXPECT_FALSE(FlushFileBuffers(reader));

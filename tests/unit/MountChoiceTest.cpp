@@ -89,8 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {{{L"Main\x1b[2J", true, 34, 900}, {L"A\x9b" L"31m", true, 901, 1000}}}, L"Win",
                    0, L"", std::string(kError) +
                    "The image has no partition named Win; it has 'Main?[2J' and 'A?31m'.\n"},
-        ChoiceCase{"a refused partition's name", {{{L"MainOS", false, 34, 900}, {L"\x1b]0;x\x07", true, 901, 1000, kGptAttributeHidden}}},
+        ChoiceCase{"a refused partition's name",
+                   {{{L"MainOS", false, 34, 900},
+                     {L"\x1b]0;x\x07", true, 901, 1000, kGptAttributeHidden}}},
                    L"\x1b]0;x\x07", 0, L"", std::string(kError) +
-                   "The partition ?]0;x? cannot be mounted because it is hidden (GPT attribute 62), "
-                   "and Windows gives a hidden partition no volume.\n"}));
+                   "The partition ?]0;x? cannot be mounted because it is hidden (GPT attribute "
+                   "62), and Windows gives a hidden partition no volume.\n"}));
 }  // namespace

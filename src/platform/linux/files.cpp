@@ -255,7 +255,6 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
   return TRUE;
 }
 
-// The file ends at its pointer: cut there, or grown with a hole up to it.
 // Writes back what the file or device holds in caches, the device's own
 // included. As on Windows, a handle not opened for writing fails with 5.
 BOOL FlushFileBuffers(HANDLE file) {
@@ -268,6 +267,7 @@ BOOL FlushFileBuffers(HANDLE file) {
   return TRUE;
 }
 
+// The file ends at its pointer: cut there, or grown with a hole up to it.
 BOOL SetEndOfFile(HANDLE file) {
   LinuxHandle* handle = DescriptorOf(file);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
