@@ -163,6 +163,8 @@ failed=$(as_nobody find "$D" -type f -printf '%P\n' | sort | while read -r f; do
   else echo "$f"; fi
 done)
 check "exactly the files in the damaged chunk fail" "$damaged" "$failed"
+run_as_nobody "$T/Brackwen" --copy "$T/damaged.ffu" MainOS "$T/copies/failed"
+check "a failed copy fails and leaves nothing" "73 no" "$RC $([ -e "$T/copies/failed" ] && echo yes || echo no)"
 as_nobody fusermount3 -u "$T/damaged.view"
 umount "$T/main.src" "$T/efi.src"
 
