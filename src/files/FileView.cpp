@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/ProgramLines.h"
@@ -243,6 +244,12 @@ int CheckFuse() {
 int ServeView(ImageFiles& files, const std::wstring& folder, bool foreground) {
   std::string path = WideToUtf8(folder);
   if (CheckFolder(path) != 0) return kFailed;
+  // The unmount at the end runs from wherever the process stands then (the
+  // background view stands in /): the folder is kept as a full path.
+  if (char* full = realpath(path.c_str(), nullptr)) {
+    path = full;
+    free(full);
+  }
   if (CheckFuse() != 0) return 1;
   const char* arguments[] = {"Brackwen", "-o", "ro,default_permissions,fsname=brackwen,subtype=brackwen"};
   struct fuse_args options = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));

@@ -140,12 +140,9 @@ int Collect(void* context, const ntfschar* name, const int length, const int typ
 }
 }  // namespace
 
-NtfsTree::NtfsTree(const PartitionBytes& bytes, const std::string& label)
-    : bytes(bytes), label(label) {}
-
 std::unique_ptr<NtfsTree> NtfsTree::Open(const PartitionBytes& bytes, const std::string& label,
                                          std::string& why) {
-  std::unique_ptr<NtfsTree> tree(new NtfsTree(bytes, label));
+  std::unique_ptr<NtfsTree> tree(new NtfsTree(label));
   Device* state = new Device{&bytes, 0};
   struct ntfs_device* device = ntfs_device_alloc(label.c_str(), 0, &deviceOperations, state);
   if (device == nullptr) {
@@ -366,27 +363,42 @@ int NtfsTree::Streams(const std::vector<std::string>& path, std::vector<std::str
   return 0;
 }
 
-int NtfsTree::ReadStream(const std::vector<std::string>& path, const std::string& stream,
-                         std::vector<uint8_t>& bytes) {
-  constexpr s64 kLargest = 64 << 20;  // a stream is read whole: keep it bounded
-  bytes.clear();
+int NtfsTree::ReadStreamAt(const std::vector<std::string>& path, const std::string& stream,
+                           uint64_t offset, uint8_t* buffer, size_t length, size_t& got) {
+  got = 0;
   ntfs_inode* inode = nullptr;
   int error = OpenInode(path, inode);
   if (error != 0) return error;
   std::u16string name = Utf8ToUtf16(stream);
   ntfs_attr* data = ntfs_attr_open(inode, AT_DATA, reinterpret_cast<ntfschar*>(&name[0]),
                                    static_cast<u32>(name.size()));
-  error = data == nullptr ? ENOENT : data->data_size > kLargest ? EFBIG : 0;
-  if (error == 0) {
-    bytes.resize(static_cast<size_t>(data->data_size));
-    s64 got = 0;
-    while (error == 0 && got < data->data_size) {
-      s64 piece = ntfs_attr_pread(data, got, data->data_size - got, bytes.data() + got);
-      if (piece <= 0) error = EIO;
-      got += piece > 0 ? piece : 0;
-    }
+  error = data == nullptr ? ENOENT : 0;
+  while (error == 0 && got < length) {
+    s64 piece = ntfs_attr_pread(data, static_cast<s64>(offset + got),
+                                static_cast<s64>(length - got), buffer + got);
+    if (piece < 0) error = EIO;
+    if (piece <= 0) break;
+    got += static_cast<size_t>(piece);
   }
   if (data != nullptr) ntfs_attr_close(data);
   ntfs_inode_close(inode);
   return error;
+}
+
+int NtfsTree::ReadStream(const std::vector<std::string>& path, const std::string& stream,
+                         std::vector<uint8_t>& bytes) {
+  // A stream is read whole here (an extended attribute of the view): keep it bounded.
+  constexpr size_t kLargest = 64 << 20;
+  constexpr size_t kPiece = 64 << 10;
+  bytes.clear();
+  size_t got = kPiece;
+  while (got == kPiece) {
+    if (bytes.size() > kLargest) return EFBIG;
+    size_t had = bytes.size();
+    bytes.resize(had + kPiece);
+    int error = ReadStreamAt(path, stream, had, bytes.data() + had, kPiece, got);
+    bytes.resize(had + (error == 0 ? got : 0));
+    if (error != 0) return error;
+  }
+  return 0;
 }

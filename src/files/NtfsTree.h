@@ -37,16 +37,19 @@ class NtfsTree : public FileTree {
                  std::vector<uint8_t>& bytes) override;
   // The file's reparse tag and data (empty with tag 0 for a file without).
   int Reparse(const std::vector<std::string>& path, ReparseData& reparse);
+  // Reads up to `length` bytes of a named stream from `offset` (the
+  // WofCompressedData of a compressed file, say); `got` is short at its end.
+  int ReadStreamAt(const std::vector<std::string>& path, const std::string& stream,
+                   uint64_t offset, uint8_t* buffer, size_t length, size_t& got);
 
  private:
-  NtfsTree(const PartitionBytes& bytes, const std::string& label);
+  explicit NtfsTree(const std::string& label) : label(label) {}
   int OpenInode(const std::vector<std::string>& path, _ntfs_inode*& inode);
   int FillNode(_ntfs_inode* inode, size_t depth, FileNode& node);
   int OpenData(const std::vector<std::string>& path, const FileNode& node);
   void CloseData();
   int Refuse(const std::vector<std::string>& path, uint64_t id, const char* why);
 
-  const PartitionBytes& bytes;
   std::string label;  // names the volume in lines
   _ntfs_volume* volume = nullptr;
   // The file read last stays open: reads come in runs on one file.

@@ -3,22 +3,14 @@
 #include <cwctype>
 
 namespace {
+// One code point in UTF-8: a lead byte that says how many bytes follow,
+// then six bits in each of them.
 void Put(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
+  static const uint8_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+  int extra = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  out += static_cast<char>(kLead[extra] | (code >> (6 * extra)));
+  for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+    out += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
 }
 }  // namespace
 

@@ -131,6 +131,16 @@ run_as_nobody "$T/Brackwen" --view "$T/phone.ffu" "$T/nofuse"
 check "/dev/fuse closed to the user" "1 (Korvex) !ERROR! The view needs FUSE, and /dev/fuse cannot be opened by this user here; --ls and --copy read the image's files without it." \
   "$RC $(tail -n 1 "$OUT")"
 
+# --foreground: Ctrl-C ends the view, and its mount goes with it.
+mkdir "$T/fg"; chown nobody "$T/fg"; chmod 666 /dev/fuse
+# A script starts background jobs with SIGINT ignored: env puts it back.
+as_nobody env --default-signal=INT "$T/Brackwen" --view --foreground "$T/phone.ffu" "$T/fg" >/dev/null 2>&1 &
+for _ in $(seq 300); do grep -q " $T/fg " /proc/mounts && break; sleep 0.1; done
+restore_fuse
+kill -INT $!
+rc=0; wait $! || rc=$?
+check "Ctrl-C ends a view in the foreground" "0 " "$rc $(grep " $T/fg " /proc/mounts || true)"
+
 # --- One damaged chunk: exactly the files with data in it fail, all others read right.
 # Where each chunk's payload lies on the disk comes from --check of images
 # damaged everywhere (it names 20 chunks a run); which files use those
