@@ -23,6 +23,9 @@ struct FakeSystem {
   std::function<DWORD(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, PSTORAGE_DEPENDENCY_INFO, ULONG)>
       storageDependency;
   std::function<HANDLE(LPCWSTR)> createFile;
+  // Access that opens are refused with error 5 before createFile is asked,
+  // as under a policy that denies writes to removable drives.
+  DWORD refusedAccess = 0;
   std::function<BOOL(HANDLE)> closeHandle;
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
   std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;
@@ -31,6 +34,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE)> attachVirtualDisk;
   std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
+  std::function<DWORD(LPCWSTR)> fileAttributes;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;
   std::function<BOOL(LPCWSTR, LPCWSTR)> setVolumeMountPoint;

@@ -6,6 +6,7 @@
 #include "common/FixedValues.h"
 #include "ffu/MountChoice.h"
 #include "volumes/DriveLayout.h"
+#include "volumes/MountCheck.h"
 #include "volumes/PartitionMounts.h"
 
 namespace {
@@ -88,6 +89,23 @@ TEST_F(MountPoints, AVolumeThatNeverArrivesTimesOutAfterThirtySeconds) {
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
             "!ERROR! This operation returned because the timeout period expired.\r\n\n");
+}
+
+// Under a policy that refuses writes to the drive, the opens that only ask a
+// volume what it is still reach it: the wait and the check of the folder.
+TEST_F(MountPoints, VolumeQueriesNeedNoWriteAccess) {
+  Fake().refusedAccess = GENERIC_WRITE;
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), 0);
+  Fake().getVolumeNameForMountPoint = [](LPCWSTR, LPWSTR volume, DWORD length) -> BOOL {
+    wcsncpy(volume, kMainOsVolume.c_str(), length);
+    return TRUE;
+  };
+  Fake().deviceIoControl = [](HANDLE, DWORD request, LPVOID out, DWORD, LPDWORD) -> BOOL {
+    EXPECT_EQ(request, static_cast<DWORD>(IOCTL_STORAGE_GET_DEVICE_NUMBER));
+    *static_cast<STORAGE_DEVICE_NUMBER*>(out) = STORAGE_DEVICE_NUMBER{7, 3, 0};
+    return TRUE;
+  };
+  EXPECT_EQ(VolumeAtFolder(kDisk, kFolder), FolderVolume::kOnDisk);
 }
 
 TEST_F(MountPoints, AChosenPartitionMissingFromTheLayoutMountsNothing) {
