@@ -97,6 +97,7 @@ expect_mounted_run "sweep of a foreign file" "$T/phone.ffu" "$P/phone.mnt/" \
 check "foreign file kept" yes "$([ -f "$T/attached-by-hand.img" ] && echo yes || echo no)"
 check "foreign disk detached" "" "$(loop_of "$T/attached-by-hand.img")"
 cleanup_attached
+rm -f "$P"/kmd*.vhd
 
 # --- a compressed temporary folder ---------------------------------------------
 # A new VHD takes its folder's compression (the kernel's flag, as chattr sets

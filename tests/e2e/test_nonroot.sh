@@ -17,7 +17,7 @@ REFUSAL="(Korvex) !ERROR! Attaching and detaching disks needs administrator righ
 chmod 1777 "$T"
 cp "$T/phone.img" "$T/earlier.img"
 losetup --find --show "$T/earlier.img" >/dev/null
-files() { find "$T" -path "$T/out.txt" -prune -o -path "$T/err.txt" -prune -o -print | sort; }
+files() { find "$T" \( -name out.txt -o -name err.txt -o -name expected.txt \) -prune -o -print | sort; }
 before=$(files)
 for args in "$FFU" "--partition MainOS $FFU" "--detach"; do
   # shellcheck disable=SC2086
