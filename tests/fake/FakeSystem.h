@@ -23,9 +23,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, PSTORAGE_DEPENDENCY_INFO, ULONG)>
       storageDependency;
   std::function<HANDLE(LPCWSTR)> createFile;
-  // Access that opens are refused with error 5 before createFile is asked,
-  // as under a policy that denies writes to removable drives.
-  DWORD refusedAccess = 0;
+  DWORD refusedAccess = 0;  // opens asking for it fail with 5, as under a policy
   std::function<BOOL(HANDLE)> closeHandle;
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
   std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;

@@ -128,9 +128,7 @@ HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
   SetLastError(ERROR_FILE_NOT_FOUND);
   return INVALID_HANDLE_VALUE;
 }
-}  // namespace
 
-namespace {
 // Compressed and encrypted, from the kernel's flags of a file or folder that
 // can be opened for reading.
 DWORD FlagAttributes(const std::string& path, const struct stat& status) {
