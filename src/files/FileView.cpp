@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -259,7 +260,13 @@ int ServeView(ImageFiles& files, const std::wstring& folder, bool foreground) {
     PrintErrorLine(L"The view cannot be made.\n");
     return kFailed;
   }
-  if (fuse_mount(view, path.c_str()) != 0) {
+  // FUSE's own handlers end the loop on Ctrl-C, SIGTERM and SIGHUP; they
+  // only replace default ones, and are set before the mount, so that no
+  // signal can end the process with its mount left behind.
+  struct fuse_session* session = fuse_get_session(view);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+  if (fuse_set_signal_handlers(session) != 0 || fuse_mount(view, path.c_str()) != 0) {
+    fuse_remove_signal_handlers(session);
     fuse_destroy(view);
     PrintErrorLine(L"The view cannot be mounted on '%s'.\n", PrintableName(folder).c_str());
     return kFailed;
@@ -268,15 +275,11 @@ int ServeView(ImageFiles& files, const std::wstring& folder, bool foreground) {
                    PrintableName(folder).c_str(), PrintableName(folder).c_str());
   // The line must reach the caller before the view goes to the background.
   std::fflush(stdout);
-  struct fuse_session* session = fuse_get_session(view);
+  // The loop ends when the view is unmounted or on a signal, all of which
+  // end the view cleanly.
   int result = fuse_daemonize(foreground ? 1 : 0);
-  if (result == 0) result = fuse_set_signal_handlers(session);
-  // The loop ends when the view is unmounted or on Ctrl-C, SIGTERM or
-  // SIGHUP, all of which end the view cleanly.
-  if (result == 0) {
-    fuse_loop(view);
-    fuse_remove_signal_handlers(session);
-  }
+  if (result == 0) fuse_loop(view);
+  fuse_remove_signal_handlers(session);
   fuse_unmount(view);
   fuse_destroy(view);
   return result == 0 ? 0 : kFailed;
