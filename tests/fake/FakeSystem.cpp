@@ -9,6 +9,8 @@ FakeSystem fakeSystem;
 FakeSystem& Fake() { return fakeSystem; }
 
 void FakeSystemTest::SetUp() {
+  ASSERT_FALSE(tempFolder.path.empty());
+  tmpdir = std::make_unique<ScopedVariable>("TMPDIR", tempFolder.path.c_str());
   fakeSystem = FakeSystem();
   capture = std::make_unique<StdoutCapture>();
 }
@@ -16,6 +18,7 @@ void FakeSystemTest::SetUp() {
 void FakeSystemTest::TearDown() {
   capture.reset();
   fakeSystem = FakeSystem();
+  tmpdir.reset();
 }
 
 std::string FakeSystemTest::Output() {
