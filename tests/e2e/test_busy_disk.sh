@@ -17,7 +17,9 @@ first_vhd=$(vhd_files | tail -n 1)
 (cd "$MNT" && exec sleep 600) &
 shell=$!
 trap 'kill "$shell" 2>/dev/null || true; finish' EXIT
-sleep 0.2
+until [ "$(readlink "/proc/$shell/cwd")" = "${MNT%/}" ] || ! kill -0 "$shell" 2>/dev/null; do
+  sleep 0.05
+done
 
 run "$BRACKWEN" "$FFU"
 expect_output "run beside the busy disk" "${BANNER[@]}" \
