@@ -33,8 +33,11 @@ ImageMounter::ImageMounter() = default;
 ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
-  if (LoadImageFile(imagePath) != 0)
+  if (LoadImageFile(imagePath) != 0) {
+    // A run that failed after the image loaded has said so ("Failed to mount").
+    if (session != nullptr) return 1;
     return PrintErrorLine(L"Failed to load the Image : %s\n", imagePath.c_str());
+  }
   std::wstring folder = session->FirstMountFolder();
   if (!ShellSucceeded(OpenFolder(folder)))
     return PrintErrorLine(L"Failed to explorer the virtual hard drive.\n");
@@ -70,6 +73,8 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
   }
   if (extension == L".VHD") return PrintErrorLine(L"VHD files not yet supported.\n");
   if (extension == L".WIM") return PrintErrorLine(L"WIM files not yet supported.\n");
+  // A name without an extension leaves the type out, not a second space.
+  if (extension.empty()) return PrintErrorLine(L"Unrecognized file type not supported.\n");
   return PrintErrorLine(L"Unrecognized file type %s not supported.\n", extension.c_str());
 }
 

@@ -171,13 +171,16 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
 // and before it attached it. Only names of our exact form go: the folder may
 // be shared with the user's other programs (Windows). The files of disks
 // that stay attached (their detach failed) stay as well.
-void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
+// Returns: 0, or the Win32 code of a temporary folder that cannot be had
+// (refused, or too long), whose files then stay unswept.
+int RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   std::wstring folder;
-  if (ReadTempFolder(folder) != 0) return;
+  const int folderResult = ReadTempFolder(folder);
+  if (folderResult != 0) return folderResult;
   std::wstring pattern = folder + kTempFilePrefix + L"*";
   WIN32_FIND_DATAW data{};
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) return 0;
   std::vector<std::wstring> files;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
@@ -188,6 +191,7 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   for (const std::wstring& file : files)
     if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
       PrintWarningLine(L"Deleted a temporary file that no disk used : '%s'\n", file.c_str());
+  return 0;
 }
 }  // namespace
 
@@ -201,7 +205,7 @@ int DetachImageDisks() {
     if (IsPhysicalDrive(device.first)) SweepDrive(device.first, devices, state);
   if (!state.anyOpened && !state.unopened.empty())
     return FailWithError(state.unopened.front().second);
-  RemoveLeftoverFiles(state.inUse);
+  const int folderResult = RemoveLeftoverFiles(state.inUse);
   if (!state.realDevice.empty()) {
     PrintErrorLine(
         L"The device '%s' carries the image's disk identity and is not a "
@@ -210,7 +214,7 @@ int DetachImageDisks() {
     SetLastError(ERROR_BUSY);
     return ERROR_BUSY;
   }
-  return 0;
+  return folderResult;
 }
 
 int QueryDosDevices(DosDeviceMap& devices) {

@@ -30,7 +30,6 @@ expect_output "run beside the busy disk" "${BANNER[@]}" \
   "(Korvex) !ERROR! The volume mounted on '$MNT' lies on another disk of the same image, one that an earlier run could not detach." \
   "(Korvex) !ERROR! Unable to mount the existing full flash update image." \
   "(Korvex) !ERROR! Failed to mount '$FFU'" \
-  "(Korvex) !ERROR! Failed to load the Image : $FFU" \
   "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
 check "run beside the busy disk: exit code" 73 "$RC"
 check "only the first VHD is left" "$first_vhd" "$(vhd_files)"

@@ -12,7 +12,6 @@ FFU=$T/phone.ffu
 
 TAIL=("(Korvex) !ERROR! Unable to create VHD file."
       "(Korvex) !ERROR! Failed to mount '$FFU'"
-      "(Korvex) !ERROR! Failed to load the Image : $FFU"
       "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 
 # Nothing attached yet: the attachment itself is refused; the run deletes
