@@ -19,6 +19,9 @@ uint64_t DiskSectorCount(const StoreDescription& store);
 // Returns: 0 when the disk can be made; otherwise the character count of
 // the line that says why not.
 int CheckDiskLimits(const StoreDescription& store);
+// Returns: whether a disk has sectors of this size (512 or 4096 bytes), as
+// the disk a mount makes and a raw image of it must.
+bool IsDiskSectorSize(uint32_t sectorSize);
 
 // Where block `k` of an entry's location lands on a disk of `diskSectorCount`
 // sectors: the location's offset plus k blocks.
