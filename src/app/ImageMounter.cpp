@@ -34,7 +34,7 @@ ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
-    return PrintErrorLine(L"Failed to load the Image : %s\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to load the Image : %s\n", PrintableName(imagePath).c_str());
   std::wstring folder = session->FirstMountFolder();
   if (!ShellSucceeded(OpenFolder(folder)))
     return PrintErrorLine(L"Failed to explorer the virtual hard drive.\n");
@@ -54,8 +54,10 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);
+  const std::wstring shownExtension = PrintableName(extension);
   wchar_t text[kStatusTextSize];
-  FormatWide(text, kStatusTextSize, L"Loading %s image ... processing\n", extension.c_str());
+  FormatWide(text, kStatusTextSize, L"Loading %s image ... processing\n",
+             shownExtension.c_str());
   StatusLine status;
   status.Begin(text);
 
@@ -64,13 +66,13 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
     FormatWide(text, kStatusTextSize,
                failed ? L"Loading %s image ... fault!     \n"
                       : L"Loading %s image ... ok         \n",
-               extension.c_str());
+               shownExtension.c_str());
     status.Rewrite(text);
     return failed ? 1 : 0;
   }
   if (extension == L".VHD") return PrintErrorLine(L"VHD files not yet supported.\n");
   if (extension == L".WIM") return PrintErrorLine(L"WIM files not yet supported.\n");
-  return PrintErrorLine(L"Unrecognized file type %s not supported.\n", extension.c_str());
+  return PrintErrorLine(L"Unrecognized file type %s not supported.\n", shownExtension.c_str());
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
@@ -80,10 +82,11 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
-    return PrintErrorLine(L"Failed to initialize metadata with '%s'\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to initialize metadata with '%s'\n",
+                          PrintableName(imagePath).c_str());
   if (loadOnly) return 0;
   session = std::make_unique<MountSession>(wantedPartition);
   if (session->MountImage(image.get()) != 0)
-    return PrintErrorLine(L"Failed to mount '%s'\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to mount '%s'\n", PrintableName(imagePath).c_str());
   return 0;
 }
