@@ -151,7 +151,8 @@ class Sweep : public FakeSystemTest {
     };
     Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
       const FakeDrive& drive = drives[NameOf(handle)];
-      return drive.backingFile == file && !drive.fileReplaced;
+      const std::wstring& own = drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile;
+      return own == file && !drive.fileReplaced;
     };
   }
 
