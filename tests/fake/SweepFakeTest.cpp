@@ -29,7 +29,6 @@ struct FakeDrive {
   // path on it), or its error.
   std::wstring dependencyFile = L"";
   DWORD dependencyError = ERROR_INVALID_FUNCTION;
-  bool fileReplaced = false;  // another file lies at the name of the disk's file
 };
 
 class Sweep : public FakeSystemTest {
@@ -151,8 +150,7 @@ class Sweep : public FakeSystemTest {
     };
     Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
       const FakeDrive& drive = drives[NameOf(handle)];
-      const std::wstring& own = drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile;
-      return own == file && !drive.fileReplaced;
+      return (drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile) == file;
     };
   }
 
@@ -286,19 +284,6 @@ TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
                 "kmd1A.vhd'\n"
                 "(Korvex) !WARNING! Deleted a temporary file that no disk used : '" + narrow +
                 "kmd2B.tmp'\n");
-}
-
-// A disk of ours whose file was replaced under its name is detached, and the
-// file now at that name stays: it is not the disk's, nor a leftover.
-TEST_F(Sweep, AFileInPlaceOfTheDisksFileStays) {
-  const std::wstring file = OwnFile(L"kmd7.vhd");
-  std::ofstream(std::string(file.begin(), file.end())) << "x";
-  names = {L"PhysicalDrive0"};
-  drives[L"PhysicalDrive0"] = {kImageDiskId, file};
-  drives[L"PhysicalDrive0"].fileReplaced = true;
-  EXPECT_EQ(DetachImageDisks(), 0);
-  EXPECT_EQ(detached, std::vector<std::wstring>{file});
-  EXPECT_TRUE(deleted.empty());
 }
 
 TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {
