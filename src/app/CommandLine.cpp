@@ -54,7 +54,7 @@ int ReadOption(const wchar_t* const*& argument, CommandLine& line, bool& partiti
     line.mode = option.mode;
     return 0;
   }
-  return Refuse(line, L"Unknown option : '" + name + L"'");
+  return Refuse(line, L"Unknown option : '" + PrintableName(name) + L"'");
 }
 
 // Checks that the operands and options fit the mode.

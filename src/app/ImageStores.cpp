@@ -55,7 +55,8 @@ int ImageStores::FindNamed(const std::wstring& name, size_t& store,
     return PrintErrorLine(
         L"The image has %u partitions named %s; which one is meant cannot be "
         L"told.\n",
-        count, name.c_str());
-  return PrintErrorLine(L"The image has no partition named %s; it has %s.\n", name.c_str(),
+        count, PrintableName(name).c_str());
+  return PrintErrorLine(L"The image has no partition named %s; it has %s.\n",
+                        PrintableName(name).c_str(),
                         names.empty() ? L"no partitions" : names.c_str());
 }

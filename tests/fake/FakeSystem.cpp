@@ -130,6 +130,11 @@ DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path)
   return __real_GetVirtualDiskPhysicalPath(handle, size, path);
 }
 
+BOOL __wrap_IsFileOfDisk(HANDLE drive, LPCWSTR file) {
+  if (fakeSystem.isFileOfDisk) return fakeSystem.isFileOfDisk(drive, file);
+  return __real_IsFileOfDisk(drive, file);
+}
+
 BOOL __wrap_DeleteFileW(LPCWSTR name) {
   if (fakeSystem.deleteFile) return fakeSystem.deleteFile(name);
   return __real_DeleteFileW(name);

@@ -32,6 +32,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE)> attachVirtualDisk;
   std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
+  std::function<BOOL(HANDLE, LPCWSTR)> isFileOfDisk;
   std::function<DWORD(LPCWSTR)> fileAttributes;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;

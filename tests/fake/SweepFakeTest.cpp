@@ -143,6 +143,10 @@ class Sweep : public FakeSystemTest {
       deleted.emplace_back(path);
       return TRUE;
     };
+    Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
+      const FakeDrive& drive = drives[NameOf(handle)];
+      return (drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile) == file;
+    };
   }
 
   HANDLE HandleFor(const std::wstring& name) {

@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{{L"--help", L"a.ffu"}, 0, RunMode::kHelp, L"a.ffu", L"", L"", L""},
         // Lines that cannot be run.
         LineCase{{L"--lsit", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option : '--lsit'"},
+        LineCase{{L"--\x1b[2J\x202e", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option : '--?[2J?'"},
         LineCase{{L"--List", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option"},
         LineCase{{L"--list"}, 1, M, L"", L"", L"", L"The option --list needs an image"},
         LineCase{{L"--check"}, 1, M, L"", L"", L"", L"The option --check needs an image"},
