@@ -43,6 +43,7 @@ struct LinuxHandle {
   DWORD access = 0;  // Device: the access it was opened with (GENERIC_READ, GENERIC_WRITE)
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
+  int loop = -1;  // VirtualDisk: the loop it was opened on (-1: found by its file when asked)
   std::shared_ptr<Waitable> waitable;  // Thread, Event
   std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
