@@ -8,9 +8,8 @@
 // A file that Windows keeps compressed through its overlay filter is a
 // reparse point of this tag. Its unnamed data stream has the file's size
 // but no data (it is sparse); its bytes lie in the alternate data stream
-// kWofStreamName: a table of chunk offsets, then the chunks.
+// "WofCompressedData": a table of chunk offsets, then the chunks.
 constexpr uint32_t kWofReparseTag = 0x80000017;
-constexpr wchar_t kWofStreamName[] = L"WofCompressedData";
 
 // The algorithm of the reparse data, by its number there.
 enum class WofAlgorithm : uint32_t {
