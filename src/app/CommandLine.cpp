@@ -14,7 +14,8 @@ struct ModeOption {
 constexpr ModeOption kModeOptions[] = {
     {L"--help", RunMode::kHelp},       {L"--list", RunMode::kList},
     {L"--check", RunMode::kCheck},     {L"--extract", RunMode::kExtract},
-    {L"--detach", RunMode::kDetach},
+    {L"--detach", RunMode::kDetach},   {L"--ls", RunMode::kLs},
+    {L"--copy", RunMode::kCopy},       {L"--view", RunMode::kView},
 };
 
 constexpr wchar_t kPartitionOption[] = L"--partition";
@@ -36,6 +37,10 @@ int Refuse(CommandLine& line, const std::wstring& fault) {
 // Returns: 0, or 1 with the fault set.
 int ReadOption(const wchar_t* const*& argument, CommandLine& line, bool& partitionGiven) {
   std::wstring name = *argument;
+  if (name == L"--foreground") {
+    line.foreground = true;
+    return 0;
+  }
   if (name == kPartitionOption) {
     if (partitionGiven) return Refuse(line, L"The option --partition is given twice.");
     const wchar_t* operand = argument[1];
@@ -74,13 +79,34 @@ int CheckOperands(CommandLine& line, bool partitionGiven, bool outputGiven) {
       if (!line.imageGiven || !outputGiven)
         return Refuse(line, L"The option --extract needs an image file and an output file.");
       return 0;
+    case RunMode::kCopy:
+      if (!line.imageGiven || line.filePath.empty() || line.folder.empty())
+        return Refuse(line, L"The option --copy needs an image file, a PARTITION/PATH and a "
+                            L"destination.");
+      break;
+    case RunMode::kView:
+      if (!line.imageGiven || line.folder.empty())
+        return Refuse(line, L"The option --view needs an image file and a folder.");
+      break;
     default:
       if (!line.imageGiven) return Refuse(line, L"The option " + mode + L" needs an image file.");
       break;
   }
   if (partitionGiven)
     return Refuse(line, L"The options " + mode + L" and --partition cannot be used together.");
+  if (line.foreground && line.mode != RunMode::kView)
+    return Refuse(line, L"The option --foreground goes with --view only.");
   return 0;
+}
+
+// The operands after the image of --ls, --copy and --view.
+void ReadFileOperands(const wchar_t* const* argument, CommandLine& line) {
+  if (line.mode == RunMode::kView) {
+    if (*argument != nullptr) line.folder = *argument;
+    return;
+  }
+  if (*argument != nullptr) line.filePath = *argument++;
+  if (line.mode == RunMode::kCopy && *argument != nullptr) line.folder = *argument;
 }
 }  // namespace
 
@@ -104,6 +130,8 @@ int ParseCommandLine(const wchar_t* const* arguments, CommandLine& line) {
       outputGiven = true;
       line.outputPath = *argument;
     }
+    if (line.mode == RunMode::kLs || line.mode == RunMode::kCopy || line.mode == RunMode::kView)
+      ReadFileOperands(argument, line);
   }
   if (outputGiven && line.outputPath.empty())
     return Refuse(line, L"The option --extract needs an output file.");
@@ -123,6 +151,12 @@ void PrintHelp() {
   PrintWide(L"Brackwen --check <ImageFile>  Check the whole image against its hash table.\n");
   PrintWide(L"Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or "
             L"one partition, to a new raw image file.\n");
+  PrintWide(L"Brackwen --ls <ImageFile> [<Partition>/<Path>]  List the partitions, or the "
+            L"entries of one folder, without a mount.\n");
+  PrintWide(L"Brackwen --copy <ImageFile> <Partition>/<Path> <Dest>  Copy a file or a folder "
+            L"out to the new path Dest.\n");
+  PrintWide(L"Brackwen --view [--foreground] <ImageFile> <Folder>  Show the image's files on an "
+            L"empty folder of yours, as any user (fusermount3 -u <Folder> ends it).\n");
   PrintWide(L"Brackwen --detach  Unmount and detach the disks of earlier mounts.\n");
   PrintWide(L"Brackwen --help  Show this text.\n");
 }

@@ -4,9 +4,10 @@
 
 // What the program is asked to do. Options stand before the image path; the
 // first argument that does not begin with "--" is the image, and for
-// --extract the one after it is the output file. Arguments after those are
+// --extract the one after it is the output file; --ls, --copy and --view
+// take their operands after the image. Arguments after those are
 // ignored, as they always were.
-enum class RunMode { kMount, kHelp, kList, kCheck, kExtract, kDetach };
+enum class RunMode { kMount, kHelp, kList, kCheck, kExtract, kDetach, kLs, kCopy, kView };
 
 struct CommandLine {
   RunMode mode = RunMode::kMount;
@@ -14,6 +15,9 @@ struct CommandLine {
   std::wstring imagePath;
   std::wstring outputPath;     // --extract only
   std::wstring partitionName;  // --partition; empty: the default choice
+  std::wstring filePath;       // --ls (may be empty), --copy: PARTITION/PATH
+  std::wstring folder;         // --view: where the view goes; --copy: DEST
+  bool foreground = false;     // --foreground with --view
   // Why the arguments cannot be run, as one "(Korvex) !ERROR! " line.
   std::wstring fault;
 };

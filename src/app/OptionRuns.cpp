@@ -5,6 +5,7 @@
 #include "app/ImageMounter.h"
 #include "app/ImageStores.h"
 #include "app/RunLock.h"
+#include "common/Interruption.h"
 #include "common/ProgramLines.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
@@ -12,6 +13,7 @@
 #include "ffu/ImageCheck.h"
 #include "ffu/MountChoice.h"
 #include "ffu/StoreReader.h"
+#include "files/FileCommands.h"
 #include "platform.h"
 #include "vdisk/RawImageWriter.h"
 #include "volumes/DetachSweep.h"
@@ -62,6 +64,37 @@ int Extract(FfuImage& image, const CommandLine& line) {
   if (loaded.stores.SeekPayload(store) != 0) return 1;
   return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }
+
+FileRequest RequestOf(const CommandLine& line) {
+  FileRequest request;
+  request.kind = line.mode == RunMode::kLs     ? FileRequest::kList
+                 : line.mode == RunMode::kCopy ? FileRequest::kCopy
+                                               : FileRequest::kView;
+  request.path = line.filePath;
+  request.target = line.folder;
+  request.foreground = line.foreground;
+  return request;
+}
+
+// The first line of --list, --check and --extract.
+void PrintStartLine(const CommandLine& line) {
+  const wchar_t* path = line.imagePath.c_str();
+  if (line.mode == RunMode::kList)
+    PrintProgramLine(L"Listing the image file : '%s'\n", path);
+  else if (line.mode == RunMode::kCheck)
+    PrintProgramLine(L"Checking the image file : '%s'\n", path);
+  else
+    PrintProgramLine(L"Extracting the image file : '%s' to '%s'\n", path, line.outputPath.c_str());
+}
+
+// --ls, --copy and --view: the image's files, read in process.
+int RunFiles(const CommandLine& line, FfuImage& image) {
+  ImageStores loaded;
+  if (loaded.Load(image, true) != 0) return Fail(L"Failed to read the image's files.\n");
+  // A copy that is interrupted removes what it wrote; the view ends on its own signals.
+  if (line.mode == RunMode::kCopy && WatchForInterruption() != 0) return kJobFailed;
+  return RunFileRequest(image, loaded.stores, loaded.tables, RequestOf(line));
+}
 }  // namespace
 
 int RunDetach() {
@@ -78,12 +111,10 @@ int RunDetach() {
 
 int RunInspection(const CommandLine& line) {
   const wchar_t* path = line.imagePath.c_str();
-  if (line.mode == RunMode::kList)
-    PrintProgramLine(L"Listing the image file : '%s'\n", path);
-  else if (line.mode == RunMode::kCheck)
-    PrintProgramLine(L"Checking the image file : '%s'\n", path);
-  else
-    PrintProgramLine(L"Extracting the image file : '%s' to '%s'\n", path, line.outputPath.c_str());
+  bool files = line.mode == RunMode::kLs || line.mode == RunMode::kCopy ||
+               line.mode == RunMode::kView;
+  if (files && OfferFileCommands() != 0) return 1;
+  if (!files) PrintStartLine(line);
   ImageMounter loader;
   loader.loadOnly = true;
   if (loader.LoadImageFile(line.imagePath) != 0) {
@@ -91,6 +122,7 @@ int RunInspection(const CommandLine& line) {
     return Fail(L"Failed to read the image file.\n");
   }
   FfuImage& image = *loader.image;
+  if (files) return RunFiles(line, image);
   if (line.mode == RunMode::kList) {
     if (ListImage(image) != 0) return Fail(L"Failed to list the image file.\n");
     return 0;

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ffu/ChunkedFileReader.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
-#include "platform.h"
 
-DiskView::DiskView(const FfuImage& image, const StoreReader& reader) : file(image.File()) {
+DiskView::DiskView(const FfuImage& image, const StoreReader& reader, ChunkedFileReader* checked)
+    : file(image.File()), checked(checked) {
   const StoreDescription& store = reader.Store();
   sectorSize = store.sectorSize;
   uint64_t sectors = DiskSectorCount(store);
@@ -50,26 +51,17 @@ DWORD DiskView::Read(uint64_t offset, void* buffer, size_t length) const {
   return 0;
 }
 
-// Reads at an offset and puts the file pointer back, so that the reads that
-// go through the file in order (the table, the copy) go on where they were.
-DWORD DiskView::ReadFileAt(uint64_t offset, uint8_t* buffer, uint64_t length) const {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER saved{};
-  if (!SetFilePointerEx(file, zero, &saved, FILE_CURRENT)) return GetLastError();
-  LARGE_INTEGER at{};
-  at.QuadPart = static_cast<LONGLONG>(offset);
-  DWORD error = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ? 0 : GetLastError();
-  constexpr uint64_t kPiece = 1u << 30;
-  while (error == 0 && length > 0) {
-    DWORD want = static_cast<DWORD>(std::min(length, kPiece));
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, want, &got, nullptr))
-      error = GetLastError();
-    else if (got == 0)
-      error = ERROR_HANDLE_EOF;
-    buffer += got;
-    length -= got;
+uint64_t DiskView::BytesWritten(uint64_t offset, uint64_t length) const {
+  uint64_t written = 0;
+  for (const Run& run : runs) {
+    uint64_t from = std::max(offset, run.diskStart);
+    uint64_t to = std::min(offset + length, run.diskStart + run.length);
+    if (from < to) written += to - from;
   }
-  if (!SetFilePointerEx(file, saved, nullptr, FILE_BEGIN) && error == 0) error = GetLastError();
-  return error;
+  return std::min(written, length);
+}
+
+DWORD DiskView::ReadFileAt(uint64_t offset, uint8_t* buffer, uint64_t length) const {
+  if (checked != nullptr) return checked->Read(offset, buffer, length);
+  return ChunkedFileReader::ReadFileAt(file, offset, buffer, length);
 }

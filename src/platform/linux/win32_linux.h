@@ -22,6 +22,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove,
                       PLARGE_INTEGER newFilePointer, DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE file);
+BOOL SetFileTime(HANDLE file, const FILETIME* creationTime, const FILETIME* lastAccessTime,
+                 const FILETIME* lastWriteTime);
 BOOL FlushFileBuffers(HANDLE file);
 DWORD GetFileType(HANDLE file);
 
