@@ -15,7 +15,7 @@ constexpr int kPretreeSymbols = 20;
 constexpr int kAlignedSymbols = 8;
 constexpr int32_t kTranslationSize = 12000000;
 
-enum BlockType { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
+enum BlockType : uint32_t { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
 
 // 16-bit little-endian words, each read from its highest bit down. Reading
 // past the end gives zero bits, so that a code can be looked up near the
