@@ -64,7 +64,7 @@ checks it against its hash table and extracts its disk or one partition as
 a raw image. ffu-pack writes FFU files from raw GPT disk images.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS ntfs-3g)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ntfs-3g, fuse3")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # FUSE drivers of the other file systems a partition may hold, and the
 # desktop's folder opener.

@@ -32,10 +32,19 @@ void ImageClose(TSK_IMG_INFO* image) { tsk_img_free(image); }
 
 void ImageStatus(TSK_IMG_INFO*, FILE*) {}
 
+// The library shows a volume label as a file of this name ending.
+constexpr char kLabelEnding[] = " (Volume Label Entry)";
+
+bool EndsWith(const char* text, const char* ending) {
+  size_t length = std::strlen(text), tail = std::strlen(ending);
+  return length >= tail && std::strcmp(text + length - tail, ending) == 0;
+}
+
 bool Shown(const TSK_FS_FILE* file) {
   const TSK_FS_NAME* name = file->name;
   if (name == nullptr || file->meta == nullptr || (name->flags & TSK_FS_NAME_FLAG_UNALLOC) ||
-      std::strcmp(name->name, ".") == 0 || std::strcmp(name->name, "..") == 0)
+      std::strcmp(name->name, ".") == 0 || std::strcmp(name->name, "..") == 0 ||
+      EndsWith(name->name, kLabelEnding))
     return false;
   // The library's own entries for the volume's areas ($MBR, $FAT1,
   // $OrphanFiles, exFAT's bitmap and upcase table) are no files.

@@ -57,8 +57,9 @@ int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
                    const std::wstring& to) {
   if (int stop = StopIfInterrupted()) return stop;
   if (node.kind == NodeKind::kLink) {
-    PrintWarningLine(L"%s is a link to %s; it is not copied.\n", Shown(from).c_str(),
-                     PrintableName(Utf8ToWide(node.linkTarget)).c_str());
+    if (!CreateSymbolicLinkW(to.c_str(), Utf8ToWide(node.linkTarget).c_str(), 0))
+      return static_cast<int>(ReportWin32Error(0, to.c_str()));
+    made.emplace_back(to, false);
     return 0;
   }
   if (node.kind == NodeKind::kFolder) return CopyFolder(from, to);

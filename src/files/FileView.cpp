@@ -18,7 +18,8 @@
 namespace {
 constexpr int kFailed = 73;
 constexpr char kRawFolder[] = "raw";
-constexpr char kStreamPrefix[] = "user.";  // alternate data streams, as extended attributes
+constexpr char kStreamPrefix[] = "user.";
+constexpr int kVolumeShift = 48;  // NTFS file numbers have 48 bits  // alternate data streams, as extended attributes
 
 ImageFiles& Files() { return *static_cast<ImageFiles*>(fuse_get_context()->private_data); }
 
@@ -26,6 +27,7 @@ ImageFiles& Files() { return *static_cast<ImageFiles*>(fuse_get_context()->priva
 // path in a volume.
 struct Place {
   enum Kind { kRoot, kRawFolder, kRawFile, kVolume } kind = kRoot;
+  uint64_t number = 1;  // the root's, raw/'s, a raw file's, or the volume's from 1
   const ImageFiles::RawFile* raw = nullptr;
   FileTree* tree = nullptr;
   std::vector<std::string> parts;
@@ -37,12 +39,14 @@ int Locate(const char* path, Place& place) {
   ImageFiles& files = Files();
   if (parts.front() == kRawFolder) {
     place.kind = Place::kRawFolder;
+    place.number = 2;
     if (parts.size() == 1) return 0;
     if (parts.size() > 2) return -ENOENT;
     for (const ImageFiles::RawFile& raw : files.RawFiles())
       if (raw.name == parts[1]) {
         place.kind = Place::kRawFile;
         place.raw = &raw;
+        place.number = 3 + static_cast<uint64_t>(&raw - files.RawFiles().data());
         return 0;
       }
     return -ENOENT;
@@ -50,6 +54,7 @@ int Locate(const char* path, Place& place) {
   ImageFiles::Volume* volume = files.FindVolume(parts.front());
   if (volume == nullptr) return -ENOENT;
   place.kind = Place::kVolume;
+  place.number = 1 + static_cast<uint64_t>(volume - files.Volumes().data());
   place.tree = files.Tree(*volume);
   if (place.tree == nullptr) return -EIO;
   place.parts.assign(parts.begin() + 1, parts.end());
@@ -70,6 +75,7 @@ int GetAttributes(const char* path, struct stat* status, struct fuse_file_info*)
   status->st_nlink = 1;
   Place place;
   if (int error = Locate(path, place)) return error;
+  status->st_ino = place.number;
   if (place.kind == Place::kRoot || place.kind == Place::kRawFolder) {
     status->st_mode = S_IFDIR | 0555;
     return 0;
@@ -88,7 +94,8 @@ int GetAttributes(const char* path, struct stat* status, struct fuse_file_info*)
   status->st_size = static_cast<off_t>(node.size);
   status->st_blocks = static_cast<blkcnt_t>((node.size + 511) / 512);
   status->st_nlink = node.links;
-  status->st_ino = node.id;
+  // Each volume's file numbers in a range of their own, above the view's own.
+  status->st_ino = (place.number << kVolumeShift) | (node.id & ((1ull << kVolumeShift) - 1));
   SetTimes(status, node);
   return 0;
 }
@@ -178,8 +185,15 @@ int GetAttribute(const char* path, const char* name, char* value, size_t size) {
   return static_cast<int>(bytes.size());
 }
 
+// The view gives its own file numbers, so that hard links show as one file.
+void* Start(struct fuse_conn_info*, struct fuse_config* config) {
+  config->use_ino = 1;
+  return fuse_get_context()->private_data;
+}
+
 struct fuse_operations Operations() {
   struct fuse_operations operations {};
+  operations.init = Start;
   operations.getattr = GetAttributes;
   operations.readdir = ReadFolder;
   operations.readlink = ReadLink;

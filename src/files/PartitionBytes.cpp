@@ -1,6 +1,7 @@
 #include "files/PartitionBytes.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "ffu/DiskView.h"
 
@@ -8,7 +9,10 @@ int PartitionBytes::Read(uint64_t offset, void* buffer, size_t count, size_t& go
   got = 0;
   if (offset >= length) return 0;
   size_t piece = count < length - offset ? count : static_cast<size_t>(length - offset);
-  if (view.Read(start + offset, buffer, piece) != 0) return EIO;
+  if (memory != nullptr)
+    std::memcpy(buffer, memory + offset, piece);
+  else if (view->Read(start + offset, buffer, piece) != 0)
+    return EIO;
   got = piece;
   return 0;
 }

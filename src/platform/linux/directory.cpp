@@ -222,3 +222,17 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
   }
   return TRUE;
 }
+
+// The target is kept as given; a folder's link and a file's are the same
+// kind of link here.
+BOOLEAN CreateSymbolicLinkW(LPCWSTR symlinkFileName, LPCWSTR targetFileName, DWORD flags) {
+  (void)flags;
+  if (symlinkFileName == nullptr || targetFileName == nullptr)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  const std::string path = ToUtf8(symlinkFileName);
+  if (symlink(ToUtf8(targetFileName).c_str(), path.c_str()) != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : Win32FromPathErrno(errno, path));
+    return FALSE;
+  }
+  return TRUE;
+}

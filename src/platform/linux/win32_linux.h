@@ -38,6 +38,7 @@ BOOL FindClose(HANDLE findFile);
 BOOL DeleteFileW(LPCWSTR fileName);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 BOOL RemoveDirectoryW(LPCWSTR pathName);
+BOOLEAN CreateSymbolicLinkW(LPCWSTR symlinkFileName, LPCWSTR targetFileName, DWORD flags);
 
 // ---- Temporary files (temp.cpp) ---------------------------------------------
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);

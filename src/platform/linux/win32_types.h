@@ -12,6 +12,7 @@
 
 typedef int BOOL;
 typedef uint8_t BYTE;
+typedef uint8_t BOOLEAN;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t ULONG;
