@@ -2,6 +2,7 @@
 #include <cwchar>
 
 #include "app/CommandLine.h"
+#include "app/Elevation.h"
 #include "app/ImageMounter.h"
 #include "app/OptionRuns.h"
 #include "common/Failure.h"
@@ -29,10 +30,15 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
 int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
   ImageMounter mounter;
   mounter.wantedPartition = partitionName;
-  PrintProgramLine(L"Mounting the image file : '%s'\n", imagePath);
+  PrintProgramLine(L"Mounting the image file : '%s'\n", PrintableName(imagePath).c_str());
   // From here on Ctrl-C ends the run at its next safe point, cleanly.
-  if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0)
-    return PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
+  // The exit code of a failed mount is the same whatever the print returns:
+  // output that cannot be written (a full disk, a closed terminal or pipe)
+  // changes nothing about the run.
+  if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0) {
+    PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
+    return kJobFailed;
+  }
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {
@@ -73,6 +79,12 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
     return 0;
   }
   PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
+  // Jobs that attach or detach disks ask for the rights first; the others
+  // only read the image.
+  if (line.mode == RunMode::kMount || line.mode == RunMode::kDetach) {
+    int refused = RefuseUnlessElevated();
+    if (refused != 0) return refused;
+  }
   if (line.mode == RunMode::kMount) return RunMount(line.imagePath.c_str(), line.partitionName);
   if (line.mode == RunMode::kDetach) return RunDetach();
   return RunInspection(line);

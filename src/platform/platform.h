@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <string>
 
+#include "printable_name.h"
 #include "win32.h"
 
 // Separator of file-system paths: '\\' on Windows, '/' on Linux. Device
@@ -24,6 +25,11 @@ extern const wchar_t kDrivePrefix[];
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];
 
+// How a run that attaches or detaches disks is given the rights it needs,
+// as the end of "run Brackwen ...": an elevated prompt on Windows, root on
+// Linux.
+extern const wchar_t kElevationAdvice[];
+
 // Whether `folder` (ending in a separator) is a temporary folder of this
 // program's own, where its VHD files lie. Windows: the user's temporary
 // folder (GetTempPathW), compared in long form without regard to case.
@@ -31,6 +37,15 @@ extern const wchar_t kExecutableExtension[];
 // folder is, under any TMPDIR (see GetTempPathW), without following links.
 // Returns: true when it is, else false.
 bool IsPrivateTempFolder(const std::wstring& folder);
+
+// Whether `file` is the very file the virtual disk `drive` (an open
+// \\.\PhysicalDriveN) was made from, by the file's identity rather than its
+// name: a file put in its place under the same name is not. Windows holds
+// an attached disk's file against deletion and replacement, so there the
+// disk that the file opens as is compared; Linux compares the loop's
+// backing file by device and inode.
+// Returns: TRUE when it is, else FALSE.
+extern "C" BOOL IsFileOfDisk(HANDLE drive, LPCWSTR file);
 
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.

@@ -9,6 +9,8 @@ FakeSystem fakeSystem;
 FakeSystem& Fake() { return fakeSystem; }
 
 void FakeSystemTest::SetUp() {
+  ASSERT_FALSE(tempFolder.path.empty());
+  tmpdir = std::make_unique<ScopedVariable>("TMPDIR", tempFolder.path.c_str());
   fakeSystem = FakeSystem();
   capture = std::make_unique<StdoutCapture>();
 }
@@ -16,6 +18,7 @@ void FakeSystemTest::SetUp() {
 void FakeSystemTest::TearDown() {
   capture.reset();
   fakeSystem = FakeSystem();
+  tmpdir.reset();
 }
 
 std::string FakeSystemTest::Output() {
@@ -73,6 +76,10 @@ BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 
 HANDLE __wrap_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if ((access & fakeSystem.refusedAccess) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (fakeSystem.createFile) return fakeSystem.createFile(name);
   return __real_CreateFileW(name, access, share, security, disposition, flags, templateFile);
 }
@@ -123,9 +130,19 @@ DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path)
   return __real_GetVirtualDiskPhysicalPath(handle, size, path);
 }
 
+BOOL __wrap_IsFileOfDisk(HANDLE drive, LPCWSTR file) {
+  if (fakeSystem.isFileOfDisk) return fakeSystem.isFileOfDisk(drive, file);
+  return __real_IsFileOfDisk(drive, file);
+}
+
 BOOL __wrap_DeleteFileW(LPCWSTR name) {
   if (fakeSystem.deleteFile) return fakeSystem.deleteFile(name);
   return __real_DeleteFileW(name);
+}
+
+DWORD __wrap_GetFileAttributesW(LPCWSTR name) {
+  if (fakeSystem.fileAttributes) return fakeSystem.fileAttributes(name);
+  return __real_GetFileAttributesW(name);
 }
 
 BOOL __wrap_GetVolumePathNamesForVolumeNameW(LPCWSTR volume, LPWSTR paths, DWORD length,

@@ -69,7 +69,7 @@ class PayloadCopy : public FakeSystemTest {
     ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
   }
 
-  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }
+  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors, L"/t/kmd5.vhd"); }
 
   FfuImage image;
   StoreReader reader;
@@ -86,26 +86,29 @@ TEST_F(PayloadCopy, EveryBlockOfAnEntryLandsOneBlockFurtherForBothOrigins) {
   AddEntry(3, {{1, 0}});         // blocks 1, 2, 3 from the start
   AddEntry(2, {{1, 2}});         // the last-but-one and last block of the disk
   AddEntry(1, {{0, 2}, {5, 0}});  // two places: the disk's last block and block 5
+  AddEntry(1, {{5, 0}});          // over the held block's second place
   ASSERT_EQ(Copy(), 0);
+  // The last block, which holds the backup table's header, is held back, but
+  // written before a later block goes over one of its places.
   std::vector<std::pair<LONGLONG, char>> expected = {
       {1 * kBlock, 'A'}, {2 * kBlock, 'B'}, {3 * kBlock, 'C'},
       {6 * kBlock, 'D'}, {7 * kBlock, 'E'},
-      {7 * kBlock, 'F'}, {5 * kBlock, 'F'}};
+      {7 * kBlock, 'F'}, {5 * kBlock, 'F'}, {5 * kBlock, 'G'}};
   EXPECT_EQ(writes, expected);
-  EXPECT_EQ(blocksRead, 6u);
-  // Runs 1-3 and 6-7 are written in one call each, the two-place block twice.
-  EXPECT_EQ(writeCalls, 4);
+  EXPECT_EQ(blocksRead, 7u);
+  EXPECT_EQ(writeCalls, 6);
 }
 
-TEST_F(PayloadCopy, AdjacentBlocksAcrossEntriesShareOneWriteUpToTheRunSize) {
+// The first and the last block hold the headers of the partition tables:
+// they go to the disk last, after one write of the blocks between.
+TEST_F(PayloadCopy, TableHeadersAreWrittenLast) {
   for (uint32_t i = 0; i < 8; ++i) AddEntry(1, {{i, 0}});
   ASSERT_EQ(Copy(), 0);
-  ASSERT_EQ(writes.size(), 8u);
-  for (uint32_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(writes[i].first, static_cast<LONGLONG>(i) * kBlock);
-    EXPECT_EQ(writes[i].second, static_cast<char>('A' + i));
-  }
-  EXPECT_EQ(writeCalls, 1);
+  std::vector<std::pair<LONGLONG, char>> expected;
+  for (uint32_t i : {1, 2, 3, 4, 5, 6, 0, 7})
+    expected.emplace_back(static_cast<LONGLONG>(i) * kBlock, static_cast<char>('A' + i));
+  EXPECT_EQ(writes, expected);
+  EXPECT_EQ(writeCalls, 3);
 }
 
 TEST_F(PayloadCopy, EntriesWithoutLocationsOrBlocksConsumeExactlyTheirBlocks) {
@@ -155,14 +158,15 @@ TEST_F(PayloadCopy, APayloadThatEndsEarlyFailsTheCopy) {
   EXPECT_EQ(Output(), "!ERROR! Reached the end of the file.\r\n\"/img/phone.ffu\"\n");
 }
 
-TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheImagePath) {
+// The disk's file, not the image, is what is short of space.
+TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheDiskFile) {
   AddEntry(1, {{0, 0}});
   Fake().writeFile = [](HANDLE, LPCVOID, DWORD) -> BOOL {
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
   };
   EXPECT_EQ(Copy(), ERROR_DISK_FULL);
-  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/t/kmd5.vhd\"\n");
 }
 
 // Runs go to the disk on a thread of their own: after a failed write no later
@@ -176,7 +180,7 @@ TEST_F(PayloadCopy, NoRunIsWrittenAfterAFailedWrite) {
   };
   EXPECT_EQ(Copy(), ERROR_DISK_FULL);
   EXPECT_EQ(writeCalls, 2);
-  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/t/kmd5.vhd\"\n");
 }
 
 // "ok" stands for a payload on the disk to stay: the disk is flushed once,
@@ -192,7 +196,7 @@ TEST_F(PayloadCopy, TheDiskIsFlushedAfterTheLastWriteBeforeOk) {
   };
   EXPECT_EQ(Copy(), ERROR_WRITE_FAULT);
   const std::string failed =
-      "!ERROR! The system cannot write to the specified device.\r\n\"/img/phone.ffu\"\n";
+      "!ERROR! The system cannot write to the specified device.\r\n\"/t/kmd5.vhd\"\n";
   const std::string printed = Output();
   ASSERT_GE(printed.size(), failed.size());
   EXPECT_EQ(printed.substr(printed.size() - failed.size()), failed);

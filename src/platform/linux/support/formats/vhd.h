@@ -7,7 +7,7 @@
 #include "formats/VhdRecords.h"
 #include "win32_types.h"
 
-constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
+inline constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
 
 // CHS geometry recorded in the footer, computed from the disk size by the
 // algorithm of the published VHD format.

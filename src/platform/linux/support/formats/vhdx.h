@@ -10,7 +10,7 @@
 #include "win32_types.h"
 
 // The block size when the caller asks for the default.
-constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
+inline constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
 
 // Where the parts of a file of this layer lie, for one disk size, sector
 // size and block size.
