@@ -9,7 +9,7 @@
 // reparse point of this tag. Its unnamed data stream has the file's size
 // but no data (it is sparse); its bytes lie in the alternate data stream
 // "WofCompressedData": a table of chunk offsets, then the chunks.
-constexpr uint32_t kWofReparseTag = 0x80000017;
+inline constexpr uint32_t kWofReparseTag = 0x80000017;
 
 // The algorithm of the reparse data, by its number there.
 enum class WofAlgorithm : uint32_t {

@@ -6,12 +6,12 @@
 #include <vector>
 
 // Reparse tags the file layer tells apart.
-constexpr uint32_t kReparseMountPoint = 0xA0000003;  // a junction
-constexpr uint32_t kReparseSymlink = 0xA000000C;
-constexpr uint32_t kReparseWof = 0x80000017;  // data kept compressed in a stream
+inline constexpr uint32_t kReparseMountPoint = 0xA0000003;  // a junction
+inline constexpr uint32_t kReparseSymlink = 0xA000000C;
+inline constexpr uint32_t kReparseWof = 0x80000017;  // data kept compressed in a stream
 
 // Name of the stream that holds the data of a WOF-compressed file.
-constexpr char kWofStreamName[] = "WofCompressedData";
+inline constexpr char kWofStreamName[] = "WofCompressedData";
 
 // A file's reparse point as NTFS keeps it.
 struct ReparseData {
