@@ -99,14 +99,15 @@ int CheckOperands(CommandLine& line, bool partitionGiven, bool outputGiven) {
   return 0;
 }
 
-// The operands after the image of --ls, --copy and --view.
-void ReadFileOperands(const wchar_t* const* argument, CommandLine& line) {
+// The operands after the image of --ls, --copy and --view; `argument` moves
+// past them, so that only what is left over is refused.
+void ReadFileOperands(const wchar_t* const*& argument, CommandLine& line) {
   if (line.mode == RunMode::kView) {
-    if (*argument != nullptr) line.folder = *argument;
+    if (*argument != nullptr) line.folder = *argument++;
     return;
   }
   if (*argument != nullptr) line.filePath = *argument++;
-  if (line.mode == RunMode::kCopy && *argument != nullptr) line.folder = *argument;
+  if (line.mode == RunMode::kCopy && *argument != nullptr) line.folder = *argument++;
 }
 }  // namespace
 
