@@ -99,7 +99,8 @@ int CheckOperands(CommandLine& line, bool partitionGiven, bool outputGiven) {
   return 0;
 }
 
-// The operands after the image of --ls, --copy and --view.
+// The operands after the image of --ls, --copy and --view; `argument` moves
+// past them, so that only what is left over is refused.
 void ReadFileOperands(const wchar_t* const*& argument, CommandLine& line) {
   if (line.mode == RunMode::kView) {
     if (*argument != nullptr) line.folder = *argument++;

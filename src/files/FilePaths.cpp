@@ -47,5 +47,6 @@ std::wstring EntryLine(const FileNode& node) {
              AttributeLetters(node.attributes).c_str());
   std::wstring line = head + PrintableName(Utf8ToWide(node.name));
   if (node.kind == NodeKind::kLink) line += L" -> " + PrintableName(Utf8ToWide(node.linkTarget));
+  if (!node.compression.empty()) line += L"  [compressed: " + Utf8ToWide(node.compression) + L"]";
   return line;
 }

@@ -24,6 +24,7 @@ struct FileNode {
   int64_t changed = 0;
   std::string linkTarget;     // kLink: where it points, with '/'
   uint32_t reparseTag = 0;    // 0 when the entry is no reparse point
+  std::string compression;    // the algorithm of a file Windows keeps compressed, else empty
 };
 
 // One partition's file system, read only, in process. Paths are the parts

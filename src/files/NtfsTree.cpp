@@ -203,6 +203,7 @@ int NtfsTree::FillNode(ntfs_inode* inode, size_t depth, FileNode& node) {
     }
     free(data);
     node.reparseTag = reparse.tag;
+    if (reparse.tag == kReparseWof) node.compression = WofMark(reparse);
     std::string target = LinkTarget(reparse, depth);
     if (!target.empty()) {
       node.kind = NodeKind::kLink;
@@ -265,6 +266,7 @@ int NtfsTree::Refuse(const std::vector<std::string>& path, uint64_t id, const ch
 }
 
 void NtfsTree::CloseData() {
+  openWof.reset();
   if (openData != nullptr) ntfs_attr_close(openData);
   if (openInode != nullptr) ntfs_inode_close(openInode);
   openData = nullptr;
@@ -276,9 +278,7 @@ void NtfsTree::CloseData() {
 // every other file is refused with its line.
 int NtfsTree::OpenData(const std::vector<std::string>& path, const FileNode& node) {
   if (node.kind != NodeKind::kFile) return EISDIR;
-  if (node.reparseTag == kReparseWof)
-    return Refuse(path, node.id, "its data is kept compressed in a WofCompressedData stream, "
-                                 "which this build does not read");
+  if (node.reparseTag == kReparseWof) return OpenWof(path, node);
   if (node.reparseTag != 0) {
     char why[96];
     std::snprintf(why, sizeof why, "it is a reparse point of kind 0x%08X, whose data is elsewhere",
@@ -301,13 +301,14 @@ int NtfsTree::OpenData(const std::vector<std::string>& path, const FileNode& nod
 int NtfsTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,
                    size_t length, size_t& got) {
   got = 0;
-  if (openData == nullptr || openPath != Joined(path)) {
+  if ((openData == nullptr && !openWof) || openPath != Joined(path)) {
     CloseData();
     FileNode node;
     int error = Find(path, node);
     if (error == 0) error = OpenData(path, node);
     if (error != 0) return error;
   }
+  if (openWof) return ReadWof(path, offset, buffer, length, got);
   while (got < length) {
     s64 piece = ntfs_attr_pread(openData, static_cast<s64>(offset + got),
                                 static_cast<s64>(length - got), buffer + got);
@@ -323,6 +324,32 @@ int NtfsTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_
     got += static_cast<size_t>(piece);
   }
   return 0;
+}
+
+// A file Windows keeps compressed: its reads decompress the chunks of its
+// WofCompressedData stream; one it cannot read right is refused.
+int NtfsTree::OpenWof(const std::vector<std::string>& path, const FileNode& node) {
+  ReparseData reparse;
+  int error = Reparse(path, reparse);
+  if (error == 0) error = OpenInode(path, openInode);
+  if (error != 0) return error;
+  WofResult result = WofFile::Open(openInode, reparse, node.size, openWof);
+  if (result != kWofOk) {
+    CloseData();
+    return Refuse(path, node.id, WofFault(result).c_str());
+  }
+  openPath = Joined(path);
+  return 0;
+}
+
+int NtfsTree::ReadWof(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,
+                      size_t length, size_t& got) {
+  WofResult result = openWof->Read(offset, buffer, length, got);
+  if (result == kWofOk) return 0;
+  got = 0;
+  uint64_t id = openInode->mft_no;
+  CloseData();
+  return Refuse(path, id, WofFault(result).c_str());
 }
 
 int NtfsTree::Reparse(const std::vector<std::string>& path, ReparseData& reparse) {

@@ -8,6 +8,7 @@
 #include "files/FileTree.h"
 #include "files/PartitionBytes.h"
 #include "files/ReparseData.h"
+#include "files/WofFile.h"
 
 struct _ntfs_volume;
 struct _ntfs_inode;
@@ -47,6 +48,9 @@ class NtfsTree : public FileTree {
   int OpenInode(const std::vector<std::string>& path, _ntfs_inode*& inode);
   int FillNode(_ntfs_inode* inode, size_t depth, FileNode& node);
   int OpenData(const std::vector<std::string>& path, const FileNode& node);
+  int OpenWof(const std::vector<std::string>& path, const FileNode& node);
+  int ReadWof(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,
+              size_t length, size_t& got);
   void CloseData();
   int Refuse(const std::vector<std::string>& path, uint64_t id, const char* why);
 
@@ -56,5 +60,6 @@ class NtfsTree : public FileTree {
   std::string openPath;
   _ntfs_inode* openInode = nullptr;
   _ntfs_attr* openData = nullptr;
+  std::unique_ptr<WofFile> openWof;  // instead of openData for a compressed file
   std::set<uint64_t> refused;  // files whose line was printed once
 };

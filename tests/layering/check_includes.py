@@ -2,7 +2,8 @@
 """Checks that the program's includes read top to bottom.
 
 Each folder of src/ may include its own files and those of the folders below
-it (app, files, vdisk, volumes, ffu, common, platform, formats, from the top), never
+it (app, files, vdisk, volumes, ffu, compression, common, platform, formats,
+from the top), never
 those above, so formats, the on-disk records, includes nothing of the program;
 and no two units (a .h with its .cpp) include each other, directly or through
 others. In the Linux layer, the helpers of platform/linux/support/ include
@@ -17,7 +18,8 @@ import os
 import re
 import sys
 
-LAYERS = ["formats", "platform", "common", "ffu", "volumes", "vdisk", "files", "app"]
+LAYERS = ["formats", "platform", "common", "compression", "ffu", "volumes", "vdisk", "files",
+          "app"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
