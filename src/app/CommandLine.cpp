@@ -122,7 +122,7 @@ void PrintHelp() {
   PrintWide(L"Brackwen --list <ImageFile>  Show the image's headers, stores and partitions.\n");
   PrintWide(L"Brackwen --check <ImageFile>  Check the whole image against its hash table.\n");
   PrintWide(L"Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or "
-            L"one partition, to a new raw image file.\n");
+            L"one partition, to a new raw image file (a VHDX or VHD file for .vhdx or .vhd).\n");
   PrintWide(L"Brackwen --detach  Unmount and detach the disks of earlier mounts.\n");
   PrintWide(L"Brackwen --help  Show this text.\n");
 }

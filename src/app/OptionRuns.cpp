@@ -5,6 +5,7 @@
 #include "app/ImageMounter.h"
 #include "app/ImageStores.h"
 #include "app/RunLock.h"
+#include "common/Interruption.h"
 #include "common/ProgramLines.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
@@ -60,7 +61,10 @@ int Extract(FfuImage& image, const CommandLine& line) {
   }
   image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
-  return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
+  // From here on Ctrl-C ends the extraction at its next block, and the
+  // unfinished file goes with it.
+  if (WatchForInterruption() != 0) return 1;
+  return ExtractDiskImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }
 }  // namespace
 

@@ -14,7 +14,8 @@
 #include "win32_types.h"
 
 enum class HandleKind {
-  kFile,         // a regular file opened by CreateFileW
+  kFile,         // a regular file opened by CreateFileW or CreateUnnamedFile
+  kFolder,       // the folder that CreateUnnamedFile holds
   kDevice,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
   kFind,         // a FindFirstFileW search
   kConsole,      // GetStdHandle(STD_OUTPUT_HANDLE)
@@ -41,6 +42,12 @@ struct LinuxHandle {
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
+  // File made by CreateUnnamedFile where unnamed files cannot be had: its
+  // held folder, name and identity, for its removal when it is closed.
+  int removeFolder = -1;
+  std::string removeName;
+  dev_t removeDevice = 0;
+  ino_t removeInode = 0;
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
   std::shared_ptr<Waitable> waitable;  // Thread, Event
   std::thread thread;                  // Thread: joined by a wait, else detached on close
