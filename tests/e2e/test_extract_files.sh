@@ -55,9 +55,10 @@ while read -r image out sector partition; do
     && echo "ok: $out: vhdiinfo" || fail "$out: vhdiinfo: $(cat "$T/vhdi.txt")"
   result=$(libvhdi_reads "$T/out/$out" "$source" 2>&1) && echo "ok: $out: libvhdi reads the disk" \
     || fail "$out: libvhdi: $result"
+  [ "$sector" = 512 ] || continue  # qemu opens no VHDX of 4096-byte sectors
   format=$(qemu-img info --output=json "$T/out/$out" | sed -n 's/.*"format": "\(.*\)".*/\1/p')
   check "$out: qemu-img info" "$([[ ${out,,} == *.vhdx ]] && echo vhdx || echo vpc)" "$format"
-  if [[ ${out,,} == *.vhdx && $sector == 512 ]]; then
+  if [[ ${out,,} == *.vhdx ]]; then
     qemu-img check "$T/out/$out" >"$T/qemu.txt" 2>&1 && echo "ok: $out: qemu-img check" \
       || fail "$out: qemu-img check: $(cat "$T/qemu.txt")"
     qemu-img convert -O raw "$T/out/$out" "$T/back.img" && cmp -s "$T/back.img" "$source" \
