@@ -41,6 +41,7 @@ struct LinuxHandle {
   int fd = -1;       // File, Device, Mutex
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
+  DWORD access = 0;  // Device: the access it was opened with (GENERIC_READ, GENERIC_WRITE)
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
   // File made by CreateUnnamedFile where unnamed files cannot be had: its
   // held folder, name and identity, for its removal when it is closed.
