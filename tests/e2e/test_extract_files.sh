@@ -106,13 +106,13 @@ check "FAT: a failed run: exit code, nothing left" "73 big.vhdx" "$RC $(ls "$T/f
 fusermount -u "$T/fat"
 
 # gdb_run BREAK COMMANDS... -- ARGS: the run stopped at BREAK, where gdb runs
-# the commands (the exit code in octal in $T/gdb.txt).
+# the commands; $T/gdb.txt holds the run's lines and its exit code (octal).
 gdb_run() {
   local at=$1 commands=()
   shift
   while [ "$1" != -- ]; do commands+=(-ex "$1"); shift; done
   shift
-  gdb -batch -nx -q -ex 'set breakpoint pending on' -ex "break $at" -ex "run >$T/run.txt" \
+  gdb -batch -nx -q -ex 'set breakpoint pending on' -ex "break $at" -ex run \
     "${commands[@]}" --args "$BRACKWEN" "$@" >"$T/gdb.txt" 2>&1 || true
   grep -q "Breakpoint 1, .*$at" "$T/gdb.txt" || fail "the run never reached $at"
 }
@@ -124,7 +124,7 @@ while IFS='|' read -r signal ending; do
   check "$signal: nothing left" "" "$(ls "$T/out")"
   if [ "$ending" != killed ]; then
     check "$signal: exit 73, its line" "1 1" "$(grep -c 'exited with code 0111' "$T/gdb.txt") \
-$(grep -cxF '(Korvex) !ERROR! The run was interrupted; removing what it made.' "$T/run.txt")"
+$(grep -cxF '(Korvex) !ERROR! The run was interrupted; removing what it made.' "$T/gdb.txt")"
   fi
 done <<'CASES'
 kill|killed
