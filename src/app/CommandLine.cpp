@@ -54,7 +54,7 @@ int ReadOption(const wchar_t* const*& argument, CommandLine& line, bool& partiti
     line.mode = option.mode;
     return 0;
   }
-  return Refuse(line, L"Unknown option : '" + name + L"'");
+  return Refuse(line, L"Unknown option : '" + PrintableName(name) + L"'");
 }
 
 // Checks that the operands and options fit the mode.
@@ -102,12 +102,18 @@ int ParseCommandLine(const wchar_t* const* arguments, CommandLine& line) {
     line.imagePath = *argument++;
     if (line.mode == RunMode::kExtract && *argument != nullptr) {
       outputGiven = true;
-      line.outputPath = *argument;
+      line.outputPath = *argument++;
     }
   }
   if (outputGiven && line.outputPath.empty())
     return Refuse(line, L"The option --extract needs an output file.");
-  return CheckOperands(line, partitionGiven, outputGiven);
+  if (CheckOperands(line, partitionGiven, outputGiven) != 0) return 1;
+  // The plain form (no option) ignores what follows the image, as it always
+  // has; with an option, an argument left over is a mistake.
+  const bool optionGiven = line.mode != RunMode::kMount || partitionGiven;
+  if (*argument != nullptr && optionGiven && line.mode != RunMode::kHelp)
+    return Refuse(line, L"Unexpected argument : '" + std::wstring(*argument) + L"'");
+  return 0;
 }
 
 void PrintUsage() {

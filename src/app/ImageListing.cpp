@@ -71,8 +71,8 @@ void ListHeaders(const FfuImage& image) {
 
 std::wstring DevicePath(const StoreReader& reader) {
   std::wstring path;
-  for (uint16_t unit : reader.DevicePath()) path += unit < 0x20 || unit == 0x7F ? L'?' : unit;
-  return path;
+  for (uint16_t unit : reader.DevicePath()) path += static_cast<wchar_t>(unit);
+  return PrintableName(path);
 }
 
 void ListStore(const StoreReader& reader, size_t index, size_t count) {

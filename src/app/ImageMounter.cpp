@@ -33,13 +33,16 @@ ImageMounter::ImageMounter() = default;
 ImageMounter::~ImageMounter() = default;
 
 int ImageMounter::Mount(const std::wstring& imagePath) {
-  if (LoadImageFile(imagePath) != 0)
-    return PrintErrorLine(L"Failed to load the Image : %s\n", imagePath.c_str());
+  if (LoadImageFile(imagePath) != 0) {
+    // A run that failed after the image loaded has said so ("Failed to mount").
+    if (session != nullptr) return 1;
+    return PrintErrorLine(L"Failed to load the Image : %s\n", PrintableName(imagePath).c_str());
+  }
   std::wstring folder = session->FirstMountFolder();
   if (!ShellSucceeded(OpenFolder(folder))) {
     // A machine without a shell (a server's core installation) cannot show
     // the folder; the mount stays, so the user is told where it is.
-    PrintWide(L"%s\n", folder.c_str());
+    PrintWide(L"%s\n", PrintableName(folder).c_str());
     return PrintErrorLine(L"Failed to explorer the virtual hard drive.\n");
   }
   return 0;
@@ -58,8 +61,10 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);
+  const std::wstring shownExtension = PrintableName(extension);
   wchar_t text[kStatusTextSize];
-  FormatWide(text, kStatusTextSize, L"Loading %s image ... processing\n", extension.c_str());
+  FormatWide(text, kStatusTextSize, L"Loading %s image ... processing\n",
+             shownExtension.c_str());
   StatusLine status;
   status.Begin(text);
 
@@ -68,13 +73,15 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
     FormatWide(text, kStatusTextSize,
                failed ? L"Loading %s image ... fault!     \n"
                       : L"Loading %s image ... ok         \n",
-               extension.c_str());
+               shownExtension.c_str());
     status.Finish(text);
     return failed ? 1 : 0;
   }
   if (extension == L".VHD") return PrintErrorLine(L"VHD files not yet supported.\n");
   if (extension == L".WIM") return PrintErrorLine(L"WIM files not yet supported.\n");
-  return PrintErrorLine(L"Unrecognized file type %s not supported.\n", extension.c_str());
+  // A name without an extension leaves the type out, not a second space.
+  if (extension.empty()) return PrintErrorLine(L"Unrecognized file type not supported.\n");
+  return PrintErrorLine(L"Unrecognized file type %s not supported.\n", shownExtension.c_str());
 }
 
 int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
@@ -84,10 +91,11 @@ int ImageMounter::LoadFfuImage(const std::wstring& imagePath) {
   if (result != 0) return result;
   image = std::make_unique<FfuImage>();
   if (image->Load(imagePath) != 0)
-    return PrintErrorLine(L"Failed to initialize metadata with '%s'\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to initialize metadata with '%s'\n",
+                          PrintableName(imagePath).c_str());
   if (loadOnly) return 0;
   session = std::make_unique<MountSession>(wantedPartition);
   if (session->MountImage(image.get()) != 0)
-    return PrintErrorLine(L"Failed to mount '%s'\n", imagePath.c_str());
+    return PrintErrorLine(L"Failed to mount '%s'\n", PrintableName(imagePath).c_str());
   return 0;
 }

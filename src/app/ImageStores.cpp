@@ -1,12 +1,22 @@
 #include "app/ImageStores.h"
 
 #include "common/ProgramLines.h"
+#include "ffu/DiskGeometry.h"
 #include "ffu/MountChoice.h"
 #include "ffu/StoreReader.h"
 
 int ImageStores::Load(FfuImage& image, bool withTables) {
   if (stores.Load(&image) != 0) return 1;
-  return withTables ? ReadImagePartitions(image, stores, tables) : 0;
+  if (!withTables) return 0;
+  // A disk of other sectors is refused by the mount as well; its tables
+  // would be read in units no disk has.
+  for (size_t i = 0; i < stores.Count(); ++i) {
+    const uint32_t sectorSize = stores.Reader(i).Store().sectorSize;
+    if (!IsDiskSectorSize(sectorSize))
+      return PrintErrorLine(L"The image's sector size of %u bytes is not one a disk has: "
+                            L"512 or 4096 bytes.\n", sectorSize);
+  }
+  return ReadImagePartitions(image, stores, tables);
 }
 
 std::vector<uint32_t> ImageStores::SectorSizes() const {
@@ -45,7 +55,8 @@ int ImageStores::FindNamed(const std::wstring& name, size_t& store,
     return PrintErrorLine(
         L"The image has %u partitions named %s; which one is meant cannot be "
         L"told.\n",
-        count, name.c_str());
-  return PrintErrorLine(L"The image has no partition named %s; it has %s.\n", name.c_str(),
+        count, PrintableName(name).c_str());
+  return PrintErrorLine(L"The image has no partition named %s; it has %s.\n",
+                        PrintableName(name).c_str(),
                         names.empty() ? L"no partitions" : names.c_str());
 }

@@ -17,7 +17,8 @@ struct ImageStores {
   StoreSet stores;
   std::vector<std::vector<ImagePartition>> tables;
 
-  // Reads every store, then (with `withTables`) every partition table.
+  // Reads every store, then (with `withTables`) every partition table, after
+  // refusing a sector size that no disk has.
   // Returns: 0, or non-zero after the lines that say why.
   int Load(FfuImage& image, bool withTables);
   // Returns: the sector size of each store's disk, in store order.

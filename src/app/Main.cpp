@@ -30,10 +30,15 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
 int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
   ImageMounter mounter;
   mounter.wantedPartition = partitionName;
-  PrintProgramLine(L"Mounting the image file : '%s'\n", imagePath);
+  PrintProgramLine(L"Mounting the image file : '%s'\n", PrintableName(imagePath).c_str());
   // From here on Ctrl-C ends the run at its next safe point, cleanly.
-  if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0)
-    return PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
+  // The exit code of a failed mount is the same whatever the print returns:
+  // output that cannot be written (a full disk, a closed terminal or pipe)
+  // changes nothing about the run.
+  if (WatchForInterruption() != 0 || mounter.Mount(imagePath) != 0) {
+    PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
+    return kJobFailed;
+  }
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {

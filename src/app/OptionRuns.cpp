@@ -57,7 +57,7 @@ int Extract(FfuImage& image, const CommandLine& line) {
     range = {partition->firstSector * sectorSize, partition->Length(sectorSize)};
     if (range.length == 0 || range.start > diskBytes || range.length > diskBytes - range.start)
       return PrintErrorLine(L"The partition %s does not lie on the disk.\n",
-                            partition->name.c_str());
+                            PrintableName(partition->name).c_str());
   }
   image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
@@ -81,13 +81,15 @@ int RunDetach() {
 }
 
 int RunInspection(const CommandLine& line) {
-  const wchar_t* path = line.imagePath.c_str();
+  const std::wstring shownPath = PrintableName(line.imagePath);
+  const wchar_t* path = shownPath.c_str();
   if (line.mode == RunMode::kList)
     PrintProgramLine(L"Listing the image file : '%s'\n", path);
   else if (line.mode == RunMode::kCheck)
     PrintProgramLine(L"Checking the image file : '%s'\n", path);
   else
-    PrintProgramLine(L"Extracting the image file : '%s' to '%s'\n", path, line.outputPath.c_str());
+    PrintProgramLine(L"Extracting the image file : '%s' to '%s'\n", path,
+                     PrintableName(line.outputPath).c_str());
   ImageMounter loader;
   loader.loadOnly = true;
   if (loader.LoadImageFile(line.imagePath) != 0) {
@@ -101,6 +103,7 @@ int RunInspection(const CommandLine& line) {
   }
   if (line.mode == RunMode::kCheck) return Check(image);
   if (Extract(image, line) != 0) return Fail(L"Failed to extract the image file.\n");
-  PrintProgramLine(L"Successfully extracted the image file to '%s'.\n", line.outputPath.c_str());
+  PrintProgramLine(L"Successfully extracted the image file to '%s'.\n",
+                   PrintableName(line.outputPath).c_str());
   return 0;
 }

@@ -3,7 +3,7 @@
 struct CommandLine;
 
 // The exit code of an option whose job failed, as for a failed mount.
-constexpr int kJobFailed = 73;
+inline constexpr int kJobFailed = 73;
 
 // --detach: the sweep of the disks of earlier mounts, alone.
 // Returns: 0 after the sweep; kJobFailed when it failed.

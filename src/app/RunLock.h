@@ -9,7 +9,7 @@
 extern const wchar_t kRunMutexName[];
 // How long a run waits for another one before it gives up: long enough for
 // the copy of a large image.
-constexpr DWORD kRunWaitMs = 5 * 60 * 1000;
+inline constexpr DWORD kRunWaitMs = 5 * 60 * 1000;
 
 // One run at a time: a second run waits for the first to finish its mount
 // instead of sweeping the first run's disk away in the middle of its copy.

@@ -3,7 +3,7 @@
 #include <string>
 
 // Units of the buffer the temporary folder's path is read into (MAX_PATH).
-constexpr unsigned kTempPathBufferSize = 260;
+inline constexpr unsigned kTempPathBufferSize = 260;
 
 // One trailing separator is dropped first; an empty path never exists.
 // Returns: true when the path names an existing file or folder, false

@@ -13,13 +13,3 @@ int PrintPrefixedLine(const wchar_t* kind, const wchar_t* format, ...) {
   va_end(arguments);
   return printed;
 }
-
-std::wstring PrintableName(const std::wstring& name) {
-  std::wstring text;
-  text.reserve(name.size());
-  for (wchar_t unit : name) {
-    const bool control = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
-    text += control ? L'?' : unit;
-  }
-  return text;
-}

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform.h"
+
 // The program's own lines begin with its name; an error or a warning says so
 // right after it. Every such line is printed through the functions below.
 inline constexpr wchar_t kProgramPrefix[] = L"(Korvex) ";
@@ -31,7 +33,6 @@ int PrintErrorLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex
   return PrintPrefixedLine(kErrorPrefix, format, arguments...);
 }
 
-// A name from an image as it may be printed: control characters (C0, DEL and
-// C1) become '?', so that no name can move the cursor or recolour the
-// terminal.
-std::wstring PrintableName(const std::wstring& name);
+// Every text from outside the program that a line quotes (the image's path,
+// names from the image or the command line, device paths, folders) goes
+// through PrintableName (platform/printable_name.h, through platform.h).

@@ -29,7 +29,8 @@ uint32_t ReportWin32Error(uint32_t code, const wchar_t* path) {
     text = fallback;
   }
   if (path != nullptr)
-    FormatWide(buffer, kErrorBufferSize, L"%s%s\"%s\"\n", kErrorPrefix, text, path);
+    FormatWide(buffer, kErrorBufferSize, L"%s%s\"%s\"\n", kErrorPrefix, text,
+               PrintableName(path).c_str());
   else
     FormatWide(buffer, kErrorBufferSize, L"%s%s\n", kErrorPrefix, text);
   PrintWideText(buffer);

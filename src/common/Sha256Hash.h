@@ -5,7 +5,7 @@
 
 #include "win32.h"
 
-constexpr size_t kSha256Length = 32;
+inline constexpr size_t kSha256Length = 32;
 
 // SHA-256 from the system's cryptography library, one running hash that
 // starts over after every Finish.

@@ -6,7 +6,7 @@
 #include "win32.h"
 
 // Room for the text of one status line, terminator included.
-constexpr size_t kStatusTextSize = 1024;
+inline constexpr size_t kStatusTextSize = 1024;
 
 // A console line that is written once and later rewritten in place while
 // other output continues below it. The line follows the buffer when it

@@ -11,8 +11,8 @@ enum class VirtualDiskFormat { kVhd, kVhdx };
 
 // The largest disk a VHD holds (2040 GiB) and the smallest disk the
 // platform's service creates (3 MB).
-constexpr uint64_t kMaxVhdDiskBytes = 2040ull << 30;
-constexpr uint64_t kMinVirtualDiskBytes = 3ull << 20;
+inline constexpr uint64_t kMaxVhdDiskBytes = 2040ull << 30;
+inline constexpr uint64_t kMinVirtualDiskBytes = 3ull << 20;
 
 // Returns: Vhd for 512-byte sectors on a disk of at most kMaxVhdDiskBytes
 // (0: size not known), Vhdx for any other sector size or a larger disk.

@@ -12,8 +12,10 @@ uint64_t DiskSectorCount(const StoreDescription& store) {
   return kDefaultDiskBytes / store.sectorSize;
 }
 
+bool IsDiskSectorSize(uint32_t sectorSize) { return sectorSize == 512 || sectorSize == 4096; }
+
 int CheckDiskLimits(const StoreDescription& store) {
-  if (store.sectorSize != 512 && store.sectorSize != 4096)
+  if (!IsDiskSectorSize(store.sectorSize))
     return PrintErrorLine(
         L"The image's sector size of %u bytes cannot be made into "
         L"a virtual disk, which takes 512 or 4096-byte sectors only.\n",

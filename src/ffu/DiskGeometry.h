@@ -6,7 +6,7 @@ struct StoreDescription;
 struct TargetLocation;
 
 // Size of the disk when the manifest gives no sector count: 10 GiB.
-constexpr uint64_t kDefaultDiskBytes = 0x280000000ull;
+inline constexpr uint64_t kDefaultDiskBytes = 0x280000000ull;
 
 // Returns: the disk's sector count: the manifest's MinSectorCount, or 10 GiB
 // worth of sectors when it gives none; 0 for a sector size of 0.
@@ -19,6 +19,9 @@ uint64_t DiskSectorCount(const StoreDescription& store);
 // Returns: 0 when the disk can be made; otherwise the character count of
 // the line that says why not.
 int CheckDiskLimits(const StoreDescription& store);
+// Returns: whether a disk has sectors of this size (512 or 4096 bytes), as
+// the disk a mount makes and a raw image of it must.
+bool IsDiskSectorSize(uint32_t sectorSize);
 
 // Where block `k` of an entry's location lands on a disk of `diskSectorCount`
 // sectors: the location's offset plus k blocks.

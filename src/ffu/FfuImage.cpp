@@ -15,6 +15,7 @@ bool SignatureMatches(const char* found, const char* wanted) {
 }
 
 const wchar_t kNotAFile[] = L"it is not a regular file";
+constexpr uint32_t kMaxManifestLength = 1 << 20;
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -120,6 +121,10 @@ int FfuImage::ReadImageRegion(const std::wstring& path) {
   uint64_t left = position < fileSize ? fileSize - position : 0;
   if (imageHeader.manifestLength > left)
     return PrintLoadError(L"the manifest is longer than the file");
+  // Real manifests are a few kilobytes; the parse of a longer one would take
+  // memory and time in proportion, so it is refused before it is read.
+  if (imageHeader.manifestLength > kMaxManifestLength)
+    return PrintLoadError(L"the manifest is longer than 1 MiB");
   result = ReadBuffer(manifestBytes, imageHeader.manifestLength, path);
   if (result == 0) chunkCheck.Feed(position, manifestBytes.data(), manifestBytes.size());
   return result;

@@ -16,24 +16,24 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the records below are read and written as they lie in memory");
 
-constexpr char kSecuritySignature[] = "SignedImage ";  // 12 bytes, no terminator
-constexpr char kImageSignature[] = "ImageFlash  ";
-constexpr size_t kSignatureLength = 12;
+inline constexpr char kSecuritySignature[] = "SignedImage ";  // 12 bytes, no terminator
+inline constexpr char kImageSignature[] = "ImageFlash  ";
+inline constexpr size_t kSignatureLength = 12;
 
 // Block data entries name their places counted from the disk's start, or
 // with this origin, back from its end.
-constexpr uint32_t kOriginDiskStart = 0;
-constexpr uint32_t kOriginDiskEnd = 2;
+inline constexpr uint32_t kOriginDiskStart = 0;
+inline constexpr uint32_t kOriginDiskEnd = 2;
 
 // The security header's identifier of SHA-256, the one hash algorithm known.
-constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
+inline constexpr uint32_t kHashAlgorithmSha256 = 0x800C;
 
 // A store header of this major version is followed by the store list fields.
-constexpr uint16_t kStoreVersionWithStoreList = 2;
+inline constexpr uint16_t kStoreVersionWithStoreList = 2;
 // The full flash version of the images this reader knows (2.0), and that of
 // compressed images, whose entries and header are laid out otherwise.
-constexpr uint16_t kFullFlashVersion = 2;
-constexpr uint16_t kCompressedFullFlashVersion = 3;
+inline constexpr uint16_t kFullFlashVersion = 2;
+inline constexpr uint16_t kCompressedFullFlashVersion = 3;
 
 #pragma pack(push, 1)
 struct SecurityHeader {

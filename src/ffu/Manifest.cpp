@@ -1,5 +1,7 @@
 #include "ffu/Manifest.h"
 
+#include <cwchar>
+
 #include "common/ProgramLines.h"
 #include "ffu/ManifestLine.h"
 #include "platform.h"
@@ -31,13 +33,32 @@ Manifest::Manifest(std::string_view text, bool oneStore) : oneStore(oneStore) {
 ManifestCategory* Manifest::AddCategory(const std::string& name) {
   ManifestCategory* listed = FindCategory(name);
   if (listed != nullptr) {
-    PrintWarningLine(L"Cannot add duplicate categories to a manifest.\n");
+    Warn(L"Cannot add duplicate categories to a manifest.");
     return listed;
   }
   categories.push_back(std::make_unique<ManifestCategory>(name));
   ManifestCategory* category = categories.back().get();
   byName.emplace(category->name, category);
   return category;
+}
+
+void Manifest::Warn(const wchar_t* text) {
+  for (Warning& warning : warnings) {
+    if (wcscmp(warning.text, text) == 0) {
+      ++warning.count;
+      return;
+    }
+  }
+  warnings.push_back(Warning{text, 1});
+}
+
+void Manifest::PrintWarnings() {
+  for (const Warning& warning : warnings) {
+    if (warning.count == 1) PrintWarningLine(L"%s\n", warning.text);
+    else PrintWarningLine(L"%s (%llu times)\n", warning.text,
+                          static_cast<unsigned long long>(warning.count));
+  }
+  warnings.clear();
 }
 
 ManifestCategory* Manifest::FindCategory(const std::string& name) const {
@@ -47,7 +68,7 @@ ManifestCategory* Manifest::FindCategory(const std::string& name) const {
 
 void Manifest::CloseCategory(const ManifestCategory* category) {
   if (category == nullptr || category->name != kStoreName) return;
-  if (!storeCategories.empty() && oneStore) PrintWarningLine(L"FFU already contains a store.\n");
+  if (!storeCategories.empty() && oneStore) Warn(L"FFU already contains a store.");
   storeCategories.push_back(*category);
 }
 
@@ -102,4 +123,5 @@ void Manifest::Parse(std::string_view text) {
     }
   }
   CloseCurrent(*this, state);
+  PrintWarnings();
 }

@@ -22,20 +22,30 @@ class Manifest {
   Manifest& operator=(const Manifest&) = delete;
 
   // Returns: the new listed category, or the one listed under `name`
-  // already, after a warning line.
+  // already, with a warning.
   ManifestCategory* AddCategory(const std::string& name);
   // Returns: the listed category of that name, nullptr when there is none.
   ManifestCategory* FindCategory(const std::string& name) const;
   // Keeps a closed "Store" category; in an image of one store a second one
   // draws the store warning.
   void CloseCategory(const ManifestCategory* category);
+  // Prints each warning of the parse once, in the order they first came,
+  // with how often it came when that was more than once (a hostile text
+  // repeats one millions of times). The parse ends with it.
+  void PrintWarnings();
 
   std::vector<std::unique_ptr<ManifestCategory>> categories;
   std::vector<ManifestCategory> storeCategories;
 
  private:
+  struct Warning {
+    const wchar_t* text;  // without its line feed
+    size_t count;
+  };
   void Parse(std::string_view text);
+  void Warn(const wchar_t* text);
   bool oneStore;
+  std::vector<Warning> warnings;
   // The listed categories by name, for lookups that stay fast however many
   // categories a text names. The keys view the categories' own names.
   std::map<std::string_view, ManifestCategory*> byName;

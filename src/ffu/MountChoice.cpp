@@ -85,6 +85,22 @@ int CheckMountable(const ImagePartition& partition) {
         name);
   return 0;
 }
+
+// Two partitions over the same sectors: a volume of the chosen one would
+// show bytes that another partition writes too.
+int CheckNoOverlap(const ImagePartition& chosen, const std::vector<ImagePartition>& table) {
+  for (const ImagePartition& other : table) {
+    if (other.number == chosen.number || other.firstSector > other.lastSector ||
+        other.firstSector > chosen.lastSector || chosen.firstSector > other.lastSector)
+      continue;
+    return PrintErrorLine(
+        L"The partition %s cannot be mounted because it overlaps the partition %s "
+        L"(sectors %s to %s).\n",
+        PrintableName(chosen.name).c_str(), PrintableName(other.name).c_str(),
+        std::to_wstring(other.firstSector).c_str(), std::to_wstring(other.lastSector).c_str());
+  }
+  return 0;
+}
 }  // namespace
 
 int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
@@ -96,17 +112,20 @@ int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
     return PrintErrorLine(
         L"The image has %u partitions named %s; which one to mount cannot be "
         L"told.\n",
-        named, name.c_str());
+        named, PrintableName(name).c_str());
   if (named == 0 && !wanted.empty()) {
     std::wstring names = QuotedList(tables);
-    return PrintErrorLine(L"The image has no partition named %s; it has %s.\n", name.c_str(),
+    return PrintErrorLine(L"The image has no partition named %s; it has %s.\n",
+                          PrintableName(name).c_str(),
                           names.empty() ? L"no partitions" : names.c_str());
   }
   if (named == 0 && !FindLargestBasicData(tables, sectorSizes, choice))
     return PrintErrorLine(
         L"The image has no partition named MainOS and no basic "
         L"data partition to mount instead.\n");
-  return CheckMountable(choice.partition);
+  const int result = CheckMountable(choice.partition);
+  if (result != 0) return result;
+  return CheckNoOverlap(choice.partition, tables[choice.store]);
 }
 
 int ReadImagePartitions(const FfuImage& image, const StoreSet& stores,

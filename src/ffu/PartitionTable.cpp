@@ -1,5 +1,6 @@
 #include "ffu/PartitionTable.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -31,6 +32,45 @@ int Refuse(uint32_t storeNumber, const wchar_t* reason) {
 int RefuseRead(uint32_t storeNumber, DWORD error) {
   PrintErrorLine(L"Unable to read the partition table of store %u.\n", storeNumber);
   return FailWithError(error);
+}
+
+// Where a partition may lie: after the primary GPT (its header and entries),
+// inside the sectors the header gives to partitions and on the disk.
+struct TableBounds {
+  uint64_t entriesFirst = 0;
+  uint64_t entriesLast = 0;
+  uint64_t firstUsable = 0;
+  uint64_t lastUsable = 0;
+  uint64_t diskSectors = 0;
+};
+
+std::wstring SectorText(uint64_t sector) { return std::to_wstring(sector); }
+
+bool Meets(uint64_t first, uint64_t last, uint64_t otherFirst, uint64_t otherLast) {
+  return first <= otherLast && otherFirst <= last;
+}
+
+// A partition that lies over the table, off the disk or outside the usable
+// sectors would get no volume (or a volume over the table's own sectors),
+// so the table is refused before anything is made.
+// Returns: 0, or the character count of the refusal line.
+int CheckExtent(const ImagePartition& partition, const TableBounds& bounds, uint32_t storeNumber) {
+  const uint64_t first = std::min(partition.firstSector, partition.lastSector);
+  const uint64_t last = std::max(partition.firstSector, partition.lastSector);
+  const std::wstring which = L"its partition " + std::to_wstring(partition.number) + L" '" +
+                             PrintableName(partition.name) + L"' (sectors " + SectorText(first) +
+                             L" to " + SectorText(last) + L")";
+  std::wstring reason;
+  if (Meets(first, last, 0, kGptPrimaryHeaderSector) ||
+      Meets(first, last, bounds.entriesFirst, bounds.entriesLast))
+    reason = which + L" lies over the GPT";
+  else if (last >= bounds.diskSectors)
+    reason = which + L" ends beyond the disk's last sector (" +
+             SectorText(bounds.diskSectors - 1) + L")";
+  else if (first < bounds.firstUsable || last > bounds.lastUsable)
+    reason = which + L" lies outside the sectors its GPT gives to partitions (" +
+             SectorText(bounds.firstUsable) + L" to " + SectorText(bounds.lastUsable) + L")";
+  return reason.empty() ? 0 : Refuse(storeNumber, reason.c_str());
 }
 
 ImagePartition FromEntry(const GptEntry& entry, uint32_t number) {
@@ -82,6 +122,16 @@ int ReadPartitionTable(const DiskView& view, uint32_t storeNumber,
     GptEntry entry;
     std::memcpy(&entry, entries.data() + static_cast<size_t>(i) * header.entrySize, sizeof(entry));
     if (!IsUnusedGptEntry(entry)) partitions.push_back(FromEntry(entry, i + 1));
+  }
+  // The entries stay for a listing that shows them; the table is refused.
+  const uint64_t entrySectors = (arrayBytes + sectorSize - 1) / sectorSize;
+  const TableBounds bounds{header.entriesSector,
+                           header.entriesSector + (entrySectors == 0 ? 0 : entrySectors - 1),
+                           header.firstUsableSector, header.lastUsableSector,
+                           view.DiskBytes() / sectorSize};
+  for (const ImagePartition& partition : partitions) {
+    const int result = CheckExtent(partition, bounds, storeNumber);
+    if (result != 0) return result;
   }
   return 0;
 }

@@ -101,6 +101,7 @@ int StoreReader::ReadVersion2Fields() {
   int result = ReadExactly(&fields, sizeof(fields));
   if (result != 0) return result;
   if (truncated) return PrintStoreError(L"its header is truncated");
+  if (fields.storeCount == 0) return PrintStoreError(L"its header counts no store in the image");
   storeCount = fields.storeCount;
   storeIndex = fields.storeIndex;
   storePayloadSize = fields.storePayloadSize;

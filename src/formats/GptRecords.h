@@ -16,11 +16,11 @@
 #include "formats/DiskGuid.h"
 #include "formats/LittleEndian.h"
 
-constexpr char kGptSignature[] = "EFI PART";  // 8 bytes, no terminator
-constexpr size_t kGptSignatureLength = 8;
-constexpr uint64_t kGptPrimaryHeaderSector = 1;
-constexpr size_t kGptNameUnits = 36;        // UTF-16 units, NUL-padded
-constexpr uint32_t kGptMinEntrySize = 128;  // entries may be longer, never shorter
+inline constexpr char kGptSignature[] = "EFI PART";  // 8 bytes, no terminator
+inline constexpr size_t kGptSignatureLength = 8;
+inline constexpr uint64_t kGptPrimaryHeaderSector = 1;
+inline constexpr size_t kGptNameUnits = 36;        // UTF-16 units, NUL-padded
+inline constexpr uint32_t kGptMinEntrySize = 128;  // entries may be longer, never shorter
 
 #pragma pack(push, 1)
 struct GptHeader {
@@ -62,23 +62,23 @@ static_assert(offsetof(GptEntry, firstSector) == 32 && offsetof(GptEntry, attrib
               "the entry's published layout");
 
 // Partition types this program knows by name.
-constexpr DiskGuid kGptBasicDataType = {
+inline constexpr DiskGuid kGptBasicDataType = {
     0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
-constexpr DiskGuid kGptEfiSystemType = {
+inline constexpr DiskGuid kGptEfiSystemType = {
     0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
 // The reserved partition (MSR) that Windows places on its GPT disks.
-constexpr DiskGuid kGptReservedType = {
+inline constexpr DiskGuid kGptReservedType = {
     0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}};
-constexpr DiskGuid kGptRecoveryType = {
+inline constexpr DiskGuid kGptRecoveryType = {
     0xDE94BBA4, 0x06D1, 0x4D40, {0xA1, 0x6A, 0xBF, 0xD5, 0x01, 0x79, 0xD6, 0xAC}};
 
 // Entry attribute bits: bit 0 for every type; bits 60 to 63 as basic data
 // partitions use them.
-constexpr uint64_t kGptAttributePlatformRequired = 1ull << 0;
-constexpr uint64_t kGptAttributeReadOnly = 1ull << 60;
-constexpr uint64_t kGptAttributeShadowCopy = 1ull << 61;
-constexpr uint64_t kGptAttributeHidden = 1ull << 62;
-constexpr uint64_t kGptAttributeNoDriveLetter = 1ull << 63;
+inline constexpr uint64_t kGptAttributePlatformRequired = 1ull << 0;
+inline constexpr uint64_t kGptAttributeReadOnly = 1ull << 60;
+inline constexpr uint64_t kGptAttributeShadowCopy = 1ull << 61;
+inline constexpr uint64_t kGptAttributeHidden = 1ull << 62;
+inline constexpr uint64_t kGptAttributeNoDriveLetter = 1ull << 63;
 
 // Returns: whether the header bytes begin with the GPT signature.
 inline bool HasGptSignature(const GptHeader& header) {

@@ -7,11 +7,11 @@
 
 #include "formats/VhdRecords.h"
 
-constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
-constexpr uint32_t kVhdDynamicHeaderSize = sizeof(VhdDynamicHeaderRecord);
-constexpr uint64_t kVhdMaxDiskSize = 2040ull << 30;
+inline constexpr uint32_t kVhdFooterSize = sizeof(VhdFooterRecord);
+inline constexpr uint32_t kVhdDynamicHeaderSize = sizeof(VhdDynamicHeaderRecord);
+inline constexpr uint64_t kVhdMaxDiskSize = 2040ull << 30;
 // The sectors of a VHD are 512 bytes, whatever the disk underneath.
-constexpr uint32_t kVhdSectorSize = 512;
+inline constexpr uint32_t kVhdSectorSize = 512;
 
 // CHS geometry recorded in the footer, computed from the disk size by the
 // algorithm of the published VHD format.

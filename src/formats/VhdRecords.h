@@ -15,16 +15,16 @@
 
 #include "formats/LittleEndian.h"  // host order is little-endian
 
-constexpr char kVhdCookie[] = "conectix";     // 8 bytes, no terminator
-constexpr uint32_t kVhdFeaturesReserved = 2;  // a bit every footer carries
-constexpr uint32_t kVhdFormatVersion = 0x00010000;
-constexpr uint64_t kVhdNoDataOffset = ~0ull;  // fixed disks have no dynamic header
-constexpr uint32_t kVhdDiskTypeFixed = 2;
-constexpr uint32_t kVhdDiskTypeDynamic = 3;
-constexpr char kVhdDynamicCookie[] = "cxsparse";  // 8 bytes, no terminator
-constexpr uint32_t kVhdDynamicHeaderVersion = 0x00010000;
-constexpr uint32_t kVhdUnusedBlock = 0xFFFFFFFF;  // a BAT entry of a block without data
-constexpr uint32_t kVhdEpoch = 946684800;  // 2000-01-01 00:00:00 UTC in Unix time
+inline constexpr char kVhdCookie[] = "conectix";     // 8 bytes, no terminator
+inline constexpr uint32_t kVhdFeaturesReserved = 2;  // a bit every footer carries
+inline constexpr uint32_t kVhdFormatVersion = 0x00010000;
+inline constexpr uint64_t kVhdNoDataOffset = ~0ull;  // fixed disks have no dynamic header
+inline constexpr uint32_t kVhdDiskTypeFixed = 2;
+inline constexpr uint32_t kVhdDiskTypeDynamic = 3;
+inline constexpr char kVhdDynamicCookie[] = "cxsparse";  // 8 bytes, no terminator
+inline constexpr uint32_t kVhdDynamicHeaderVersion = 0x00010000;
+inline constexpr uint32_t kVhdUnusedBlock = 0xFFFFFFFF;  // a BAT entry of a block without data
+inline constexpr uint32_t kVhdEpoch = 946684800;  // 2000-01-01 00:00:00 UTC in Unix time
 
 #pragma pack(push, 1)
 struct VhdFooterRecord {

@@ -11,7 +11,7 @@
 #include "formats/VhdxRecords.h"
 
 // The block size when the caller asks for the default.
-constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
+inline constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
 
 // Where the parts of a file lie, for one disk size, sector size and block
 // size: the log, the metadata and the BAT each at 1 MiB and a whole number

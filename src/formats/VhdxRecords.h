@@ -20,26 +20,26 @@
 #include "formats/DiskGuid.h"
 #include "formats/LittleEndian.h"
 
-constexpr uint64_t kVhdxKiB = 1024;
-constexpr uint64_t kVhdxMiB = 1024 * kVhdxKiB;
-constexpr uint64_t kVhdxHeaderOffsets[2] = {64 * kVhdxKiB, 128 * kVhdxKiB};
-constexpr uint64_t kVhdxRegionTableOffsets[2] = {192 * kVhdxKiB, 256 * kVhdxKiB};
-constexpr size_t kVhdxFileIdentifierSize = 64 * kVhdxKiB;
-constexpr size_t kVhdxHeaderSize = 4 * kVhdxKiB;
-constexpr size_t kVhdxRegionTableSize = 64 * kVhdxKiB;
-constexpr size_t kVhdxMetadataTableSize = 64 * kVhdxKiB;  // the items' values follow it
-constexpr uint64_t kVhdxMaxItemLength = kVhdxMiB;
-constexpr uint32_t kVhdxMaxTableEntries = 2047;
-constexpr uint64_t kVhdxMaxDiskSize = 64 * kVhdxMiB * kVhdxMiB;  // 64 TiB
-constexpr uint32_t kVhdxMinBlockSize = 1 << 20;
-constexpr uint32_t kVhdxMaxBlockSize = 1 << 28;
-constexpr uint64_t kVhdxSectorsPerBitmapBlock = 1ull << 23;
-constexpr uint16_t kVhdxVersion = 1;
+inline constexpr uint64_t kVhdxKiB = 1024;
+inline constexpr uint64_t kVhdxMiB = 1024 * kVhdxKiB;
+inline constexpr uint64_t kVhdxHeaderOffsets[2] = {64 * kVhdxKiB, 128 * kVhdxKiB};
+inline constexpr uint64_t kVhdxRegionTableOffsets[2] = {192 * kVhdxKiB, 256 * kVhdxKiB};
+inline constexpr size_t kVhdxFileIdentifierSize = 64 * kVhdxKiB;
+inline constexpr size_t kVhdxHeaderSize = 4 * kVhdxKiB;
+inline constexpr size_t kVhdxRegionTableSize = 64 * kVhdxKiB;
+inline constexpr size_t kVhdxMetadataTableSize = 64 * kVhdxKiB;  // the items' values follow it
+inline constexpr uint64_t kVhdxMaxItemLength = kVhdxMiB;
+inline constexpr uint32_t kVhdxMaxTableEntries = 2047;
+inline constexpr uint64_t kVhdxMaxDiskSize = 64 * kVhdxMiB * kVhdxMiB;  // 64 TiB
+inline constexpr uint32_t kVhdxMinBlockSize = 1 << 20;
+inline constexpr uint32_t kVhdxMaxBlockSize = 1 << 28;
+inline constexpr uint64_t kVhdxSectorsPerBitmapBlock = 1ull << 23;
+inline constexpr uint16_t kVhdxVersion = 1;
 
-constexpr char kVhdxFileSignature[] = "vhdxfile";  // 8 bytes, no terminator
-constexpr char kVhdxHeaderSignature[] = "head";    // 4 bytes
-constexpr char kVhdxRegionSignature[] = "regi";    // 4 bytes
-constexpr char kVhdxMetadataSignature[] = "metadata";
+inline constexpr char kVhdxFileSignature[] = "vhdxfile";  // 8 bytes, no terminator
+inline constexpr char kVhdxHeaderSignature[] = "head";    // 4 bytes
+inline constexpr char kVhdxRegionSignature[] = "regi";    // 4 bytes
+inline constexpr char kVhdxMetadataSignature[] = "metadata";
 
 #pragma pack(push, 1)
 struct VhdxFileIdentifier {
@@ -113,44 +113,44 @@ static_assert(sizeof(VhdxMetadataTableHeader) == 32 &&
 static_assert(sizeof(VhdxFileParameters) == 8, "the file parameters' published size");
 
 // The checksum field of every checksummed structure.
-constexpr size_t kVhdxChecksumOffset = offsetof(VhdxHeader, checksum);
+inline constexpr size_t kVhdxChecksumOffset = offsetof(VhdxHeader, checksum);
 static_assert(offsetof(VhdxRegionTableHeader, checksum) == kVhdxChecksumOffset,
               "one checksum place");
 
-constexpr uint32_t kVhdxRegionRequired = 1;  // region table entry flags
-constexpr uint32_t kVhdxItemIsUser = 1;      // metadata table entry flags
-constexpr uint32_t kVhdxItemIsVirtualDisk = 2;
-constexpr uint32_t kVhdxItemIsRequired = 4;
-constexpr uint32_t kVhdxLeaveBlocksAllocated = 1;  // file parameters flags
-constexpr uint32_t kVhdxHasParent = 2;
+inline constexpr uint32_t kVhdxRegionRequired = 1;  // region table entry flags
+inline constexpr uint32_t kVhdxItemIsUser = 1;      // metadata table entry flags
+inline constexpr uint32_t kVhdxItemIsVirtualDisk = 2;
+inline constexpr uint32_t kVhdxItemIsRequired = 4;
+inline constexpr uint32_t kVhdxLeaveBlocksAllocated = 1;  // file parameters flags
+inline constexpr uint32_t kVhdxHasParent = 2;
 
 // A BAT entry: the block's state in its low 3 bits, its file offset in MiB
 // in its top 44 bits.
-constexpr uint64_t kVhdxPayloadFullyPresent = 6;
-constexpr uint64_t kVhdxBitmapNotPresent = 0;
-constexpr uint64_t kVhdxStateMask = 7;
-constexpr int kVhdxFileOffsetShift = 20;
-constexpr size_t kVhdxBatEntrySize = 8;
+inline constexpr uint64_t kVhdxPayloadFullyPresent = 6;
+inline constexpr uint64_t kVhdxBitmapNotPresent = 0;
+inline constexpr uint64_t kVhdxStateMask = 7;
+inline constexpr int kVhdxFileOffsetShift = 20;
+inline constexpr size_t kVhdxBatEntrySize = 8;
 
 // Regions.
-constexpr DiskGuid kVhdxBatRegion = {
+inline constexpr DiskGuid kVhdxBatRegion = {
     0x2DC27766, 0xF623, 0x4200, {0x9D, 0x64, 0x11, 0x5E, 0x9B, 0xFD, 0x4A, 0x08}};
-constexpr DiskGuid kVhdxMetadataRegion = {
+inline constexpr DiskGuid kVhdxMetadataRegion = {
     0x8B7CA206, 0x4790, 0x4B9A, {0xB8, 0xFE, 0x57, 0x5F, 0x05, 0x0F, 0x88, 0x6E}};
 
 // Metadata items.
 // Value: VhdxFileParameters.
-constexpr DiskGuid kVhdxFileParametersItem = {
+inline constexpr DiskGuid kVhdxFileParametersItem = {
     0xCAA16737, 0xFA36, 0x4D43, {0xB3, 0xB6, 0x33, 0xF0, 0xAA, 0x44, 0xE7, 0x6B}};
 // Value: the disk size in bytes, uint64_t.
-constexpr DiskGuid kVhdxVirtualDiskSizeItem = {
+inline constexpr DiskGuid kVhdxVirtualDiskSizeItem = {
     0x2FA54224, 0xCD1B, 0x4876, {0xB2, 0x11, 0x5D, 0xBE, 0xD8, 0x3B, 0xF4, 0xB8}};
 // Value: the disk id, a DiskGuid.
-constexpr DiskGuid kVhdxVirtualDiskIdItem = {
+inline constexpr DiskGuid kVhdxVirtualDiskIdItem = {
     0xBECA12AB, 0xB2E6, 0x4523, {0x93, 0xEF, 0xC3, 0x09, 0xE0, 0x00, 0xC7, 0x46}};
 // Value: the logical sector size in bytes, uint32_t.
-constexpr DiskGuid kVhdxLogicalSectorSizeItem = {
+inline constexpr DiskGuid kVhdxLogicalSectorSizeItem = {
     0x8141BF1D, 0xA96F, 0x4709, {0xBA, 0x47, 0xF2, 0x33, 0xA8, 0xFA, 0xAB, 0x5F}};
 // Value: the physical sector size in bytes, uint32_t.
-constexpr DiskGuid kVhdxPhysicalSectorSizeItem = {
+inline constexpr DiskGuid kVhdxPhysicalSectorSizeItem = {
     0xCDA348C7, 0x445D, 0x4471, {0x9C, 0xC9, 0xE9, 0x88, 0x52, 0x51, 0xC5, 0x56}};

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <string>
 
+#include "printable_name.h"
 #include "win32.h"
 
 // Separator of file-system paths: '\\' on Windows, '/' on Linux. Device
@@ -56,6 +57,15 @@ HANDLE CreateUnnamedFile(const wchar_t* path, HANDLE* folder);
 // Returns: TRUE, or FALSE with the last error set (80 when the name was
 // taken meanwhile; the file then stays unnamed).
 BOOL NameUnnamedFile(HANDLE folder, HANDLE file, const wchar_t* path);
+
+// Whether `file` is the very file the virtual disk `drive` (an open
+// \\.\PhysicalDriveN) was made from, by the file's identity rather than its
+// name: a file put in its place under the same name is not. Windows holds
+// an attached disk's file against deletion and replacement, so there the
+// disk that the file opens as is compared; Linux compares the loop's
+// backing file by device and inode.
+// Returns: TRUE when it is, else FALSE.
+extern "C" BOOL IsFileOfDisk(HANDLE drive, LPCWSTR file);
 
 // Wide formatted print to standard output. "%s" takes a wide string, "%d" a
 // signed 32-bit integer, "%x" and "%u" unsigned ones, "%%" a percent sign.

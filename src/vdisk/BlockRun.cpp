@@ -47,11 +47,11 @@ DWORD BlockRun::Flush(HANDLE diskHandle) {
 }
 
 int BlockRun::WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
-                           const wchar_t* imagePath) {
+                           const wchar_t* diskPath) {
   blocks = 0;
   for (size_t i = 0; i < count; ++i) {
     DWORD code = Write(diskHandle, targets[i], blockSize);
-    if (code != 0) return FailWithError(code, imagePath);
+    if (code != 0) return FailWithError(code, diskPath);
   }
   return 0;
 }

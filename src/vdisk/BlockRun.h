@@ -34,7 +34,7 @@ class BlockRun {
   // entries that name several, and empties the run.
   // Returns: 0, or the Win32 code of the first failed write after reporting it.
   int WriteBlockTo(HANDLE diskHandle, const uint64_t* targets, size_t count,
-                   const wchar_t* imagePath);
+                   const wchar_t* diskPath);
   // The bytes the run holds, as read from the image.
   const uint8_t* Data() const { return buffer.get(); }
   uint32_t Bytes() const { return blocks * blockSize; }

@@ -22,13 +22,14 @@ void MountSession::RemoveWhatWasMade() {
   if (vhdStage == VhdStage::kAttached) {
     if (DetachVhdFile(vhdPath) != 0) {
       // The next run's sweep takes the disk: its file is one of ours.
-      PrintWarningLine(L"Unable to detach vhd file : '%s'\n", vhdPath.c_str());
+      PrintWarningLine(L"Unable to detach vhd file : '%s'\n", PrintableName(vhdPath).c_str());
       return;
     }
     vhdStage = VhdStage::kCreated;
   }
   if (!DeleteFileW(vhdPath.c_str())) {
-    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", vhdPath.c_str());
+    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n",
+                   PrintableName(vhdPath).c_str());
     return;
   }
   vhdStage = VhdStage::kNone;

@@ -89,7 +89,7 @@ int MountSession::MakeDisk() {
   if (result != 0) return result;
   mountFolders.push_back(folder);
   folderMade = !folderExisted;
-  if (FillDisk(*image, *storeReader, diskHandle.Get()) != 0) return 1;
+  if (FillDisk(*image, *storeReader, diskHandle.Get(), vhdPath.c_str()) != 0) return 1;
   return 0;
 }
 

@@ -102,8 +102,8 @@ class Progress {
 class PayloadWriter {
  public:
   PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
-                const wchar_t* imagePath, Progress& progress, ChunkVerifier& check,
-                uint64_t payloadOffset)
+                const wchar_t* imagePath, const wchar_t* diskPath, Progress& progress,
+                ChunkVerifier& check, uint64_t payloadOffset)
       : geometry(geometry),
         runs(MakeRuns(geometry.blockSize, ChunkHashPool::ThreadsWanted() + 1)),
         writeOf(runs.size(), 0),
@@ -111,6 +111,7 @@ class PayloadWriter {
         diskHandle(diskHandle),
         imageFile(imageFile),
         imagePath(imagePath),
+        diskPath(diskPath),
         progress(progress),
         hashing(&check, static_cast<uint32_t>(runs.size()), kHashPriority),
         writer(diskHandle, static_cast<uint32_t>(runs.size())),
@@ -197,7 +198,7 @@ class PayloadWriter {
   int Settle(uint64_t ticket) {
     while (!unreported.empty() && unreported.front().first <= ticket) {
       DWORD code = writer.WaitFor(unreported.front().first);
-      if (code != 0) return FailWithError(code, imagePath);
+      if (code != 0) return FailWithError(code, diskPath);
       progress.WrittenUpTo(unreported.front().second);
       unreported.pop_front();
     }
@@ -273,7 +274,7 @@ class PayloadWriter {
     for (HeldBlock& block : held) {
       if (result != 0) break;
       result = block.data->WriteBlockTo(diskHandle, block.targets.data(), block.targets.size(),
-                                        imagePath);
+                                        diskPath);
     }
     // The check may still be reading them.
     if (!held.empty()) hashing.WaitFor(held.back().ticket);
@@ -291,7 +292,7 @@ class PayloadWriter {
     result = run->ReadBlock(imageFile, 0, imagePath);
     if (result != 0) return result;
     PostRun();
-    result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), imagePath);
+    result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), diskPath);
     if (result != 0) return result;
     return NextBuffer();
   }
@@ -304,6 +305,7 @@ class PayloadWriter {
   HANDLE diskHandle;
   HANDLE imageFile;
   const wchar_t* imagePath;
+  const wchar_t* diskPath;  // what a failed write names: the disk's file is what is short
   Progress& progress;
   // The blocks held back for the end, each with its places on the disk.
   struct HeldBlock {
@@ -350,7 +352,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
 }
 
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
-                uint64_t diskSectorCount) {
+                uint64_t diskSectorCount, const wchar_t* diskPath) {
   const StoreDescription& store = reader.Store();
   const wchar_t* imagePath = store.imagePath.c_str();
   CopyGeometry geometry{reader.BlockSize(), store.sectorSize, diskSectorCount};
@@ -360,8 +362,8 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   uint64_t entryCount = reader.Entries().size();
   Progress progress(status, entryCount);
   FfuImage& image = *reader.Image();
-  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, progress, image.ChunkCheck(),
-                       reader.PayloadOffset());
+  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, diskPath, progress,
+                       image.ChunkCheck(), reader.PayloadOffset());
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     if (Interrupted()) return FailInterrupted();
@@ -372,15 +374,15 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
   if (result != 0) return result;
   // Through the disk's own cache too: the payload is on the disk to stay
   // before it is called written, and before volumes are set up to read it.
-  if (!FlushFileBuffers(diskHandle)) return FailWithError(0, imagePath);
+  if (!FlushFileBuffers(diskHandle)) return FailWithError(0, diskPath);
   status.Rewrite(L"Creating virtual disk ... ok   \n");
   return 0;
 }
 
-int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk) {
+int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk, const wchar_t* diskPath) {
   uint64_t sectorCount = DiskSectorCount(reader.Store());
   image.ChunkCheck().PrintPlan();
-  if (CopyPayload(reader, disk, image.File(), sectorCount) != 0) return 1;
+  if (CopyPayload(reader, disk, image.File(), sectorCount, diskPath) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
   if (FinishImageCheck(image, reader, disk, sectorCount) != 0) return 1;

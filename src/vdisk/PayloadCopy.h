@@ -18,10 +18,11 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 
 // Copies the payload onto the disk and refreshes the disk, then reports what
 // the check of the image found; the store reader is loaded and checked
-// already. Returns: 0, or 1 after printing the failure.
-int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk);
+// already. A failed write names `diskPath`, the disk's VHD file.
+// Returns: 0, or 1 after printing the failure.
+int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk, const wchar_t* diskPath);
 // Writes every entry's blocks to their places on the disk, with the progress
 // line, feeding the image check as it reads; the table has passed CheckTable.
 // Returns: 0, or non-zero after printing the failure.
 int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
-                uint64_t diskSectorCount);
+                uint64_t diskSectorCount, const wchar_t* diskPath);

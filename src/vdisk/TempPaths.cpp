@@ -62,7 +62,7 @@ int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
     return PrintErrorLine(
         L"The work folder '%s' would have a path of %u characters; the system "
         L"makes and mounts folders of at most %u.\n",
-        folder.c_str(), static_cast<unsigned>(folder.size()),
+        PrintableName(folder).c_str(), static_cast<unsigned>(folder.size()),
         static_cast<unsigned>(kMaxFolderPathUnits));
   return 0;
 }

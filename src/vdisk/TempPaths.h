@@ -8,7 +8,7 @@
 
 // The longest folder path the system makes, in units: MAX_PATH less room for
 // an 8.3 file name in it. A mount point path must also stay under MAX_PATH.
-constexpr size_t kMaxFolderPathUnits = 247;
+inline constexpr size_t kMaxFolderPathUnits = 247;
 
 // Creates a new, empty temporary file and stores its path in `name`, which
 // holds `size` characters.

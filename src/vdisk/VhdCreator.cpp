@@ -52,7 +52,7 @@ int RefuseEncryptedFolder(const std::wstring& vhdPath) {
   return PrintErrorLine(
       L"The temporary folder '%s' is encrypted, and a virtual disk cannot be attached from "
       L"an encrypted file; set TMP to a folder that is not encrypted.\n",
-      folder.c_str());
+      PrintableName(folder).c_str());
 }
 
 bool IsCompressed(const std::wstring& path) {

@@ -68,24 +68,30 @@ BackingAnswer QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
   return answer;
 }
 
-// Unmounts and detaches one disk of an earlier run and deletes its file
-// when `deleteFile` says it is ours. Every failure here concerns this disk
-// only; the sweep goes on. The drive is closed before the detach, which
-// succeeds only once no other handle holds the disk.
-// Files of disks that stay attached are noted in `inUse`.
-void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile, bool deleteFile,
-               std::set<std::wstring>& inUse) {
+// Unmounts and detaches one disk of an earlier run, whatever its file now
+// holds, and deletes that file when it is ours and still the very file the
+// disk was made from (a file put in its place, or none, is not deleted).
+// Every failure here concerns this disk only; the sweep goes on. The drive
+// is closed before the detach, which succeeds only once no other handle
+// holds the disk. Files that stay (of disks that stay attached, or put in
+// place of a disk's file) are noted in `kept`.
+void SweepDisk(UniqueHandle& drive, const std::wstring& backingFile,
+               std::set<std::wstring>& kept) {
+  const std::wstring shownFile = PrintableName(backingFile);
+  const bool ours = IsOwnDiskFile(backingFile);
+  const bool deleteFile = ours && IsFileOfDisk(drive.Get(), backingFile.c_str());
+  if (ours && !deleteFile) kept.insert(backingFile);
   if (UnmountMainPartition(drive.Get()) != 0)
     PrintWarningLine(L"Unable to remove %s volume mount point.\n", kMainPartitionName);
   drive.Reset();
   if (DetachVhdFile(backingFile) != 0) {
-    PrintWarningLine(L"Unable to detach vhd file : '%s'\n", backingFile.c_str());
-    inUse.insert(backingFile);
+    PrintWarningLine(L"Unable to detach vhd file : '%s'\n", shownFile.c_str());
+    kept.insert(backingFile);
     return;
   }
-  PrintWarningLine(L"Successfully detached vhd file : '%s'\n", backingFile.c_str());
+  PrintWarningLine(L"Successfully detached vhd file : '%s'\n", shownFile.c_str());
   if (deleteFile && !DeleteFileW(backingFile.c_str()))
-    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", backingFile.c_str());
+    PrintErrorLine(L"Unable to delete a temporary file : '%s'.\n", shownFile.c_str());
 }
 
 // A drive that holds nothing to look at: a reader without a card, or a
@@ -108,7 +114,7 @@ bool IsEmptyOrGone(DWORD error) {
 
 // What the sweep learns over all drives.
 struct SweepState {
-  std::set<std::wstring> inUse;
+  std::set<std::wstring> kept;
   bool anyOpened = false;
   // Drives that could not be opened before any could: their warnings wait
   // until one opens, since a run without the rights to open any drive fails
@@ -118,7 +124,7 @@ struct SweepState {
 };
 
 void WarnSkippedDrive(const std::wstring& name, DWORD error) {
-  PrintWarningLine(L"Skipped drive '\\\\.\\%s' : %s\n", name.c_str(),
+  PrintWarningLine(L"Skipped drive '\\\\.\\%s' : %s\n", PrintableName(name).c_str(),
                    SystemErrorText(error).c_str());
 }
 
@@ -161,23 +167,27 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
     else if (backing.file.empty())
       PrintWarningLine(L"Unable to query vhd file name.\n");
     else
-      SweepDisk(drive, backing.file, IsOwnDiskFile(backing.file), state.inUse);
+      SweepDisk(drive, backing.file, state.kept);
   } else if (!backing.file.empty() && IsOwnDiskFile(backing.file)) {
-    SweepDisk(drive, backing.file, true, state.inUse);
+    SweepDisk(drive, backing.file, state.kept);
   }
 }
 
 // Our files that back no disk: left by a run killed after it made its VHD
 // and before it attached it. Only names of our exact form go: the folder may
-// be shared with the user's other programs (Windows). The files of disks
-// that stay attached (their detach failed) stay as well.
-void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
+// be shared with the user's other programs (Windows). The files the sweep
+// kept (of disks whose detach failed, or put in place of a disk's file)
+// stay as well.
+// Returns: 0, or the Win32 code of a temporary folder that cannot be had
+// (refused, or too long), whose files then stay unswept.
+int RemoveLeftoverFiles(const std::set<std::wstring>& kept) {
   std::wstring folder;
-  if (ReadTempFolder(folder) != 0) return;
+  const int folderResult = ReadTempFolder(folder);
+  if (folderResult != 0) return folderResult;
   std::wstring pattern = folder + kTempFilePrefix + L"*";
   WIN32_FIND_DATAW data{};
   HANDLE search = FindFirstFileW(pattern.c_str(), &data);
-  if (search == INVALID_HANDLE_VALUE || search == nullptr) return;
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) return 0;
   std::vector<std::wstring> files;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
@@ -186,8 +196,10 @@ void RemoveLeftoverFiles(const std::set<std::wstring>& inUse) {
   } while (FindNextFileW(search, &data));
   FindClose(search);
   for (const std::wstring& file : files)
-    if (inUse.count(file) == 0 && DeleteFileW(file.c_str()))
-      PrintWarningLine(L"Deleted a temporary file that no disk used : '%s'\n", file.c_str());
+    if (kept.count(file) == 0 && DeleteFileW(file.c_str()))
+      PrintWarningLine(L"Deleted a temporary file that no disk used : '%s'\n",
+                       PrintableName(file).c_str());
+  return 0;
 }
 }  // namespace
 
@@ -201,16 +213,16 @@ int DetachImageDisks() {
     if (IsPhysicalDrive(device.first)) SweepDrive(device.first, devices, state);
   if (!state.anyOpened && !state.unopened.empty())
     return FailWithError(state.unopened.front().second);
-  RemoveLeftoverFiles(state.inUse);
+  const int folderResult = RemoveLeftoverFiles(state.kept);
   if (!state.realDevice.empty()) {
     PrintErrorLine(
         L"The device '%s' carries the image's disk identity and is not a "
         L"virtual disk: disconnect it and run again.\n",
-        state.realDevice.c_str());
+        PrintableName(state.realDevice).c_str());
     SetLastError(ERROR_BUSY);
     return ERROR_BUSY;
   }
-  return 0;
+  return folderResult;
 }
 
 int QueryDosDevices(DosDeviceMap& devices) {

@@ -11,7 +11,8 @@ using DosDeviceMap = std::map<std::wstring, std::wstring>;
 // Returns: 0 when every drive was looked at, also when a disk stays attached
 // (that draws a warning only); the character count of the failure line when
 // the device names cannot be listed; otherwise the Win32 error code of the
-// drive that stopped the sweep, after printing it.
+// drive that stopped the sweep, or of a temporary folder that is refused,
+// after printing it.
 int DetachImageDisks();
 
 // Returns: 0 with `devices` filled, or the Win32 error code after printing

@@ -5,7 +5,7 @@
 
 // Bytes from a partition's start that FileSystemName looks at: the boot
 // sector and, at 1024, an ext superblock.
-constexpr size_t kProbeBytes = 2048;
+inline constexpr size_t kProbeBytes = 2048;
 
 // Returns: the file system whose signature the partition's first bytes
 // carry: L"NTFS", L"exFAT", L"FAT", L"ext4", L"ext3", L"ext2", or L"none".

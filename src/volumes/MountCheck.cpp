@@ -36,7 +36,7 @@ int CheckFileSystem(const std::wstring& folder) {
   PrintErrorLine(
       L"The volume mounted on '%s' holds no file system that can be "
       L"read.\n",
-      folder.c_str());
+      PrintableName(folder).c_str());
   return FailWithError(0);
 }
 }  // namespace
@@ -61,16 +61,16 @@ int CheckMountedVolume(HANDLE diskHandle, const std::wstring& folder) {
     case FolderVolume::kOnDisk:
       return CheckFileSystem(folder);
     case FolderVolume::kNone:
-      return PrintErrorLine(L"No volume is mounted on '%s'.\n", folder.c_str());
+      return PrintErrorLine(L"No volume is mounted on '%s'.\n", PrintableName(folder).c_str());
     case FolderVolume::kOnAnotherDisk:
       return PrintErrorLine(
           L"The volume mounted on '%s' lies on another disk of the same image, "
           L"one that an earlier run could not detach.\n",
-          folder.c_str());
+          PrintableName(folder).c_str());
     case FolderVolume::kUnknown:
       break;
   }
   PrintErrorLine(L"Unable to tell which disk the volume mounted on '%s' lies on.\n",
-                 folder.c_str());
+                 PrintableName(folder).c_str());
   return FailWithError(0);
 }

@@ -89,7 +89,7 @@ class MountStatus {
  public:
   MountStatus(const std::wstring& partitionName, const std::wstring& folder)
       : partitionName(partitionName),
-        shownFolder(std::wstring(2, kPathSeparator) + FolderName(folder)) {
+        shownFolder(std::wstring(2, kPathSeparator) + PrintableName(FolderName(folder))) {
     wchar_t text[kStatusTextSize];
     int length = FormatWide(text, kStatusTextSize,
                             L"Mounting %s partition as : '%s' ... processing\n",

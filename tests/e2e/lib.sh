@@ -49,6 +49,7 @@ cleanup_attached() {
 
 finish() {
   local status=$?
+  [ -z "${RUN_LOCK_HELD:-}" ] || rm -f "$RUN_LOCK"
   cleanup_attached
   rm -rf "$T"
   if [ "$status" -eq 0 ] && [ "$FAILURES" -ne 0 ]; then status=1; fi
@@ -147,6 +148,28 @@ system_state() {
   find "$T" \( -name 'kmd*' -o -name '*.lock' -o -name '*.mnt' \) -print 2>/dev/null | sort
   awk -v t="$T" 'index($5, t) == 1 {print "mount " $5}' /proc/self/mountinfo | sort
   find /run/brackwen -mindepth 1 -print 2>/dev/null | sort
+}
+
+# The machine's run lock, taken as the program takes it (on descriptor 8;
+# start runs with 8>&-). While the test holds it, runs started meanwhile wait
+# for certain, whatever their timing; once they all say so, the test lets go
+# and they take it one after the other.
+RUN_LOCK=/run/brackwen/Brackwen.Mount.lock
+WAITING="(Korvex) Another mount is running; waiting for it to finish ..."
+hold_run_lock() {
+  mkdir -p -m 700 /run/brackwen && exec 8>"$RUN_LOCK" && flock 8 && RUN_LOCK_HELD=1
+}
+# Removed before it is let go, as the program does; waiters follow the path.
+release_run_lock() { rm -f "$RUN_LOCK"; exec 8>&-; RUN_LOCK_HELD=; }
+# until_waiting "PID..." FILE...: until every FILE holds the waiting line, or
+# one of the runs has ended.
+until_waiting() {
+  local pid pids=$1
+  shift
+  until [ "$(grep -lxF "$WAITING" "$@" 2>/dev/null | wc -l)" -eq $# ]; do
+    for pid in $pids; do kill -0 "$pid" 2>/dev/null || return 0; done
+    sleep 0.05
+  done
 }
 
 # Runs the program under gdb and kills it (SIGKILL) when it enters FUNCTION,

@@ -17,7 +17,9 @@ first_vhd=$(vhd_files | tail -n 1)
 (cd "$MNT" && exec sleep 600) &
 shell=$!
 trap 'kill "$shell" 2>/dev/null || true; finish' EXIT
-sleep 0.2
+until [ "$(readlink "/proc/$shell/cwd")" = "${MNT%/}" ] || ! kill -0 "$shell" 2>/dev/null; do
+  sleep 0.05
+done
 
 run "$BRACKWEN" "$FFU"
 expect_output "run beside the busy disk" "${BANNER[@]}" \
@@ -28,7 +30,6 @@ expect_output "run beside the busy disk" "${BANNER[@]}" \
   "(Korvex) !ERROR! The volume mounted on '$MNT' lies on another disk of the same image, one that an earlier run could not detach." \
   "(Korvex) !ERROR! Unable to mount the existing full flash update image." \
   "(Korvex) !ERROR! Failed to mount '$FFU'" \
-  "(Korvex) !ERROR! Failed to load the Image : $FFU" \
   "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
 check "run beside the busy disk: exit code" 73 "$RC"
 check "only the first VHD is left" "$first_vhd" "$(vhd_files)"

@@ -59,7 +59,6 @@ bad_image_lines() {  # NAME: the lines its run must print after the banner
   esac
   LINES=("(Korvex) Mounting the image file : '$ffu'" "${LINES[@]}"
          "(Korvex) !ERROR! Failed to mount '$ffu'"
-         "(Korvex) !ERROR! Failed to load the Image : $ffu"
          "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 }
 
@@ -113,7 +112,6 @@ expect_output "no partition to mount" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "(Korvex) !ERROR! The image has no partition named MainOS and no basic data partition to mount instead." \
   "(Korvex) !ERROR! Failed to mount '$FFU'" \
-  "(Korvex) !ERROR! Failed to load the Image : $FFU" \
   "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
 check "no partition to mount: exit code" 73 "$RC"
 check "no partition to mount: the earlier disk stays as it was" "$before" "$(system_state)"

@@ -58,7 +58,7 @@ done <<'CASES'
 phone.vhd|(Korvex) !ERROR! VHD files not yet supported.
 phone.WIM|(Korvex) !ERROR! WIM files not yet supported.
 phone.iso|(Korvex) !ERROR! Unrecognized file type .ISO not supported.
-noextension|(Korvex) !ERROR! Unrecognized file type  not supported.
+noextension|(Korvex) !ERROR! Unrecognized file type not supported.
 old.images/image|(Korvex) !ERROR! Unrecognized file type .IMAGES/IMAGE not supported.
 100%done.iso|(Korvex) !ERROR! Unrecognized file type .ISO not supported.
 CASES

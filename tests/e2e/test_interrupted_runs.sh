@@ -9,7 +9,7 @@ read -r start sectors < <(partx -g -o START,SECTORS -n 2 "$T/big.img")
 part=$(losetup -f --show -o $((start * 512)) --sizelimit $((sectors * 512)) "$T/big.img")
 mkdir "$T/fill" && ntfs-3g "$part" "$T/fill" && head -c 160M /dev/urandom >"$T/fill/random.bin"
 umount "$T/fill" && losetup -d "$part" && "$FFU_PACK" "$T/big.img" "$T/big.ffu" >/dev/null
-LOCK=/run/brackwen/Brackwen.Mount.lock OUT=$T/out.txt
+OUT=$T/out.txt
 
 # The run's disk once attached, and the partition volumes over it.
 attached() {
@@ -40,10 +40,9 @@ interrupt() {
 }
 
 # Another run holds the lock: this one waits.
-mkdir -p /run/brackwen && exec 8>"$LOCK" && flock 8
-trap 'status=$?; rm -f "$LOCK"; (exit $status); finish' EXIT
+hold_run_lock
 interrupt INT "grep -q 'waiting for it to finish' '$OUT'"
-exec 8>&- && rm -f "$LOCK"
+release_run_lock
 interrupt TERM attached
 interrupt INT filled
 # Volumes taken away while the run is stopped never arrive: it waits for them.

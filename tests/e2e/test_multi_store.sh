@@ -74,7 +74,7 @@ before=$(system_state)
 refused() {  # NAME LINE
   run "$BRACKWEN" "$T/$1.ffu"
   expect_output "$1: refused" "${BANNER[@]}" "(Korvex) Mounting the image file : '$T/$1.ffu'" "$2" \
-    "(Korvex) !ERROR! Failed to mount '$T/$1.ffu'" "(Korvex) !ERROR! Failed to load the Image : $T/$1.ffu" \
+    "(Korvex) !ERROR! Failed to mount '$T/$1.ffu'" \
     "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
   check "$1: exit code" 73 "$RC"
   check "$1: nothing made or swept" "$before" "$(system_state)"

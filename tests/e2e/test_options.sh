@@ -29,6 +29,7 @@ done <<'CASES'
 --list --check x.ffu|The options --list and --check cannot be used together.
 --partition EFIESP --list x.ffu|The options --list and --partition cannot be used together.
 --detach x.ffu|The option --detach takes no image file.
+--list x.ffu extra|Unexpected argument : 'extra'
 CASES
 
 make_ffu phone 64 512 "$IMAGE_DISK_ID" MainOS
@@ -95,6 +96,27 @@ run_as_nobody "$BRACKWEN" --extract "$T/damaged.ffu" "$T/out/damaged.img"
 check "extract damaged: exit code" 73 "$RC"
 check "extract damaged: the chunks' lines" "1 5" "$(damaged_chunks)"
 check "extract damaged: no file" no "$([ -e "$T/out/damaged.img" ] && echo yes || echo no)"
+
+# A sector size no disk has (1 byte; the chunk's hash made to match) is
+# refused as the mount refuses it, and no file is made.
+python3 - "$FFU" "$T/out/sector1.ffu" <<'PY'
+import hashlib, struct, sys
+d = bytearray(open(sys.argv[1], "rb").read())
+_, _, chunk_kb, _, catalog, table = struct.unpack_from("<I12sIIII", d)
+chunk = chunk_kb * 1024
+start = -(-(32 + catalog + table) // chunk) * chunk
+at = d.index(b"SectorSize = 512")
+d[at:at + 16] = b"SectorSize = 1  "
+k = (at - start) // chunk
+d[32 + catalog + 32 * k:32 + catalog + 32 * k + 32] = hashlib.sha256(
+    d[start + k * chunk:start + (k + 1) * chunk]).digest()
+open(sys.argv[2], "wb").write(d)
+PY
+chmod 644 "$T/out/sector1.ffu"
+run_as_nobody "$BRACKWEN" --extract "$T/out/sector1.ffu" "$T/out/sector1.img"
+check "extract sector size 1: exit code, its line, no file" "73 1 no" "$RC $(grep -cxF \
+  "(Korvex) !ERROR! The image's sector size of 1 bytes is not one a disk has: 512 or 4096 bytes." \
+  "$OUT") $([ -e "$T/out/sector1.img" ] && echo yes || echo no)"
 
 # --check: exactly the damaged chunks, and an exit code for each outcome.
 while IFS='|' read -r image code chunks final; do

@@ -32,7 +32,6 @@ refused_lines() {  # CODE REASON
            "ERROR! GetTempPath failed : ($1)"
            "!ERROR! $text\r" ""
            "(Korvex) !ERROR! Failed to mount '$FFU'"
-           "(Korvex) !ERROR! Failed to load the Image : $FFU"
            "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive.")
 }
 # Every entry of the test's folder but the run's own output files.
@@ -50,6 +49,10 @@ while IFS='|' read -r name maker setup code reason; do
   check "$name: exit code" 73 "$RC"
   check "$name: nothing made or changed" "$before" "$(state)"
   check "$name: nothing attached" 0 "$(test_loops | wc -w)"
+  # --detach sweeps no files it cannot reach and says so.
+  run "$BRACKWEN" --detach
+  check "$name: --detach fails" "73 0 1" "$RC $(grep -c '^(Korvex) Swept' "$OUT") $(grep -cxF \
+    "!ERROR! The temporary folder '$P/' is refused: $reason." "$OUT")"
 done <<EOF
 folder made by another user|nobody|mkdir -m 0700 '$P'|5|it belongs to user $NOBODY, not to user 0
 link to a root folder|nobody|ln -s '$T/decoy' '$P'|267|it is a symbolic link

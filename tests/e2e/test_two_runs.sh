@@ -1,32 +1,39 @@
 #!/usr/bin/env bash
-# Two runs started together, of the same image or of two images: one mounts,
-# the other says that it waits and, once the first has finished, sweeps the
-# first run's disk and mounts its own. Both end cleanly, and exactly one
+# Two runs started while the test holds the machine's lock, of the same image
+# or of two images: both say that they wait; once it is free one mounts, and
+# the other, once the first has finished, sweeps the first run's disk and
+# mounts its own. Both end cleanly, and exactly one
 # disk stays attached: the one of the run that finished last.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
 cp "$T/phone.ffu" "$T/tablet.ffu"
-WAITING="(Korvex) Another mount is running; waiting for it to finish ..."
 
 for round in 1 2 3; do
   second=phone
   [ "$round" -eq 3 ] && second=tablet
-  set +e
-  "$BRACKWEN" "$T/phone.ffu" >"$T/a.txt" 2>&1 &
+  before=$(vhd_files)
+  hold_run_lock
+  "$BRACKWEN" "$T/phone.ffu" >"$T/a.txt" 2>&1 8>&- &
   a=$!
-  "$BRACKWEN" "$T/$second.ffu" >"$T/b.txt" 2>&1 &
+  "$BRACKWEN" "$T/$second.ffu" >"$T/b.txt" 2>&1 8>&- &
   b=$!
-  wait "$a"; rc_a=$?
-  wait "$b"; rc_b=$?
-  set -e
+  until_waiting "$a $b" "$T/a.txt" "$T/b.txt"
+  release_run_lock
+  rc_a=0 && wait "$a" || rc_a=$?
+  rc_b=0 && wait "$b" || rc_b=$?
   check "round $round: both runs succeed" "0 0" "$rc_a $rc_b"
-  waiters=$(grep -lxF "$WAITING" "$T/a.txt" "$T/b.txt" || true)
-  check "round $round: exactly one run waited" 1 "$(echo "$waiters" | grep -c . || true)"
-  last=${waiters:-$T/b.txt}
-  # The run that waited finished last; it swept the other run's disk.
-  swept=$(sed -n "s/^(Korvex) !WARNING! Successfully detached vhd file : '\(.*\)'$/\1/p" "$last")
-  [ -n "$swept" ] || fail "round $round: the waiting run swept nothing: $(cat "$last")"
+  check "round $round: both runs waited" 2 "$(grep -lxF "$WAITING" "$T"/[ab].txt | wc -l)"
+  # The run that mounted last swept the other run's disk (the first one only
+  # the disk of the round before).
+  last= swept=
+  for out in "$T/a.txt" "$T/b.txt"; do
+    found=$(sed -n "s/^(Korvex) !WARNING! Successfully detached vhd file : '\(.*\)'$/\1/p" "$out" |
+      grep -vxF -- "${before:-/}" || true)
+    [ -z "$found" ] || { last=$out swept=$found; }
+  done
+  [ -n "$swept" ] || fail "round $round: no run swept the other's disk: $(cat "$T"/[ab].txt)"
+  last=${last:-$T/b.txt}
   check "round $round: the swept VHD is gone" no "$([ -e "$swept" ] && echo yes || echo no)"
   check "round $round: one VHD left" 1 "$(vhd_files | wc -l)"
   kept=$(vhd_files)

@@ -232,7 +232,7 @@ type_case() {
 type_case disk.vhd "(Korvex) !ERROR! VHD files not yet supported." .VHD
 type_case system.wim "(Korvex) !ERROR! WIM files not yet supported." .WIM
 type_case cd.iso "(Korvex) !ERROR! Unrecognized file type .ISO not supported." .ISO
-type_case noextension "(Korvex) !ERROR! Unrecognized file type  not supported." ""
+type_case noextension "(Korvex) !ERROR! Unrecognized file type not supported." ""
 # The last dot lies in a folder name: the extension runs from there.
 type_case 'old.images\image' "(Korvex) !ERROR! Unrecognized file type .IMAGES\IMAGE not supported." \
   '.IMAGES\IMAGE'

@@ -9,6 +9,8 @@ FakeSystem fakeSystem;
 FakeSystem& Fake() { return fakeSystem; }
 
 void FakeSystemTest::SetUp() {
+  ASSERT_FALSE(tempFolder.path.empty());
+  tmpdir = std::make_unique<ScopedVariable>("TMPDIR", tempFolder.path.c_str());
   fakeSystem = FakeSystem();
   capture = std::make_unique<StdoutCapture>();
 }
@@ -16,6 +18,7 @@ void FakeSystemTest::SetUp() {
 void FakeSystemTest::TearDown() {
   capture.reset();
   fakeSystem = FakeSystem();
+  tmpdir.reset();
 }
 
 std::string FakeSystemTest::Output() {
@@ -125,6 +128,11 @@ DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path)
   if (fakeSystem.getVirtualDiskPhysicalPath)
     return fakeSystem.getVirtualDiskPhysicalPath(handle, size, path);
   return __real_GetVirtualDiskPhysicalPath(handle, size, path);
+}
+
+BOOL __wrap_IsFileOfDisk(HANDLE drive, LPCWSTR file) {
+  if (fakeSystem.isFileOfDisk) return fakeSystem.isFileOfDisk(drive, file);
+  return __real_IsFileOfDisk(drive, file);
 }
 
 BOOL __wrap_DeleteFileW(LPCWSTR name) {

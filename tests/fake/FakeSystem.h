@@ -32,6 +32,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE)> attachVirtualDisk;
   std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
+  std::function<BOOL(HANDLE, LPCWSTR)> isFileOfDisk;
   std::function<DWORD(LPCWSTR)> fileAttributes;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;
@@ -57,12 +58,16 @@ struct FakeSystem {
 // The hooks of the running test; reset before every test.
 FakeSystem& Fake();
 
-// A test fixture that resets the hooks and captures standard output.
+// A test fixture that resets the hooks, captures standard output and gives
+// the test a TMPDIR of its own: the calls it passes on to the real layer
+// never reach the user's private folder.
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "ScopedVariable.h"
 #include "StdoutCapture.h"
+#include "TempFolder.h"
 
 class FakeSystemTest : public ::testing::Test {
  protected:
@@ -71,7 +76,10 @@ class FakeSystemTest : public ::testing::Test {
   // Stops capturing and returns what was printed (UTF-8).
   std::string Output();
 
+  TempFolder tempFolder;
+
  private:
+  std::unique_ptr<ScopedVariable> tmpdir;
   std::unique_ptr<StdoutCapture> capture;
 };
 

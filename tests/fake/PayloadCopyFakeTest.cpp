@@ -69,7 +69,7 @@ class PayloadCopy : public FakeSystemTest {
     ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
   }
 
-  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors); }
+  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors, L"/t/kmd5.vhd"); }
 
   FfuImage image;
   StoreReader reader;
@@ -158,14 +158,15 @@ TEST_F(PayloadCopy, APayloadThatEndsEarlyFailsTheCopy) {
   EXPECT_EQ(Output(), "!ERROR! Reached the end of the file.\r\n\"/img/phone.ffu\"\n");
 }
 
-TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheImagePath) {
+// The disk's file, not the image, is what is short of space.
+TEST_F(PayloadCopy, AFailedWriteIsReportedWithTheDiskFile) {
   AddEntry(1, {{0, 0}});
   Fake().writeFile = [](HANDLE, LPCVOID, DWORD) -> BOOL {
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
   };
   EXPECT_EQ(Copy(), ERROR_DISK_FULL);
-  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/t/kmd5.vhd\"\n");
 }
 
 // Runs go to the disk on a thread of their own: after a failed write no later
@@ -179,7 +180,7 @@ TEST_F(PayloadCopy, NoRunIsWrittenAfterAFailedWrite) {
   };
   EXPECT_EQ(Copy(), ERROR_DISK_FULL);
   EXPECT_EQ(writeCalls, 2);
-  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/img/phone.ffu\"\n");
+  EXPECT_EQ(Output(), "!ERROR! There is not enough space on the disk.\r\n\"/t/kmd5.vhd\"\n");
 }
 
 // "ok" stands for a payload on the disk to stay: the disk is flushed once,
@@ -195,7 +196,7 @@ TEST_F(PayloadCopy, TheDiskIsFlushedAfterTheLastWriteBeforeOk) {
   };
   EXPECT_EQ(Copy(), ERROR_WRITE_FAULT);
   const std::string failed =
-      "!ERROR! The system cannot write to the specified device.\r\n\"/img/phone.ffu\"\n";
+      "!ERROR! The system cannot write to the specified device.\r\n\"/t/kmd5.vhd\"\n";
   const std::string printed = Output();
   ASSERT_GE(printed.size(), failed.size());
   EXPECT_EQ(printed.substr(printed.size() - failed.size()), failed);

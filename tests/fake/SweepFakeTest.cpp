@@ -7,8 +7,6 @@
 #include <memory>
 
 #include "FakeSystem.h"
-#include "ScopedVariable.h"
-#include "TempFolder.h"
 #include "linux/support/runtime/text.h"
 #include "common/FixedValues.h"
 #include "volumes/DetachSweep.h"
@@ -33,10 +31,7 @@ struct FakeDrive {
 
 class Sweep : public FakeSystemTest {
  protected:
-  // The sweep also looks into the temporary folder: one of the test's own.
   void SetUp() override {
-    ASSERT_FALSE(tempFolder.path.empty());
-    tmpdir = std::make_unique<ScopedVariable>("TMPDIR", tempFolder.path.c_str());
     FakeSystemTest::SetUp();
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
       if (name != nullptr) {
@@ -148,6 +143,10 @@ class Sweep : public FakeSystemTest {
       deleted.emplace_back(path);
       return TRUE;
     };
+    Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
+      const FakeDrive& drive = drives[NameOf(handle)];
+      return (drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile) == file;
+    };
   }
 
   HANDLE HandleFor(const std::wstring& name) {
@@ -159,11 +158,6 @@ class Sweep : public FakeSystemTest {
     return names[reinterpret_cast<uintptr_t>(handle) - 0x1000];
   }
 
-  void TearDown() override {
-    FakeSystemTest::TearDown();
-    tmpdir.reset();
-  }
-
   // The path of `name` in the caller's private folder inside TMPDIR, where
   // the program keeps its files.
   std::wstring OwnFile(const wchar_t* name) {
@@ -173,8 +167,6 @@ class Sweep : public FakeSystemTest {
     return std::wstring(temp, length) + name;
   }
 
-  TempFolder tempFolder;
-  std::unique_ptr<ScopedVariable> tmpdir;
   std::vector<std::wstring> names;
   std::map<std::wstring, FakeDrive> drives;
   size_t padding = 0;

@@ -8,7 +8,10 @@ and no two units (a .h with its .cpp) include each other, directly or through
 others. In the Linux layer, the helpers of platform/linux/support/ include
 only each other, the on-disk records and win32_types.h (the types and
 constants, no call): never a header that declares the entry points, which
-they do not call. Prints every fault and exits 1 when there is one.
+they do not call. A header defines its constants `inline`: a constant of
+internal linkage, one copy per file, breaks the one-definition rule as soon
+as something inline takes its address (the optimised builds then fail to
+link). Prints every fault and exits 1 when there is one.
 """
 import os
 import re
@@ -120,6 +123,20 @@ def circles(graph):
     return found
 
 
+# A namespace-scope constant defined in a header without `inline`.
+HEADER_CONSTANT = re.compile(r"^(?:static\s+)?(?:constexpr|const)\b[^;(]*=", re.M)
+
+
+def header_constant_faults(src):
+    for folder, _, names in sorted(os.walk(src)):
+        for name in sorted(n for n in names if n.endswith(".h")):
+            path = os.path.join(folder, name)
+            with open(path, encoding="utf-8") as f:
+                for match in HEADER_CONSTANT.finditer(f.read()):
+                    line = match.group(0).splitlines()[0]
+                    yield f"{os.path.relpath(path, src)}: '{line}' is a constant without inline"
+
+
 def main():
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "../../src")
     graph = units(src)
@@ -131,6 +148,7 @@ def main():
                     for unit, targets in helpers.items()}
     faults += ["circle: " + " <-> ".join(group) for group in circles(helper_graph)]
     graph.update(helpers)
+    faults += list(header_constant_faults(src))
     for fault in faults:
         print(fault)
     print(f"{len(graph)} units, {len(faults)} faults")

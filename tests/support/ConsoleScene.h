@@ -2,7 +2,7 @@
 // started again with the variable set, plays it instead of running tests.
 #pragma once
 
-constexpr const char* kConsoleSceneVariable = "BRACKWEN_CONSOLE_SCENE";
+inline constexpr const char* kConsoleSceneVariable = "BRACKWEN_CONSOLE_SCENE";
 
 // Plays the scene whose output file the variable names; returns the exit code.
 int RunConsoleScene(const char* resultPath);

@@ -14,7 +14,7 @@
 #include "platform.h"
 
 // The name of the mutex the tests hold, and the file that holds it.
-constexpr wchar_t kTestMutexName[] = L"Local\\Brackwen.UnitTest";
+inline constexpr wchar_t kTestMutexName[] = L"Local\\Brackwen.UnitTest";
 
 class MutexFolderTest : public testing::Test {
  protected:

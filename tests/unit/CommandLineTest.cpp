@@ -50,15 +50,13 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{{L"--partition", L"EFIESP", L"a.ffu"}, 0, M, L"a.ffu", L"", L"EFIESP", L""},
         LineCase{{L"--partition", L"--list", L"a.ffu"}, 0, M, L"a.ffu", L"", L"--list", L""},
         LineCase{{L"--list", L"a.ffu"}, 0, RunMode::kList, L"a.ffu", L"", L"", L""},
-        LineCase{{L"--check", L"a.ffu", L"x"}, 0, RunMode::kCheck, L"a.ffu", L"", L"", L""},
-        LineCase{{L"--extract", L"a.ffu", L"a.img", L"x"}, 0, RunMode::kExtract, L"a.ffu",
-                 L"a.img", L"", L""},
         LineCase{{L"--partition", L"Data", L"--extract", L"a.ffu", L"d.img"}, 0,
                  RunMode::kExtract, L"a.ffu", L"d.img", L"Data", L""},
         LineCase{{L"--detach"}, 0, RunMode::kDetach, L"", L"", L"", L""},
         LineCase{{L"--help", L"a.ffu"}, 0, RunMode::kHelp, L"a.ffu", L"", L"", L""},
         // Lines that cannot be run.
         LineCase{{L"--lsit", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option : '--lsit'"},
+        LineCase{{L"--\x1b[2J\x202e", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option : '--?[2J?'"},
         LineCase{{L"--List", L"a.ffu"}, 1, M, L"", L"", L"", L"Unknown option"},
         LineCase{{L"--list"}, 1, M, L"", L"", L"", L"The option --list needs an image"},
         LineCase{{L"--check"}, 1, M, L"", L"", L"", L"The option --check needs an image"},
@@ -74,6 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{{L"--partition", L"A", L"--check", L"a.ffu"}, 1, M, L"", L"", L"",
                  L"The options --check and --partition"},
         LineCase{{L"--detach", L"a.ffu"}, 1, M, L"", L"", L"", L"The option --detach takes no"},
+        // With an option, an argument left over is a fault.
+        LineCase{{L"--check", L"a.ffu", L"x"}, 1, M, L"", L"", L"", L"Unexpected argument : 'x'"},
+        LineCase{{L"--extract", L"a.ffu", L"a.img", L"x"}, 1, M, L"", L"", L"", L"Unexpected"},
+        LineCase{{L"--partition", L"D", L"a.ffu", L"x"}, 1, M, L"", L"", L"", L"Unexpected"},
         LineCase{{L"--"}, 1, M, L"", L"", L"", L"No image file"}));
 
 }  // namespace

@@ -44,6 +44,7 @@ TEST_P(MountChoiceTest, ChoosesOrRefusesWithALine) {
       partition.firstSector = part.first;
       partition.lastSector = part.last;
       partition.attributes = part.attributes;
+      partition.number = static_cast<uint32_t>(tables[i].size() + 1);
       tables[i].push_back(partition);
     }
   }
@@ -94,5 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
                      {L"\x1b]0;x\x07", true, 901, 1000, kGptAttributeHidden}}},
                    L"\x1b]0;x\x07", 0, L"", std::string(kError) +
                    "The partition ?]0;x? cannot be mounted because it is hidden (GPT attribute "
-                   "62), and Windows gives a hidden partition no volume.\n"}));
+                   "62), and Windows gives a hidden partition no volume.\n"},
+        ChoiceCase{"overlapping another partition",
+                   {{{L"EFIESP", false, 34, 16417}, {L"MainOS", true, 16417, 65502}}}, L"", 0, L"",
+                   std::string(kError) + "The partition MainOS cannot be mounted because it overlaps "
+                   "the partition EFIESP (sectors 34 to 16417).\n"}));
 }  // namespace

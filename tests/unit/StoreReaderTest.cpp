@@ -322,6 +322,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"validation area beyond the file",
                     Shaped([](StoreShape& s) { s.validationSize = 1 << 20; }), (1 << 20) - 10,
                     "its validation area is longer than the file"},
+        RefusalCase{"version 2 with a store count of 0",
+                    Shaped([](StoreShape& s) { s.majorVersion = 2; s.storeCount = 0; }), 0,
+                    "its header counts no store in the image"},
         RefusalCase{"version 2 fields cut short",
                     Shaped([](StoreShape& s) {
                       s.majorVersion = 2;

@@ -33,7 +33,7 @@ struct PackOptions {
 // What --damage accepts: a security signature and an image signature that
 // differ in their trailing blanks, and a "Store" category named in lower case
 // (an ordinary category then, so the manifest describes no store).
-constexpr const char* kDamageNames[] = {"security-signature", "image-signature",
+inline constexpr const char* kDamageNames[] = {"security-signature", "image-signature",
                                         "store-category"};
 
 // Where the parts of a packed file begin.

@@ -166,14 +166,18 @@ DWORD SetDiskAttributes(const LinuxHandle& device, LPVOID in, DWORD inSize) {
   return ERROR_SUCCESS;
 }
 
+// A disk whose file has lost its name (deleted, or another file moved over
+// it) is still a virtual disk: the reply names the file it was made from.
 DWORD GetBackingFile(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDWORD returned) {
   LoopBinding binding;
   struct stat status;
   if (!LoopReadBinding(LoopOf(device), &binding)) return ERROR_INVALID_FUNCTION;
-  if (stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  bool named = true;
+  const std::string file = LoopFileName(binding, &named);
+  if (named && (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode))) {
     return ERROR_NOT_SUPPORTED;
   }
-  const std::wstring path = FromUtf8(binding.backingFile);
+  const std::wstring path = FromUtf8(file);
   const size_t needed = (path.size() + 1) * sizeof(WCHAR);
   if (out == nullptr || outSize < needed) return ERROR_INSUFFICIENT_BUFFER;
   WCHAR* text = static_cast<WCHAR*>(out);

@@ -54,7 +54,7 @@ DWORD LockFolder(LPCWSTR name, std::string* folder) {
     const DWORD code = PrepareMachineLockFolder(&reason);
     if (code != ERROR_SUCCESS) {
       PrintWide(L"!ERROR! The lock folder '%s' is refused: %s.\n",
-                FromUtf8(MachineLockFolderPath()).c_str(), FromUtf8(reason).c_str());
+                PrintableName(FromUtf8(MachineLockFolderPath())).c_str(), FromUtf8(reason).c_str());
       return code;
     }
     *folder = MachineLockFolderPath();

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,6 +97,7 @@ int StartDetached(const std::string& opener, const std::string& target) {
       _exit(0);
     }
     if (opener == 0) {
+      signal(SIGPIPE, SIG_DFL);
       const int null = open("/dev/null", O_RDWR);
       if (null >= 0) {
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
@@ -144,7 +146,7 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file, LPCWSTR par
   }
   const std::string opener = HasDesktopSession() ? FindOpener() : std::string();
   if (opener.empty()) {
-    PrintWide(L"%s\n", FullPath(file).c_str());
+    PrintWide(L"%s\n", PrintableName(FullPath(file)).c_str());
     return Result(kStarted);
   }
   const int error = StartDetached(opener, target);

@@ -89,7 +89,7 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
   std::string reason;
   const DWORD code = PreparePrivateTempFolder(&reason);
   if (code != ERROR_SUCCESS) {
-    PrintWide(L"!ERROR! The temporary folder '%s' is refused: %s.\n", path.c_str(),
+    PrintWide(L"!ERROR! The temporary folder '%s' is refused: %s.\n", PrintableName(path).c_str(),
               FromUtf8(reason).c_str());
     SetLastError(code);
     return 0;

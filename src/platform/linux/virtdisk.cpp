@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform.h"
 #include "support/formats/vhd.h"
 #include "support/formats/vhdx.h"
 #include "support/kernel/inode_flags.h"
@@ -104,6 +105,31 @@ HANDLE NewVirtualDiskHandle(const std::string& path, ULONG storageDevice) {
   return handle;
 }
 
+// The loop a virtual disk handle stands for: the one it was opened on, else
+// the one bound to its file; -1 when there is none.
+int LoopOfDisk(const LinuxHandle& disk) {
+  return disk.loop >= 0 ? disk.loop : LoopFindByFile(disk.path);
+}
+
+// A path whose file may be gone: its folder resolved, its name kept.
+std::string RealPathOfName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return RealPath(path);
+  return RealPath(path.substr(0, slash)) + path.substr(slash);
+}
+
+// The attached disk made from the file at `file`: bound to that file (found
+// by its device and inode, whatever the file now holds), else bound to a
+// file that had that name and has none now. -1 when no disk is.
+int AttachedDiskOfFile(const std::string& file) {
+  struct stat status;
+  if (stat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    const int number = LoopFindByFile(file);
+    if (number >= 0) return number;
+  }
+  return LoopFindByLostName(RealPathOfName(file));
+}
+
 bool Mounted(int loopNumber) {
   return !MountsOfDevice(LoopDevicePath(loopNumber)).empty();
 }
@@ -152,7 +178,7 @@ DWORD GetVirtualDiskPhysicalPath(HANDLE virtualDisk, ULONG* diskPathSizeInBytes,
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::kVirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
   if (diskPathSizeInBytes == nullptr) return ERROR_INVALID_PARAMETER;
-  const int number = LoopFindByFile(disk->path);
+  const int number = LoopOfDisk(*disk);
   if (number < 0) return ERROR_NOT_FOUND;
   const std::wstring text = DriveDeviceName(number);
   const ULONG needed = static_cast<ULONG>((text.size() + 1) * sizeof(WCHAR));
@@ -171,6 +197,14 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
   if (path == nullptr || handle == nullptr) return ERROR_INVALID_PARAMETER;
   if (!SupportedType(storageType)) return ERROR_VIRTDISK_PROVIDER_NOT_FOUND;
   const std::string file = ToUtf8(path);
+  // An attached disk opens as itself, as the platform's service keeps it:
+  // what its file holds now (or whether it still has a name) is not read.
+  const int attached = AttachedDiskOfFile(file);
+  if (attached >= 0) {
+    *handle = NewVirtualDiskHandle(file, storageType->DeviceId);
+    static_cast<LinuxHandle*>(*handle)->loop = attached;
+    return ERROR_SUCCESS;
+  }
   struct stat status;
   if (stat(file.c_str(), &status) != 0) return Win32FromErrno(errno);
   if (!S_ISREG(status.st_mode)) return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
@@ -186,7 +220,7 @@ DWORD OpenVirtualDisk(PVIRTUAL_STORAGE_TYPE storageType, PCWSTR path, VIRTUAL_DI
 DWORD DetachVirtualDisk(HANDLE virtualDisk, DETACH_VIRTUAL_DISK_FLAG, ULONG) {
   LinuxHandle* disk = HandleOf(virtualDisk, HandleKind::kVirtualDisk);
   if (disk == nullptr) return ERROR_INVALID_HANDLE;
-  const int number = LoopFindByFile(disk->path);
+  const int number = LoopOfDisk(*disk);
   if (number < 0) return ERROR_NOT_FOUND;
   std::vector<int> volumes;
   for (const LoopBinding& binding : LoopListBindings()) {
@@ -274,15 +308,34 @@ DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG
   if (info->Version != STORAGE_DEPENDENCY_INFO_VERSION_2) return ERROR_NOT_SUPPORTED;
   const int number = LoopNumberOfPath(disk->path);
   LoopBinding binding;
-  struct stat status;
-  if (number < 0 || !LoopReadBinding(number, &binding) || LoopDiskOf(binding) >= 0 ||
-      stat(binding.backingFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+  if (number < 0 || !LoopReadBinding(number, &binding) || LoopDiskOf(binding) >= 0)
     return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-  const ULONG storageDevice = VhdxHasSignature(binding.backingFile)
-                                  ? VIRTUAL_STORAGE_TYPE_DEVICE_VHDX
-                                  : VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
+  // A file without a name any more still backs a virtual disk; its format
+  // is then told by the name it had.
+  bool named = true;
+  const std::string file = LoopFileName(binding, &named);
+  struct stat status;
+  if (named && (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)))
+    return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  const bool isVhdx = named ? VhdxHasSignature(file)
+                            : file.size() > 5 && file.compare(file.size() - 5, 5, ".vhdx") == 0;
+  const ULONG storageDevice =
+      isVhdx ? VIRTUAL_STORAGE_TYPE_DEVICE_VHDX : VIRTUAL_STORAGE_TYPE_DEVICE_VHD;
   const std::wstring device = DriveDeviceName(number);
-  const DWORD code =
-      FillDependency(binding.backingFile, device, storageDevice, infoSize, info, sizeUsed);
+  const DWORD code = FillDependency(file, device, storageDevice, infoSize, info, sizeUsed);
   return code;
+}
+
+BOOL IsFileOfDisk(HANDLE drive, LPCWSTR file) {
+  LinuxHandle* device = HandleOf(drive, HandleKind::kDevice);
+  struct stat status;
+  if (device == nullptr || file == nullptr || lstat(ToUtf8(file).c_str(), &status) != 0 ||
+      !S_ISREG(status.st_mode))
+    return FALSE;
+  const int number = LoopNumberOfPath(device->path);
+  LoopBinding binding;
+  return LoopReadBinding(number, &binding) && LoopDiskOf(binding) < 0 &&
+                 LoopHoldsFile(number, status)
+             ? TRUE
+             : FALSE;
 }

@@ -29,3 +29,27 @@ bool IsPrivateTempFolder(const std::wstring& folder) {
   const std::wstring own = ComparableFolder(std::wstring(temp, length));
   return !own.empty() && own == ComparableFolder(folder);
 }
+
+BOOL IsFileOfDisk(HANDLE drive, LPCWSTR file) {
+  STORAGE_DEVICE_NUMBER number{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(drive, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                       sizeof(number), &returned, nullptr))
+    return FALSE;
+  // The provider is told by the file's extension.
+  VIRTUAL_STORAGE_TYPE type{VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN, {}};
+  HANDLE disk = INVALID_HANDLE_VALUE;
+  if (OpenVirtualDisk(&type, file, VIRTUAL_DISK_ACCESS_GET_INFO, OPEN_VIRTUAL_DISK_FLAG_NONE,
+                      nullptr, &disk) != ERROR_SUCCESS)
+    return FALSE;
+  wchar_t path[MAX_PATH] = {};
+  ULONG size = sizeof(path);
+  const bool attached = GetVirtualDiskPhysicalPath(disk, &size, path) == ERROR_SUCCESS;
+  CloseHandle(disk);
+  std::wstring expected =
+      std::wstring(L"\\\\.\\") + kDrivePrefix + std::to_wstring(number.DeviceNumber);
+  std::wstring found = path;
+  CharUpperW(&expected[0]);
+  CharUpperW(&found[0]);
+  return attached && found == expected ? TRUE : FALSE;
+}

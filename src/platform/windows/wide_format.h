@@ -15,4 +15,4 @@ std::wstring WithWideStrings(const wchar_t* format);
 // characters; a longer result is cut there.
 std::wstring FormatWideText(const wchar_t* format, va_list arguments);
 
-constexpr size_t kMaxFormattedLength = 1 << 20;
+inline constexpr size_t kMaxFormattedLength = 1 << 20;

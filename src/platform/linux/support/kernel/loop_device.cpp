@@ -19,6 +19,7 @@
 namespace {
 
 const char kDevicePrefix[] = "/dev/loop";
+const char kLostNameSuffix[] = " (deleted)";
 const int kAttachAttempts = 16;
 
 bool ReadSysText(const std::string& path, std::string* text) {
@@ -44,9 +45,9 @@ bool SameFile(const std::string& path, const struct stat& target) {
          status.st_ino == target.st_ino;
 }
 
-// For a backing file that was renamed or deleted since: the kernel's own
-// record of its device and inode.
-bool StatusMatches(int number, const struct stat& target) {
+}  // namespace
+
+bool LoopHoldsFile(int number, const struct stat& target) {
   const int fd = open(LoopDevicePath(number).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct loop_info64 info;
@@ -57,6 +58,8 @@ bool StatusMatches(int number, const struct stat& target) {
   close(fd);
   return matches;
 }
+
+namespace {
 
 void FillInfo(const LoopAttachRequest& request, bool directIo, struct loop_info64* info) {
   memset(info, 0, sizeof(*info));
@@ -166,7 +169,30 @@ int LoopFindByFile(const std::string& path) {
     if (LoopDiskOf(binding) < 0 && SameFile(binding.backingFile, target)) return binding.number;
   }
   for (const LoopBinding& binding : bindings) {
-    if (LoopDiskOf(binding) < 0 && StatusMatches(binding.number, target)) return binding.number;
+    if (LoopDiskOf(binding) < 0 && LoopHoldsFile(binding.number, target)) return binding.number;
+  }
+  return -1;
+}
+
+std::string LoopFileName(const LoopBinding& binding, bool* named) {
+  const std::string& record = binding.backingFile;
+  const size_t suffixLength = sizeof(kLostNameSuffix) - 1;
+  *named = true;
+  if (record.size() <= suffixLength ||
+      record.compare(record.size() - suffixLength, suffixLength, kLostNameSuffix) != 0)
+    return record;
+  // A file may really be named so.
+  struct stat status;
+  if (stat(record.c_str(), &status) == 0 && LoopHoldsFile(binding.number, status)) return record;
+  *named = false;
+  return record.substr(0, record.size() - suffixLength);
+}
+
+int LoopFindByLostName(const std::string& path) {
+  for (const LoopBinding& binding : LoopListBindings()) {
+    bool named = true;
+    if (LoopDiskOf(binding) < 0 && LoopFileName(binding, &named) == path && !named)
+      return binding.number;
   }
   return -1;
 }

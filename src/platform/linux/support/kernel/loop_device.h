@@ -3,6 +3,8 @@
 // exists only while the loop is bound.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +45,20 @@ int LoopDiskOf(const LoopBinding& binding);
 // The loop (not a partition volume) bound to the file at path, by device and
 // inode; -1 when there is none.
 int LoopFindByFile(const std::string& path);
+
+// Whether loop N's backing file is the file of `status`, by the device and
+// inode the kernel keeps for it (which hold also once the file has lost its
+// name).
+bool LoopHoldsFile(int number, const struct stat& status);
+
+// The name of a loop's backing file: the kernel's record, without the
+// " (deleted)" it adds once the file has no name any more (deleted, or
+// another file moved over it). `named` tells whether the file still has it.
+std::string LoopFileName(const LoopBinding& binding, bool* named);
+
+// The loop (not a partition volume) whose backing file was named `path` and
+// has no name any more; -1 when there is none.
+int LoopFindByLostName(const std::string& path);
 
 // Binds a free loop device to the backing path, without autoclear so that it
 // outlives the process; direct I/O when the kernel accepts it. Returns: a

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-constexpr size_t kDevicePrefixLength = 4;
+inline constexpr size_t kDevicePrefixLength = 4;
 
 // What a physical drive's device name holds between the prefix and its
 // number: "PhysicalDrive" (platform.h names it for the program too).

@@ -50,6 +50,7 @@ struct LinuxHandle {
   dev_t removeDevice = 0;
   ino_t removeInode = 0;
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
+  int loop = -1;  // VirtualDisk: the loop it was opened on (-1: found by its file when asked)
   std::shared_ptr<Waitable> waitable;  // Thread, Event
   std::thread thread;                  // Thread: joined by a wait, else detached on close
 };
