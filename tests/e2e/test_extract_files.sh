@@ -86,7 +86,7 @@ phone|taken.vhdx|!ERROR! The file exists.
 damaged|damaged.vhdx|(Korvex) !ERROR! Failed to extract the image file.
 CASES
 check "refused: nothing written, the existing file kept" "0 keep" \
-  "$(ls "$T/out" | grep -c -e '^s4k.vhd$' -e '^damaged'; cat "$T/out/taken.vhdx")"
+  "$(ls "$T/out" | grep -c -e '^s4k.vhd$' -e '^damaged') $(cat "$T/out/taken.vhdx")"
 rm -f "$T"/out/*
 
 # On FAT (its FUSE driver: no sparse files, no unnamed files) the VHDX takes
@@ -94,7 +94,7 @@ rm -f "$T"/out/*
 truncate -s 600M "$T/fat.img" && mkfs.vfat -F 32 "$T/fat.img" >/dev/null
 mkdir "$T/fat" && fusefat -o rw+ "$T/fat.img" "$T/fat"
 run "$BRACKWEN" --extract "$T/big.ffu" "$T/fat/big.vhdx"
-[ "$RC" = 0 ] || fail "FAT: the extract failed: $(cat "$OUT")"
+[ "$RC" = 0 ] || fail "FAT: the extract failed ($RC): $(cat "$OUT" "$T/err.txt")"
 payload=$(set +o pipefail; "$BRACKWEN" --list "$T/big.ffu" | sed -n 's/.*payload \([0-9]*\) bytes.*/\1/p')
 size=$(stat -c %s "$T/fat/big.vhdx")
 echo "note: 1 GiB disk, payload $payload bytes, VHDX on FAT $size bytes"
