@@ -157,7 +157,7 @@ void PrintHelp() {
   PrintWide(L"Brackwen --list <ImageFile>  Show the image's headers, stores and partitions.\n");
   PrintWide(L"Brackwen --check <ImageFile>  Check the whole image against its hash table.\n");
   PrintWide(L"Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or "
-            L"one partition, to a new raw image file.\n");
+            L"one partition, to a new raw image file (a VHDX or VHD file for .vhdx or .vhd).\n");
   PrintWide(L"Brackwen --ls <ImageFile> [<Partition>/<Path>]  List the partitions, or the "
             L"entries of one folder, without a mount.\n");
   PrintWide(L"Brackwen --copy <ImageFile> <Partition>/<Path> <Dest>  Copy a file or a folder "

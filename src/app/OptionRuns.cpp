@@ -62,7 +62,10 @@ int Extract(FfuImage& image, const CommandLine& line) {
   }
   image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
-  return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
+  // From here on Ctrl-C ends the extraction at its next block, and the
+  // unfinished file goes with it.
+  if (WatchForInterruption() != 0) return 1;
+  return ExtractDiskImage(image, reader, range, line.outputPath, loaded.Spans(store));
 }
 
 FileRequest RequestOf(const CommandLine& line) {

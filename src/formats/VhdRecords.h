@@ -1,10 +1,13 @@
-// The footer of a VHD file, the one description of it that the Linux layer
+// The records of a VHD file, the one description of them that both builds
 // and the tests share.
 //
-// A fixed-format VHD is the disk's bytes followed by this 512-byte footer
-// (dynamic disks also keep a copy of it at the file's start). Unlike the
-// other records here, its numbers are big-endian: VhdFooterByteOrder turns a
-// footer between file order and host order.
+// A fixed-format VHD is the disk's bytes followed by this 512-byte footer.
+// A dynamic one starts with a copy of the footer, then the dynamic header
+// and the block allocation table (BAT); each block of the disk that holds
+// data follows as a sector bitmap and the block's bytes, and the footer ends
+// the file. Unlike the other records here, its numbers are big-endian:
+// VhdFooterByteOrder and VhdDynamicHeaderByteOrder turn a record between
+// file order and host order.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +20,10 @@ inline constexpr uint32_t kVhdFeaturesReserved = 2;  // a bit every footer carri
 inline constexpr uint32_t kVhdFormatVersion = 0x00010000;
 inline constexpr uint64_t kVhdNoDataOffset = ~0ull;  // fixed disks have no dynamic header
 inline constexpr uint32_t kVhdDiskTypeFixed = 2;
+inline constexpr uint32_t kVhdDiskTypeDynamic = 3;
+inline constexpr char kVhdDynamicCookie[] = "cxsparse";  // 8 bytes, no terminator
+inline constexpr uint32_t kVhdDynamicHeaderVersion = 0x00010000;
+inline constexpr uint32_t kVhdUnusedBlock = 0xFFFFFFFF;  // a BAT entry of a block without data
 inline constexpr uint32_t kVhdEpoch = 946684800;  // 2000-01-01 00:00:00 UTC in Unix time
 
 #pragma pack(push, 1)
@@ -40,8 +47,29 @@ struct VhdFooterRecord {
   uint8_t savedState;
   uint8_t reserved[427];
 };
+
+struct VhdDynamicHeaderRecord {
+  char cookie[8];
+  uint64_t dataOffset;   // kVhdNoDataOffset
+  uint64_t tableOffset;  // the BAT's place in the file
+  uint32_t headerVersion;
+  uint32_t maxTableEntries;
+  uint32_t blockSize;
+  uint32_t checksum;  // as the footer's
+  uint8_t parentUniqueId[16];
+  uint32_t parentTimestamp;
+  uint32_t reserved;
+  uint8_t parentName[512];
+  uint8_t parentLocators[8][24];
+  uint8_t reserved2[256];
+};
 #pragma pack(pop)
 
+static_assert(sizeof(VhdDynamicHeaderRecord) == 1024 &&
+                  offsetof(VhdDynamicHeaderRecord, tableOffset) == 16 &&
+                  offsetof(VhdDynamicHeaderRecord, checksum) == 36 &&
+                  offsetof(VhdDynamicHeaderRecord, parentName) == 64,
+              "the dynamic header's published layout");
 static_assert(sizeof(VhdFooterRecord) == 512, "the footer's published size");
 static_assert(offsetof(VhdFooterRecord, timestamp) == 24 &&
                   offsetof(VhdFooterRecord, originalSize) == 40 &&
@@ -67,15 +95,27 @@ inline void VhdFooterByteOrder(VhdFooterRecord* footer) {
   footer->checksum = __builtin_bswap32(footer->checksum);
 }
 
-// Returns: the footer's checksum, computed over its bytes as they lie in the
-// file (the checksum field counted as zero), in host order.
-inline uint32_t VhdFooterChecksum(const VhdFooterRecord& footer) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&footer);
+inline void VhdDynamicHeaderByteOrder(VhdDynamicHeaderRecord* header) {
+  header->dataOffset = __builtin_bswap64(header->dataOffset);
+  header->tableOffset = __builtin_bswap64(header->tableOffset);
+  header->headerVersion = __builtin_bswap32(header->headerVersion);
+  header->maxTableEntries = __builtin_bswap32(header->maxTableEntries);
+  header->blockSize = __builtin_bswap32(header->blockSize);
+  header->checksum = __builtin_bswap32(header->checksum);
+  header->parentTimestamp = __builtin_bswap32(header->parentTimestamp);
+}
+
+// Returns: the ones' complement of the sum of a record's bytes as they lie
+// in the file, the 4 bytes at `checksumAt` counted as zero, in host order.
+inline uint32_t VhdRecordChecksum(const void* record, size_t length, size_t checksumAt) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(record);
   uint32_t sum = 0;
-  for (size_t i = 0; i < sizeof(footer); ++i) {
-    const bool inChecksum = i >= offsetof(VhdFooterRecord, checksum) &&
-                            i < offsetof(VhdFooterRecord, checksum) + sizeof(footer.checksum);
-    if (!inChecksum) sum += bytes[i];
-  }
+  for (size_t i = 0; i < length; ++i)
+    if (i < checksumAt || i >= checksumAt + 4) sum += bytes[i];
   return ~sum;
+}
+
+// Returns: the footer's checksum.
+inline uint32_t VhdFooterChecksum(const VhdFooterRecord& footer) {
+  return VhdRecordChecksum(&footer, sizeof(footer), offsetof(VhdFooterRecord, checksum));
 }

@@ -38,6 +38,26 @@ extern const wchar_t kElevationAdvice[];
 // Returns: true when it is, else false.
 bool IsPrivateTempFolder(const std::wstring& folder);
 
+// A new file that takes the name `path` only once it is complete, so that a
+// run that fails, is interrupted or is killed leaves nothing under that name,
+// and nothing is ever removed by a name that someone could have swapped. The
+// folder of `path` is opened once and held in `*folder`; the file is made in
+// that folder and named there, wherever its path leads meanwhile. Closing the
+// file before NameUnnamedFile removes it.
+// Windows: made under its name, marked for deletion through its handle at
+// once (the folder is held without delete sharing, so it cannot be renamed).
+// Linux: an unnamed file in the folder; where the file system has no unnamed
+// files, a named one that closing removes from the held folder if it is still
+// the same file.
+// Returns: a handle for reading and writing, or INVALID_HANDLE_VALUE with the
+// last error set (80 when `path` exists).
+HANDLE CreateUnnamedFile(const wchar_t* path, HANDLE* folder);
+
+// Gives the file made by CreateUnnamedFile its name in the held folder.
+// Returns: TRUE, or FALSE with the last error set (80 when the name was
+// taken meanwhile; the file then stays unnamed).
+BOOL NameUnnamedFile(HANDLE folder, HANDLE file, const wchar_t* path);
+
 // Whether `file` is the very file the virtual disk `drive` (an open
 // \\.\PhysicalDriveN) was made from, by the file's identity rather than its
 // name: a file put in its place under the same name is not. Windows holds

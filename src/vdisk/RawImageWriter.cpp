@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/Failure.h"
+#include "common/Interruption.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
@@ -15,12 +16,23 @@
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/CopyCheck.h"
+#include "vdisk/DiskImageSink.h"
+#include "vdisk/OutputFile.h"
 #include "vdisk/PayloadCopy.h"
+#include "vdisk/VirtualDiskWriter.h"
 
 namespace {
 // Bytes read from the image at a time: large reads keep the extraction at
 // the disk's speed, two buffers of this size keep memory flat.
 constexpr uint32_t kReadBytes = 4u << 20;
+
+// The status line's words for each container.
+constexpr const wchar_t* kStatusWords[] = {L"Extracting raw image", L"Extracting VHD file",
+                                           L"Extracting VHDX file"};
+
+std::wstring FormatStatus(const wchar_t* what, const wchar_t* state) {
+  return std::wstring(what) + L" ... " + state;
+}
 
 struct Span {
   uint64_t start;
@@ -50,80 +62,17 @@ bool AllZero(const uint8_t* data, uint32_t length) {
   return std::all_of(data, data + length, [](uint8_t byte) { return byte == 0; });
 }
 
-// The new file, removed again unless Keep is called.
-class OutputFile {
- public:
-  explicit OutputFile(const std::wstring& path) : path(path) {}
-  ~OutputFile() {
-    if (!created || kept) return;
-    file.Reset();
-    DeleteFileW(path.c_str());
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // Makes the file (never over an existing one), sparse where the file
-  // system allows it, `length` bytes long.
-  // Returns: 0, or the Win32 error code after reporting it with the path.
-  int Create(uint64_t length) {
-    file.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return FailWithError(0, path.c_str());
-    created = true;
-    // A file system without sparse files writes the zeros instead.
-    DWORD returned = 0;
-    DeviceIoControl(file.Get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
-    if (!MoveTo(length) || !SetEndOfFile(file.Get())) return FailWithError(0, path.c_str());
-    return 0;
-  }
-
-  // Returns: 0, or the Win32 error code after reporting it with the path.
-  int Write(uint64_t offset, const uint8_t* data, uint64_t length) {
-    if (!MoveTo(offset)) return FailWithError(0, path.c_str());
-    while (length > 0) {
-      DWORD piece = static_cast<DWORD>(std::min<uint64_t>(length, 1u << 30));
-      DWORD written = 0;
-      if (!WriteFile(file.Get(), data, piece, &written, nullptr))
-        return FailWithError(0, path.c_str());
-      data += piece;
-      length -= piece;
-    }
-    return 0;
-  }
-
-  // Returns: 0 once the file is closed for good, or the Win32 error code.
-  int Keep() {
-    HANDLE handle = file.Release();
-    if (!CloseHandle(handle)) return FailWithError(0, path.c_str());
-    kept = true;
-    return 0;
-  }
-
- private:
-  bool MoveTo(uint64_t offset) {
-    LARGE_INTEGER target{};
-    target.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(file.Get(), target, nullptr, FILE_BEGIN) != FALSE;
-  }
-
-  std::wstring path;
-  UniqueHandle file;
-  bool created = false;
-  bool kept = false;
-};
-
 // Reads the payload in file order into a few buffers in turn, so that the
 // hash pool checks the ones read before while the blocks of the latest are
 // written.
 class RangeWriter {
  public:
   RangeWriter(FfuImage& image, const StoreReader& reader, const DiskRange& range,
-              OutputFile& output, bool skipZeros)
+              DiskImageSink& output)
       : image(image),
         reader(reader),
         range(range),
         output(output),
-        skipZeros(skipZeros),
         blockSize(reader.BlockSize()),
         capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
         sectorSize(reader.Store().sectorSize),
@@ -141,18 +90,19 @@ class RangeWriter {
   }
 
   // Returns: 0, or non-zero after printing the failure.
-  int WriteAll(StatusLine& status) {
+  int WriteAll(StatusLine& status, const wchar_t* what) {
     const uint64_t total = reader.PayloadBlocks();
     int shown = 0;
     for (size_t e = 0; e < reader.Entries().size(); ++e) {
       const BlockDataEntry& entry = reader.Entries()[e];
       for (uint32_t k = 0; k < entry.blockCount; ++k) {
         const uint8_t* block = nullptr;
-        int result = NextBlock(total, block);
+        int result = StopIfInterrupted();
+        if (result == 0) result = NextBlock(total, block);
         if (result == 0) result = PlaceBlock(entry, k, block);
         if (result != 0) return result;
         int percent = static_cast<int>(++done * 100 / total);
-        if (percent != shown) status.ShowPercent(L"Extracting raw image", shown = percent, false);
+        if (percent != shown) status.ShowPercent(what, shown = percent, false);
       }
     }
     hashing.WaitAll();
@@ -191,13 +141,13 @@ class RangeWriter {
   // Writes the part of block `k` of `entry` that falls into the range, at
   // each place the entry names.
   int PlaceBlock(const BlockDataEntry& entry, uint32_t k, const uint8_t* block) {
-    if (skipZeros && AllZero(block, blockSize)) return 0;
+    const bool zeros = AllZero(block, blockSize);
     for (const TargetLocation& location : entry.locations) {
       uint64_t target = 0;
       BlockTargetOffset(location, k, blockSize, sectorSize, diskSectors, target);
       uint64_t from = std::max(target, range.start);
       uint64_t to = std::min(target + blockSize, range.start + range.length);
-      if (from >= to) continue;
+      if (from >= to || (zeros && output.ReadsZeros(from - range.start, to - from))) continue;
       int result = output.Write(from - range.start, block + (from - target), to - from);
       if (result != 0) return result;
     }
@@ -207,8 +157,7 @@ class RangeWriter {
   FfuImage& image;
   const StoreReader& reader;
   DiskRange range;
-  OutputFile& output;
-  bool skipZeros;
+  DiskImageSink& output;
   uint32_t blockSize;
   uint32_t capacity;  // blocks a buffer holds
   uint32_t sectorSize;
@@ -240,34 +189,42 @@ int FinishCheck(FfuImage& image, const StoreReader& reader, std::vector<Partitio
       .Print();
   return PrintErrorLine(
       L"%u of the image's %u chunks do not match its hash "
-      L"table; no raw image is written from a damaged image.\n",
+      L"table; no disk image is written from a damaged image.\n",
       check.DamagedCount(), check.ChunkCount());
 }
 }  // namespace
 
-int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
-                    const std::wstring& outPath, std::vector<PartitionSpan> partitions) {
+int ExtractDiskImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
+                     const std::wstring& outPath, std::vector<PartitionSpan> partitions) {
   const StoreDescription& store = reader.Store();
   uint64_t diskSectors = DiskSectorCount(store);
-  if (CheckPayload(reader, diskSectors) != 0) return 1;
+  const ImageContainer container = ContainerOfPath(outPath);
+  if (CheckPayload(reader, diskSectors) != 0 ||
+      VirtualDiskWriter::CheckFits(container, range.length, store.sectorSize) != 0)
+    return 1;
   OutputFile output(outPath);
-  int result = output.Create(range.length);
+  int result = output.Create();
   if (result != 0) return result;
+  RawImageSink raw(output, !PlacesOverlap(reader, store.sectorSize, diskSectors));
+  VirtualDiskWriter virtualDisk(output, container, range.length, store.sectorSize);
+  DiskImageSink& sink = container == ImageContainer::kRaw ? static_cast<DiskImageSink&>(raw)
+                                                           : virtualDisk;
+  if (container == ImageContainer::kRaw && (result = raw.Start(range.length)) != 0) return result;
+  const wchar_t* what = kStatusWords[static_cast<int>(container)];
   image.ChunkCheck().PrintPlan();
   StatusLine status;
-  status.ShowPercent(L"Extracting raw image", 0, true);
+  status.ShowPercent(what, 0, true);
   {
-    RangeWriter writer(image, reader, range, output,
-                       !PlacesOverlap(reader, store.sectorSize, diskSectors));
+    RangeWriter writer(image, reader, range, sink);
     if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-    result = writer.WriteAll(status);
+    result = writer.WriteAll(status, what);
   }
   if (result != 0) return result;
   bool known = !partitions.empty();
   result = FinishCheck(image, reader, std::move(partitions), known);
+  if (result == 0) result = StopIfInterrupted();
+  if (result == 0) result = sink.Finish();
   if (result != 0) return result;
-  result = output.Keep();
-  if (result != 0) return result;
-  status.Rewrite(L"Extracting raw image ... ok   \n");
+  status.Rewrite(FormatStatus(what, L"ok   \n").c_str());
   return 0;
 }

@@ -15,15 +15,18 @@ struct DiskRange {
   uint64_t length = 0;
 };
 
-// Writes `range` of the disk that a loaded store describes to a new raw image
-// file at `outPath`: every payload block at its place, less the range's
-// start; what no block writes stays a hole of the sparse file. The store's
-// table is checked first (as for a mount), the image is checked against its
-// hash table as it is read, and a damaged image is not written out. Nothing
-// but `outPath` is written; an existing file there is refused, and the file
-// is removed again when the extraction fails. `partitions` names the disk's
-// partitions in the lines about damaged chunks.
+// Writes `range` of the disk that a loaded store describes to a new file at
+// `outPath`: a raw image (every payload block at its place, less the range's
+// start; what no block writes stays a hole of the sparse file), or a dynamic
+// VHD or VHDX file when the path ends in ".vhd" or ".vhdx" (any case), of
+// which only the blocks that hold data take space. The store's table is
+// checked first (as for a mount), the image is checked against its hash
+// table as it is read, and a damaged image is not written out. Nothing but
+// `outPath` is written: an existing file there is refused, and the file takes
+// its name only once it is complete, so a failed or interrupted extraction
+// leaves nothing. `partitions` names the disk's partitions in the lines
+// about damaged chunks.
 // Returns: 0 once the whole range is written; otherwise non-zero after
 // printing why.
-int ExtractRawImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
-                    const std::wstring& outPath, std::vector<PartitionSpan> partitions);
+int ExtractDiskImage(FfuImage& image, StoreReader& reader, const DiskRange& range,
+                     const std::wstring& outPath, std::vector<PartitionSpan> partitions);

@@ -9,7 +9,7 @@ HELP=("Brackwen Usage:" "Brackwen Mount an image file as a virtual hard drive."
       "Brackwen --partition <Name> <ImageFile>  Mount the partition of that name instead."
       "Brackwen --list <ImageFile>  Show the image's headers, stores and partitions."
       "Brackwen --check <ImageFile>  Check the whole image against its hash table."
-      "Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or one partition, to a new raw image file."
+      "Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or one partition, to a new raw image file (a VHDX or VHD file for .vhdx or .vhd)."
       "Brackwen --detach  Unmount and detach the disks of earlier mounts."
       "Brackwen --help  Show this text.")
 START=("" "Ferrolith v.1.0.204" "$CREDITS")

@@ -294,6 +294,29 @@ checks=$((checks + 1))
 cmp -s "$tmp/basic.img" "$images/plain.img" || fail "--extract: the file differs from the disk"
 wine_case "--extract over a file" 73 "(Korvex) !ERROR! Failed to extract the image file." \
   --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
+wine_case "--extract to VHDX" 0 "(Korvex) Successfully extracted the image file to '$win_images\\plain.vhdx'." \
+  --extract "$win_images\\plain.ffu" "$win_images\\plain.vhdx"
+wine_case "--extract of a damaged image" 73 "(Korvex) !ERROR! Failed to extract the image file." \
+  --extract "$win_images\\damaged.ffu" "$win_images\\damaged.vhdx"
+checks=$((checks + 1))
+[[ ! -e "$images/damaged.vhdx" ]] || fail "--extract of a damaged image: it left its file"
+# The Linux build's file is the same but for each header's checksum and
+# write ids and the disk id's value in the metadata.
+if [[ -n "${BRACKWEN:-}" ]]; then
+  checks=$((checks + 1))
+  "$BRACKWEN" --extract "$images/plain.ffu" "$tmp/linux.vhdx" >/dev/null 2>&1
+  python3 - "$images/plain.vhdx" "$tmp/linux.vhdx" <<'PY' || fail "--extract to VHDX: not the Linux build's file"
+import sys
+files = [bytearray(open(path, "rb").read()) for path in sys.argv[1:3]]
+for f in files:
+    for header in (64 << 10, 128 << 10):
+        f[header + 4:header + 8] = bytes(4)
+        f[header + 16:header + 48] = bytes(32)
+    disk_id = (2 << 20) + (64 << 10) + 16
+    f[disk_id:disk_id + 16] = bytes(16)
+sys.exit(files[0] != files[1] or len(files[0]) < (4 << 20))
+PY
+fi
 
 if ((failures > 0)); then
   echo "$failures of $checks checks failed" >&2

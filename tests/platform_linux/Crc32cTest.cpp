@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "linux/support/formats/crc32c.h"
+#include "formats/Crc32c.h"
 
 namespace {
 TEST(Crc32c, MatchesThePublishedCheckValues) {

@@ -12,7 +12,7 @@
 
 #include "TempFolder.h"
 #include "VirtualDisks.h"
-#include "linux/support/formats/crc32c.h"
+#include "formats/Crc32c.h"
 #include "linux/support/formats/vhdx.h"
 #include "win32.h"
 

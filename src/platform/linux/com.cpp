@@ -1,8 +1,10 @@
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "apartment.h"
 #include "support/formats/gpt.h"
+#include "support/runtime/random_id.h"
 #include "win32_linux.h"
 
 namespace {
@@ -41,3 +43,11 @@ HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
 }
 
 void CoTaskMemFree(LPVOID memory) { free(memory); }
+
+// A new identifier of the random-number version, as the system makes them.
+HRESULT CoCreateGuid(GUID* guid) {
+  if (guid == nullptr) return kInvalidArgument;
+  const DiskGuid made = NewRandomGuid();
+  memcpy(guid, &made, sizeof(*guid));
+  return S_OK;
+}

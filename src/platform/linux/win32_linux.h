@@ -1,7 +1,7 @@
 // The subset of the Win32 API that Brackwen calls, declared for Linux: one
 // section for each file of this folder that implements it. Their types and
 // constants are in win32_types.h; platform.h's own calls are in print.cpp,
-// paths.cpp and temp.cpp.
+// paths.cpp, temp.cpp and unnamed_files.cpp.
 #pragma once
 
 #include "win32_types.h"
@@ -164,6 +164,7 @@ HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 void CoUninitialize(void);
 void CoTaskMemFree(LPVOID memory);
+HRESULT CoCreateGuid(GUID* guid);
 
 // ---- Process token privileges (token.cpp) -----------------------------------
 HANDLE GetCurrentProcess(void);

@@ -17,9 +17,6 @@
 
 namespace {
 
-const char kCreatorApp[4] = {'b', 'r', 'k', 'w'};
-const uint32_t kCreatorVersion = 0x00010000;
-const char kCreatorHost[4] = {'L', 'n', 'u', 'x'};
 const char kSectorSizeAttribute[] = "user.brackwen.sector_size";
 
 // Sector sizes of files whose file system keeps no user attributes; only
@@ -52,97 +49,21 @@ uint32_t RecalledSectorSize(const std::string& path, int fd) {
 
 }  // namespace
 
-VhdGeometry VhdGeometryForSize(uint64_t diskSize) {
-  uint64_t totalSectors = diskSize / 512;
-  const uint64_t maxSectors = 65535ull * 16 * 255;
-  if (totalSectors > maxSectors) totalSectors = maxSectors;
-  uint64_t sectorsPerTrack;
-  uint64_t heads;
-  uint64_t cylinderTimesHeads;
-  if (totalSectors >= 65535ull * 16 * 63) {
-    sectorsPerTrack = 255;
-    heads = 16;
-    cylinderTimesHeads = totalSectors / sectorsPerTrack;
-  } else {
-    sectorsPerTrack = 17;
-    cylinderTimesHeads = totalSectors / sectorsPerTrack;
-    heads = (cylinderTimesHeads + 1023) / 1024;
-    if (heads < 4) heads = 4;
-    if (cylinderTimesHeads >= heads * 1024 || heads > 16) {
-      sectorsPerTrack = 31;
-      heads = 16;
-      cylinderTimesHeads = totalSectors / sectorsPerTrack;
-    }
-    if (cylinderTimesHeads >= heads * 1024) {
-      sectorsPerTrack = 63;
-      heads = 16;
-      cylinderTimesHeads = totalSectors / sectorsPerTrack;
-    }
-  }
-  VhdGeometry geometry;
-  geometry.cylinders = static_cast<uint16_t>(cylinderTimesHeads / heads);
-  geometry.heads = static_cast<uint8_t>(heads);
-  geometry.sectorsPerTrack = static_cast<uint8_t>(sectorsPerTrack);
-  return geometry;
-}
-
-uint32_t VhdChecksum(const uint8_t bytes[kVhdFooterSize]) {
-  VhdFooterRecord record;
-  memcpy(&record, bytes, sizeof(record));
-  return VhdFooterChecksum(record);
-}
-
 VhdFooter VhdFooter::ForNewDisk(uint64_t diskSize) {
   VhdFooter footer;
   footer.originalSize = diskSize;
   footer.currentSize = diskSize;
-  const time_t now = time(nullptr);
-  footer.timestamp = now > kVhdEpoch ? static_cast<uint32_t>(now - kVhdEpoch) : 0;
+  footer.timestamp = VhdTimestamp(time(nullptr));
   NewRandomId(footer.uniqueId);
   footer.geometry = VhdGeometryForSize(diskSize);
   return footer;
 }
 
-void VhdFooter::Encode(uint8_t bytes[kVhdFooterSize]) const {
-  VhdFooterRecord record;
-  memset(&record, 0, sizeof(record));
-  memcpy(record.cookie, kVhdCookie, sizeof(record.cookie));
-  record.features = kVhdFeaturesReserved;
-  record.formatVersion = kVhdFormatVersion;
-  record.dataOffset = kVhdNoDataOffset;
-  record.timestamp = timestamp;
-  memcpy(record.creatorApplication, kCreatorApp, sizeof(record.creatorApplication));
-  record.creatorVersion = kCreatorVersion;
-  memcpy(record.creatorHostOs, kCreatorHost, sizeof(record.creatorHostOs));
-  record.originalSize = originalSize;
-  record.currentSize = currentSize;
-  record.cylinders = geometry.cylinders;
-  record.heads = geometry.heads;
-  record.sectorsPerTrack = geometry.sectorsPerTrack;
-  record.diskType = kVhdDiskTypeFixed;
-  memcpy(record.uniqueId, uniqueId, sizeof(record.uniqueId));
-  record.savedState = 0;
-  VhdFooterByteOrder(&record);
-  record.checksum = __builtin_bswap32(VhdFooterChecksum(record));
-  memcpy(bytes, &record, sizeof(record));
-}
-
 DWORD VhdFooter::Decode(const uint8_t bytes[kVhdFooterSize]) {
-  VhdFooterRecord record;
-  memcpy(&record, bytes, sizeof(record));
-  const uint32_t checksum = VhdFooterChecksum(record);
-  VhdFooterByteOrder(&record);
-  if (memcmp(record.cookie, kVhdCookie, sizeof(record.cookie)) != 0 ||
-      record.checksum != checksum || record.diskType != kVhdDiskTypeFixed) {
+  VhdFooterFields fields;
+  if (!DecodeVhdFooter(bytes, &fields) || fields.diskType != kVhdDiskTypeFixed)
     return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-  }
-  timestamp = record.timestamp;
-  originalSize = record.originalSize;
-  currentSize = record.currentSize;
-  geometry.cylinders = record.cylinders;
-  geometry.heads = record.heads;
-  geometry.sectorsPerTrack = record.sectorsPerTrack;
-  memcpy(uniqueId, record.uniqueId, sizeof(uniqueId));
+  static_cast<VhdFooterFields&>(*this) = fields;
   return ERROR_SUCCESS;
 }
 

@@ -6,34 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/VhdxRecords.h"
+#include "formats/VhdxLayout.h"
 #include "win32_types.h"
-
-// The block size when the caller asks for the default.
-inline constexpr uint32_t kVhdxDefaultBlockSize = 32 * 1024 * 1024;
-
-// Where the parts of a file of this layer lie, for one disk size, sector
-// size and block size.
-struct VhdxLayout {
-  uint64_t diskSize = 0;
-  uint32_t logicalSectorSize = 0;
-  uint32_t physicalSectorSize = 0;
-  uint32_t blockSize = 0;
-  uint64_t chunkRatio = 0;     // payload blocks per sector bitmap block
-  uint64_t payloadBlocks = 0;  // the last one may reach past the disk's end
-  uint64_t batEntries = 0;     // payload entries with a bitmap entry after every chunk
-  uint64_t logOffset = 0;
-  uint64_t logLength = 0;
-  uint64_t metadataOffset = 0;
-  uint64_t metadataLength = 0;
-  uint64_t batOffset = 0;
-  uint64_t batLength = 0;
-  uint64_t dataOffset = 0;  // payload block 0; block k follows at k * blockSize
-  uint64_t fileSize = 0;
-
-  static VhdxLayout For(uint64_t diskSize, uint32_t logicalSectorSize,
-                        uint32_t physicalSectorSize, uint32_t blockSize);
-};
 
 // What attaching needs from an existing file.
 struct VhdxDisk {

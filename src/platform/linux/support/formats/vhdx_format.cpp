@@ -6,21 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "crc32c.h"
 #include "support/runtime/errors.h"
 
 namespace vhdx_format {
-
-void Seal(uint8_t* bytes, size_t length) {
-  StoreLittle<uint32_t>(bytes + kVhdxChecksumOffset, 0);
-  StoreLittle<uint32_t>(bytes + kVhdxChecksumOffset, Crc32c(bytes, length));
-}
-
-bool IsSealed(const uint8_t* bytes, size_t length) {
-  std::vector<uint8_t> copy(bytes, bytes + length);
-  StoreLittle<uint32_t>(copy.data() + kVhdxChecksumOffset, 0);
-  return Crc32c(copy.data(), length) == LoadLittle<uint32_t>(bytes + kVhdxChecksumOffset);
-}
 
 namespace {
 
@@ -56,25 +44,3 @@ bool IsBlockSize(uint64_t size) {
 
 }  // namespace vhdx_format
 
-using namespace vhdx_format;
-
-VhdxLayout VhdxLayout::For(uint64_t diskSize, uint32_t logicalSectorSize,
-                           uint32_t physicalSectorSize, uint32_t blockSize) {
-  VhdxLayout layout;
-  layout.diskSize = diskSize;
-  layout.logicalSectorSize = logicalSectorSize;
-  layout.physicalSectorSize = physicalSectorSize;
-  layout.blockSize = blockSize == 0 ? kVhdxDefaultBlockSize : blockSize;
-  layout.chunkRatio = kVhdxSectorsPerBitmapBlock * logicalSectorSize / layout.blockSize;
-  layout.payloadBlocks = (diskSize + layout.blockSize - 1) / layout.blockSize;
-  layout.batEntries = layout.payloadBlocks + (layout.payloadBlocks - 1) / layout.chunkRatio;
-  layout.logOffset = kVhdxMiB;
-  layout.logLength = kVhdxMiB;
-  layout.metadataOffset = layout.logOffset + layout.logLength;
-  layout.metadataLength = kVhdxMiB;
-  layout.batOffset = layout.metadataOffset + layout.metadataLength;
-  layout.batLength = (layout.batEntries * kVhdxBatEntrySize + kVhdxMiB - 1) / kVhdxMiB * kVhdxMiB;
-  layout.dataOffset = layout.batOffset + layout.batLength;
-  layout.fileSize = layout.dataOffset + layout.payloadBlocks * layout.blockSize;
-  return layout;
-}

@@ -29,7 +29,7 @@ bool ReadCurrentHeader(int fd, VhdxHeader* current) {
     const auto* header = reinterpret_cast<const VhdxHeader*>(bytes.data());
     if (!ReadWhole(fd, offset, bytes.data(), bytes.size()) ||
         memcmp(header->signature, kVhdxHeaderSignature, sizeof(header->signature)) != 0 ||
-        !IsSealed(bytes.data(), bytes.size())) {
+        !VhdxIsSealed(bytes.data(), bytes.size())) {
       continue;
     }
     if (!found || header->sequenceNumber > current->sequenceNumber) {
@@ -81,7 +81,7 @@ DWORD ReadRegions(int fd, Regions* regions) {
     const auto* table = reinterpret_cast<const VhdxRegionTableHeader*>(bytes.data());
     if (ReadWhole(fd, offset, bytes.data(), bytes.size()) &&
         memcmp(table->signature, kVhdxRegionSignature, sizeof(table->signature)) == 0 &&
-        IsSealed(bytes.data(), bytes.size())) {
+        VhdxIsSealed(bytes.data(), bytes.size())) {
       return ParseRegionTable(bytes, regions);
     }
   }
@@ -94,7 +94,7 @@ struct MetadataValues {
   DiskGuid diskId = {};
   uint32_t logicalSectorSize = 0;
   uint32_t physicalSectorSize = 0;
-  unsigned found = 0;  // one bit for each known item read, by its place in kItems
+  unsigned found = 0;  // one bit for each known item read, by its place in kVhdxItems
 };
 
 // Where the value of each known item goes, found by the item's GUID.
@@ -107,10 +107,10 @@ void* ValueOf(const DiskGuid& id, MetadataValues* values) {
   return nullptr;
 }
 
-// The place of a known item in kItems; -1 for an item this layer does not know.
+// The place of a known item in kVhdxItems; -1 for an item this layer does not know.
 int KnownIndex(const DiskGuid& id) {
-  for (int i = 0; i < kItemCount; ++i)
-    if (SameDiskGuid(id, *kItems[i].id)) return i;
+  for (int i = 0; i < kVhdxItemCount; ++i)
+    if (SameDiskGuid(id, *kVhdxItems[i].id)) return i;
   return -1;
 }
 
@@ -134,13 +134,13 @@ DWORD ReadMetadata(int fd, const Regions& regions, MetadataValues* values) {
     const uint64_t offset = entry.offset;
     const uint64_t length = entry.length;
     if (offset < kVhdxMetadataTableSize || length > kVhdxMaxItemLength ||
-        offset + length > regions.metadataLength || length != kItems[index].length ||
+        offset + length > regions.metadataLength || length != kVhdxItems[index].length ||
         !ReadWhole(fd, regions.metadataOffset + offset, value, length)) {
       return ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
     }
     values->found |= 1u << index;
   }
-  return values->found == (1u << kItemCount) - 1 ? ERROR_SUCCESS : ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  return values->found == (1u << kVhdxItemCount) - 1 ? ERROR_SUCCESS : ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
 }
 
 DWORD CheckValues(const MetadataValues& values) {

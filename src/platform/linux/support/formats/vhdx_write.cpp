@@ -16,94 +16,11 @@ using namespace vhdx_format;
 
 namespace {
 
-// A structure written whole: its record at the front, zeros up to its size.
-template <typename Record>
-Record* Front(std::vector<uint8_t>& bytes) {
-  return reinterpret_cast<Record*>(bytes.data());
-}
-
-std::vector<uint8_t> FileIdentifier() {
-  std::vector<uint8_t> bytes(kVhdxFileIdentifierSize, 0);
-  VhdxFileIdentifier* identifier = Front<VhdxFileIdentifier>(bytes);
-  memcpy(identifier->signature, kVhdxFileSignature, sizeof(identifier->signature));
-  for (size_t i = 0; kCreator[i] != '\0'; ++i) identifier->creator[i] = kCreator[i];
-  return bytes;
-}
-
-std::vector<uint8_t> Header(const VhdxLayout& layout, uint64_t sequenceNumber,
-                            const DiskGuid& fileWriteId, const DiskGuid& dataWriteId) {
-  std::vector<uint8_t> bytes(kVhdxHeaderSize, 0);
-  VhdxHeader* header = Front<VhdxHeader>(bytes);
-  memcpy(header->signature, kVhdxHeaderSignature, sizeof(header->signature));
-  header->sequenceNumber = sequenceNumber;
-  header->fileWriteId = fileWriteId;
-  header->dataWriteId = dataWriteId;
-  // The log id stays zero: the log is empty.
-  header->logVersion = 0;
-  header->version = kVhdxVersion;
-  header->logLength = static_cast<uint32_t>(layout.logLength);
-  header->logOffset = layout.logOffset;
-  Seal(bytes.data(), bytes.size());
-  return bytes;
-}
-
-VhdxRegionTableEntry Region(const DiskGuid& id, uint64_t offset, uint64_t length) {
-  return VhdxRegionTableEntry{id, offset, static_cast<uint32_t>(length), kVhdxRegionRequired};
-}
-
-std::vector<uint8_t> RegionTable(const VhdxLayout& layout) {
-  std::vector<uint8_t> bytes(kVhdxRegionTableSize, 0);
-  VhdxRegionTableHeader* table = Front<VhdxRegionTableHeader>(bytes);
-  memcpy(table->signature, kVhdxRegionSignature, sizeof(table->signature));
-  table->entryCount = 2;
-  auto* entries = reinterpret_cast<VhdxRegionTableEntry*>(table + 1);
-  entries[0] = Region(kVhdxBatRegion, layout.batOffset, layout.batLength);
-  entries[1] = Region(kVhdxMetadataRegion, layout.metadataOffset, layout.metadataLength);
-  Seal(bytes.data(), bytes.size());
-  return bytes;
-}
-
-// The items' values, in the order of kItems.
-std::vector<uint8_t> ItemValues(const VhdxLayout& layout, const DiskGuid& diskId) {
-  std::vector<uint8_t> values;
-  auto append = [&values](const auto& value) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&value);
-    values.insert(values.end(), bytes, bytes + sizeof(value));
-  };
-  append(VhdxFileParameters{layout.blockSize, kVhdxLeaveBlocksAllocated});
-  append(layout.diskSize);
-  append(diskId);
-  append(layout.logicalSectorSize);
-  append(layout.physicalSectorSize);
-  return values;
-}
-
-// The metadata table and its items; the items follow the 64 KiB table.
-std::vector<uint8_t> Metadata(const VhdxLayout& layout, const DiskGuid& diskId) {
-  std::vector<uint8_t> bytes(kVhdxMetadataTableSize, 0);
-  VhdxMetadataTableHeader* table = Front<VhdxMetadataTableHeader>(bytes);
-  memcpy(table->signature, kVhdxMetadataSignature, sizeof(table->signature));
-  table->entryCount = kItemCount;
-  auto* entries = reinterpret_cast<VhdxMetadataTableEntry*>(table + 1);
-  uint32_t itemOffset = kVhdxMetadataTableSize;
-  for (int i = 0; i < kItemCount; ++i) {
-    // The file parameters describe this file; the rest describe the disk.
-    const bool describesFile = kItems[i].id == &kVhdxFileParametersItem;
-    const uint32_t flags = kVhdxItemIsRequired | (describesFile ? 0 : kVhdxItemIsVirtualDisk);
-    entries[i] = VhdxMetadataTableEntry{*kItems[i].id, itemOffset, kItems[i].length, flags, 0};
-    itemOffset += kItems[i].length;
-  }
-  const std::vector<uint8_t> values = ItemValues(layout, diskId);
-  bytes.insert(bytes.end(), values.begin(), values.end());
-  return bytes;
-}
-
 uint64_t BatEntry(const VhdxLayout& layout, uint64_t index) {
   const uint64_t period = layout.chunkRatio + 1;
   if ((index + 1) % period == 0) return kVhdxBitmapNotPresent;
   const uint64_t block = index - index / period;
-  const uint64_t offset = layout.dataOffset + block * layout.blockSize;
-  return kVhdxPayloadFullyPresent | ((offset / kVhdxMiB) << kVhdxFileOffsetShift);
+  return VhdxPresentBlockEntry(layout.dataOffset + block * layout.blockSize);
 }
 
 DWORD WriteBat(int fd, const VhdxLayout& layout) {
@@ -121,12 +38,14 @@ DWORD WriteBat(int fd, const VhdxLayout& layout) {
 DWORD WriteStructures(int fd, const VhdxLayout& layout) {
   const DiskGuid fileWriteId = NewRandomGuid();
   const DiskGuid dataWriteId = NewRandomGuid();
-  const std::vector<uint8_t> identifier = FileIdentifier();
-  const std::vector<uint8_t> regions = RegionTable(layout);
-  const std::vector<uint8_t> metadata = Metadata(layout, NewRandomGuid());
+  const std::vector<uint8_t> identifier = VhdxFileIdentifierBytes();
+  const std::vector<uint8_t> regions = VhdxRegionTableBytes(layout);
+  const std::vector<uint8_t> metadata =
+      VhdxMetadataBytes(layout, NewRandomGuid(), kVhdxLeaveBlocksAllocated);
   DWORD code = ERROR_SUCCESS;
   for (int copy = 0; copy < 2 && code == ERROR_SUCCESS; ++copy) {
-    const std::vector<uint8_t> header = Header(layout, copy + 1, fileWriteId, dataWriteId);
+    const std::vector<uint8_t> header =
+        VhdxHeaderBytes(layout, copy + 1, fileWriteId, dataWriteId);
     code = WriteAt(fd, kVhdxHeaderOffsets[copy], header.data(), header.size());
     if (code == ERROR_SUCCESS) {
       code = WriteAt(fd, kVhdxRegionTableOffsets[copy], regions.data(), regions.size());

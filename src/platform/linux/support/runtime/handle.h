@@ -14,7 +14,8 @@
 #include "win32_types.h"
 
 enum class HandleKind {
-  kFile,         // a regular file opened by CreateFileW
+  kFile,         // a regular file opened by CreateFileW or CreateUnnamedFile
+  kFolder,       // the folder that CreateUnnamedFile holds
   kDevice,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
   kFind,         // a FindFirstFileW search
   kConsole,      // GetStdHandle(STD_OUTPUT_HANDLE)
@@ -42,6 +43,12 @@ struct LinuxHandle {
   int owned = 0;     // Mutex: how often its holder has acquired it
   DWORD access = 0;  // Device: the access it was opened with (GENERIC_READ, GENERIC_WRITE)
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
+  // File made by CreateUnnamedFile where unnamed files cannot be had: its
+  // held folder, name and identity, for its removal when it is closed.
+  int removeFolder = -1;
+  std::string removeName;
+  dev_t removeDevice = 0;
+  ino_t removeInode = 0;
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
   int loop = -1;  // VirtualDisk: the loop it was opened on (-1: found by its file when asked)
   std::shared_ptr<Waitable> waitable;  // Thread, Event

@@ -1,4 +1,4 @@
-#include "crc32c.h"
+#include "formats/Crc32c.h"
 
 #include <array>
 
