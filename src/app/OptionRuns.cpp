@@ -6,6 +6,7 @@
 #include "app/ImageStores.h"
 #include "app/RunLock.h"
 #include "common/ProgramLines.h"
+#include "ffu/CatalogCheck.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
@@ -58,6 +59,10 @@ int Extract(FfuImage& image, const CommandLine& line) {
       return PrintErrorLine(L"The partition %s does not lie on the disk.\n",
                             partition->name.c_str());
   }
+  // Nothing is written from an image that is not the one its catalog vouches for.
+  if (CheckImageCatalog(image) == CatalogCheck::kFailed)
+    return PrintErrorLine(L"No raw image is written from an image whose catalog does not vouch "
+                          L"for its hash table.\n");
   image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
   return ExtractRawImage(image, reader, range, line.outputPath, loaded.Spans(store));
