@@ -46,7 +46,8 @@ int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
     return 0;
   }
   if (!vouched) {
-    PrintWarningLine(L"Mounted the image file, but its catalog does not vouch for its hash table.\n");
+    PrintWarningLine(
+        L"Mounted the image file, but its catalog does not vouch for its hash table.\n");
     return 0;
   }
   PrintProgramLine(L"Successfully mounted an image file.\n");

@@ -43,8 +43,8 @@ bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, std::vector<uint8_t>& 
 
 std::wstring NameOf(PCCERT_CONTEXT certificate, DWORD flags) {
   wchar_t name[256];
-  CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, flags,
-                     const_cast<char*>(szOID_COMMON_NAME), name, 256);
+  CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, flags, const_cast<char*>(szOID_COMMON_NAME),
+                     name, 256);
   return PrintableName(name);
 }
 
@@ -192,24 +192,27 @@ void CatalogCheck::PrintLines() const {
   for (size_t i = 0; i < signers.size(); ++i) {
     const CatalogSigner& signer = signers[i];
     if (signer.state == CatalogSigner::kNoCertificate) {
-      PrintWarningLine(L"The catalog holds no certificate of its signer %u; its signature "
-                       L"cannot be verified.\n",
-                       static_cast<unsigned>(i + 1));
+      PrintWarningLine(
+          L"The catalog holds no certificate of its signer %u; its signature "
+          L"cannot be verified.\n",
+          static_cast<unsigned>(i + 1));
       continue;
     }
     std::wstring when = signer.hasSigningTime ? L" on " + TimeText(signer.signingTime) : L"";
-    PrintProgramLine(L"The catalog was signed by '%s' (issued by '%s')%s, with a certificate "
-                     L"valid from %s to %s.\n",
-                     signer.subject.c_str(), signer.issuer.c_str(), when.c_str(),
-                     TimeText(signer.validFrom).c_str(), TimeText(signer.validTo).c_str());
+    PrintProgramLine(
+        L"The catalog was signed by '%s' (issued by '%s')%s, with a certificate "
+        L"valid from %s to %s.\n",
+        signer.subject.c_str(), signer.issuer.c_str(), when.c_str(),
+        TimeText(signer.validFrom).c_str(), TimeText(signer.validTo).c_str());
     if (signer.state == CatalogSigner::kBroken)
       PrintWarningLine(L"The signature of '%s' over the catalog does not verify.\n",
                        signer.subject.c_str());
   }
   if (!matches)
-    PrintWarningLine(L"The hash table does not match the catalog (%s): the image was changed "
-                     L"after its catalog was made.\n",
-                     AlgorithmName(member.algorithm));
+    PrintWarningLine(
+        L"The hash table does not match the catalog (%s): the image was changed "
+        L"after its catalog was made.\n",
+        AlgorithmName(member.algorithm));
   else if (!signers.empty())
     PrintProgramLine(L"The hash table matches the catalog (%s).\n",
                      AlgorithmName(member.algorithm));

@@ -30,12 +30,10 @@ bool NextTime(DerReader& reader) {
 const wchar_t* ReadIndirectData(const DerElement& value, CatalogMember& member) {
   DerReader reader(value);
   DerElement data, digestInfo, algorithm, oid, digest;
-  if (!reader.Next(kDerSequence, data) || !reader.Next(kDerSequence, digestInfo) ||
-      !reader.AtEnd())
+  if (!reader.Next(kDerSequence, data) || !reader.Next(kDerSequence, digestInfo) || !reader.AtEnd())
     return kMalformed;
   DerReader info(digestInfo);
-  if (!info.Next(kDerSequence, algorithm) || !info.Next(kDerOctetString, digest) ||
-      !info.AtEnd())
+  if (!info.Next(kDerSequence, algorithm) || !info.Next(kDerOctetString, digest) || !info.AtEnd())
     return kMalformed;
   DerReader algorithmReader(algorithm);
   if (!algorithmReader.Next(kDerOid, oid)) return kMalformed;

@@ -12,7 +12,7 @@ enum ImageCheckResult : int {
   kImageDamaged = 2,       // one or more chunks do not
   kImageUncheckable = 3,   // the image has no usable hash table, or hashing failed
   kCatalogFailed = 4,      // every chunk matches, but the catalog does not vouch for the
-                           // table: it differs, a signature does not hold, or it is unreadable
+                           // table: it differs, a signature fails, or it cannot be read
   kImageUnreadable = 73,   // the file could not be read to its end
 };
 

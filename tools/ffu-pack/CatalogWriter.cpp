@@ -85,14 +85,16 @@ Bytes MemberId(const Bytes& digest) {
 }
 
 Bytes TrustList(const CatalogOptions& options, const Bytes& tableDigest) {
-  Bytes indirect = Sequence({Sequence({Oid(kFileDataOid)}),
-                             Sequence({Algorithm(options.sha1 ? kSha1Oid : kSha256Oid),
-                                       Octets(tableDigest)})});
+  Bytes indirect =
+      Sequence({Sequence({Oid(kFileDataOid)}),
+                Sequence({Algorithm(options.sha1 ? kSha1Oid : kSha256Oid), Octets(tableDigest)})});
   Bytes member = Sequence({Octets(MemberId(tableDigest)),
                            SetOf({Sequence({Oid(kIndirectDataOid), SetOf({indirect})})})});
   Bytes members;
-  if (options.damage == "two-members") members = Sequence({member, member});
-  else if (options.damage != "no-member") members = Sequence({member});
+  if (options.damage == "two-members")
+    members = Sequence({member, member});
+  else if (options.damage != "no-member")
+    members = Sequence({member});
   return Sequence({Sequence({Oid(kCatalogListOid)}), Octets(Bytes(16, 0x42)),
                    UtcTime(options.signingTime), Algorithm(kCatalogMemberOid), members});
 }
@@ -118,8 +120,8 @@ bool LoadSigner(const CatalogOptions& options, Signer& signer, std::string* erro
     std::fclose(file);
   }
   if (signer.certificate != nullptr && signer.key != nullptr) return true;
-  *error = "cannot read the certificate " + options.certificatePath + " or its key " +
-           options.keyPath;
+  *error =
+      "cannot read the certificate " + options.certificatePath + " or its key " + options.keyPath;
   return false;
 }
 
@@ -136,16 +138,17 @@ Bytes Encoded(T* object, Encode encode) {
 // (content type, signing time, message digest), signed with SHA-256.
 bool SignerInfo(const Signer& signer, const Bytes& contentType, const Bytes& digested,
                 std::time_t signingTime, Bytes& info) {
-  Bytes attributes = SetOf(
-      {Sequence({Oid(kContentTypeOid), SetOf({Oid(contentType)})}),
-       Sequence({Oid(kSigningTimeOid), SetOf({UtcTime(signingTime)})}),
-       Sequence({Oid(kMessageDigestOid),
-                 SetOf({Octets(Digest(EVP_sha256(), digested.data(), digested.size()))})})});
+  Bytes attributes =
+      SetOf({Sequence({Oid(kContentTypeOid), SetOf({Oid(contentType)})}),
+             Sequence({Oid(kSigningTimeOid), SetOf({UtcTime(signingTime)})}),
+             Sequence({Oid(kMessageDigestOid),
+                       SetOf({Octets(Digest(EVP_sha256(), digested.data(), digested.size()))})})});
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   size_t length = 0;
   Bytes signature;
-  bool signedOk = EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, signer.key) == 1 &&
-                  EVP_DigestSign(context, nullptr, &length, attributes.data(), attributes.size()) == 1;
+  bool signedOk =
+      EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, signer.key) == 1 &&
+      EVP_DigestSign(context, nullptr, &length, attributes.data(), attributes.size()) == 1;
   if (signedOk) {
     signature.resize(length);
     signedOk = EVP_DigestSign(context, signature.data(), &length, attributes.data(),
@@ -184,9 +187,9 @@ int BuildCatalog(const CatalogOptions& options, const std::vector<uint8_t>& hash
     if (options.damage != "no-certificate")
       certificates = Der(0xA0, Encoded(signer.certificate, i2d_X509));
   }
-  Bytes signedData =
-      Sequence({Der(0x02, {1}), SetOf({Algorithm(kSha256Oid)}),
-                Sequence({Oid(contentType), Der(0xA0, list)}), certificates, Der(0x31, signerInfos)});
+  Bytes signedData = Sequence({Der(0x02, {1}), SetOf({Algorithm(kSha256Oid)}),
+                               Sequence({Oid(contentType), Der(0xA0, list)}), certificates,
+                               Der(0x31, signerInfos)});
   catalog = Sequence({Oid(kSignedDataOid), Der(0xA0, signedData)});
   return 0;
 }

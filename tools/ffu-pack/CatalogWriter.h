@@ -10,7 +10,7 @@
 struct CatalogOptions {
   std::string certificatePath;  // PEM; with keyPath: the signer
   std::string keyPath;
-  bool sha1 = false;            // the member's digest of the hash table
+  bool sha1 = false;  // the member's digest of the hash table
   std::time_t signingTime = 0;
   // A fault for the reader's tests; see kCatalogDamageNames.
   std::string damage;

@@ -380,7 +380,8 @@ int FirstCatalog(PackOptions& options, std::vector<uint8_t>& catalog, std::strin
   } else {
     // One signing time for both builds, so that they are as long.
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    options.catalog.signingTime = epoch != nullptr ? std::strtoll(epoch, nullptr, 10) : std::time(nullptr);
+    options.catalog.signingTime =
+        epoch != nullptr ? std::strtoll(epoch, nullptr, 10) : std::time(nullptr);
     if (BuildCatalog(options.catalog, {}, catalog, error) != 0) return 1;
   }
   options.catalogSize = static_cast<uint32_t>(catalog.size());

@@ -69,8 +69,7 @@ bool FillInfo(Certificate& certificate) {
   ASN1_OBJECT* keyAlgorithm = nullptr;
   const unsigned char* keyBytes = nullptr;
   int keyLength = 0;
-  if (X509_PUBKEY_get0_param(&keyAlgorithm, &keyBytes, &keyLength, nullptr, key) != 1)
-    return false;
+  if (X509_PUBKEY_get0_param(&keyAlgorithm, &keyBytes, &keyLength, nullptr, key) != 1) return false;
   certificate.keyAlgorithm = ObjectText(keyAlgorithm);
   certificate.key.assign(keyBytes, keyBytes + keyLength);
   if (!FileTimeOf(X509_get0_notBefore(x509), info.NotBefore) ||
@@ -97,8 +96,7 @@ Certificate* MakeCertificate(const std::vector<uint8_t>& encoded, HCERTSTORE sto
     delete certificate;
     return nullptr;
   }
-  certificate->context = {X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                          certificate->encoded.data(),
+  certificate->context = {X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certificate->encoded.data(),
                           static_cast<DWORD>(certificate->encoded.size()), &certificate->info,
                           store};
   return certificate;
@@ -117,8 +115,8 @@ bool SameInteger(CRYPT_INTEGER_BLOB a, CRYPT_INTEGER_BLOB b) {
 }
 }  // namespace
 
-HCERTSTORE CertOpenStore(LPCSTR storeProvider, DWORD encodingType, HCRYPTPROV_LEGACY,
-                         DWORD flags, const void* para) {
+HCERTSTORE CertOpenStore(LPCSTR storeProvider, DWORD encodingType, HCRYPTPROV_LEGACY, DWORD flags,
+                         const void* para) {
   if (storeProvider != CERT_STORE_PROV_MSG || (encodingType & PKCS_7_ASN_ENCODING) == 0 ||
       flags != 0) {
     SetLastError(E_INVALIDARG);
@@ -180,8 +178,8 @@ DWORD CertGetNameStringW(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* 
     int nid = OBJ_txt2nid(static_cast<const char*>(typePara));
     int index = nid == NID_undef ? -1 : X509_NAME_get_index_by_NID(names, nid, -1);
     unsigned char* utf8 = nullptr;
-    if (index >= 0 &&
-        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(names, index))) >= 0)
+    if (index >= 0 && ASN1_STRING_to_UTF8(
+                          &utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(names, index))) >= 0)
       text = FromUtf8(reinterpret_cast<const char*>(utf8));
     OPENSSL_free(utf8);
   }

@@ -178,20 +178,19 @@ DWORD CheckSignature(const SignedMessage& message, const SignerRecord& signer,
   X509* x509 = d2i_X509(nullptr, &at, certificate->cbCertEncoded);
   if (x509 == nullptr) return CRYPT_E_ASN1_BADTAG;
   EVP_MD_CTX* context = EVP_MD_CTX_new();
-  bool verified = context != nullptr &&
-                  EVP_DigestVerifyInit(context, nullptr, digest, nullptr,
-                                       X509_get0_pubkey(x509)) == 1 &&
-                  EVP_DigestVerify(context, signer.signature.contents, signer.signature.length,
-                                   signedBytes.data(), signedBytes.size()) == 1;
+  bool verified =
+      context != nullptr &&
+      EVP_DigestVerifyInit(context, nullptr, digest, nullptr, X509_get0_pubkey(x509)) == 1 &&
+      EVP_DigestVerify(context, signer.signature.contents, signer.signature.length,
+                       signedBytes.data(), signedBytes.size()) == 1;
   EVP_MD_CTX_free(context);
   X509_free(x509);
   return verified ? 0 : NTE_BAD_SIGNATURE;
 }
 
 bool IsSigningTime(LPCSTR structType) {
-  return structType == PKCS_UTC_TIME ||
-         (reinterpret_cast<uintptr_t>(structType) > 0xFFFF &&
-          std::strcmp(structType, szOID_RSA_signingTime) == 0);
+  return structType == PKCS_UTC_TIME || (reinterpret_cast<uintptr_t>(structType) > 0xFFFF &&
+                                         std::strcmp(structType, szOID_RSA_signingTime) == 0);
 }
 }  // namespace
 
@@ -217,9 +216,8 @@ CryptMessage* DecodedMessageOf(HCRYPTMSG handle) {
   return message;
 }
 
-HCRYPTMSG CryptMsgOpenToDecode(DWORD encodingType, DWORD flags, DWORD msgType,
-                               HCRYPTPROV_LEGACY, PCERT_INFO recipientInfo,
-                               CMSG_STREAM_INFO* streamInfo) {
+HCRYPTMSG CryptMsgOpenToDecode(DWORD encodingType, DWORD flags, DWORD msgType, HCRYPTPROV_LEGACY,
+                               PCERT_INFO recipientInfo, CMSG_STREAM_INFO* streamInfo) {
   // Only whole signed messages, read at once, are decoded here.
   if ((encodingType & PKCS_7_ASN_ENCODING) == 0 || flags != 0 ||
       (msgType != 0 && msgType != CMSG_SIGNED) || recipientInfo != nullptr ||
@@ -232,7 +230,8 @@ HCRYPTMSG CryptMsgOpenToDecode(DWORD encodingType, DWORD flags, DWORD msgType,
 
 BOOL CryptMsgUpdate(HCRYPTMSG handle, const BYTE* data, DWORD dataSize, BOOL final) {
   auto* message = static_cast<CryptMessage*>(handle);
-  if (message == nullptr || message->tag != CryptMessage().tag) return FailWith(ERROR_INVALID_HANDLE);
+  if (message == nullptr || message->tag != CryptMessage().tag)
+    return FailWith(ERROR_INVALID_HANDLE);
   if (message->decoded || (data == nullptr && dataSize != 0)) return FailWith(E_INVALIDARG);
   message->message.bytes.insert(message->message.bytes.end(), data, data + dataSize);
   if (!final) return TRUE;
@@ -242,8 +241,7 @@ BOOL CryptMsgUpdate(HCRYPTMSG handle, const BYTE* data, DWORD dataSize, BOOL fin
   return TRUE;
 }
 
-BOOL CryptMsgGetParam(HCRYPTMSG handle, DWORD paramType, DWORD index, void* data,
-                      DWORD* dataSize) {
+BOOL CryptMsgGetParam(HCRYPTMSG handle, DWORD paramType, DWORD index, void* data, DWORD* dataSize) {
   CryptMessage* decoded = DecodedMessageOf(handle);
   if (decoded == nullptr) return FALSE;
   const SignedMessage& message = decoded->message;
@@ -301,8 +299,7 @@ BOOL CryptMsgClose(HCRYPTMSG handle) {
 }
 
 BOOL CryptDecodeObject(DWORD encodingType, LPCSTR structType, const BYTE* encoded,
-                       DWORD encodedSize, DWORD flags, void* structInfo,
-                       DWORD* structInfoSize) {
+                       DWORD encodedSize, DWORD flags, void* structInfo, DWORD* structInfoSize) {
   if ((encodingType & X509_ASN_ENCODING) == 0 || flags != 0 || structInfoSize == nullptr ||
       encoded == nullptr)
     return FailWith(E_INVALIDARG);

@@ -11,17 +11,17 @@
 #include "win32_types.h"
 
 struct SignerRecord {
-  DerElement issuer;            // the certificate's issuer name, whole
-  DerElement serial;            // its serial number (an INTEGER)
-  DerElement digestAlgorithm;   // object identifier
+  DerElement issuer;           // the certificate's issuer name, whole
+  DerElement serial;           // its serial number (an INTEGER)
+  DerElement digestAlgorithm;  // object identifier
   bool hasSignedAttributes = false;
   DerElement signedAttributes;  // [0], whole
   DerElement signature;         // the signature's bytes
 };
 
 struct SignedMessage {
-  std::vector<uint8_t> bytes;   // the message; every element below lies in it
-  DerElement contentType;       // object identifier of the signed content
+  std::vector<uint8_t> bytes;  // the message; every element below lies in it
+  DerElement contentType;      // object identifier of the signed content
   bool hasContent = false;
   // The content as the message gives it out: the octets of an octet
   // string, else the inner content's whole encoding.
