@@ -36,8 +36,12 @@ int ImageMounter::Mount(const std::wstring& imagePath) {
   if (LoadImageFile(imagePath) != 0)
     return PrintErrorLine(L"Failed to load the Image : %s\n", imagePath.c_str());
   std::wstring folder = session->FirstMountFolder();
-  if (!ShellSucceeded(OpenFolder(folder)))
+  if (!ShellSucceeded(OpenFolder(folder))) {
+    // A machine without a shell (a server's core installation) cannot show
+    // the folder; the mount stays, so the user is told where it is.
+    PrintWide(L"%s\n", folder.c_str());
     return PrintErrorLine(L"Failed to explorer the virtual hard drive.\n");
+  }
   return 0;
 }
 
@@ -65,7 +69,7 @@ int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
                failed ? L"Loading %s image ... fault!     \n"
                       : L"Loading %s image ... ok         \n",
                extension.c_str());
-    status.Rewrite(text);
+    status.Finish(text);
     return failed ? 1 : 0;
   }
   if (extension == L".VHD") return PrintErrorLine(L"VHD files not yet supported.\n");

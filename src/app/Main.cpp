@@ -2,6 +2,7 @@
 #include <cwchar>
 
 #include "app/CommandLine.h"
+#include "app/Elevation.h"
 #include "app/ImageMounter.h"
 #include "app/OptionRuns.h"
 #include "common/Failure.h"
@@ -81,6 +82,12 @@ int wmain(int argc, wchar_t** argv, wchar_t** envp) {
     return 0;
   }
   PrintWide(L"Brackwen Tool v.%s\n\n", kToolVersion);
+  // Jobs that attach or detach disks ask for the rights first; the others
+  // only read the image.
+  if (line.mode == RunMode::kMount || line.mode == RunMode::kDetach) {
+    int refused = RefuseUnlessElevated();
+    if (refused != 0) return refused;
+  }
   if (line.mode == RunMode::kMount) return RunMount(line.imagePath.c_str(), line.partitionName);
   if (line.mode == RunMode::kDetach) return RunDetach();
   return RunInspection(line);

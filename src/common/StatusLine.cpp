@@ -147,6 +147,13 @@ void StatusLine::Rewrite(const wchar_t* text) {
   shownText = FirstLine(text);
 }
 
+void StatusLine::Finish(const wchar_t* text) {
+  Rewrite(text);
+  if (unshownText.empty()) return;
+  PrintFinalStatusText(unshownText.c_str());
+  unshownText.clear();
+}
+
 void StatusLine::ShowPercent(const wchar_t* what, int percent, bool first) {
   wchar_t text[kStatusTextSize];
   FormatWide(text, kStatusTextSize, L"%s ... %d%%\n", what, percent);

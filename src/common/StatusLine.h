@@ -12,8 +12,8 @@ constexpr size_t kStatusTextSize = 1024;
 // other output continues below it. The line follows the buffer when it
 // scrolls under it. Without a console the console calls fail and their
 // failures are ignored; the line's final text is handed to
-// PrintFinalStatusText when the line ends (its destruction), so that a log
-// of a redirected run can keep it.
+// PrintFinalStatusText at Finish, or else when the line ends (its
+// destruction), so that a log of a redirected run can keep it.
 class StatusLine {
  public:
   StatusLine() = default;
@@ -23,6 +23,9 @@ class StatusLine {
 
   void Begin(const wchar_t* text);
   void Rewrite(const wchar_t* text);
+  // The last rewrite: without a console its text is printed at once, so
+  // that a log holds it before the lines that follow it.
+  void Finish(const wchar_t* text);
   // Shows "<what> ... N%": begins the line when `first`, else rewrites it.
   void ShowPercent(const wchar_t* what, int percent, bool first);
 

@@ -24,6 +24,11 @@ extern const wchar_t kDrivePrefix[];
 // none on Linux). The program compares its own file name without it.
 extern const wchar_t kExecutableExtension[];
 
+// How a run that attaches or detaches disks is given the rights it needs,
+// as the end of "run Brackwen ...": an elevated prompt on Windows, root on
+// Linux.
+extern const wchar_t kElevationAdvice[];
+
 // Whether `folder` (ending in a separator) is a temporary folder of this
 // program's own, where its VHD files lie. Windows: the user's temporary
 // folder (GetTempPathW), compared in long form without regard to case.

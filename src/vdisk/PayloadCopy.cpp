@@ -31,6 +31,10 @@ struct CopyGeometry {
   uint64_t diskSectorCount;
 };
 
+// Blocks held back to the end of the copy at most; a held block that is
+// written earlier keeps table order all the same.
+constexpr size_t kMaxHeldBlocks = 4;
+
 // Checks every target of the table before anything is written, so that a
 // table that points off the disk leaves the disk untouched.
 int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
@@ -84,11 +88,17 @@ class Progress {
 
 // Copies the payload in table order: blocks of single-place entries that
 // follow each other on the disk go out as one run; entries that name several
-// places write each block to each place. Every run read goes to the disk
-// writer's thread and, while the image is checked, to the hash pool, and the
-// next runs are read into the other buffers meanwhile: one buffer more than
-// the pool has threads, so that every thread can hash one while the copy
-// fills another. A buffer is filled again once both are done with it.
+// places write each block to each place. The blocks that hold the sectors of
+// the partition tables' headers (the protective MBR and the primary header
+// at the disk's start, the backup header at its end) are held back and
+// written last: the system finds partitions, and mounts their volumes, once
+// a table is there, and refuses writes inside a mounted volume. A later
+// block that overlaps a held one has the held ones written before it.
+// Every run read goes to the disk writer's thread and, while the image is
+// checked, to the hash pool, and the next runs are read into the other
+// buffers meanwhile: one buffer more than the pool has threads, so that
+// every thread can hash one while the copy fills another. A buffer is
+// filled again once both are done with it.
 class PayloadWriter {
  public:
   PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
@@ -114,8 +124,15 @@ class PayloadWriter {
 
   int CopyEntry(const BlockDataEntry& entry, uint64_t index) {
     for (uint32_t k = 0; k < entry.blockCount; ++k) {
-      int result = entry.locations.size() == 1 ? StageBlock(entry.locations[0], k, index)
+      int result = 0;
+      if (HoldsTableHeader(entry, k)) {
+        result = HoldBlock(entry, k, index);
+      } else {
+        if (OverlapsHeld(entry, k)) result = WriteHeld(index);
+        if (result == 0)
+          result = entry.locations.size() == 1 ? StageBlock(entry.locations[0], k, index)
                                                : CopyBlock(entry, k, index);
+      }
       if (result != 0) return result;
     }
     if (run->Empty()) Completed(index + 1);
@@ -123,8 +140,7 @@ class PayloadWriter {
   }
 
   int Finish(uint64_t entryCount) {
-    int result = FlushRun(entryCount);
-    if (result == 0) result = Settle(UINT64_MAX);
+    int result = WriteHeld(entryCount);
     hashing.WaitAll();
     return result;
   }
@@ -211,6 +227,60 @@ class PayloadWriter {
     return run->ReadBlock(imageFile, target, imagePath);
   }
 
+  bool InHeaderSector(uint64_t target) const {
+    const uint64_t diskBytes = geometry.diskSectorCount * geometry.sectorSize;
+    return target < 2ull * geometry.sectorSize ||
+           target + geometry.blockSize > diskBytes - geometry.sectorSize;
+  }
+
+  bool HoldsTableHeader(const BlockDataEntry& entry, uint32_t k) const {
+    for (const TargetLocation& location : entry.locations)
+      if (InHeaderSector(Target(location, k))) return true;
+    return false;
+  }
+
+  bool OverlapsHeld(const BlockDataEntry& entry, uint32_t k) const {
+    for (const HeldBlock& block : held)
+      for (uint64_t target : block.targets)
+        for (const TargetLocation& location : entry.locations) {
+          const uint64_t other = Target(location, k);
+          if (other < target + geometry.blockSize && target < other + geometry.blockSize)
+            return true;
+        }
+    return false;
+  }
+
+  // Reads the block in its turn, for the check, and keeps it for the end.
+  int HoldBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
+    int result = held.size() >= kMaxHeldBlocks ? WriteHeld(index) : FlushRun(index);
+    if (result != 0) return result;
+    HeldBlock block{std::make_unique<BlockRun>(geometry.blockSize, 1), {}, 0};
+    if (!block.data->Allocated()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
+    for (const TargetLocation& location : entry.locations)
+      block.targets.push_back(Target(location, k));
+    result = block.data->ReadBlock(imageFile, block.targets.front(), imagePath);
+    if (result != 0) return result;
+    block.ticket = hashing.Post(filePosition, block.data->Data(), block.data->Bytes());
+    filePosition += block.data->Bytes();
+    held.push_back(std::move(block));
+    return 0;
+  }
+
+  // Writes what is queued, then the held blocks in the order they were read.
+  int WriteHeld(uint64_t index) {
+    int result = FlushRun(index);
+    if (result == 0) result = Settle(UINT64_MAX);
+    for (HeldBlock& block : held) {
+      if (result != 0) break;
+      result = block.data->WriteBlockTo(diskHandle, block.targets.data(), block.targets.size(),
+                                        imagePath);
+    }
+    // The check may still be reading them.
+    if (!held.empty()) hashing.WaitFor(held.back().ticket);
+    held.clear();
+    return result;
+  }
+
   // Written here, after the queued runs, so that writes keep table order.
   int CopyBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
     int result = FlushRun(index);
@@ -235,6 +305,13 @@ class PayloadWriter {
   HANDLE imageFile;
   const wchar_t* imagePath;
   Progress& progress;
+  // The blocks held back for the end, each with its places on the disk.
+  struct HeldBlock {
+    std::unique_ptr<BlockRun> data;
+    std::vector<uint64_t> targets;
+    uint64_t ticket;  // of the check's read of it
+  };
+  std::vector<HeldBlock> held;
   // Declared after the buffers, so that they have stopped reading them
   // before they are released.
   ChunkHashPool hashing;

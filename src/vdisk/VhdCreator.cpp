@@ -39,6 +39,63 @@ CREATE_VIRTUAL_DISK_PARAMETERS CreationParameters(VirtualDiskFormat format, uint
   return parameters;
 }
 
+// The virtual disk service attaches no file that is compressed or encrypted,
+// and a new file takes both from its folder. Compression is cleared here,
+// before the attach; encryption cannot be, so an encrypted folder is
+// refused before anything is swept or made.
+// Returns: 0, or the character count of the line that refuses the folder.
+int RefuseEncryptedFolder(const std::wstring& vhdPath) {
+  const std::wstring folder = vhdPath.substr(0, vhdPath.find_last_of(kPathSeparators) + 1);
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_ENCRYPTED) == 0)
+    return 0;
+  return PrintErrorLine(
+      L"The temporary folder '%s' is encrypted, and a virtual disk cannot be attached from "
+      L"an encrypted file; set TMP to a folder that is not encrypted.\n",
+      folder.c_str());
+}
+
+bool IsCompressed(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
+}
+
+// Returns: 0, or the Win32 code of the failure after reporting it.
+DWORD ClearCompression(const std::wstring& vhdPath) {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  UniqueHandle file(CreateFileW(vhdPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  USHORT format = COMPRESSION_FORMAT_NONE;
+  DWORD returned = 0;
+  if (file.Valid() && DeviceIoControl(file.Get(), FSCTL_SET_COMPRESSION, &format, sizeof(format),
+                                      nullptr, 0, &returned, nullptr))
+    return 0;
+  const DWORD code = GetLastError();
+  PrintErrorLine(L"Unable to create the VHD file uncompressed.\n");
+  ReportWin32Error(code, vhdPath.c_str());
+  return code;
+}
+
+// The disk's handle keeps others from writing the file: it goes while the
+// compression is cleared, and the disk is opened again.
+// Returns: 0, or the Win32 code of the failure after reporting it.
+DWORD Uncompress(HANDLE& virtualDisk, VIRTUAL_STORAGE_TYPE& storageType,
+                 const std::wstring& vhdPath) {
+  CloseHandle(virtualDisk);
+  virtualDisk = INVALID_HANDLE_VALUE;
+  DWORD result = ClearCompression(vhdPath);
+  if (result != 0) return result;
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  result = OpenVirtualDisk(&storageType, vhdPath.c_str(), VIRTUAL_DISK_ACCESS_ALL,
+                           OPEN_VIRTUAL_DISK_FLAG_NONE, nullptr, &opened);
+  if (result != 0) {
+    ReportWin32Error(result, vhdPath.c_str());
+    return result;
+  }
+  virtualDisk = opened;
+  return 0;
+}
+
 // Creates the VHD file (a VHDX for sectors other than 512 bytes) and attaches
 // it for good, without a drive letter. On success `virtualDisk` holds the
 // open virtual disk handle. The virtual disk calls return their error and
@@ -54,15 +111,23 @@ DWORD CreateAndAttach(HANDLE& virtualDisk, uint32_t sectorSize, uint64_t maximum
   // it gives is checked at each operation instead.
   const VIRTUAL_DISK_ACCESS_MASK access =
       format == VirtualDiskFormat::kVhdx ? VIRTUAL_DISK_ACCESS_NONE : VIRTUAL_DISK_ACCESS_ALL;
+  // The handle's value is undefined after a failed call: it is taken only
+  // when the call succeeded.
+  HANDLE created = INVALID_HANDLE_VALUE;
   DWORD result = CreateVirtualDisk(&storageType, vhdPath.c_str(), access, nullptr,
                                    CREATE_VIRTUAL_DISK_FLAG_NONE, 0, &createParameters, nullptr,
-                                   &virtualDisk);
+                                   &created);
+  if (result == 0) virtualDisk = created;
   if (result != 0) {
     PrintErrorLine(L"Failed to create vdisk.\n");
     ReportWin32Error(result, vhdPath.c_str());
     return result;
   }
   stage = VhdStage::kCreated;
+  if (IsCompressed(vhdPath)) {
+    result = Uncompress(virtualDisk, storageType, vhdPath);
+    if (result != 0) return result;
+  }
   ATTACH_VIRTUAL_DISK_PARAMETERS attachParameters{};
   attachParameters.Version = ATTACH_VIRTUAL_DISK_VERSION_1;
   auto flags = static_cast<ATTACH_VIRTUAL_DISK_FLAG>(ATTACH_VIRTUAL_DISK_FLAG_NO_DRIVE_LETTER |
@@ -95,6 +160,8 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
                        const std::wstring& vhdPath, VhdStage* stage) {
   VhdStage ignored = VhdStage::kNone;
   if (stage == nullptr) stage = &ignored;
+  int refused = RefuseEncryptedFolder(vhdPath);
+  if (refused != 0) return refused;
   if (DetachImageDisks() != 0) return FailWithError(0);
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;

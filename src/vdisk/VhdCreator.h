@@ -18,7 +18,10 @@ enum class VhdStage { kNone, kCreated, kAttached };
 int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHandle& diskHandle,
                    VhdStage& stage);
 // Sweeps away the disks of earlier runs, then creates the VHD file of
-// `maximumSize` bytes, attaches it and opens its disk into `diskHandle`.
-// Returns: 0 on success, or the Win32 error code after printing the failure.
+// `maximumSize` bytes, uncompressed, attaches it and opens its disk into
+// `diskHandle`. A temporary folder that is encrypted is refused first.
+// Returns: 0 on success; the character count of the line that refuses an
+// encrypted folder; otherwise the Win32 error code after printing the
+// failure.
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
                        const std::wstring& vhdPath, VhdStage* stage = nullptr);

@@ -45,7 +45,7 @@ FolderVolume VolumeAtFolder(HANDLE diskHandle, const std::wstring& folder) {
   wchar_t volumeName[kVolumeNameUnits] = {};
   if (!GetVolumeNameForVolumeMountPointW(folder.c_str(), volumeName, kVolumeNameUnits))
     return FolderVolume::kNone;
-  UniqueHandle volume(OpenDevice(VolumeDevicePath(volumeName)));
+  UniqueHandle volume(OpenDeviceToQuery(VolumeDevicePath(volumeName), 0));
   STORAGE_DEVICE_NUMBER onVolume{};
   STORAGE_DEVICE_NUMBER onDisk{};
   if (!volume.Valid() || !QueryDeviceNumber(volume.Get(), onVolume) ||

@@ -28,7 +28,7 @@ constexpr DWORD kVolumeWaitMs = 30000;
 bool WaitForVolume(const std::wstring& devicePath) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
     if (Interrupted()) return false;
-    UniqueHandle volume(OpenDevice(devicePath));
+    UniqueHandle volume(OpenDeviceToQuery(devicePath, 0));
     if (volume.Valid()) return true;
     if (waited >= kVolumeWaitMs) {
       SetLastError(ERROR_TIMEOUT);
@@ -102,7 +102,7 @@ class MountStatus {
     wchar_t text[kStatusTextSize];
     FormatWide(text, kStatusTextSize, L"Mounting %s partition as : '%s' ... ok         \n",
                partitionName.c_str(), shownFolder.c_str());
-    status.Rewrite(text);
+    status.Finish(text);
     return 0;
   }
 
@@ -111,7 +111,7 @@ class MountStatus {
   int Failed(DWORD error) {
     wchar_t text[kStatusTextSize];
     FormatFailureText(text, partitionName, startLength);
-    status.Rewrite(text);
+    status.Finish(text);
     if (Interrupted()) return FailInterrupted();
     PrintWarningLine(L"Unable to add access path to the %s partition.\n", partitionName.c_str());
     return FailWithError(error);

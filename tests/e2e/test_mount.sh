@@ -60,3 +60,16 @@ check "second disk attached" yes "$([ -n "$(loop_of "$second_vhd")" ] && echo ye
 check "one mount on the work folder" 1 "$(findmnt -n "$MNT" | wc -l)"
 diff -r "$T/phone.files" "$MNT" && echo "ok: MainOS files after the second run" || fail "MainOS files differ"
 check "only the second disk and its two volumes attached" 3 "$(test_loops | wc -w)"
+
+# An opener that cannot start (a server without a shell): the run fails, its
+# mount stays, and the folder's path stands on a line of its own first.
+mkdir "$T/bin" && echo 'not a program' >"$T/bin/xdg-open" && chmod 755 "$T/bin/xdg-open"
+DISPLAY=:9 PATH=$T/bin:$PATH run "$BRACKWEN" "$FFU"
+expect_output "folder that cannot be opened" "${BANNER[@]}" \
+  "(Korvex) Mounting the image file : '$FFU'" \
+  "(Korvex) !WARNING! Successfully detached vhd file : '$second_vhd'" \
+  "$MNT" \
+  "(Korvex) !ERROR! Failed to explorer the virtual hard drive." \
+  "(Korvex) !ERROR! Failed to mount the image file as a virtual hard drive."
+check "exit code of a folder that cannot be opened" 73 "$RC"
+diff -r "$T/phone.files" "$MNT" && echo "ok: the mount stays" || fail "MainOS files differ"

@@ -96,3 +96,13 @@ expect_mounted_run "sweep of a foreign file" "$T/phone.ffu" "$P/phone.mnt/" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$T/attached-by-hand.img'"
 check "foreign file kept" yes "$([ -f "$T/attached-by-hand.img" ] && echo yes || echo no)"
 check "foreign disk detached" "" "$(loop_of "$T/attached-by-hand.img")"
+cleanup_attached
+rm -f "$P"/kmd*.vhd
+
+# --- a compressed temporary folder ---------------------------------------------
+# A new VHD takes its folder's compression (the kernel's flag, as chattr sets
+# it), and a compressed file is not attached: the run clears it first.
+chattr +c "$P"
+expect_mounted_run "compressed folder" "$T/phone.ffu" "$P/phone.mnt/"
+check "the VHD is not compressed" "" "$(lsattr "$(vhd_files | tail -n 1)" | awk '$1 ~ /c/')"
+chattr -c "$P"

@@ -73,6 +73,10 @@ BOOL __wrap_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 
 HANDLE __wrap_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if ((access & fakeSystem.refusedAccess) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (fakeSystem.createFile) return fakeSystem.createFile(name);
   return __real_CreateFileW(name, access, share, security, disposition, flags, templateFile);
 }
@@ -126,6 +130,11 @@ DWORD __wrap_GetVirtualDiskPhysicalPath(HANDLE handle, ULONG* size, LPWSTR path)
 BOOL __wrap_DeleteFileW(LPCWSTR name) {
   if (fakeSystem.deleteFile) return fakeSystem.deleteFile(name);
   return __real_DeleteFileW(name);
+}
+
+DWORD __wrap_GetFileAttributesW(LPCWSTR name) {
+  if (fakeSystem.fileAttributes) return fakeSystem.fileAttributes(name);
+  return __real_GetFileAttributesW(name);
 }
 
 BOOL __wrap_GetVolumePathNamesForVolumeNameW(LPCWSTR volume, LPWSTR paths, DWORD length,

@@ -23,6 +23,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE, GET_STORAGE_DEPENDENCY_FLAG, PSTORAGE_DEPENDENCY_INFO, ULONG)>
       storageDependency;
   std::function<HANDLE(LPCWSTR)> createFile;
+  DWORD refusedAccess = 0;  // opens asking for it fail with 5, as under a policy
   std::function<BOOL(HANDLE)> closeHandle;
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> queryDosDevice;
   std::function<DWORD(PCWSTR, PHANDLE)> openVirtualDisk;
@@ -31,6 +32,7 @@ struct FakeSystem {
   std::function<DWORD(HANDLE)> attachVirtualDisk;
   std::function<DWORD(HANDLE, ULONG*, LPWSTR)> getVirtualDiskPhysicalPath;
   std::function<BOOL(LPCWSTR)> deleteFile;
+  std::function<DWORD(LPCWSTR)> fileAttributes;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> getVolumePathNames;
   std::function<BOOL(LPCWSTR)> deleteVolumeMountPoint;
   std::function<BOOL(LPCWSTR, LPCWSTR)> setVolumeMountPoint;

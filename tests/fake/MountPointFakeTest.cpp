@@ -6,6 +6,7 @@
 #include "common/FixedValues.h"
 #include "ffu/MountChoice.h"
 #include "volumes/DriveLayout.h"
+#include "volumes/MountCheck.h"
 #include "volumes/PartitionMounts.h"
 
 namespace {
@@ -17,6 +18,7 @@ class MountPoints : public FakeSystemTest {
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
+    Fake().refusedAccess = GENERIC_WRITE;  // the wait for a volume needs no more
     UseLayout({L"EFIESP", L"MainOS"});
     Fake().createFile = [this](LPCWSTR) -> HANDLE {
       ++opens;
@@ -88,6 +90,20 @@ TEST_F(MountPoints, AVolumeThatNeverArrivesTimesOutAfterThirtySeconds) {
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Unable to add access path to the MainOS partition.\n"
             "!ERROR! This operation returned because the timeout period expired.\r\n\n");
+}
+
+// The check of the folder asks the volume its number without write access.
+TEST_F(MountPoints, TheFolderIsCheckedWithoutWriteAccess) {
+  Fake().getVolumeNameForMountPoint = [](LPCWSTR, LPWSTR volume, DWORD length) -> BOOL {
+    wcsncpy(volume, kMainOsVolume.c_str(), length);
+    return TRUE;
+  };
+  Fake().deviceIoControl = [](HANDLE, DWORD request, LPVOID out, DWORD, LPDWORD) -> BOOL {
+    EXPECT_EQ(request, static_cast<DWORD>(IOCTL_STORAGE_GET_DEVICE_NUMBER));
+    *static_cast<STORAGE_DEVICE_NUMBER*>(out) = STORAGE_DEVICE_NUMBER{7, 3, 0};
+    return TRUE;
+  };
+  EXPECT_EQ(VolumeAtFolder(kDisk, kFolder), FolderVolume::kOnDisk);
 }
 
 TEST_F(MountPoints, AChosenPartitionMissingFromTheLayoutMountsNothing) {

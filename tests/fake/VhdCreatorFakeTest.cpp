@@ -12,17 +12,21 @@ extern "C" BOOL __real_CloseHandle(HANDLE);
 namespace {
 const HANDLE kVirtualDisk = reinterpret_cast<HANDLE>(0x7100);
 const HANDLE kDrive = reinterpret_cast<HANDLE>(0x7200);
+// What a failed creation may leave in the handle: no handle of anybody's.
+const HANDLE kUndefined = reinterpret_cast<HANDLE>(0x7300);
 const wchar_t kVhdPath[] = L"/tmp/kmd7.vhd";
 // On Windows a redirected print leaves this behind.
 const DWORD kStaleError = ERROR_INVALID_HANDLE;
 
-enum class FailingCall { None, Create, Attach, PhysicalPath, OpenDrive };
+// Folder: the temporary folder is refused before the sweep.
+enum class FailingCall { None, Folder, Create, Attach, PhysicalPath, OpenDrive };
 
 struct VirtualDiskCase {
   const char* name;
   FailingCall call;
   DWORD code;
   const char* lines;
+  DWORD folderAttributes = FILE_ATTRIBUTE_DIRECTORY;  // the temporary folder's
 };
 
 class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<VirtualDiskCase> {
@@ -30,10 +34,14 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
   void SetUp() override {
     FakeSystemTest::SetUp();
     // No drives: the sweep before the creation finds nothing to do.
-    Fake().queryDosDevice = [](LPCWSTR, LPWSTR target, DWORD max) -> DWORD {
+    Fake().queryDosDevice = [this](LPCWSTR, LPWSTR target, DWORD max) -> DWORD {
+      ++sweepQueries;
       if (max < 2) return 0;
       target[0] = target[1] = L'\0';
       return 2;
+    };
+    Fake().fileAttributes = [this](LPCWSTR path) -> DWORD {
+      return std::wstring(path) == L"/tmp/" ? GetParam().folderAttributes : FILE_ATTRIBUTE_NORMAL;
     };
     const FailingCall failing = GetParam().call;
     const DWORD code = GetParam().code;
@@ -42,7 +50,10 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
                                                      PHANDLE handle) -> DWORD {
       EXPECT_EQ(std::wstring(path), kVhdPath);
       EXPECT_EQ(parameters->Version1.SectorSizeInBytes, 512u);
-      if (failing == FailingCall::Create) return code;
+      if (failing == FailingCall::Create) {
+        *handle = kUndefined;
+        return code;
+      }
       *handle = kVirtualDisk;
       ++openHandles;
       return 0;
@@ -68,6 +79,7 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       return kDrive;
     };
     Fake().closeHandle = [this](HANDLE handle) -> BOOL {
+      if (handle == kUndefined) return static_cast<BOOL>(++undefinedCloses);
       if (handle != kDrive && handle != kVirtualDisk) return __real_CloseHandle(handle);
       if (handle != kDrive) --openHandles;
       return TRUE;
@@ -89,6 +101,8 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
     };
   }
   int openHandles = 0;
+  int undefinedCloses = 0;
+  int sweepQueries = 0;
   ULONGLONG diskAttributes = 0;
 };
 
@@ -108,13 +122,20 @@ TEST_P(VhdCreation, ReportsTheCodeTheCallReturned) {
   } else {
     EXPECT_EQ(disk, INVALID_HANDLE_VALUE);
     EXPECT_EQ(openHandles, 0) << "the virtual disk handle is closed";
+    EXPECT_EQ(undefinedCloses, 0) << "a failed creation's handle is not closed";
   }
+  EXPECT_EQ(sweepQueries != 0, GetParam().call != FailingCall::Folder) << "swept";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, VhdCreation,
     ::testing::Values(
         VirtualDiskCase{"all_succeed", FailingCall::None, 0, ""},
+        VirtualDiskCase{"encrypted_folder", FailingCall::Folder, 165,
+                        "(Korvex) !ERROR! The temporary folder '/tmp/' is encrypted, and a "
+                        "virtual disk cannot be attached from an encrypted file; set TMP to a "
+                        "folder that is not encrypted.\n",
+                        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ENCRYPTED},
         VirtualDiskCase{"create", FailingCall::Create, ERROR_FILE_EXISTS,
                         "(Korvex) !ERROR! Failed to create vdisk.\n"
                         "!ERROR! The file exists.\r\n\"/tmp/kmd7.vhd\"\n"},

@@ -249,6 +249,21 @@ TEST_F(VolumeMountTest, AMountedVolumeKeepsItsDiskAttached) {
   EXPECT_EQ(scratch.DiskLoops().size(), 1u);
   EXPECT_EQ(scratch.VolumeLoops().size(), 2u);
   EXPECT_EQ(PathNames(kMainOsGuid).size(), 1u);
+  // As on Windows, its sectors are not written through the disk; others are:
+  // the protective MBR, EFIESP (not mounted), MainOS, across MainOS's start.
+  const struct { LONGLONG offset; DWORD length; bool written; } writes[] = {
+      {0, 512, true}, {1 << 20, 512, true}, {9 << 20, 512, false}, {(9 << 20) - 512, 1024, false}};
+  std::vector<char> bytes(1024);
+  for (const auto& w : writes) {
+    LARGE_INTEGER at;
+    at.QuadPart = w.offset;
+    DWORD moved = 0;
+    ASSERT_TRUE(SetFilePointerEx(drive, at, nullptr, FILE_BEGIN) &&
+                ReadFile(drive, bytes.data(), w.length, &moved, nullptr) &&
+                SetFilePointerEx(drive, at, nullptr, FILE_BEGIN));
+    EXPECT_EQ(WriteFile(drive, bytes.data(), w.length, &moved, nullptr) != 0, w.written) << w.offset;
+    if (!w.written) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
 }
 
 TEST_F(VolumeMountTest, MountFolderMustBeAnEmptyRealDirectory) {

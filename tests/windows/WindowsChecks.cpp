@@ -1,12 +1,14 @@
 // Checks of the Windows build's own behaviour, run under Wine by the smoke
 // test: the path functions with both separators, which files the sweep takes
-// as its own in each backing-file form, and prints that keep the last error.
+// as its own in each backing-file form, prints that keep the last error, and
+// a status line's final text in a redirected log.
 // Each failing check prints a line; the exit code is the number of failures.
 #include <cstdio>
 #include <map>
 #include <string>
 
 #include "common/PathFunctions.h"
+#include "common/StatusLine.h"
 #include "platform.h"
 #include "volumes/BackingFile.h"
 
@@ -70,11 +72,20 @@ void CheckPrintsKeepTheLastError() {
   PrintWideText(L"text\n");
   Check(GetLastError() == ERROR_NOT_READY, L"last error after PrintWideText", L"");
 }
+
+// Output goes to a file: the final text stands before what follows it.
+void PrintFinishedStatusLine() {
+  StatusLine status;
+  status.Begin(L"Loading .FFU image ... processing\n");
+  status.Finish(L"Loading .FFU image ... ok         \n");
+  PrintWideText(L"after\n");
+}
 }  // namespace
 
 int wmain() {
   CheckPathNames();
   CheckOwnFilesInEachForm();
   CheckPrintsKeepTheLastError();
+  PrintFinishedStatusLine();
   return failures;
 }

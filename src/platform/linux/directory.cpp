@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "last_error.h"
+#include "support/kernel/inode_flags.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
 #include "support/runtime/path_errors.h"
@@ -127,6 +128,13 @@ HANDLE FindMatches(const std::string& path, WIN32_FIND_DATAW& data) {
   SetLastError(ERROR_FILE_NOT_FOUND);
   return INVALID_HANDLE_VALUE;
 }
+
+// Compressed and encrypted, from the kernel's flags of a file or folder that
+// can be opened for reading.
+DWORD FlagAttributes(const std::string& path, const struct stat& status) {
+  if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) return 0;
+  return InodeFlagAttributesOf(path);
+}
 }  // namespace
 
 // Follows links, as the open of the same path does.
@@ -141,7 +149,10 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     SetLastError(Win32FromPathErrno(path.empty() ? ENOENT : errno, path));
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(status);
+  const DWORD attributes = AttributesOf(status);
+  const DWORD flags = FlagAttributes(path, status);
+  if (flags == 0) return attributes;
+  return (attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes) | flags;
 }
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {

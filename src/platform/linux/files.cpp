@@ -8,6 +8,8 @@
 
 #include "last_error.h"
 #include "support/kernel/devices.h"
+#include "support/kernel/loop_device.h"
+#include "support/kernel/partition_volumes.h"
 #include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/handle.h"
@@ -156,6 +158,16 @@ DWORD MovePointer(int fd, int64_t distance, DWORD moveMethod, int64_t& position)
 }
 enum class Direction { kRead, kWrite };
 
+// As on Windows, a disk's sectors inside a volume whose file system is
+// mounted are not written through the disk.
+bool IntoMountedVolume(const LinuxHandle& handle, DWORD count) {
+  if (handle.kind != HandleKind::kDevice || count == 0) return false;
+  const int disk = LoopNumberOfPath(handle.path);
+  const off_t position = lseek(handle.fd, 0, SEEK_CUR);
+  return disk >= 0 && position >= 0 &&
+         MountedVolumeOverlaps(disk, static_cast<uint64_t>(position), count);
+}
+
 // Reads or writes `count` bytes at the file position, going on after
 // interruptions and short transfers. A read that meets the end of the file
 // stops there and still succeeds; a write that moves nothing fails as a full
@@ -167,6 +179,13 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if ((buffer == nullptr && count > 0) || overlapped != nullptr)
     return FailWith(ERROR_INVALID_PARAMETER);
+  // A device moves data only for the access it was opened with; one opened
+  // with none answers queries alone.
+  const DWORD needed = direction == Direction::kRead ? GENERIC_READ : GENERIC_WRITE;
+  if (handle->kind == HandleKind::kDevice && (handle->access & needed) == 0)
+    return FailWith(ERROR_ACCESS_DENIED);
+  if (direction == Direction::kWrite && IntoMountedVolume(*handle, count))
+    return FailWith(ERROR_ACCESS_DENIED);
   char* at = static_cast<char*>(buffer);
   DWORD total = 0;
   while (total < count) {

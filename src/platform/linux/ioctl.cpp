@@ -10,6 +10,7 @@
 
 #include "last_error.h"
 #include "support/formats/gpt.h"
+#include "support/kernel/inode_flags.h"
 #include "support/kernel/loop_device.h"
 #include "support/kernel/partition_volumes.h"
 #include "support/runtime/errors.h"
@@ -208,9 +209,26 @@ DWORD GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDW
   return ERROR_SUCCESS;
 }
 
+// A file's compression, through its kernel flag; the handle must be open for
+// reading and writing, as the request's code asks. Returns: a Win32 code.
+DWORD SetCompression(const LinuxHandle& file, LPVOID inBuffer, DWORD inBufferSize) {
+  if (inBuffer == nullptr || inBufferSize < sizeof(USHORT)) return ERROR_INVALID_PARAMETER;
+  if ((fcntl(file.fd, F_GETFL) & O_ACCMODE) != O_RDWR) return ERROR_ACCESS_DENIED;
+  USHORT format = 0;
+  memcpy(&format, inBuffer, sizeof(format));
+  if (format > COMPRESSION_FORMAT_LZNT1) return ERROR_INVALID_PARAMETER;
+  return SetInodeCompression(file.fd, format != COMPRESSION_FORMAT_NONE);
+}
+
 // One request on a disk or volume. Returns: a Win32 code.
 DWORD Answer(const LinuxHandle& device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
              LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned) {
+  // A request's code names the access its handle needs (bits 14 and 15:
+  // read, write); 0 asks for none.
+  const DWORD needs = (ioControlCode >> 14) & 3;
+  if (((needs & 1) != 0 && (device.access & GENERIC_READ) == 0) ||
+      ((needs & 2) != 0 && (device.access & GENERIC_WRITE) == 0))
+    return ERROR_ACCESS_DENIED;
   switch (ioControlCode) {
     case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
       return GetDriveLayout(device, outBuffer, outBufferSize, bytesReturned);
@@ -239,6 +257,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
   if (ioControlCode == FSCTL_SET_SPARSE && HandleOf(device, HandleKind::kFile) != nullptr) {
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+  }
+  if (ioControlCode == FSCTL_SET_COMPRESSION && HandleOf(device, HandleKind::kFile) != nullptr) {
+    const DWORD code = SetCompression(*HandleOf(device, HandleKind::kFile), inBuffer, inBufferSize);
+    return code == ERROR_SUCCESS ? TRUE : FailWith(code);
   }
   LinuxHandle* handle = HandleOf(device, HandleKind::kDevice);
   if (handle == nullptr) {

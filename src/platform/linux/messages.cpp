@@ -85,6 +85,9 @@ const SystemMessage kSystemMessages[] = {
     {0xC03A0014, L"A virtual disk support provider for the specified file was not "
                  L"found.\r\n"},
     {0xC03A0015, L"The specified disk is not a virtual disk.\r\n"},
+    {0xC03A001A, L"The requested operation could not be completed due to a virtual disk "
+                 L"system limitation.  Virtual hard disk files must be uncompressed and "
+                 L"unencrypted and must not be sparse.\r\n"},
 };
 
 // The English system text of a Win32 code, ending in CR LF; empty when the

@@ -6,3 +6,4 @@
 const wchar_t kPathSeparator = L'/';
 const wchar_t kPathSeparators[] = L"/";
 const wchar_t kExecutableExtension[] = L"";
+const wchar_t kElevationAdvice[] = L"as root (with sudo)";

@@ -1,6 +1,7 @@
 // The process token's privileges. Root's token holds the privilege to
 // manage volumes (attach and detach disks), as an administrator's does;
-// another user's does not hold it, and adjusting it changes nothing.
+// another user's does not hold it, and adjusting it changes nothing. Root's
+// token is the elevated one.
 #include <unistd.h>
 
 #include <cwchar>
@@ -44,5 +45,17 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD
     allHeld = allHeld && newState->Privileges[i].Luid.LowPart == kManageVolumeLuid &&
               geteuid() == 0;
   SetLastError(allHeld ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+  return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                         LPVOID information, DWORD informationLength, LPDWORD returnLength) {
+  if (HandleOf(token, HandleKind::kToken) == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (informationClass != TokenElevation || returnLength == nullptr)
+    return FailWith(ERROR_INVALID_PARAMETER);
+  *returnLength = sizeof(TOKEN_ELEVATION);
+  if (information == nullptr || informationLength < sizeof(TOKEN_ELEVATION))
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = geteuid() == 0 ? 1 : 0;
   return TRUE;
 }

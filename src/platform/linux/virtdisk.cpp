@@ -8,6 +8,7 @@
 
 #include "support/formats/vhd.h"
 #include "support/formats/vhdx.h"
+#include "support/kernel/inode_flags.h"
 #include "support/kernel/loop_device.h"
 #include "support/kernel/mountinfo.h"
 #include "support/runtime/device_prefix.h"
@@ -138,6 +139,8 @@ DWORD AttachVirtualDisk(HANDLE virtualDisk, PSECURITY_DESCRIPTOR, ATTACH_VIRTUAL
   request.readOnly = (flags & ATTACH_VIRTUAL_DISK_FLAG_READ_ONLY) != 0;
   DWORD code = ReadDiskPlace(*disk, &request);
   if (code != ERROR_SUCCESS) return code;
+  // As on Windows, a file that is compressed or encrypted is not attached.
+  if (InodeFlagAttributesOf(disk->path) != 0) return ERROR_VIRTUAL_DISK_LIMITATION;
   if (LoopFindByFile(disk->path) >= 0) return ERROR_SHARING_VIOLATION;
   int number = -1;
   code = LoopAttach(request, &number);

@@ -197,5 +197,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid);
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                            DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
                            LPDWORD returnLength);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                         LPVOID information, DWORD informationLength, LPDWORD returnLength);
 
 }  // extern "C"

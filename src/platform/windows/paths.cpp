@@ -4,6 +4,7 @@ const wchar_t kPathSeparator = L'\\';
 const wchar_t kPathSeparators[] = L"\\/";
 const wchar_t kExecutableExtension[] = L".exe";
 const wchar_t kDrivePrefix[] = L"PhysicalDrive";
+const wchar_t kElevationAdvice[] = L"from an elevated prompt (Run as administrator)";
 
 namespace {
 // The long form of a folder path, upper-cased; empty when it cannot be had.

@@ -40,6 +40,7 @@ DWORD OpenLoop(int number, DWORD desiredAccess, DWORD flagsAndAttributes, HANDLE
   if (fd < 0 && write && errno == EROFS) fd = open(device.c_str(), O_RDONLY | direct | O_CLOEXEC);
   if (fd < 0) return Win32FromErrno(errno);
   *handle = NewHandle(HandleKind::kDevice, fd, device);
+  HandleOf(*handle, HandleKind::kDevice)->access = desiredAccess;
   return ERROR_SUCCESS;
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "loop_device.h"
+#include "mountinfo.h"
 #include "support/runtime/device_prefix.h"
 #include "support/runtime/errors.h"
 #include "support/runtime/text.h"
@@ -103,4 +104,14 @@ std::wstring VolumeGuidText(const GUID& partitionId) {
 
 std::wstring VolumeGuidPath(const GUID& partitionId) {
   return L"\\\\?\\Volume" + VolumeGuidText(partitionId) + L"\\";
+}
+
+bool MountedVolumeOverlaps(int diskNumber, uint64_t offset, uint64_t length) {
+  for (const LoopBinding& binding : LoopListBindings()) {
+    if (LoopDiskOf(binding) != diskNumber) continue;
+    const uint64_t end = binding.sizeLimit == 0 ? UINT64_MAX : binding.offset + binding.sizeLimit;
+    if (offset >= end || offset + length <= binding.offset) continue;
+    if (!MountsOfDevice(LoopDevicePath(binding.number)).empty()) return true;
+  }
+  return false;
 }

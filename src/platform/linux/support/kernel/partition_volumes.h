@@ -35,5 +35,9 @@ std::wstring VolumeGuidText(const GUID& partitionId);
 // "\\?\Volume{guid}\", lower case.
 std::wstring VolumeGuidPath(const GUID& partitionId);
 
+// Whether `length` bytes at `offset` of the disk at loop N reach into one of
+// its volumes that has a file system mounted.
+bool MountedVolumeOverlaps(int diskNumber, uint64_t offset, uint64_t length);
+
 // Reads the layout of the disk at loop N (opened read-only). Win32 code.
 DWORD ReadLoopLayout(int diskNumber, DiskLayout* layout);

@@ -40,6 +40,7 @@ struct LinuxHandle {
   int fd = -1;       // File, Device, Mutex
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
+  DWORD access = 0;  // Device: the access it was opened with (GENERIC_READ, GENERIC_WRITE)
   std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
   ULONG storageDevice = 0;  // VirtualDisk: VIRTUAL_STORAGE_TYPE_DEVICE_VHD or _VHDX
   std::shared_ptr<Waitable> waitable;  // Thread, Event
