@@ -8,6 +8,7 @@
 #include "app/ImageStores.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
+#include "ffu/CatalogCheck.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/DiskView.h"
 #include "ffu/FfuImage.h"
@@ -62,6 +63,9 @@ void ListHeaders(const FfuImage& image) {
             L"hash table %u bytes\n",
             security.chunkSizeKb, HashName(security.hashAlgorithmId).c_str(), security.catalogSize,
             security.hashTableSize);
+  CatalogCheck catalog;
+  catalog.Run(image.GetCatalog(), image.GetHashTable());
+  catalog.PrintSummary();
   PrintWide(L"Image header    : chunk size %u KiB, manifest %u bytes\n",
             image.GetImageHeader().chunkSizeKb, image.GetImageHeader().manifestLength);
   PrintWide(L"Manifest        : version %s, OS version %s\n",

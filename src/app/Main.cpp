@@ -9,6 +9,8 @@
 #include "common/Interruption.h"
 #include "common/PathFunctions.h"
 #include "common/ProgramLines.h"
+#include "ffu/CatalogCheck.h"
+#include "ffu/FfuImage.h"
 #include "platform.h"
 
 namespace {
@@ -39,6 +41,7 @@ int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
     PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
     return kJobFailed;
   }
+  bool vouched = CheckImageCatalog(*mounter.image) != CatalogCheck::kFailed;
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {
@@ -46,6 +49,11 @@ int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
         L"Mounted the image file, but the image is damaged: %u of its %u "
         L"chunks do not match its hash table.\n",
         mounter.DamagedChunks(), mounter.CheckedChunks());
+    return 0;
+  }
+  if (!vouched) {
+    PrintWarningLine(
+        L"Mounted the image file, but its catalog does not vouch for its hash table.\n");
     return 0;
   }
   PrintProgramLine(L"Successfully mounted an image file.\n");

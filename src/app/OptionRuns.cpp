@@ -7,6 +7,7 @@
 #include "app/RunLock.h"
 #include "common/Interruption.h"
 #include "common/ProgramLines.h"
+#include "ffu/CatalogCheck.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
@@ -60,6 +61,10 @@ int Extract(FfuImage& image, const CommandLine& line) {
       return PrintErrorLine(L"The partition %s does not lie on the disk.\n",
                             PrintableName(partition->name).c_str());
   }
+  // Nothing is written from an image that is not the one its catalog vouches for.
+  if (CheckImageCatalog(image) == CatalogCheck::kFailed)
+    return PrintErrorLine(L"No raw image is written from an image whose catalog does not vouch "
+                          L"for its hash table.\n");
   image.ChooseStore(store);
   if (loaded.stores.SeekPayload(store) != 0) return 1;
   // From here on Ctrl-C ends the extraction at its next block, and the

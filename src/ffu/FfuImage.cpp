@@ -299,6 +299,7 @@ HANDLE FfuImage::File() const { return file.Get(); }
 uint64_t FfuImage::FileSize() const { return fileSize; }
 const SecurityHeader& FfuImage::GetSecurityHeader() const { return securityHeader; }
 const ImageHeader& FfuImage::GetImageHeader() const { return imageHeader; }
+const std::vector<uint8_t>& FfuImage::GetCatalog() const { return catalog; }
 const std::vector<uint8_t>& FfuImage::GetHashTable() const { return hashTable; }
 const Manifest* FfuImage::GetManifest() const { return manifest.get(); }
 ChunkVerifier& FfuImage::ChunkCheck() { return chunkCheck; }

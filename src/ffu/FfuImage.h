@@ -67,6 +67,8 @@ class FfuImage {
   uint64_t FileSize() const;
   const SecurityHeader& GetSecurityHeader() const;
   const ImageHeader& GetImageHeader() const;
+  // Returns: the catalog read from the security region.
+  const std::vector<uint8_t>& GetCatalog() const;
   // Returns: the hash table read from the security region.
   const std::vector<uint8_t>& GetHashTable() const;
   // Returns: the parsed manifest; nullptr before ReadManifest.

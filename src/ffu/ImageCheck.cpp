@@ -8,6 +8,7 @@
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
+#include "ffu/CatalogCheck.h"
 #include "ffu/ChunkHashPool.h"
 #include "ffu/DamageReport.h"
 #include "ffu/FfuImage.h"
@@ -101,13 +102,20 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
     check.PrintBroken();
     return Fail(kImageUncheckable);
   }
+  if (check.DamagedCount() != 0) report.Print();
+  bool vouched = CheckImageCatalog(image) != CatalogCheck::kFailed;
   if (check.DamagedCount() != 0) {
-    report.Print();
     PrintWarningLine(
         L"The image is damaged: %u of its %u chunks do not match its "
         L"hash table.\n",
         check.DamagedCount(), check.ChunkCount());
     return kImageDamaged;
+  }
+  if (!vouched) {
+    PrintWarningLine(L"The image matches its hash table (all %u chunks checked), but its catalog "
+                     L"does not vouch for the table.\n",
+                     check.ChunkCount());
+    return kCatalogFailed;
   }
   PrintProgramLine(L"The image matches its hash table: all %u chunks checked.\n",
                    check.ChunkCount());

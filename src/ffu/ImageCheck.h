@@ -11,6 +11,8 @@ enum ImageCheckResult : int {
   kImageIntact = 0,        // every chunk matches the image's hash table
   kImageDamaged = 2,       // one or more chunks do not
   kImageUncheckable = 3,   // the image has no usable hash table, or hashing failed
+  kCatalogFailed = 4,      // every chunk matches, but the catalog does not vouch for the
+                           // table: it differs, a signature fails, or it cannot be read
   kImageUnreadable = 73,   // the file could not be read to its end
 };
 
@@ -20,7 +22,7 @@ enum ImageCheckResult : int {
 // while the hash pool hashes the pieces read before on every processor.
 // Shows the progress on the status line "Checking image ... N%", then prints
 // the damage lines of `report` for the chunks that differ (so they read as
-// the mount's), and ends with a final line. It does not depend on how many
+// the mount's), then the catalog's lines, and ends with a final line. It does not depend on how many
 // stores the image holds: only `report` knows what a chunk holds. The
 // image's chunkCheck is started afresh and holds the findings afterwards.
 // Returns: an ImageCheckResult; kImageUncheckable after the line that says

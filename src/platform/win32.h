@@ -14,6 +14,7 @@
 #define PCREATE_VIRTUAL_DISK_PARAMETERS PSHORT_CREATE_VIRTUAL_DISK_PARAMETERS
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <virtdisk.h>

@@ -45,7 +45,7 @@ expect_output "run once the disk is free" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$first_vhd'" \
   "$MNT" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "run once the disk is free: exit code" 0 "$RC"
 check "one disk and its two volumes" 3 "$(test_loops | wc -w)"
 diff -r "$T/phone.files" "$MNT" >/dev/null && echo "ok: MainOS files" || fail "MainOS files differ"

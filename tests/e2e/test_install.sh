@@ -42,7 +42,7 @@ runs_by_name "$B/bin/brackwen"
 FFU_PACK=$B/bin/ffu-pack make_ffu phone 24 512 "$IMAGE_DISK_ID" MainOS
 run "$B/bin/Brackwen" "$T/phone.ffu"
 expect_output "installed mount" "${BANNER[@]}" "(Korvex) Mounting the image file : '$T/phone.ffu'" \
-  "$P/phone.mnt/" "(Korvex) Successfully mounted an image file."
+  "$P/phone.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 diff -r "$T/phone.files" "$P/phone.mnt/" >/dev/null || fail "MainOS files differ"
 cleanup_attached
 

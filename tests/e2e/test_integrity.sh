@@ -44,7 +44,7 @@ expect_output "damaged image" "${BANNER[@]}" \
   "(Korvex) !WARNING! Chunk 1 (file bytes $(chunk_bytes 1)) does not match the image's hash table; it holds the store header, the block data entries and padding." \
   "(Korvex) !WARNING! Chunk $PAYLOAD_CHUNK (file bytes $(chunk_bytes "$PAYLOAD_CHUNK")) does not match the image's hash table; it holds payload for disk bytes $DISK_FIRST to $DISK_LAST in 'MainOS'." \
   "$P/damaged.mnt/" \
-  "(Korvex) !WARNING! Mounted the image file, but the image is damaged: 2 of its $TOTAL_CHUNKS chunks do not match its hash table."
+  "(Korvex) The catalog is not signed." "(Korvex) !WARNING! Mounted the image file, but the image is damaged: 2 of its $TOTAL_CHUNKS chunks do not match its hash table."
 check "damaged image: exit code" 0 "$RC"
 check "damaged image: MainOS mounted" yes "$(mountpoint -q "$P/damaged.mnt" && echo yes || echo no)"
 # The disk differs from the source in the one flipped byte, the last of the
@@ -64,7 +64,7 @@ expect_output "short table" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/short-table.ffu'" \
   "(Korvex) !WARNING! The image cannot be checked: its hash table of 64 bytes does not hold one hash for each of its $TOTAL_CHUNKS chunks." \
   "$P/short-table.mnt/" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "short table: exit code" 0 "$RC"
 diff -r "$T/phone.files" "$P/short-table.mnt/" && echo "ok: short table: files" \
   || fail "short table: files differ"
@@ -80,7 +80,7 @@ run "$BRACKWEN" "$T/small-blocks.ffu"
 expect_output "small blocks" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/small-blocks.ffu'" \
   "$P/small-blocks.mnt/" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "small blocks: exit code" 0 "$RC"
 cmp "$(loop_of "$(vhd_files | tail -n 1)")" "$IMG" && echo "ok: small blocks: disk bytes" \
   || fail "small blocks: disk bytes differ"

@@ -51,4 +51,4 @@ interrupt HUP 'attached && [ -n "$(volumes)" ]' 'for v in $(volumes); do losetup
 run "$BRACKWEN" "$T/big.ffu"
 expect_output "the next run finds nothing to clean up" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/big.ffu'" "$P/big.mnt/" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."

@@ -19,7 +19,7 @@ expect_output "AttachVirtualDisk: the next run" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "(Korvex) !WARNING! Deleted a temporary file that no disk used : '$killed_vhd'" \
   "$MNT" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "AttachVirtualDisk: exit code" 0 "$RC"
 check "AttachVirtualDisk: one VHD, the next run's" 1 "$(vhd_files | wc -l)"
 check "AttachVirtualDisk: no lock file left" "" "$(find "$T" -name '*.lock')"
@@ -44,7 +44,7 @@ for moment in GetVirtualDiskPhysicalPath CopyPayload UpdateDiskProperties MountC
     "(Korvex) Mounting the image file : '$FFU'" \
     "(Korvex) !WARNING! Successfully detached vhd file : '$killed_vhd'" \
     "$MNT" \
-    "(Korvex) Successfully mounted an image file."
+    "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
   check "$moment: exit code" 0 "$RC"
   check "$moment: killed run's VHD deleted" no "$([ -e "$killed_vhd" ] && echo yes || echo no)"
   check "$moment: killed run's disk detached" "" "$(loop_of "$killed_vhd")"

@@ -11,7 +11,7 @@ run "$BRACKWEN" "$FFU"
 expect_output "first run" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "$MNT" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "first run exit code" 0 "$RC"
 
 first_vhd=$(vhd_files | tail -n 1)
@@ -50,7 +50,7 @@ expect_output "second run" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$FFU'" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$first_vhd'" \
   "$MNT" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "second run exit code" 0 "$RC"
 check "first VHD deleted" no "$([ -e "$first_vhd" ] && echo yes || echo no)"
 check "first disk detached" "" "$(loop_of "$first_vhd")"

@@ -43,7 +43,7 @@ check_windows_volume() {  # NAME
 make_desktop_ffu desk512 512
 run "$BRACKWEN" "$T/desk512.ffu"
 expect_output "desktop, 512" "${BANNER[@]}" "(Korvex) Mounting the image file : '$T/desk512.ffu'" \
-  "$(warning_line desk512 512)" "$P/desk512.mnt/" "(Korvex) Successfully mounted an image file."
+  "$(warning_line desk512 512)" "$P/desk512.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "desktop, 512: exit code" 0 "$RC"
 check_windows_volume desk512
 desk512_vhd=$(vhd_files | tail -n 1)
@@ -54,7 +54,7 @@ make_desktop_ffu desk4k 4096
 run "$BRACKWEN" "$T/desk4k.ffu"
 expect_output "desktop, 4096" "${BANNER[@]}" "(Korvex) Mounting the image file : '$T/desk4k.ffu'" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$desk512_vhd'" \
-  "$(warning_line desk4k 4096)" "$P/desk4k.mnt/" "(Korvex) Successfully mounted an image file."
+  "$(warning_line desk4k 4096)" "$P/desk4k.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "desktop, 4096: exit code" 0 "$RC"
 check_windows_volume desk4k
 check "desktop, 512: VHD deleted" no "$([ -e "$desk512_vhd" ] && echo yes || echo no)"
@@ -69,7 +69,7 @@ run "$BRACKWEN" "$T/phone.ffu"
 expect_output "sweep of the desktop VHDX" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/phone.ffu'" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$desk4k_vhdx'" \
-  "$P/phone.mnt/" "(Korvex) Successfully mounted an image file."
+  "$P/phone.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "sweep run: exit code" 0 "$RC"
 check "desktop, 4096: VHDX deleted" no "$([ -e "$desk4k_vhdx" ] && echo yes || echo no)"
 check "desktop, 4096: its volume unmounted" no "$(mountpoint -q "$P/desk4k.mnt" && echo yes || echo no)"

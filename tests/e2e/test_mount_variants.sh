@@ -13,7 +13,7 @@ expect_mounted_run() {  # NAME FFU WORK_FOLDER [LINES BEFORE THE FOLDER...]
   shift 3
   run "$BRACKWEN" "$ffu"
   expect_output "$name: output" "${BANNER[@]}" "(Korvex) Mounting the image file : '$ffu'" \
-    "$@" "$folder" "(Korvex) Successfully mounted an image file."
+    "$@" "$folder" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
   check "$name: exit code" 0 "$RC"
 }
 

@@ -10,7 +10,7 @@ FFU=$T/s4k.ffu
 MNT=$P/s4k.mnt/
 run "$BRACKWEN" "$FFU"
 expect_output "first run" "${BANNER[@]}" "(Korvex) Mounting the image file : '$FFU'" \
-  "$MNT" "(Korvex) Successfully mounted an image file."
+  "$MNT" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "first run exit code" 0 "$RC"
 
 check "a VHDX and no VHD" "1 0" \
@@ -57,7 +57,7 @@ run "$BRACKWEN" "$T/phone.ffu"
 expect_output "sweep of the VHDX disk" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/phone.ffu'" \
   "(Korvex) !WARNING! Successfully detached vhd file : '$vhdx'" \
-  "$P/phone.mnt/" "(Korvex) Successfully mounted an image file."
+  "$P/phone.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
 check "sweep run exit code" 0 "$RC"
 check "VHDX deleted" no "$([ -e "$vhdx" ] && echo yes || echo no)"
 check "VHDX disk detached" "" "$(loop_of "$vhdx")"

@@ -27,7 +27,7 @@ mounts() {
   local ffu=$T/$1.ffu
   run "$BRACKWEN" "$ffu"
   expect_output "$1: output" "${BANNER[@]}" "(Korvex) Mounting the image file : '$ffu'" \
-    "${SWEPT[@]}" "$P/$1.mnt/" "(Korvex) Successfully mounted an image file."
+    "${SWEPT[@]}" "$P/$1.mnt/" "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."
   check "$1: exit code" 0 "$RC"
   vhd=$(vhd_files | tail -n 1)
   check "$1: store 2's disk, a VHD" .vhd ".${vhd##*.}"

@@ -75,6 +75,7 @@ check "list: store line" 1 "$(grep -c "^Store 1 of 1    : device path '', sector
 run_as_nobody "$BRACKWEN" --extract "$FFU" "$T/out/disk.img"
 expect_output "extract" "${BANNER[@]}" \
   "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
+  "(Korvex) The catalog is not signed." \
   "(Korvex) Successfully extracted the image file to '$T/out/disk.img'."
 check "extract: exit code" 0 "$RC"
 cmp "$T/phone.img" "$T/out/disk.img" && echo "ok: extract: the disk's bytes" \
@@ -85,6 +86,7 @@ check "extract: sparse" yes "$([ $(du -k "$T/out/disk.img" | cut -f1) -lt 16384 
 run_as_nobody "$BRACKWEN" --extract "$FFU" "$T/out/disk.img"
 expect_output "extract over a file" "${BANNER[@]}" \
   "(Korvex) Extracting the image file : '$FFU' to '$T/out/disk.img'" \
+  "(Korvex) The catalog is not signed." \
   "!ERROR! The file exists.\r" "\"$T/out/disk.img\"" \
   "(Korvex) !ERROR! Failed to extract the image file."
 check "extract over a file: exit code" 73 "$RC"

@@ -20,7 +20,7 @@ mkdir -m 0755 "$T/decoy"
 
 ok_lines() {
   OK_LINES=("${BANNER[@]}" "(Korvex) Mounting the image file : '$FFU'" "$@" "$MNT"
-            "(Korvex) Successfully mounted an image file.")
+            "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file.")
 }
 
 # --- what another user puts in the private folder's place is refused --------

@@ -67,4 +67,4 @@ expect_screen "whole mount" "${HEAD[@]}" \
   "Creating virtual disk ... ok" \
   "Mounting MainOS partition as : '//phone.mnt/' ... ok" \
   "$P/phone.mnt/" \
-  "(Korvex) Successfully mounted an image file."
+  "(Korvex) The catalog is not signed." "(Korvex) Successfully mounted an image file."

@@ -288,6 +288,21 @@ wine_case "--check" 0 "(Korvex) The image matches its hash table: all 4 chunks c
 wine_case "--check of a damaged image" 2 \
   "(Korvex) !WARNING! The image is damaged: 1 of its 4 chunks do not match its hash table." \
   --check "$win_images\\damaged.ffu"
+# The catalog through the system's own message and certificate calls.
+checks=$((checks + 1))
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name: CRYPT32.dll/ {on = 1; next} /DLL Name/ {on = 0} on && NF == 3 && $2 ~ /^[0-9]+$/ {print $3}' | sort | paste -sd ' ')
+[[ "$imports" == "CertCloseStore CertFreeCertificateContext CertGetNameStringW CertGetSubjectCertificateFromStore CertOpenStore CryptDecodeObject CryptMsgClose CryptMsgControl CryptMsgGetParam CryptMsgOpenToDecode CryptMsgUpdate" ]] \
+  || fail "the imports from CRYPT32.dll: $imports"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tmp/signer.key" -out "$tmp/signer.pem" \
+  -subj "/CN=Brackwen Test Signer" -days 30 2>/dev/null
+"$ffu_pack" --sign "$tmp/signer.pem" "$tmp/signer.key" "$tmp/basic.img" "$images/signed.ffu" >/dev/null
+wine_case "--check, signed" 0 "(Korvex) The hash table matches the catalog (SHA-256)." \
+  --check "$win_images\\signed.ffu"
+wine_case "--list, signed" 0 "Catalog         : signed by 'Brackwen Test Signer' (issued by 'Brackwen Test Signer'), member digest SHA-256" \
+  --list "$win_images\\signed.ffu"
+wine_case "--check, not signed" 0 "(Korvex) The catalog is not signed." --check "$win_images\\plain.ffu"
+wine_case "--list, not signed" 0 "Catalog         : not signed, member digest SHA-256" \
+  --list "$win_images\\plain.ffu"
 wine_case "--extract" 0 "(Korvex) Successfully extracted the image file to '$win_images\\plain.img'." \
   --extract "$win_images\\plain.ffu" "$win_images\\plain.img"
 checks=$((checks + 1))

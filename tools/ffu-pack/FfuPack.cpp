@@ -19,10 +19,17 @@ const char kUsage[] =
     "                [--compressed] [--entries-length N]\n"
     "                [--hash-algorithm N] [--damage-chunk N]...\n"
     "                [--damage security-signature|image-signature|store-category]\n"
-    "                [--end-in-store-header N] [--print-layout] disk.img out.ffu\n"
+    "                [--end-in-store-header N] [--print-layout]\n"
+    "                [--sign CERT KEY] [--catalog FILE] [--catalog-digest sha1|sha256]\n"
+    "                [--catalog-damage no-member|two-members|other-content-type|\n"
+    "                                  no-certificate] disk.img out.ffu\n"
     "       ffu-pack [options] --store disk.img [--store disk.img]... out.ffu\n"
     "--print-layout prints where the parts of the written file begin, one\n"
-    "\"name offset\" line each, so that tests can find them.\n";
+    "\"name offset\" line each, so that tests can find them.\n"
+    "The catalog is built for the hash table: unsigned, or signed with --sign\n"
+    "(a PEM certificate and its RSA key); --catalog writes FILE instead and\n"
+    "--catalog-size N writes N filler bytes. SOURCE_DATE_EPOCH, where set, is\n"
+    "the signing time.\n";
 
 bool ParseCount(const char* text, uint32_t* value) {
   char* end = nullptr;
@@ -55,6 +62,12 @@ bool FlagOption(PackOptions& options, const std::string& name) {
   else if (name == "--compressed") options.compressed = true;
   else return false;
   return true;
+}
+
+bool KnownCatalogDamage(const std::string& name) {
+  for (const char* known : kCatalogDamageNames)
+    if (name == known) return true;
+  return false;
 }
 
 void PrintLayout(const PackedLayout& layout) {
@@ -97,6 +110,27 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.damage = argv[++i];
+    } else if (argument == "--sign") {
+      if (i + 2 >= argc) {
+        std::fprintf(stderr, "ffu-pack: --sign needs a certificate and a key\n");
+        return 2;
+      }
+      options.catalog.certificatePath = argv[++i];
+      options.catalog.keyPath = argv[++i];
+    } else if (argument == "--catalog" || argument == "--catalog-digest" ||
+               argument == "--catalog-damage") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ffu-pack: %s needs a value\n", argument.c_str());
+        return 2;
+      }
+      std::string value = argv[++i];
+      if (argument == "--catalog") options.catalogFile = value;
+      else if (argument == "--catalog-damage" && KnownCatalogDamage(value))
+        options.catalog.damage = value;
+      else if (argument == "--catalog-damage")
+        return std::fprintf(stderr, "ffu-pack: unknown catalog damage %s\n", value.c_str()), 2;
+      else if (value == "sha1" || value == "sha256") options.catalog.sha1 = value == "sha1";
+      else return std::fprintf(stderr, "ffu-pack: --catalog-digest: sha1 or sha256\n"), 2;
     } else if (argument == "--damage-chunk") {
       uint32_t chunk = 0;
       if (i + 1 >= argc || !ParseCount(argv[i + 1], &chunk)) {
@@ -114,6 +148,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       if (argument == "--hash-table-size") options.hashTableSizeGiven = true;
+      if (argument == "--catalog-size") options.catalogSizeGiven = true;
       if (argument == "--entries-length") options.entriesLengthGiven = true;
       ++i;
     } else if (!FlagOption(options, argument)) {

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -267,7 +270,8 @@ class ChunkHasher {
 
 // Everything in front of the payload, with a hash table of `tableSize` zero
 // bytes for now; `at` receives where its parts begin.
-ByteWriter BuildFront(const PackOptions& options, uint32_t tableSize, const std::string& manifest,
+ByteWriter BuildFront(const PackOptions& options, const std::vector<uint8_t>& catalog,
+                      uint32_t tableSize, const std::string& manifest,
                       const std::vector<StoreSource>& stores, PackedLayout* at) {
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
   ByteWriter out;
@@ -279,7 +283,9 @@ ByteWriter BuildFront(const PackOptions& options, uint32_t tableSize, const std:
   security.catalogSize = options.catalogSize;
   security.hashTableSize = tableSize;
   out.Put(security);
-  out.Fill(options.catalogSize, 0x30);
+  // A built catalog is written over its place once the table is known.
+  if (options.catalogSizeGiven) out.Fill(options.catalogSize, 0x30);
+  else out.data.insert(out.data.end(), catalog.begin(), catalog.end());
   out.Fill(tableSize, 0);
   PadTo(out, out.data.size(), chunk);
   at->imageHeader = out.data.size();
@@ -360,6 +366,45 @@ int ReadSource(const PackOptions& requested, StoreSource& store, std::string* er
   for (const PlannedEntry& entry : store.plan) store.payloadBlocks += entry.blockCount;
   return 0;
 }
+// The catalog's bytes for the layout: a given file's, or one built for a
+// table of zeros, as long as the final one; none for filler.
+int FirstCatalog(PackOptions& options, std::vector<uint8_t>& catalog, std::string* error) {
+  if (options.catalogSizeGiven) return 0;
+  if (!options.catalogFile.empty()) {
+    std::ifstream file(options.catalogFile, std::ios::binary);
+    catalog.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (!file.good() && !file.eof()) {
+      *error = "cannot read " + options.catalogFile;
+      return 1;
+    }
+  } else {
+    // One signing time for both builds, so that they are as long.
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    options.catalog.signingTime =
+        epoch != nullptr ? std::strtoll(epoch, nullptr, 10) : std::time(nullptr);
+    if (BuildCatalog(options.catalog, {}, catalog, error) != 0) return 1;
+  }
+  options.catalogSize = static_cast<uint32_t>(catalog.size());
+  return 0;
+}
+
+// The built catalog, for the table as written: the real hashes, cut or
+// followed by zeros to the table's size.
+int WriteFinalCatalog(const PackOptions& options, std::vector<uint8_t> table, uint32_t tableSize,
+                      std::fstream& ffu, std::string* error) {
+  if (options.catalogSizeGiven || !options.catalogFile.empty()) return 0;
+  table.resize(tableSize, 0);
+  std::vector<uint8_t> catalog;
+  if (BuildCatalog(options.catalog, table, catalog, error) != 0) return 1;
+  if (catalog.size() != options.catalogSize) {
+    *error = "the catalog's length changed with the hash table";
+    return 1;
+  }
+  ffu.seekp(static_cast<std::streamoff>(sizeof(SecurityHeader)));
+  ffu.write(reinterpret_cast<const char*>(catalog.data()),
+            static_cast<std::streamsize>(catalog.size()));
+  return 0;
+}
 }  // namespace
 
 int PackFfu(const PackOptions& requested, const std::vector<std::string>& diskPaths,
@@ -375,6 +420,9 @@ int PackFfu(const PackOptions& requested, const std::vector<std::string>& diskPa
   uint64_t payloadBlocks = 0;
   for (const StoreSource& store : stores) payloadBlocks += store.payloadBlocks;
 
+  std::vector<uint8_t> catalog;
+  if (FirstCatalog(options, catalog, error) != 0) return 1;
+
   // The table's size moves the image header, which moves the paddings and
   // so the number of chunks: settle it.
   const uint64_t chunk = static_cast<uint64_t>(options.chunkKb) * 1024;
@@ -385,7 +433,7 @@ int PackFfu(const PackOptions& requested, const std::vector<std::string>& diskPa
   PackedLayout at;
   for (int round = 0; round < 8; ++round) {
     at = PackedLayout();
-    out = BuildFront(options, tableSize, manifest, stores, &at);
+    out = BuildFront(options, catalog, tableSize, manifest, stores, &at);
     imageStart = at.imageHeader;
     uint64_t imageLength = out.data.size() - imageStart + payloadBlocks * options.blockSize;
     uint64_t wanted = CountChunks(imageLength, chunk) * kHashLength;
@@ -429,6 +477,11 @@ int PackFfu(const PackOptions& requested, const std::vector<std::string>& diskPa
   ffu.seekp(static_cast<std::streamoff>(sizeof(SecurityHeader) + options.catalogSize));
   ffu.write(reinterpret_cast<const char*>(table.data()),
             static_cast<std::streamsize>(std::min<uint64_t>(table.size(), tableSize)));
+  if (WriteFinalCatalog(options, table, tableSize, ffu, error) != 0) {
+    ffu.close();
+    std::remove(outPath.c_str());
+    return 1;
+  }
   if (DamageChunks(options, ffu, imageStart, fileSize, error) != 0) {
     ffu.close();
     std::remove(outPath.c_str());

@@ -4,11 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "CatalogWriter.h"
+
 struct PackOptions {
   uint32_t blockSize = 128 * 1024;
   uint32_t chunkKb = 128;
   uint32_t sectorSize = 0;  // 0: the disk image's own, found from its GPT
+  // The catalog: --catalog-size gives filler bytes of that size, a catalog
+  // file is written as it is; else one is built for the hash table.
+  bool catalogSizeGiven = false;
   uint32_t catalogSize = 1000;
+  std::string catalogFile;
+  CatalogOptions catalog;
   bool hashTableSizeGiven = false;  // else the table holds one hash per chunk
   uint32_t hashTableSize = 0;       // when given: the real hashes, cut or zero-filled
   uint32_t hashAlgorithm = 0x800C;  // the identifier written; the hashes are SHA-256

@@ -35,6 +35,7 @@ struct Hash {
 
 const EVP_MD* DigestNamed(LPCWSTR name) {
   if (std::wcscmp(name, BCRYPT_SHA256_ALGORITHM) == 0) return EVP_sha256();
+  if (std::wcscmp(name, BCRYPT_SHA1_ALGORITHM) == 0) return EVP_sha1();
   return nullptr;
 }
 

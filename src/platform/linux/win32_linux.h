@@ -141,7 +141,7 @@ DWORD GetStorageDependencyInformation(HANDLE object, GET_STORAGE_DEPENDENCY_FLAG
                                       ULONG infoSize, PSTORAGE_DEPENDENCY_INFO info,
                                       ULONG* sizeUsed);
 
-// ---- Cryptography next generation (hashes only) (bcrypt.cpp) ----------------
+// ---- Cryptography next generation (SHA-1 and SHA-256 hashes) (bcrypt.cpp) ---
 NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR algorithmId,
                                      LPCWSTR implementation, ULONG flags);
 NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
@@ -154,6 +154,34 @@ NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG inputSize, 
 NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG outputSize,
                           ULONG flags);
 NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
+
+// ---- Cryptographic messages (crypt_messages.cpp) -----------------------------
+// Signed messages (PKCS #7 SignedData) decoded whole, in one update.
+HCRYPTMSG CryptMsgOpenToDecode(DWORD encodingType, DWORD flags, DWORD msgType,
+                               HCRYPTPROV_LEGACY cryptProv, PCERT_INFO recipientInfo,
+                               CMSG_STREAM_INFO* streamInfo);
+BOOL CryptMsgUpdate(HCRYPTMSG message, const BYTE* data, DWORD dataSize, BOOL final);
+BOOL CryptMsgGetParam(HCRYPTMSG message, DWORD paramType, DWORD index, void* data,
+                      DWORD* dataSize);
+BOOL CryptMsgControl(HCRYPTMSG message, DWORD flags, DWORD controlType, const void* controlPara);
+BOOL CryptMsgClose(HCRYPTMSG message);
+// The signing time attribute's value only.
+BOOL CryptDecodeObject(DWORD encodingType, LPCSTR structType, const BYTE* encoded,
+                       DWORD encodedSize, DWORD flags, void* structInfo, DWORD* structInfoSize);
+
+// ---- Certificates (certificates.cpp) ----------------------------------------
+// The store of a message's certificates only.
+HCERTSTORE CertOpenStore(LPCSTR storeProvider, DWORD encodingType,
+                         HCRYPTPROV_LEGACY cryptProv, DWORD flags, const void* para);
+BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
+PCCERT_CONTEXT CertGetSubjectCertificateFromStore(HCERTSTORE store, DWORD encodingType,
+                                                  PCERT_INFO certId);
+BOOL CertFreeCertificateContext(PCCERT_CONTEXT context);
+DWORD CertGetNameStringW(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara,
+                         LPWSTR name, DWORD nameSize);
+
+// ---- Time (time.cpp) --------------------------------------------------------
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
 
 // ---- Shell (shell.cpp) ------------------------------------------------------
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,

@@ -467,6 +467,7 @@ typedef void* BCRYPT_ALG_HANDLE;
 typedef void* BCRYPT_HASH_HANDLE;
 #define BCRYPT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
 #define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_SHA1_ALGORITHM L"SHA1"
 #define BCRYPT_HASH_LENGTH L"HashDigestLength"
 #define BCRYPT_OBJECT_LENGTH L"ObjectLength"
 #define BCRYPT_HASH_REUSABLE_FLAG 0x00000020
@@ -478,6 +479,115 @@ typedef void* BCRYPT_HASH_HANDLE;
 #define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023)
 #define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BB)
 #define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225)
+
+// ---- Cryptographic messages and certificates --------------------------------
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+typedef void* HCRYPTMSG;
+typedef void* HCERTSTORE;
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+typedef struct _CRYPTOAPI_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+} CRYPT_INTEGER_BLOB, CRYPT_DATA_BLOB, CERT_NAME_BLOB, CRYPT_OBJID_BLOB, CRYPT_ATTR_BLOB,
+    *PCRYPT_ATTR_BLOB;
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+  LPSTR pszObjId;
+  CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER;
+typedef struct _CRYPT_BIT_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+  DWORD cUnusedBits;
+} CRYPT_BIT_BLOB;
+typedef struct _CERT_PUBLIC_KEY_INFO {
+  CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+  CRYPT_BIT_BLOB PublicKey;
+} CERT_PUBLIC_KEY_INFO;
+typedef struct _CERT_EXTENSION {
+  LPSTR pszObjId;
+  BOOL fCritical;
+  CRYPT_OBJID_BLOB Value;
+} CERT_EXTENSION, *PCERT_EXTENSION;
+typedef struct _CERT_INFO {
+  DWORD dwVersion;
+  CRYPT_INTEGER_BLOB SerialNumber;
+  CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+  CERT_NAME_BLOB Issuer;
+  FILETIME NotBefore;
+  FILETIME NotAfter;
+  CERT_NAME_BLOB Subject;
+  CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+  CRYPT_BIT_BLOB IssuerUniqueId;
+  CRYPT_BIT_BLOB SubjectUniqueId;
+  DWORD cExtension;
+  PCERT_EXTENSION rgExtension;
+} CERT_INFO, *PCERT_INFO;
+static_assert(sizeof(CERT_INFO) == 208, "published layout");
+typedef struct _CERT_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCertEncoded;
+  DWORD cbCertEncoded;
+  PCERT_INFO pCertInfo;
+  HCERTSTORE hCertStore;
+} CERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+typedef struct _CRYPT_ATTRIBUTE {
+  LPSTR pszObjId;
+  DWORD cValue;
+  PCRYPT_ATTR_BLOB rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+typedef struct _CRYPT_ATTRIBUTES {
+  DWORD cAttr;
+  PCRYPT_ATTRIBUTE rgAttr;
+} CRYPT_ATTRIBUTES, *PCRYPT_ATTRIBUTES;
+typedef struct _CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA {
+  DWORD cbSize;
+  HCRYPTPROV_LEGACY hCryptProv;
+  DWORD dwSignerIndex;
+  DWORD dwSignerType;
+  void* pvSigner;
+} CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA;
+typedef void CMSG_STREAM_INFO;
+#define X509_ASN_ENCODING 0x1
+#define PKCS_7_ASN_ENCODING 0x10000
+#define CMSG_SIGNED 2
+#define CMSG_CONTENT_PARAM 2
+#define CMSG_INNER_CONTENT_TYPE_PARAM 4
+#define CMSG_SIGNER_COUNT_PARAM 5
+#define CMSG_SIGNER_CERT_INFO_PARAM 7
+#define CMSG_SIGNER_AUTH_ATTR_PARAM 9
+#define CMSG_CTRL_VERIFY_SIGNATURE_EX 19
+#define CMSG_VERIFY_SIGNER_CERT 2
+#define CERT_STORE_PROV_MSG ((LPCSTR)1)
+#define CERT_NAME_ATTR_TYPE 3
+#define CERT_NAME_ISSUER_FLAG 0x1
+#define PKCS_UTC_TIME ((LPCSTR)17)
+#define szOID_COMMON_NAME "2.5.4.3"
+#define szOID_RSA_signingTime "1.2.840.113549.1.9.5"
+// Error codes the message and certificate calls set.
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define NTE_BAD_SIGNATURE ((HRESULT)0x80090006L)
+#define CRYPT_E_UNKNOWN_ALGO ((HRESULT)0x80091002L)
+#define CRYPT_E_INVALID_MSG_TYPE ((HRESULT)0x80091004L)
+#define CRYPT_E_HASH_VALUE ((HRESULT)0x80091007L)
+#define CRYPT_E_INVALID_INDEX ((HRESULT)0x80091008L)
+#define CRYPT_E_ATTRIBUTES_MISSING ((HRESULT)0x8009100FL)
+#define CRYPT_E_NOT_FOUND ((HRESULT)0x80092004L)
+#define CRYPT_E_ASN1_EOD ((HRESULT)0x80093102L)
+#define CRYPT_E_ASN1_CORRUPT ((HRESULT)0x80093103L)
+#define CRYPT_E_ASN1_BADTAG ((HRESULT)0x8009310BL)
 
 // ---- Shell and COM ----------------------------------------------------------
 #define SW_SHOWDEFAULT 10
