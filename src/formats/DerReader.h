@@ -9,18 +9,18 @@
 #include <cstring>
 
 // Tags of the universal types the readers meet.
-constexpr uint8_t kDerInteger = 0x02;
-constexpr uint8_t kDerBitString = 0x03;
-constexpr uint8_t kDerOctetString = 0x04;
-constexpr uint8_t kDerNull = 0x05;
-constexpr uint8_t kDerOid = 0x06;
-constexpr uint8_t kDerUtcTime = 0x17;
-constexpr uint8_t kDerGeneralizedTime = 0x18;
-constexpr uint8_t kDerSequence = 0x30;
-constexpr uint8_t kDerSet = 0x31;
+inline constexpr uint8_t kDerInteger = 0x02;
+inline constexpr uint8_t kDerBitString = 0x03;
+inline constexpr uint8_t kDerOctetString = 0x04;
+inline constexpr uint8_t kDerNull = 0x05;
+inline constexpr uint8_t kDerOid = 0x06;
+inline constexpr uint8_t kDerUtcTime = 0x17;
+inline constexpr uint8_t kDerGeneralizedTime = 0x18;
+inline constexpr uint8_t kDerSequence = 0x30;
+inline constexpr uint8_t kDerSet = 0x31;
 // Context-specific, constructed [0] and [1].
-constexpr uint8_t kDerContext0 = 0xA0;
-constexpr uint8_t kDerContext1 = 0xA1;
+inline constexpr uint8_t kDerContext0 = 0xA0;
+inline constexpr uint8_t kDerContext1 = 0xA1;
 
 // One element: its tag, its contents, and the whole encoding (tag and
 // length included).

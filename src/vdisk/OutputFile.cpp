@@ -21,6 +21,7 @@ bool OutputFile::MoveTo(uint64_t offset) {
 
 int OutputFile::Write(uint64_t offset, const void* data, uint64_t length) {
   if (!MoveTo(offset)) return FailWithError(0, path.c_str());
+  writtenEnd = std::max(writtenEnd, offset + length);
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   while (length > 0) {
     DWORD piece = static_cast<DWORD>(std::min<uint64_t>(length, 1u << 30));
@@ -34,7 +35,9 @@ int OutputFile::Write(uint64_t offset, const void* data, uint64_t length) {
 }
 
 int OutputFile::SetLength(uint64_t length) {
+  if (length == writtenEnd) return 0;
   if (!MoveTo(length) || !SetEndOfFile(file.Get())) return FailWithError(0, path.c_str());
+  writtenEnd = length;
   return 0;
 }
 

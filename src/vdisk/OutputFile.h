@@ -23,7 +23,10 @@ class OutputFile {
   // Returns: 0, or the Win32 error code after reporting it with the path.
   int Write(uint64_t offset, const void* data, uint64_t length);
 
-  // Makes the file `length` bytes long: cut there, or grown with zeros.
+  // Makes the file `length` bytes long: cut there, or grown with zeros. A
+  // file whose writes already end there is left as it is, so that file
+  // systems that cannot change a file's length (FAT through its FUSE
+  // driver) still take a VHDX or VHD.
   // Returns: 0, or the Win32 error code after reporting it with the path.
   int SetLength(uint64_t length);
 
@@ -41,4 +44,5 @@ class OutputFile {
   std::wstring path;
   UniqueHandle folder;  // held while the file is made, see CreateUnnamedFile
   UniqueHandle file;
+  uint64_t writtenEnd = 0;  // the file is made empty and grows by Write alone
 };

@@ -134,7 +134,10 @@ check "/dev/fuse closed to the user" "1 (Korvex) !ERROR! The view needs FUSE, an
 # --foreground: Ctrl-C ends the view, and its mount goes with it.
 mkdir "$T/fg"; chown nobody "$T/fg"; chmod 666 /dev/fuse
 # A script starts background jobs with SIGINT ignored: env puts it back.
-as_nobody env --default-signal=INT "$T/Brackwen" --view --foreground "$T/phone.ffu" "$T/fg" >/dev/null 2>&1 &
+# setpriv and env exec, so $! is the view itself (a function would leave a
+# subshell there, which ignores the signal).
+setpriv --reuid=nobody --regid=nogroup --clear-groups env --default-signal=INT \
+  "$T/Brackwen" --view --foreground "$T/phone.ffu" "$T/fg" >/dev/null 2>&1 &
 for _ in $(seq 300); do grep -q " $T/fg " /proc/mounts && break; sleep 0.1; done
 restore_fuse
 kill -INT $!

@@ -10,6 +10,9 @@ HELP=("Brackwen Usage:" "Brackwen Mount an image file as a virtual hard drive."
       "Brackwen --list <ImageFile>  Show the image's headers, stores and partitions."
       "Brackwen --check <ImageFile>  Check the whole image against its hash table."
       "Brackwen --extract [--partition <Name>] <ImageFile> <OutFile>  Write the disk, or one partition, to a new raw image file (a VHDX or VHD file for .vhdx or .vhd)."
+      "Brackwen --ls <ImageFile> [<Partition>/<Path>]  List the partitions, or the entries of one folder, without a mount."
+      "Brackwen --copy <ImageFile> <Partition>/<Path> <Dest>  Copy a file or a folder out to the new path Dest."
+      "Brackwen --view [--foreground] <ImageFile> <Folder>  Show the image's files on an empty folder of yours, as any user (fusermount3 -u <Folder> ends it)."
       "Brackwen --detach  Unmount and detach the disks of earlier mounts."
       "Brackwen --help  Show this text.")
 START=("" "Ferrolith v.1.0.204" "$CREDITS")
