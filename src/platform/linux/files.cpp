@@ -300,17 +300,17 @@ namespace {
 // A FILETIME (100 ns since 1601) as the time futimens takes; a null or zero
 // time is left as it is, as on Windows.
 struct timespec TimeOf(const FILETIME* time) {
-  struct timespec spec{};
-  spec.tv_nsec = UTIME_OMIT;
-  if (time == nullptr) return spec;
+  struct timespec stamp{};
+  stamp.tv_nsec = UTIME_OMIT;
+  if (time == nullptr) return stamp;
   const uint64_t ticks = (static_cast<uint64_t>(time->dwHighDateTime) << 32) | time->dwLowDateTime;
-  if (ticks == 0) return spec;
+  if (ticks == 0) return stamp;
   const int64_t since1970 = static_cast<int64_t>(ticks) - 116444736000000000LL;
   int64_t rest = since1970 % 10000000;
   if (rest < 0) rest += 10000000;
-  spec.tv_sec = static_cast<time_t>((since1970 - rest) / 10000000);
-  spec.tv_nsec = static_cast<long>(rest * 100);
-  return spec;
+  stamp.tv_sec = static_cast<time_t>((since1970 - rest) / 10000000);
+  stamp.tv_nsec = static_cast<long>(rest * 100);
+  return stamp;
 }
 }  // namespace
 
