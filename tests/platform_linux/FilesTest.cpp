@@ -131,6 +131,33 @@ TEST_F(FilesTest, ReadAtEndOfFileGivesFewerBytesThenNone) {
   CloseHandle(file);
 }
 
+// Given an offset, a synchronous handle reads there, and its file pointer
+// ends past the bytes read, also where the file ends first and backwards.
+TEST_F(FilesTest, ReadAtAnOffsetLeavesThePointerPastTheBytesRead) {
+  HANDLE file = Open(Path("offsets"), 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  WriteText(file, "0123456789");
+  struct Case {
+    DWORD offset;
+    DWORD want;
+    const char* bytes;
+    LONGLONG pointer;
+  };
+  for (const Case& each : {Case{2, 3, "234", 5}, Case{7, 8, "789", 10}, Case{0, 1, "0", 1}}) {
+    OVERLAPPED at{};
+    at.Offset = each.offset;
+    char buffer[16] = {};
+    DWORD count = 99;
+    ASSERT_TRUE(ReadFile(file, buffer, each.want, &count, &at));
+    EXPECT_EQ(std::string(buffer, count), each.bytes);
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER pointer{};
+    ASSERT_TRUE(SetFilePointerEx(file, zero, &pointer, FILE_CURRENT));
+    EXPECT_EQ(pointer.QuadPart, each.pointer);
+  }
+  CloseHandle(file);
+}
+
 TEST_F(FilesTest, FilePointerBeforeStartFailsAndStays) {
   HANDLE file = Open(Path("seek"), 0, CREATE_NEW);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);

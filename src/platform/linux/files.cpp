@@ -160,15 +160,33 @@ enum class Direction { kRead, kWrite };
 
 // As on Windows, a disk's sectors inside a volume whose file system is
 // mounted are not written through the disk.
-bool IntoMountedVolume(const LinuxHandle& handle, DWORD count) {
+bool IntoMountedVolume(const LinuxHandle& handle, off_t position, DWORD count) {
   if (handle.kind != HandleKind::kDevice || count == 0) return false;
   const int disk = LoopNumberOfPath(handle.path);
-  const off_t position = lseek(handle.fd, 0, SEEK_CUR);
   return disk >= 0 && position >= 0 &&
          MountedVolumeOverlaps(disk, static_cast<uint64_t>(position), count);
 }
 
-// Reads or writes `count` bytes at the file position, going on after
+// One read or write of up to `count` bytes: at the file position, or at
+// `offset` when it is not negative.
+ssize_t MoveOnce(int fd, Direction direction, char* at, size_t count, off_t offset) {
+  if (offset < 0)
+    return direction == Direction::kRead ? read(fd, at, count) : write(fd, at, count);
+  return direction == Direction::kRead ? pread(fd, at, count, offset)
+                                       : pwrite(fd, at, count, offset);
+}
+
+// The offset an OVERLAPPED gives: -1 without one, and for one beyond what a
+// file offset holds.
+off_t OffsetOf(const OVERLAPPED* overlapped) {
+  if (overlapped == nullptr) return -1;
+  const uint64_t offset = (static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset;
+  return offset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<off_t>(offset);
+}
+
+// Reads or writes `count` bytes at the file position, or, as Windows does
+// for a synchronous handle given an OVERLAPPED, at its offset, after which
+// the file position stands past the bytes moved. Goes on after
 // interruptions and short transfers. A read that meets the end of the file
 // stops there and still succeeds; a write that moves nothing fails as a full
 // disk. `done` receives the bytes moved, also on failure.
@@ -177,31 +195,39 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
   if (done != nullptr) *done = 0;
   LinuxHandle* handle = DescriptorOf(file);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
-  if ((buffer == nullptr && count > 0) || overlapped != nullptr)
+  const off_t offset = OffsetOf(overlapped);
+  if ((buffer == nullptr && count > 0) || (overlapped != nullptr && offset < 0))
     return FailWith(ERROR_INVALID_PARAMETER);
   // A device moves data only for the access it was opened with; one opened
   // with none answers queries alone.
   const DWORD needed = direction == Direction::kRead ? GENERIC_READ : GENERIC_WRITE;
   if (handle->kind == HandleKind::kDevice && (handle->access & needed) == 0)
     return FailWith(ERROR_ACCESS_DENIED);
-  if (direction == Direction::kWrite && IntoMountedVolume(*handle, count))
+  if (direction == Direction::kWrite &&
+      IntoMountedVolume(*handle, offset >= 0 ? offset : lseek(handle->fd, 0, SEEK_CUR), count))
     return FailWith(ERROR_ACCESS_DENIED);
   char* at = static_cast<char*>(buffer);
   DWORD total = 0;
+  DWORD code = ERROR_SUCCESS;
   while (total < count) {
-    const ssize_t moved = direction == Direction::kRead
-                              ? read(handle->fd, at + total, count - total)
-                              : write(handle->fd, at + total, count - total);
+    const ssize_t moved =
+        MoveOnce(handle->fd, direction, at + total, count - total, offset < 0 ? -1 : offset + total);
     if (moved < 0 && errno == EINTR) continue;
     if (moved == 0 && direction == Direction::kRead) break;
     if (moved <= 0) {
-      if (done != nullptr) *done = total;
-      return FailWith(Win32FromErrno(moved == 0 ? ENOSPC : errno));
+      code = Win32FromErrno(moved == 0 ? ENOSPC : errno);
+      break;
     }
     total += static_cast<DWORD>(moved);
   }
+  if (offset >= 0) {
+    if (lseek(handle->fd, offset + total, SEEK_SET) < 0 && code == ERROR_SUCCESS)
+      code = Win32FromErrno(errno);
+    overlapped->Internal = 0;
+    overlapped->InternalHigh = total;
+  }
   if (done != nullptr) *done = total;
-  return TRUE;
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
 }
 
 }  // namespace

@@ -64,7 +64,20 @@ typedef struct _GUID {
 } GUID, CLSID;
 typedef const GUID& REFCLSID;
 
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+// Only its offset is read: every handle of the layer is synchronous, and a
+// read or write given one moves the data at that offset.
+typedef struct _OVERLAPPED {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  union {
+    struct {
+      DWORD Offset;
+      DWORD OffsetHigh;
+    };
+    LPVOID Pointer;
+  };
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 // ---- Error codes the layer produces -----------------------------------------
 #define ERROR_SUCCESS 0
