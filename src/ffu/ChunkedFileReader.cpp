@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/FileRange.h"
 #include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
@@ -22,11 +23,11 @@ ChunkedFileReader::ChunkedFileReader(const FfuImage& image) : file(image.File())
 }
 
 DWORD ChunkedFileReader::Read(uint64_t offset, uint8_t* buffer, uint64_t length) {
-  if (!checking || length == 0) return ReadFileAt(file, offset, buffer, length);
+  if (!checking || length == 0) return ReadFileRange(file, offset, buffer, length);
   // Bytes in front of the checked region (the security headers) have no hash.
   if (offset < regionStart) {
     uint64_t piece = std::min(length, regionStart - offset);
-    DWORD error = ReadFileAt(file, offset, buffer, piece);
+    DWORD error = ReadFileRange(file, offset, buffer, piece);
     if (error != 0) return error;
     offset += piece;
     buffer += piece;
@@ -50,7 +51,7 @@ DWORD ChunkedFileReader::ReadChunkPart(uint32_t index, uint64_t offset, uint8_t*
                                        uint64_t length) {
   if (states[index] == kBad) return ERROR_CRC;
   if (states[index] == kGood && !(chunkHeld && chunkIndex == index))
-    return ReadFileAt(file, offset, buffer, length);
+    return ReadFileRange(file, offset, buffer, length);
   if (!(chunkHeld && chunkIndex == index)) {
     DWORD error = LoadChunk(index);
     if (error != 0) return error;
@@ -65,7 +66,7 @@ DWORD ChunkedFileReader::LoadChunk(uint32_t index) {
   uint64_t length = std::min(chunkSize, fileSize - start);
   chunkHeld = false;
   chunk.resize(length);
-  DWORD error = ReadFileAt(file, start, chunk.data(), length);
+  DWORD error = ReadFileRange(file, start, chunk.data(), length);
   if (error != 0) return error;
   uint8_t digest[kSha256Length];
   NTSTATUS status = hash.Add(chunk.data(), length);
@@ -83,29 +84,4 @@ DWORD ChunkedFileReader::LoadChunk(uint32_t index) {
   chunkIndex = index;
   chunkHeld = true;
   return 0;
-}
-
-// Reads at an offset and puts the file pointer back, so that the reads that
-// go through the file in order (the table, the copy) go on where they were.
-DWORD ChunkedFileReader::ReadFileAt(HANDLE file, uint64_t offset, uint8_t* buffer,
-                                    uint64_t length) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER saved{};
-  if (!SetFilePointerEx(file, zero, &saved, FILE_CURRENT)) return GetLastError();
-  LARGE_INTEGER at{};
-  at.QuadPart = static_cast<LONGLONG>(offset);
-  DWORD error = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ? 0 : GetLastError();
-  constexpr uint64_t kPiece = 1u << 30;
-  while (error == 0 && length > 0) {
-    DWORD want = static_cast<DWORD>(std::min(length, kPiece));
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, want, &got, nullptr))
-      error = GetLastError();
-    else if (got == 0)
-      error = ERROR_HANDLE_EOF;
-    buffer += got;
-    length -= got;
-  }
-  if (!SetFilePointerEx(file, saved, nullptr, FILE_BEGIN) && error == 0) error = GetLastError();
-  return error;
 }

@@ -22,17 +22,13 @@ class ChunkedFileReader {
 
   // Returns: true when reads are checked against the hash table.
   bool Checking() const { return checking; }
-  // Reads `length` bytes of the file at `offset`, leaving the file pointer
-  // where it stood.
+  // Reads `length` bytes of the file at `offset`.
   // Returns: 0; ERROR_CRC when a chunk the range touches does not match its
   // hash; the Win32 code of a failed read (ERROR_HANDLE_EOF when the file
   // ends first).
   DWORD Read(uint64_t offset, uint8_t* buffer, uint64_t length);
   // Returns: the damaged chunks found so far, in the order found.
   const std::vector<uint32_t>& Damaged() const { return damaged; }
-
-  // Reads from the file as it is, without a check.
-  static DWORD ReadFileAt(HANDLE file, uint64_t offset, uint8_t* buffer, uint64_t length);
 
  private:
   enum ChunkState : uint8_t { kUnread, kGood, kBad };

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "win32.h"
@@ -26,8 +27,8 @@ class DiskView {
   uint64_t DiskBytes() const { return diskBytes; }
   uint32_t SectorSize() const { return sectorSize; }
 
-  // Reads `length` bytes of the disk from `offset` into `buffer`. The image
-  // file is left where it stood, and the image check is not fed.
+  // Reads `length` bytes of the disk from `offset` into `buffer`, at
+  // offsets of the image file; the image check is not fed.
   // Returns: 0; ERROR_INVALID_PARAMETER for a range that does not lie on
   // the disk; ERROR_CRC when checked reads meet a damaged chunk; the Win32 code of a failed read of the file
   // (ERROR_HANDLE_EOF when the file ends before the payload does).
@@ -37,12 +38,17 @@ class DiskView {
   uint64_t BytesWritten(uint64_t offset, uint64_t length) const;
 
  private:
-  // The blocks one place of one entry writes, in table order.
+  // Payload bytes at one place of the disk: after construction the runs lie
+  // apart, in disk order.
   struct Run {
     uint64_t diskStart;
     uint64_t length;
     uint64_t fileOffset;
   };
+  void MakeDisjoint();
+  static void Paint(std::map<uint64_t, Run>& painted, const Run& run);
+  static Run Slice(const Run& run, uint64_t from, uint64_t to);
+  std::vector<Run>::const_iterator FirstRunAfter(uint64_t offset) const;
   DWORD ReadFileAt(uint64_t offset, uint8_t* buffer, uint64_t length) const;
 
   HANDLE file;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/Failure.h"
+#include "common/FileRange.h"
 #include "common/ProgramLines.h"
 #include "ffu/Manifest.h"
 #include "ffu/ManifestCategory.h"
@@ -157,12 +158,17 @@ int FfuImage::ParseManifest() {
   return 0;
 }
 
+// The manifest follows the image header, which starts the checked region.
+uint64_t FfuImage::ManifestEnd() const {
+  return chunkCheck.RegionStart() + sizeof(imageHeader) + manifestBytes.size();
+}
+
 // The store header follows the manifest at the next multiple of the image
-// chunk; the file stands at the manifest's end.
-uint64_t FfuImage::StoreHeaderOffset() {
-  uint64_t position = Position();
+// chunk.
+uint64_t FfuImage::StoreHeaderOffset() const {
+  uint64_t position = ManifestEnd();
   if (imageHeader.chunkSizeKb != 0)
-    position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
+    position += AlignmentPadding(position, uint64_t{imageHeader.chunkSizeKb} * 1024);
   return position;
 }
 
@@ -170,32 +176,18 @@ uint64_t FfuImage::StoreHeaderOffset() {
 // the count the first store header declares, so it is read ahead of the
 // manifest; the store reader reads and checks the header itself later.
 void FfuImage::PeekStoreCount() {
-  uint64_t back = Position();
-  uint64_t offset = StoreHeaderOffset();
-  if (positionFailed) return;
   struct {
     StoreHeader header;
     StoreListFields fields;
   } start{};
-  LARGE_INTEGER at{};
-  at.QuadPart = static_cast<LONGLONG>(offset);
-  DWORD got = 0;
-  if (SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) &&
-      ReadFile(file.Get(), &start, sizeof(start), &got, nullptr) && got == sizeof(start) &&
+  if (ReadFileRange(file.Get(), StoreHeaderOffset(), &start, sizeof(start)) == 0 &&
       start.header.majorVersion == kStoreVersionWithStoreList && start.fields.storeCount > 1)
     declaredStoreCount = start.fields.storeCount;
-  at.QuadPart = static_cast<LONGLONG>(back);
-  SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN);
 }
 
 int FfuImage::LocateStore(const std::wstring& path) {
-  uint64_t position = Position();
-  if (positionFailed) return FailWithError(0, path.c_str());
-  if (imageHeader.chunkSizeKb != 0) {
-    uint64_t manifestEnd = position;
-    position += AlignmentPadding(position, uint64_t{imageHeader.chunkSizeKb} * 1024);
-    if (!AdvanceTo(manifestEnd, position)) return FailWithError(0, path.c_str());
-  }
+  const uint64_t position = StoreHeaderOffset();
+  if (!AdvanceTo(ManifestEnd(), position)) return FailWithError(0, path.c_str());
   for (StoreDescription& each : stores) each.imagePath = path;
   StoreDescription& store = stores.front();
   store.storeOffset = position;
@@ -210,11 +202,15 @@ bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
     uint8_t piece[64 * 1024];
     uint64_t end = to < fileSize ? to : fileSize;
     for (uint64_t at = from; at < end;) {
-      DWORD want = static_cast<DWORD>(end - at < sizeof(piece) ? end - at : sizeof(piece));
-      DWORD got = 0;
-      if (!ReadFile(file.Get(), piece, want, &got, nullptr)) return false;
-      if (got == 0) break;
-      chunkCheck.Feed(at, piece, got);
+      uint64_t got = 0;
+      DWORD error = ReadFileRange(file.Get(), at, piece,
+                                  end - at < sizeof(piece) ? end - at : sizeof(piece), &got);
+      chunkCheck.Feed(at, piece, static_cast<size_t>(got));
+      if (error == ERROR_HANDLE_EOF) break;
+      if (error != 0) {
+        SetLastError(error);
+        return false;
+      }
       at += got;
     }
   }

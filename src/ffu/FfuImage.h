@@ -93,7 +93,8 @@ class FfuImage {
   int ParseManifest();
   void AddStore(const ManifestCategory& storeCategory);
   int LocateStore(const std::wstring& path);
-  uint64_t StoreHeaderOffset();
+  uint64_t ManifestEnd() const;
+  uint64_t StoreHeaderOffset() const;
   void PeekStoreCount();
   int StartChunkCheck(const std::wstring& path);
   uint64_t Position();

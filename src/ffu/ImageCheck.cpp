@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Failure.h"
+#include "common/FileRange.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
@@ -37,18 +38,16 @@ int Fail(int code) {
 int ReadAndPost(HANDLE file, uint64_t start, uint64_t end, uint64_t pieceBytes,
                 std::vector<std::unique_ptr<uint8_t[]>>& buffers, ChunkHashPool& pool,
                 StatusLine& status, const wchar_t* path) {
-  LARGE_INTEGER position{};
-  position.QuadPart = static_cast<LONGLONG>(start);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return FailWithError(0, path);
   int shown = 0;
   uint64_t total = end - start;
   for (uint64_t at = start, n = 0; at < end; ++n) {
     if (n >= buffers.size()) pool.WaitFor(n - buffers.size());
     uint8_t* buffer = buffers[n % buffers.size()].get();
     DWORD want = static_cast<DWORD>(end - at < pieceBytes ? end - at : pieceBytes);
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, want, &got, nullptr)) return FailWithError(0, path);
-    // The file became shorter than it was when it was opened.
+    uint64_t got = 0;
+    // ERROR_HANDLE_EOF: the file became shorter than it was when it was opened.
+    DWORD error = ReadFileRange(file, at, buffer, want, &got);
+    if (error != 0 && error != ERROR_HANDLE_EOF) return FailWithError(error, path);
     if (got == 0) return FailWithError(ERROR_HANDLE_EOF, path);
     pool.Post(at, buffer, got);
     at += got;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Failure.h"
+#include "common/FileRange.h"
 #include "common/ProgramLines.h"
 #include "ffu/FfuImage.h"
 #include "platform.h"
@@ -57,11 +58,7 @@ int StoreReader::ReadStore() {
   LARGE_INTEGER end{};
   if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
   fileSize = static_cast<uint64_t>(end.QuadPart);
-  // A 64-bit seek, so that a store header beyond 4 GiB is found as well.
   position = Store().storeOffset;
-  LARGE_INTEGER start{};
-  start.QuadPart = static_cast<LONGLONG>(position);
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return Fail();
   int result = ReadExactly(&header, sizeof(header));
   if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
   if (result == 0) result = CheckVersions();
@@ -160,12 +157,28 @@ int StoreReader::ReadEntries() {
   const uint64_t end = position + length;
   if (count * kEntryHeaderLength > length) return PrintStoreError(kUnknownEntryLayout);
   entries.assign(count, BlockDataEntry());
-  aheadLimit = end;
-  aheadFileEnd = position;
-  int result = ReadEntryRecords(end);
+  int result = ReadTable(length);
+  if (result == 0) {
+    aheadLimit = end;
+    result = ReadEntryRecords(end);
+  }
   aheadLimit = 0;
   ahead.clear();
   return result;
+}
+
+// The table, bounded by the file above, is read in one piece and parsed
+// from memory; the check takes it as it is read. A file that ends inside it
+// leaves the rest out, and the parse finds the table truncated.
+int StoreReader::ReadTable(uint64_t length) {
+  ahead.resize(static_cast<size_t>(length));
+  aheadUsed = 0;
+  uint64_t got = 0;
+  DWORD error = ReadFileRange(image->File(), position, ahead.data(), length, &got);
+  if (error != 0 && error != ERROR_HANDLE_EOF) return FailWithError(error, Store().imagePath.c_str());
+  ahead.resize(static_cast<size_t>(got));
+  image->ChunkCheck().Feed(position, ahead.data(), ahead.size());
+  return 0;
 }
 
 int StoreReader::ReadEntryRecords(uint64_t end) {
@@ -201,59 +214,30 @@ int StoreReader::ReadEntryRecords(uint64_t end) {
 
 // The payload starts at the next multiple of the block size.
 int StoreReader::SeekPayload() {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER now{};
-  if (!SetFilePointerEx(image->File(), zero, &now, FILE_CURRENT)) return Fail();
-  uint64_t entriesEnd = static_cast<uint64_t>(now.QuadPart);
-  uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
-  if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
-  this->entriesEnd = entriesEnd;
+  uint64_t payload = position + FfuImage::AlignmentPadding(position, BlockSize());
+  if (!image->AdvanceTo(position, payload)) return Fail();
+  entriesEnd = position;
   payloadOffset = payload;
   return 0;
 }
 
-// Reads up to `length` bytes (at most a few KiB) at the tracked position;
-// a read that ends early sets `truncated`.
+// Reads up to `length` bytes (at most a few KiB) at the tracked position,
+// from the table read already while inside it; a read that ends early sets
+// `truncated`.
 int StoreReader::ReadExactly(void* buffer, uint64_t length) {
+  uint64_t got = 0;
   if (position < aheadLimit) {
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    uint64_t copied = 0;
-    while (copied < length) {
-      if (aheadUsed == ahead.size()) {
-        int result = ReadAhead();
-        if (result != 0) return result;
-        if (ahead.empty()) break;
-      }
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(length - copied, ahead.size() - aheadUsed));
-      std::memcpy(out + copied, ahead.data() + aheadUsed, piece);
-      aheadUsed += piece;
-      copied += piece;
-    }
-    position += copied;
-    truncated = copied != length;
-    return 0;
+    got = std::min<uint64_t>(length, ahead.size() - aheadUsed);
+    std::memcpy(buffer, ahead.data() + aheadUsed, static_cast<size_t>(got));
+    aheadUsed += static_cast<size_t>(got);
+  } else {
+    DWORD error = ReadFileRange(image->File(), position, buffer, length, &got);
+    if (error != 0 && error != ERROR_HANDLE_EOF)
+      return FailWithError(error, Store().imagePath.c_str());
+    image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), static_cast<size_t>(got));
   }
-  DWORD got = 0;
-  if (!ReadFile(image->File(), buffer, static_cast<DWORD>(length), &got, nullptr)) return Fail();
-  image->ChunkCheck().Feed(position, static_cast<const uint8_t*>(buffer), got);
   position += got;
   truncated = got != length;
-  return 0;
-}
-
-// The next piece of the table, up to its end; empty once the file or the
-// table has no more. The check takes each piece as it is read.
-int StoreReader::ReadAhead() {
-  constexpr uint64_t kPieceBytes = 64u << 10;
-  uint64_t want = std::min(kPieceBytes, aheadLimit - aheadFileEnd);
-  ahead.resize(static_cast<size_t>(want));
-  aheadUsed = 0;
-  DWORD got = 0;
-  if (want > 0 && !ReadFile(image->File(), ahead.data(), static_cast<DWORD>(want), &got, nullptr))
-    return Fail();
-  ahead.resize(got);
-  image->ChunkCheck().Feed(aheadFileEnd, ahead.data(), got);
-  aheadFileEnd += got;
   return 0;
 }
 

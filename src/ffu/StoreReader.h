@@ -71,8 +71,8 @@ class StoreReader {
   int ReadEntries();
   int ReadEntryRecords(uint64_t end);
   int SeekPayload();
+  int ReadTable(uint64_t length);
   int ReadExactly(void* buffer, uint64_t length);
-  int ReadAhead();
   int Fail();
 
   std::vector<BlockDataEntry> entries;
@@ -90,10 +90,9 @@ class StoreReader {
   uint64_t fileSize = 0;
   uint64_t position = 0;  // tracked while the header and table are read
   bool truncated = false;
-  // The block data entries are many small records: they are read from the
-  // file in larger pieces, never past `aheadLimit` (the table's end).
+  // The block data entries are many small records: the table is read whole
+  // and they are parsed from it, up to `aheadLimit` (the table's end).
   std::vector<uint8_t> ahead;
-  size_t aheadUsed = 0;       // bytes of `ahead` already handed out
-  uint64_t aheadLimit = 0;    // 0: every read goes to the file
-  uint64_t aheadFileEnd = 0;  // file offset after the last piece read
+  size_t aheadUsed = 0;     // bytes of `ahead` already handed out
+  uint64_t aheadLimit = 0;  // 0: every read goes to the file
 };

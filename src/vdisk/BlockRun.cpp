@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/Failure.h"
+#include "common/FileRange.h"
 
 namespace {
 // Unbuffered disk I/O wants buffers aligned to the sector, and sectors are at
@@ -27,13 +28,12 @@ bool BlockRun::Continues(uint64_t target) const {
          (blocks == 0 || target == start + static_cast<uint64_t>(blocks) * blockSize);
 }
 
-int BlockRun::ReadBlock(HANDLE imageFile, uint64_t target, const wchar_t* imagePath) {
-  DWORD bytesRead = 0;
+int BlockRun::ReadBlock(HANDLE imageFile, uint64_t fileOffset, uint64_t target,
+                        const wchar_t* imagePath) {
   uint8_t* slot = buffer.get() + static_cast<size_t>(blocks) * blockSize;
-  if (!ReadFile(imageFile, slot, blockSize, &bytesRead, nullptr))
-    return FailWithError(0, imagePath);
-  // The file ends inside the payload.
-  if (bytesRead != blockSize) return FailWithError(ERROR_HANDLE_EOF, imagePath);
+  // ERROR_HANDLE_EOF: the file ends inside the payload.
+  DWORD error = ReadFileRange(imageFile, fileOffset, slot, blockSize);
+  if (error != 0) return FailWithError(error, imagePath);
   if (blocks == 0) start = target;
   ++blocks;
   return 0;

@@ -165,6 +165,10 @@ class PayloadWriter {
     return offset;
   }
 
+  // Where the next block read lies in the image file: after the blocks
+  // posted and those the run holds.
+  uint64_t NextBlockOffset() const { return filePosition + run->Bytes(); }
+
   // Hands what the run holds to the check; it is the next part of the file.
   void PostRun() {
     hashing.Post(filePosition, run->Data(), run->Bytes());
@@ -225,7 +229,7 @@ class PayloadWriter {
       int result = FlushRun(index);
       if (result != 0) return result;
     }
-    return run->ReadBlock(imageFile, target, imagePath);
+    return run->ReadBlock(imageFile, NextBlockOffset(), target, imagePath);
   }
 
   bool InHeaderSector(uint64_t target) const {
@@ -259,7 +263,7 @@ class PayloadWriter {
     if (!block.data->Allocated()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     for (const TargetLocation& location : entry.locations)
       block.targets.push_back(Target(location, k));
-    result = block.data->ReadBlock(imageFile, block.targets.front(), imagePath);
+    result = block.data->ReadBlock(imageFile, NextBlockOffset(), block.targets.front(), imagePath);
     if (result != 0) return result;
     block.ticket = hashing.Post(filePosition, block.data->Data(), block.data->Bytes());
     filePosition += block.data->Bytes();
@@ -289,7 +293,7 @@ class PayloadWriter {
     if (result != 0) return result;
     std::vector<uint64_t> targets;
     for (const TargetLocation& location : entry.locations) targets.push_back(Target(location, k));
-    result = run->ReadBlock(imageFile, 0, imagePath);
+    result = run->ReadBlock(imageFile, NextBlockOffset(), 0, imagePath);
     if (result != 0) return result;
     PostRun();
     result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), diskPath);
@@ -321,7 +325,7 @@ class PayloadWriter {
   // Queued writes not yet waited for: their ticket and the entries complete
   // once they are written.
   std::deque<std::pair<uint64_t, uint64_t>> unreported;
-  uint64_t filePosition;  // where the next block read lies in the image file
+  uint64_t filePosition;  // where the blocks not yet posted begin in the image file
 };
 }  // namespace
 
@@ -339,11 +343,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   if (result != 0) return result;
   const FfuImage& image = *reader.Image();
   const wchar_t* imagePath = reader.Store().imagePath.c_str();
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER payloadStart{};
-  if (!SetFilePointerEx(image.File(), zero, &payloadStart, FILE_CURRENT))
-    return FailWithError(0, imagePath);
-  uint64_t start = static_cast<uint64_t>(payloadStart.QuadPart);
+  uint64_t start = reader.PayloadOffset();
   uint64_t available = image.FileSize() > start ? image.FileSize() - start : 0;
   // The product is taken in 128 bits.
   if (static_cast<unsigned __int128>(reader.PayloadBlocks()) * reader.BlockSize() > available)

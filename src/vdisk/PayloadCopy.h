@@ -10,7 +10,7 @@ class StoreReader;
 // Everything about the store table that can be known before a disk exists:
 // the block size, every target against a disk of `diskSectorCount` sectors
 // (CheckTable), and that the payload the table asks for lies in the file
-// (from the file's current position, the payload's start).
+// (from the payload's start).
 // Returns: 0 when the copy can go ahead; otherwise non-zero after printing the
 // line of the first fault.
 int CheckTable(const StoreReader& reader, uint64_t diskSectorCount);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/Failure.h"
+#include "common/FileRange.h"
 #include "common/Interruption.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
@@ -126,11 +127,8 @@ class RangeWriter {
     current = posted % buffers.size();
     if (posted >= buffers.size()) hashing.WaitFor(posted - buffers.size());
     DWORD bytes = blocks * blockSize;
-    DWORD got = 0;
-    const wchar_t* imagePath = reader.Store().imagePath.c_str();
-    if (!ReadFile(image.File(), buffers[current].get(), bytes, &got, nullptr))
-      return FailWithError(0, imagePath);
-    if (got != bytes) return FailWithError(ERROR_HANDLE_EOF, imagePath);
+    DWORD error = ReadFileRange(image.File(), filePosition, buffers[current].get(), bytes);
+    if (error != 0) return FailWithError(error, reader.Store().imagePath.c_str());
     hashing.Post(filePosition, buffers[current].get(), bytes);
     filePosition += bytes;
     held = blocks;

@@ -220,6 +220,11 @@ BOOL Transfer(HANDLE file, void* buffer, DWORD count, LPDWORD done, LPOVERLAPPED
     }
     total += static_cast<DWORD>(moved);
   }
+  // As on Windows, a read at an offset that finds nothing there fails with
+  // the end of the file.
+  if (offset >= 0 && direction == Direction::kRead && total == 0 && count > 0 &&
+      code == ERROR_SUCCESS)
+    code = ERROR_HANDLE_EOF;
   if (offset >= 0) {
     if (lseek(handle->fd, offset + total, SEEK_SET) < 0 && code == ERROR_SUCCESS)
       code = Win32FromErrno(errno);
