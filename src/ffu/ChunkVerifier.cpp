@@ -107,6 +107,16 @@ void ChunkVerifier::Feed(uint64_t offset, const uint8_t* data, size_t length) {
   Collect(range);
 }
 
+void ChunkVerifier::ResumeAt(uint32_t index) {
+  if (chunkOpen) {
+    uint8_t discard[kSha256Length];
+    hash.Finish(discard);
+    chunkOpen = false;
+  }
+  chunk = index;
+  position = regionStart + static_cast<uint64_t>(index) * chunkSize;
+}
+
 uint64_t ChunkVerifier::ChunkEnd(uint32_t index) const {
   uint64_t end = regionStart + (static_cast<uint64_t>(index) + 1) * chunkSize;
   return end < fileSize ? end : fileSize;

@@ -43,6 +43,9 @@ class ChunkVerifier {
   // on the calling thread. A range that does not follow the one before ends
   // the check (PrintBroken reports it).
   void Feed(uint64_t offset, const uint8_t* data, size_t length);
+  // Goes on at the start of chunk `index`, for a reader that checks chunks
+  // out of file order; what a chunk left open held is dropped.
+  void ResumeAt(uint32_t index);
   // Offset of the next byte the check expects.
   uint64_t Position() const { return position; }
   // Ends the check once the file's last byte was fed; the last chunk was

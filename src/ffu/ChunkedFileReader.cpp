@@ -8,18 +8,34 @@
 #include "ffu/FfuImage.h"
 #include "platform.h"
 
+namespace {
+// The largest window: reads this large keep a file read in order at the
+// disk's speed, and every hash thread gets chunks of it.
+constexpr uint64_t kWindowBytes = 4u << 20;
+}  // namespace
+
 ChunkedFileReader::ChunkedFileReader(const FfuImage& image) : file(image.File()) {
   const ChunkVerifier& check = image.ChunkCheck();
   fileSize = image.FileSize();
   if (check.GetPlan() != ChunkVerifier::kChecking) return;
-  // A second hash of our own, so that reads do not disturb the running
-  // check of the image's load.
-  if (!BCRYPT_SUCCESS(hash.Open())) return;
+  const SecurityHeader& header = image.GetSecurityHeader();
+  if (windowCheck.Start(header.hashAlgorithmId, header.chunkSizeKb, image.GetHashTable(),
+                        check.RegionStart(), fileSize) != ChunkVerifier::kChecking ||
+      !BCRYPT_SUCCESS(hash.Open()))
+    return;
   table = image.GetHashTable().data();
   regionStart = check.RegionStart();
   chunkSize = check.ChunkSize();
+  mostChunks = static_cast<uint32_t>(std::max<uint64_t>(1, kWindowBytes / chunkSize));
   states.assign(check.ChunkCount(), kUnread);
+  pool = std::make_unique<ChunkHashPool>(&windowCheck, ChunkHashPool::ThreadsWanted());
   checking = true;
+}
+
+ChunkedFileReader::~ChunkedFileReader() = default;
+
+uint64_t ChunkedFileReader::ChunkEnd(uint32_t index) const {
+  return std::min(ChunkStart(index) + chunkSize, fileSize);
 }
 
 DWORD ChunkedFileReader::Read(uint64_t offset, uint8_t* buffer, uint64_t length) {
@@ -36,8 +52,7 @@ DWORD ChunkedFileReader::Read(uint64_t offset, uint8_t* buffer, uint64_t length)
   while (length > 0) {
     uint64_t index = (offset - regionStart) / chunkSize;
     if (index >= states.size()) return ERROR_HANDLE_EOF;
-    uint64_t end = std::min(ChunkStart(static_cast<uint32_t>(index)) + chunkSize, fileSize);
-    uint64_t piece = std::min(length, end - offset);
+    uint64_t piece = std::min(length, ChunkEnd(static_cast<uint32_t>(index)) - offset);
     DWORD error = ReadChunkPart(static_cast<uint32_t>(index), offset, buffer, piece);
     if (error != 0) return error;
     offset += piece;
@@ -49,39 +64,80 @@ DWORD ChunkedFileReader::Read(uint64_t offset, uint8_t* buffer, uint64_t length)
 
 DWORD ChunkedFileReader::ReadChunkPart(uint32_t index, uint64_t offset, uint8_t* buffer,
                                        uint64_t length) {
-  if (states[index] == kBad) return ERROR_CRC;
-  if (states[index] == kGood && !(chunkHeld && chunkIndex == index))
-    return ReadFileRange(file, offset, buffer, length);
-  if (!(chunkHeld && chunkIndex == index)) {
-    DWORD error = LoadChunk(index);
+  if (states[index] == kUnread) {
+    DWORD error = LoadWindow(index);
     if (error != 0) return error;
   }
-  std::memcpy(buffer, chunk.data() + (offset - ChunkStart(index)), length);
-  return 0;
-}
-
-// Reads chunk `index` whole, hashes it and keeps it when it matches.
-DWORD ChunkedFileReader::LoadChunk(uint32_t index) {
-  uint64_t start = ChunkStart(index);
-  uint64_t length = std::min(chunkSize, fileSize - start);
-  chunkHeld = false;
-  chunk.resize(length);
-  DWORD error = ReadFileRange(file, start, chunk.data(), length);
-  if (error != 0) return error;
-  uint8_t digest[kSha256Length];
-  NTSTATUS status = hash.Add(chunk.data(), length);
-  if (BCRYPT_SUCCESS(status)) status = hash.Finish(digest);
-  if (!BCRYPT_SUCCESS(status)) return ERROR_CRC;
-  if (std::memcmp(digest, table + static_cast<uint64_t>(index) * kSha256Length, kSha256Length)) {
+  if (states[index] == kBadUnsaid) {
     states[index] = kBad;
     damaged.push_back(index);
     PrintWarningLine(L"Chunk %u of the image does not match its hash; what lies in it is not "
                      L"read.\n",
                      index);
-    return ERROR_CRC;
   }
-  states[index] = kGood;
-  chunkIndex = index;
-  chunkHeld = true;
+  if (states[index] == kBad) return ERROR_CRC;
+  if (!InWindow(index)) return ReadFileRange(file, offset, buffer, length);
+  std::memcpy(buffer, window.data() + (offset - ChunkStart(windowFirst)), length);
   return 0;
+}
+
+// A window that goes on where the last one ended grows to twice its length;
+// any other starts with one chunk. It ends before a chunk already checked.
+uint32_t ChunkedFileReader::WindowChunks(uint32_t index) {
+  uint32_t wanted = 1;
+  if (windowCount > 0 && index == windowFirst + windowCount)
+    wanted = std::min(mostChunks, windowCount * 2);
+  uint32_t count = 1;
+  while (count < wanted && index + count < states.size() && states[index + count] == kUnread)
+    ++count;
+  return count;
+}
+
+// Reads the unchecked chunks from `index` on whole and hashes them.
+DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
+  const uint32_t count = WindowChunks(index);
+  const uint64_t start = ChunkStart(index);
+  windowCount = 0;
+  window.resize(ChunkEnd(index + count - 1) - start);
+  DWORD error = ReadFileRange(file, start, window.data(), window.size());
+  if (error != 0) return error;
+  windowFirst = index;
+  windowCount = count;
+  HashWindow(count);
+  return 0;
+}
+
+// The window's chunks are split among the pool's threads; only where the
+// pool found damage (or could not hash) is each chunk hashed again on its own,
+// to know which.
+void ChunkedFileReader::HashWindow(uint32_t count) {
+  const uint32_t before = windowCheck.DamagedCount();
+  windowCheck.ResumeAt(windowFirst);
+  const uint32_t threads = std::max<uint32_t>(1, pool->Threads());
+  const uint32_t share = (count + threads - 1) / threads;
+  for (uint32_t first = 0; first < count; first += share) {
+    const uint32_t last = std::min(count, first + share) - 1;
+    const uint64_t from = ChunkStart(windowFirst + first) - ChunkStart(windowFirst);
+    const uint64_t to = ChunkEnd(windowFirst + last) - ChunkStart(windowFirst);
+    pool->Post(ChunkStart(windowFirst) + from, window.data() + from, to - from);
+  }
+  pool->WaitAll();
+  if (windowCheck.Checking() && windowCheck.DamagedCount() == before) {
+    std::fill_n(states.begin() + windowFirst, count, kGood);
+    return;
+  }
+  SortOutDamage(count);
+}
+
+void ChunkedFileReader::SortOutDamage(uint32_t count) {
+  for (uint32_t i = windowFirst; i < windowFirst + count; ++i) {
+    const uint8_t* bytes = window.data() + (ChunkStart(i) - ChunkStart(windowFirst));
+    uint8_t digest[kSha256Length];
+    NTSTATUS status = hash.Add(bytes, ChunkEnd(i) - ChunkStart(i));
+    if (BCRYPT_SUCCESS(status)) status = hash.Finish(digest);
+    const bool matches =
+        BCRYPT_SUCCESS(status) &&
+        std::memcmp(digest, table + static_cast<uint64_t>(i) * kSha256Length, kSha256Length) == 0;
+    states[i] = matches ? kGood : kBadUnsaid;
+  }
 }

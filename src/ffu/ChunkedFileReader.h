@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "common/Sha256Hash.h"
+#include "ffu/ChunkHashPool.h"
+#include "ffu/ChunkVerifier.h"
 #include "win32.h"
 
 class FfuImage;
@@ -12,13 +15,17 @@ class FfuImage;
 // Reads the image file with every chunk checked against the hash table the
 // first time a read touches it. A chunk that matched is remembered and read
 // straight from the file afterwards; a chunk that does not match fails every
-// read that touches it, and its bytes are never handed out. The chunk last
-// read stays in memory, so small reads in order read the file once.
-// Without a usable hash table (see ChunkVerifier's plans) reads are not
-// checked. One thread at a time.
+// read that touches it, and its bytes are never handed out. Unchecked chunks
+// are read in windows that grow while reads go on in order (up to 4 MiB),
+// hashed on the hash pool's threads, and the last window stays in memory, so
+// small reads in order read the file once. Without a usable hash table (see
+// ChunkVerifier's plans) reads are not checked. One thread at a time.
 class ChunkedFileReader {
  public:
   explicit ChunkedFileReader(const FfuImage& image);
+  ~ChunkedFileReader();
+  ChunkedFileReader(const ChunkedFileReader&) = delete;
+  ChunkedFileReader& operator=(const ChunkedFileReader&) = delete;
 
   // Returns: true when reads are checked against the hash table.
   bool Checking() const { return checking; }
@@ -31,10 +38,18 @@ class ChunkedFileReader {
   const std::vector<uint32_t>& Damaged() const { return damaged; }
 
  private:
-  enum ChunkState : uint8_t { kUnread, kGood, kBad };
+  // kBadUnsaid: found damaged in a window, not yet met by a read.
+  enum ChunkState : uint8_t { kUnread, kGood, kBad, kBadUnsaid };
   DWORD ReadChunkPart(uint32_t index, uint64_t offset, uint8_t* buffer, uint64_t length);
-  DWORD LoadChunk(uint32_t index);
+  DWORD LoadWindow(uint32_t index);
+  uint32_t WindowChunks(uint32_t index);
+  void HashWindow(uint32_t count);
+  void SortOutDamage(uint32_t count);
+  bool InWindow(uint32_t index) const {
+    return index >= windowFirst && index - windowFirst < windowCount;
+  }
   uint64_t ChunkStart(uint32_t index) const { return regionStart + index * chunkSize; }
+  uint64_t ChunkEnd(uint32_t index) const;
 
   HANDLE file;
   const uint8_t* table = nullptr;
@@ -44,8 +59,14 @@ class ChunkedFileReader {
   bool checking = false;
   std::vector<uint8_t> states;
   std::vector<uint32_t> damaged;
-  std::vector<uint8_t> chunk;  // the chunk last read whole
-  uint32_t chunkIndex = 0;
-  bool chunkHeld = false;
-  Sha256Hash hash;
+  // The chunks last read whole: `windowCount` of them from `windowFirst`.
+  std::vector<uint8_t> window;
+  uint32_t windowFirst = 0;
+  uint32_t windowCount = 0;
+  uint32_t mostChunks = 1;  // the largest window, in chunks
+  Sha256Hash hash;          // a window's chunks one by one, where one is damaged
+  // A check of our own, so that reads do not disturb the running check of
+  // the image's load; its pool hashes the windows.
+  ChunkVerifier windowCheck;
+  std::unique_ptr<ChunkHashPool> pool;
 };

@@ -1,11 +1,8 @@
 #include "ffu/ImageCheck.h"
 
-#include <memory>
-#include <new>
-#include <vector>
+#include <algorithm>
 
 #include "common/Failure.h"
-#include "common/FileRange.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
@@ -13,6 +10,7 @@
 #include "ffu/ChunkHashPool.h"
 #include "ffu/DamageReport.h"
 #include "ffu/FfuImage.h"
+#include "ffu/ImageStream.h"
 #include "platform.h"
 
 namespace {
@@ -32,27 +30,21 @@ int Fail(int code) {
   return code;
 }
 
-// Reads [start, end) of the file into the buffers in turn and posts each
-// piece to the pool.
+// Reads [start, end) of the file in pieces through the stream, which hands
+// each to the hash pool.
 // Returns: 0, or the Win32 code of a failed or short read after printing it.
-int ReadAndPost(HANDLE file, uint64_t start, uint64_t end, uint64_t pieceBytes,
-                std::vector<std::unique_ptr<uint8_t[]>>& buffers, ChunkHashPool& pool,
-                StatusLine& status, const wchar_t* path) {
+int ReadAll(ImageStream& stream, uint64_t end, uint64_t pieceBytes, StatusLine& status,
+            const wchar_t* path) {
+  const uint64_t start = stream.Position();
+  const uint64_t total = end - start;
   int shown = 0;
-  uint64_t total = end - start;
-  for (uint64_t at = start, n = 0; at < end; ++n) {
-    if (n >= buffers.size()) pool.WaitFor(n - buffers.size());
-    uint8_t* buffer = buffers[n % buffers.size()].get();
-    DWORD want = static_cast<DWORD>(end - at < pieceBytes ? end - at : pieceBytes);
-    uint64_t got = 0;
+  while (stream.Position() < end) {
+    const uint8_t* data = nullptr;
     // ERROR_HANDLE_EOF: the file became shorter than it was when it was opened.
-    DWORD error = ReadFileRange(file, at, buffer, want, &got);
-    if (error != 0 && error != ERROR_HANDLE_EOF) return FailWithError(error, path);
-    if (got == 0) return FailWithError(ERROR_HANDLE_EOF, path);
-    pool.Post(at, buffer, got);
-    at += got;
-    int percent = static_cast<int>((at - start) * 100 / total);
-    if (percent != shown && at < end) {
+    DWORD error = stream.Next(std::min(end - stream.Position(), pieceBytes), data);
+    if (error != 0) return FailWithError(error, path);
+    int percent = static_cast<int>((stream.Position() - start) * 100 / total);
+    if (percent != shown && stream.Position() < end) {
       status.ShowPercent(L"Checking image", percent, false);
       shown = percent;
     }
@@ -72,27 +64,17 @@ int CheckWholeImage(FfuImage& image, const DamageReport& report) {
     return Fail(kImageUncheckable);
   }
   uint64_t pieceBytes = PieceBytes(check.ChunkSize());
-  // One buffer more than the pool has threads: every thread hashes one
-  // while the next is read.
-  std::vector<std::unique_ptr<uint8_t[]>> buffers(ChunkHashPool::ThreadsWanted() + 1);
-  for (std::unique_ptr<uint8_t[]>& buffer : buffers) {
-    buffer.reset(new (std::nothrow) uint8_t[pieceBytes]);
-    if (buffer == nullptr) {
+  StatusLine status;
+  int result = 0;
+  {
+    ImageStream stream(image, start, pieceBytes, ChunkHashPool::kIdleUnlessAwaited);
+    if (!stream.Ready()) {
       FailWithError(ERROR_NOT_ENOUGH_MEMORY);
       return Fail(kImageUnreadable);
     }
-  }
-  StatusLine status;
-  status.ShowPercent(L"Checking image", 0, true);
-  int result = 0;
-  {
-    // Declared after the buffers, so that it stops reading them first.
-    ChunkHashPool pool(&check, static_cast<uint32_t>(buffers.size()),
-                       ChunkHashPool::kIdleUnlessAwaited);
-    if (start < image.FileSize())
-      result = ReadAndPost(image.File(), start, image.FileSize(), pieceBytes, buffers, pool,
-                           status, path);
-    pool.WaitAll();
+    status.ShowPercent(L"Checking image", 0, true);
+    if (start < image.FileSize()) result = ReadAll(stream, image.FileSize(), pieceBytes, status, path);
+    stream.WaitAll();
   }
   if (result != 0) return Fail(kImageUnreadable);
   check.Finish();

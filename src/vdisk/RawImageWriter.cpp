@@ -5,15 +5,14 @@
 #include <utility>
 
 #include "common/Failure.h"
-#include "common/FileRange.h"
 #include "common/Interruption.h"
 #include "common/FormatWide.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
-#include "ffu/ChunkHashPool.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
+#include "ffu/ImageStream.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/CopyCheck.h"
@@ -63,32 +62,23 @@ bool AllZero(const uint8_t* data, uint32_t length) {
   return std::all_of(data, data + length, [](uint8_t byte) { return byte == 0; });
 }
 
-// Reads the payload in file order into a few buffers in turn, so that the
-// hash pool checks the ones read before while the blocks of the latest are
+// Reads the payload in file order through the image stream, so that the
+// hash pool checks the pieces read before while the blocks of the latest are
 // written.
 class RangeWriter {
  public:
   RangeWriter(FfuImage& image, const StoreReader& reader, const DiskRange& range,
               DiskImageSink& output)
-      : image(image),
-        reader(reader),
+      : reader(reader),
         range(range),
         output(output),
         blockSize(reader.BlockSize()),
         capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
         sectorSize(reader.Store().sectorSize),
         diskSectors(DiskSectorCount(reader.Store())),
-        buffers(ChunkHashPool::ThreadsWanted() + 1),
-        hashing(&image.ChunkCheck(), static_cast<uint32_t>(buffers.size())),
-        filePosition(reader.PayloadOffset()) {
-    for (auto& buffer : buffers) buffer.reset(new (std::nothrow) uint8_t[capacity * blockSize]);
-  }
+        stream(image, reader.PayloadOffset(), uint64_t{capacity} * blockSize) {}
 
-  bool Ready() const {
-    for (const auto& buffer : buffers)
-      if (buffer == nullptr) return false;
-    return true;
-  }
+  bool Ready() const { return stream.Ready(); }
 
   // Returns: 0, or non-zero after printing the failure.
   int WriteAll(StatusLine& status, const wchar_t* what) {
@@ -106,7 +96,7 @@ class RangeWriter {
         if (percent != shown) status.ShowPercent(what, shown = percent, false);
       }
     }
-    hashing.WaitAll();
+    stream.WaitAll();
     return 0;
   }
 
@@ -118,19 +108,13 @@ class RangeWriter {
       int result = ReadRun(static_cast<uint32_t>(std::min<uint64_t>(capacity, total - done)));
       if (result != 0) return result;
     }
-    block = buffers[current].get() + uint64_t{used++} * blockSize;
+    block = piece + uint64_t{used++} * blockSize;
     return 0;
   }
 
   int ReadRun(uint32_t blocks) {
-    uint64_t posted = hashing.Posted();
-    current = posted % buffers.size();
-    if (posted >= buffers.size()) hashing.WaitFor(posted - buffers.size());
-    DWORD bytes = blocks * blockSize;
-    DWORD error = ReadFileRange(image.File(), filePosition, buffers[current].get(), bytes);
+    DWORD error = stream.Next(uint64_t{blocks} * blockSize, piece);
     if (error != 0) return FailWithError(error, reader.Store().imagePath.c_str());
-    hashing.Post(filePosition, buffers[current].get(), bytes);
-    filePosition += bytes;
     held = blocks;
     used = 0;
     return 0;
@@ -152,7 +136,6 @@ class RangeWriter {
     return 0;
   }
 
-  FfuImage& image;
   const StoreReader& reader;
   DiskRange range;
   DiskImageSink& output;
@@ -160,15 +143,11 @@ class RangeWriter {
   uint32_t capacity;  // blocks a buffer holds
   uint32_t sectorSize;
   uint64_t diskSectors;
-  std::vector<std::unique_ptr<uint8_t[]>> buffers;
-  size_t current = 0;
-  uint32_t held = 0;  // blocks read into the current buffer
+  ImageStream stream;
+  const uint8_t* piece = nullptr;  // the blocks read last
+  uint32_t held = 0;  // blocks read into `piece`
   uint32_t used = 0;  // of those, blocks already placed
   uint64_t done = 0;  // blocks placed in all
-  // Declared after the buffers, so that it has stopped reading them before
-  // they are released.
-  ChunkHashPool hashing;
-  uint64_t filePosition;
 };
 
 // Checks what follows the payload and says what the check found.
