@@ -28,7 +28,6 @@ ChunkedFileReader::ChunkedFileReader(const FfuImage& image) : file(image.File())
   chunkSize = check.ChunkSize();
   mostChunks = static_cast<uint32_t>(std::max<uint64_t>(1, kWindowBytes / chunkSize));
   states.assign(check.ChunkCount(), kUnread);
-  pool = std::make_unique<ChunkHashPool>(&windowCheck, ChunkHashPool::ThreadsWanted());
   checking = true;
 }
 
@@ -111,6 +110,14 @@ DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
 // pool found damage (or could not hash) is each chunk hashed again on its own,
 // to know which.
 void ChunkedFileReader::HashWindow(uint32_t count) {
+  // A process made as a copy of ours (the view going to the background) has
+  // none of the pool's threads: it makes a pool of its own, and the copy of
+  // the old one, whose threads it cannot stop, is left alone.
+  if (pool != nullptr && poolProcess != GetCurrentProcessId()) (void)pool.release();
+  if (pool == nullptr) {
+    pool = std::make_unique<ChunkHashPool>(&windowCheck, ChunkHashPool::ThreadsWanted());
+    poolProcess = GetCurrentProcessId();
+  }
   const uint32_t before = windowCheck.DamagedCount();
   windowCheck.ResumeAt(windowFirst);
   const uint32_t threads = std::max<uint32_t>(1, pool->Threads());

@@ -69,4 +69,5 @@ class ChunkedFileReader {
   // the image's load; its pool hashes the windows.
   ChunkVerifier windowCheck;
   std::unique_ptr<ChunkHashPool> pool;
+  DWORD poolProcess = 0;  // the process whose threads the pool has
 };

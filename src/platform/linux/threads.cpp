@@ -146,6 +146,8 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
   return WaitForMutex(mutex, milliseconds);
 }
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
 void Sleep(DWORD milliseconds) {
   timespec remaining{static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};

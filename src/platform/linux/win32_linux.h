@@ -66,6 +66,7 @@ BOOL ReleaseMutex(HANDLE mutex);
 
 // ---- Threads, events, waits and Sleep (threads.cpp) -------------------------
 void Sleep(DWORD milliseconds);
+DWORD GetCurrentProcessId();
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
                     LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
