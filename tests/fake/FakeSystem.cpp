@@ -1,6 +1,7 @@
 #include "FakeSystem.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 FakeSystem fakeSystem;
@@ -43,6 +44,7 @@ std::vector<uint8_t> MakeLayout(const GUID& diskId, const std::vector<std::wstri
     auto* entry = reinterpret_cast<PARTITION_INFORMATION_EX*>(record.data() + 48 + 144 * i);
     entry->PartitionStyle = style;
     entry->Gpt.PartitionId = PartitionGuid(static_cast<uint32_t>(i));
+    entry->PartitionNumber = static_cast<DWORD>(i + 1);
     for (size_t u = 0; u < names[i].size() && u < 36; ++u)
       entry->Gpt.Name[u] = static_cast<uint16_t>(names[i][u]);
   }
@@ -290,6 +292,41 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
   fakeSystem.consoleWrites.emplace_back(static_cast<const wchar_t*>(text), length);
   if (!fakeSystem.screen.rows.empty()) ScreenWrite(fakeSystem.screen, fakeSystem.consoleWrites.back());
   if (written != nullptr) *written = length;
+  return TRUE;
+}
+}
+
+namespace {
+// The one volume search of a test: its handle and the next name it gives.
+HANDLE const kVolumeSearch = reinterpret_cast<HANDLE>(0x9001);
+size_t nextVolume = 0;
+
+BOOL GiveVolume(LPWSTR name, DWORD length) {
+  if (nextVolume >= fakeSystem.volumes.size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  wcsncpy(name, fakeSystem.volumes[nextVolume++].c_str(), length);
+  return TRUE;
+}
+}  // namespace
+
+extern "C" {
+HANDLE __wrap_FindFirstVolumeW(LPWSTR name, DWORD length) {
+  nextVolume = 0;
+  if (!GiveVolume(name, length)) return INVALID_HANDLE_VALUE;
+  ++fakeSystem.volumeSearches;
+  return kVolumeSearch;
+}
+
+BOOL __wrap_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD length) {
+  EXPECT_EQ(search, kVolumeSearch);
+  return GiveVolume(name, length);
+}
+
+BOOL __wrap_FindVolumeClose(HANDLE search) {
+  EXPECT_EQ(search, kVolumeSearch);
+  --fakeSystem.volumeSearches;
   return TRUE;
 }
 }

@@ -13,9 +13,11 @@
 #include "volumes/DriveLayout.h"
 
 extern "C" BOOL __real_CloseHandle(HANDLE);
+extern "C" DWORD __real_GetFileAttributesW(LPCWSTR);
 
 namespace {
 const GUID kOtherDiskId = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+const DWORD kNoBus = 0xFF;  // the drive does not answer the property query
 
 struct FakeDrive {
   GUID diskId;
@@ -27,13 +29,19 @@ struct FakeDrive {
   // path on it), or its error.
   std::wstring dependencyFile = L"";
   DWORD dependencyError = ERROR_INVALID_FUNCTION;
+  DWORD bus = BusTypeFileBackedVirtual;  // of the storage device property
 };
 
 class Sweep : public FakeSystemTest {
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
+    Fake().refusedAccess = GENERIC_WRITE;  // the sweep asks no drive for more than reading
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
+      if (name != nullptr && std::wstring(name) == L"Volume{gone}") {  // left since the list
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+      }
       if (name != nullptr) {
         const wchar_t reply[] = L"/dev/loop\0";
         std::memcpy(target, reply, sizeof(reply));
@@ -88,8 +96,15 @@ class Sweep : public FakeSystemTest {
       return ERROR_SUCCESS;
     };
     Fake().deviceIoControl = [this](HANDLE handle, DWORD code, LPVOID out, DWORD outSize,
-                                    LPDWORD) -> BOOL {
+                                    LPDWORD returned) -> BOOL {
       FakeDrive& drive = drives[NameOf(handle)];
+      if (code == IOCTL_STORAGE_QUERY_PROPERTY && drive.bus != kNoBus) {
+        STORAGE_DEVICE_DESCRIPTOR descriptor{};
+        descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(drive.bus);
+        std::memcpy(out, &descriptor, sizeof(descriptor));
+        *returned = sizeof(descriptor);
+        return TRUE;
+      }
       if (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
         if (drive.layoutError != 0) {
           SetLastError(drive.layoutError);
@@ -101,7 +116,10 @@ class Sweep : public FakeSystemTest {
         std::memcpy(out, record.data(), std::min<size_t>(record.size(), outSize));
         return TRUE;
       }
-      EXPECT_EQ(code, static_cast<DWORD>(IOCTL_STORAGE_GET_BACKING_FILE));
+      if (code != IOCTL_STORAGE_GET_BACKING_FILE) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+      }
       EXPECT_EQ(outSize, 260 * sizeof(wchar_t));
       if (drive.backingFile.empty()) {  // a disk of the machine, no virtual disk
         SetLastError(ERROR_INVALID_FUNCTION);
@@ -145,7 +163,7 @@ class Sweep : public FakeSystemTest {
     };
     Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
       const FakeDrive& drive = drives[NameOf(handle)];
-      return (drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile) == file;
+      return file == drive.backingFile || file == drive.dependencyFile;
     };
   }
 
@@ -180,10 +198,10 @@ class Sweep : public FakeSystemTest {
 };
 
 TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
-  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}"};
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}", L"Volume{gone}"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"/data/a.img"};
   drives[L"PhysicalDrive1"] = {kOtherDiskId, L"/data/b.img"};
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
   EXPECT_TRUE(detached.empty());
   EXPECT_EQ(openHandles, 0);
@@ -199,7 +217,7 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
   drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
   drives[L"PhysicalDrive"] = {kOtherDiskId, L"/tmp/x.img"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmdB2.vhd"};
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive", L"PhysicalDrive1",
                                                L"PhysicalDrive10", L"PhysicalDrive2"}));
   EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd", ours}));
@@ -218,7 +236,7 @@ TEST_F(Sweep, TheBackingFileIsDetachedByItsWin32Path) {
   names = {L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"\\??\\C:\\img\\phone.vhd"};
   drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(detached, std::vector<std::wstring>{L"C:\\img\\phone.vhd"});
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
@@ -238,7 +256,7 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
   drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/elsewhere/kmd2.vhd", 0, 0, 2};
   drives[L"PhysicalDrive3"] = {kOtherDiskId, folder + L"kmd3.vhd"};  // a desktop layout, ours
   drives[L"PhysicalDrive4"] = {kOtherDiskId, folder + L"phone.vhd", 0, 0, 2};
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(detached, (std::vector<std::wstring>{folder + L"kmd1F.vhd", folder + L"kmd3.vhd"}));
   EXPECT_EQ(deleted, detached);
   EXPECT_EQ(openHandles, 0);
@@ -262,7 +280,7 @@ TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
   drives[L"PhysicalDrive0"] = {kImageDiskId, folder + L"kmd9.vhd"};
   detachError = ERROR_BUSY;
   detachLastError = ERROR_BUSY;
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
   EXPECT_EQ(Output(),
             "failed to detach vdisk... 170\n"
@@ -280,7 +298,7 @@ TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {
   drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/tmp/y.img"};
   detachError = ERROR_BUSY;
   detachLastError = ERROR_BUSY;
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_TRUE(deleted.empty());
   EXPECT_EQ(unmounted.size(), 1u);
   EXPECT_EQ(opened.size(), 2u);
@@ -350,7 +368,7 @@ TEST_F(Sweep, ADriveThatCannotBeOpenedOrReadIsPassedByWithAWarning) {
   std::string expected;
   for (const Case& c : cases) {
     drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", c.layoutError, c.openError};
-    EXPECT_EQ(DetachImageDisks(), 0) << c.text;
+    EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0) << c.text;
     expected += std::string("(Korvex) !WARNING! Skipped drive '\\\\.\\PhysicalDrive1' : ") +
                 c.text + "\n(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd2.vhd'\n";
   }
@@ -365,32 +383,54 @@ TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, ERROR_ACCESS_DENIED};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd.vhd", 0, ERROR_ACCESS_DENIED};
-  EXPECT_EQ(DetachImageDisks(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), ERROR_ACCESS_DENIED);
   EXPECT_EQ(opened.size(), 2u);
   EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
 }
 
-// Where the backing-file control code is not answered, the storage
-// dependency query names the file. A drive with the image's identity that
-// is no virtual disk (a phone flashed from the image) is left alone without
-// a warning, and the run stops before it makes anything.
-TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
-  const std::wstring ours = OwnFile(L"kmd1.vhd");
+// Where the backing-file control code is not answered, or names a file that
+// is not there, the storage dependency query names the file.
+TEST_F(Sweep, TheDependencyQueryNamesTheFileTheControlCodeDoesNot) {
+  const std::wstring ours = OwnFile(L"kmd1.vhd"), alsoOurs = OwnFile(L"kmd2.vhd");
+  Fake().fileAttributes = [&](LPCWSTR path) -> DWORD {
+    if (path == alsoOurs) return FILE_ATTRIBUTE_NORMAL;
+    return path == std::wstring(L"/gone/kmd2.vhd") ? INVALID_FILE_ATTRIBUTES
+                                                   : __real_GetFileAttributesW(path);
+  };
   names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L""};
   drives[L"PhysicalDrive1"].dependencyFile = ours;
-  drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
-  drives[L"PhysicalDrive2"].dependencyError = ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/gone/kmd2.vhd"};
+  drives[L"PhysicalDrive2"].dependencyFile = alsoOurs;
   drives[L"PhysicalDrive3"] = {kImageDiskId, L""};
-  EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
-  EXPECT_EQ(detached, std::vector<std::wstring>{ours});
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(detached, (std::vector<std::wstring>{ours, alsoOurs}));
   EXPECT_EQ(deleted, detached);
   EXPECT_EQ(openHandles, 0);
-  EXPECT_EQ(Output(),
-            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n"
-            "(Korvex) !WARNING! Unable to query vhd file name.\n"
-            "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
-            "identity and is not a virtual disk: disconnect it and run again.\n");
+  EXPECT_EQ(Output(), "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) +
+                          "'\n(Korvex) !WARNING! Successfully detached vhd file : '" +
+                          ToUtf8(alsoOurs) + "'\n(Korvex) !WARNING! Unable to query vhd file name.\n");
+}
+
+// A drive with the image's identity that is no file-backed virtual disk (a
+// phone flashed from the image), or that does not say what it is, is left
+// alone whatever the dependency query answers; a mount stops before it makes
+// anything, --detach is done.
+TEST_F(Sweep, RealDevicesAreToldByTheirBusAndLeftAlone) {
+  names = {L"PhysicalDrive1", L"PhysicalDrive2"};
+  drives[L"PhysicalDrive1"] = {kOtherDiskId, L"/tmp/kmd1.vhd"};
+  for (DWORD bus : {static_cast<DWORD>(BusTypeUsb), kNoBus}) {
+    drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
+    drives[L"PhysicalDrive2"].bus = bus;
+    EXPECT_EQ(DetachImageDisks(SweepFor::kMount), ERROR_BUSY);
+    EXPECT_EQ(DetachImageDisks(SweepFor::kDetach), 0);
+  }
+  EXPECT_TRUE(detached.empty());
+  EXPECT_EQ(openHandles, 0);
+  const std::string refusal =
+      "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
+      "identity and is not a virtual disk: disconnect it and run again.\n";
+  EXPECT_EQ(Output(), refusal + refusal);
 }
 
 // A card reader without a card, or a drive gone since the names were listed,
@@ -409,7 +449,7 @@ TEST_F(Sweep, EmptyOrVanishedDrivesArePassedBy) {
   for (const Case& c : cases) {
     drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", c.layoutError, c.openError};
     drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
-    EXPECT_EQ(DetachImageDisks(), 0) << "open " << c.openError << ", layout " << c.layoutError;
+    EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0) << "open " << c.openError << ", layout " << c.layoutError;
     expected += "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd1.vhd'\n";
   }
   EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
@@ -421,7 +461,7 @@ TEST_F(Sweep, ALongNameListIsFetchedWithADoublingBuffer) {
   names = {L"PhysicalDrive0"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
   padding = 3000;
-  EXPECT_EQ(DetachImageDisks(), 0);
+  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(listSizes, (std::vector<DWORD>{1024, 2048, 4096}));
   EXPECT_EQ(opened.size(), 1u);
 }
@@ -431,7 +471,7 @@ TEST_F(Sweep, NamesThatCannotBeListedFailTheSweep) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   };
-  EXPECT_NE(DetachImageDisks(), 0);
+  EXPECT_NE(DetachImageDisks(SweepFor::kMount), 0);
   EXPECT_EQ(Output(),
             "!ERROR! Access is denied.\r\n\n"
             "(Korvex) !ERROR! Unable to query dos devices.\n");

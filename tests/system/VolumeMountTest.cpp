@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwctype>
 #include <fstream>
@@ -432,6 +433,35 @@ TEST_F(VolumeMountTest, DeviceQueriesOnDrivesAndVolumes) {
                                sizeof(attributes), &bytes, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
   CloseHandle(file);
+}
+
+// A loop over a file is a file-backed virtual disk, its volumes too; the
+// volume search lists each volume by the name Windows gives it.
+TEST_F(VolumeMountTest, VirtualDisksSayTheirBusAndVolumesAreListed) {
+  ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
+  HANDLE volume = CreateFileW(VolumeDevice(kMainOsGuid).c_str(), 0, 7, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+  STORAGE_PROPERTY_QUERY query{StorageDeviceProperty, PropertyStandardQuery, {0}};
+  for (HANDLE device : {drive, volume}) {
+    STORAGE_DEVICE_DESCRIPTOR descriptor{};
+    DWORD bytes = 0;
+    EXPECT_TRUE(DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
+                                &descriptor, sizeof(descriptor), &bytes, nullptr));
+    EXPECT_EQ(descriptor.BusType, BusTypeFileBackedVirtual);
+  }
+  CloseHandle(volume);
+  WCHAR name[MAX_PATH] = {};
+  EXPECT_EQ(FindFirstVolumeW(name, 10), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  HANDLE search = FindFirstVolumeW(name, MAX_PATH);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  std::vector<std::wstring> names;
+  do names.emplace_back(name);
+  while (FindNextVolumeW(search, name, MAX_PATH));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindVolumeClose(search));
+  EXPECT_NE(std::find(names.begin(), names.end(), VolumeName(LowerCase(kMainOsGuid))), names.end());
 }
 
 TEST_F(VolumeMountTest, ANewTableReplacesStaleVolumes) {
