@@ -296,37 +296,21 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
 }
 }
 
-namespace {
-// The one volume search of a test: its handle and the next name it gives.
-HANDLE const kVolumeSearch = reinterpret_cast<HANDLE>(0x9001);
-size_t nextVolume = 0;
-
-BOOL GiveVolume(LPWSTR name, DWORD length) {
-  if (nextVolume >= fakeSystem.volumes.size()) {
-    SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
-  }
-  wcsncpy(name, fakeSystem.volumes[nextVolume++].c_str(), length);
-  return TRUE;
-}
-}  // namespace
-
+// The volume search gives Fake().volumes; its handle is the next name's index.
 extern "C" {
-HANDLE __wrap_FindFirstVolumeW(LPWSTR name, DWORD length) {
-  nextVolume = 0;
-  if (!GiveVolume(name, length)) return INVALID_HANDLE_VALUE;
-  ++fakeSystem.volumeSearches;
-  return kVolumeSearch;
-}
-
 BOOL __wrap_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD length) {
-  EXPECT_EQ(search, kVolumeSearch);
-  return GiveVolume(name, length);
-}
-
-BOOL __wrap_FindVolumeClose(HANDLE search) {
-  EXPECT_EQ(search, kVolumeSearch);
-  --fakeSystem.volumeSearches;
+  size_t& next = *static_cast<size_t*>(search);
+  if (next >= fakeSystem.volumes.size()) return SetLastError(ERROR_NO_MORE_FILES), FALSE;
+  wcsncpy(name, fakeSystem.volumes[next++].c_str(), length);
   return TRUE;
 }
+
+HANDLE __wrap_FindFirstVolumeW(LPWSTR name, DWORD length) {
+  static size_t next;
+  next = 0;
+  if (!__wrap_FindNextVolumeW(&next, name, length)) return INVALID_HANDLE_VALUE;
+  return ++fakeSystem.volumeSearches, &next;
+}
+
+BOOL __wrap_FindVolumeClose(HANDLE) { return --fakeSystem.volumeSearches, TRUE; }
 }

@@ -42,9 +42,8 @@ struct FakeSystem {
   std::function<BOOL(HANDLE, LPCVOID, DWORD)> writeFile;
   std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
   std::function<BOOL(HANDLE)> flushFile;
-  // The volume names the volume search lists; it never lists the machine's.
-  std::vector<std::wstring> volumes;
-  int volumeSearches = 0;  // searches still open
+  std::vector<std::wstring> volumes;  // what the volume search lists (never the machine's)
+  int volumeSearches = 0;             // searches still open
 
   // Sleep never sleeps here; it only adds up the time asked for.
   DWORD sleptMs = 0;

@@ -34,15 +34,12 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
-    // No drives: the sweep before the creation finds nothing to do.
+    // No drives (Sweep: one), so that the sweep before the creation finds nothing to do.
     Fake().queryDosDevice = [this](LPCWSTR, LPWSTR target, DWORD max) -> DWORD {
       ++sweepQueries;
-      const std::wstring names = GetParam().call == FailingCall::Sweep
-                                     ? std::wstring(L"PhysicalDrive0\0\0", 16)
-                                     : std::wstring(2, L'\0');
-      if (max < names.size()) return 0;
-      names.copy(target, names.size());
-      return static_cast<DWORD>(names.size());
+      const bool one = GetParam().call == FailingCall::Sweep;
+      const std::wstring names = one ? std::wstring(L"PhysicalDrive0\0\0", 16) : std::wstring(2, 0);
+      return max < names.size() ? 0 : static_cast<DWORD>(names.copy(target, names.size()));
     };
     Fake().fileAttributes = [this](LPCWSTR path) -> DWORD {
       return std::wstring(path) == L"/tmp/" ? GetParam().folderAttributes : FILE_ATTRIBUTE_NORMAL;

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <cwctype>
 #include <fstream>
@@ -422,6 +421,11 @@ TEST_F(VolumeMountTest, DeviceQueriesOnDrivesAndVolumes) {
   EXPECT_FALSE(DeviceIoControl(volume, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backing,
                                sizeof(backing), &bytes, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  STORAGE_PROPERTY_QUERY query{StorageDeviceProperty, PropertyStandardQuery, {0}};
+  STORAGE_DEVICE_DESCRIPTOR device{};  // of a loop over a file: a file-backed virtual disk
+  EXPECT_TRUE(DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), &device,
+                              sizeof(device), &bytes, nullptr));
+  EXPECT_EQ(device.BusType, BusTypeFileBackedVirtual);
   EXPECT_FALSE(DeviceIoControl(volume, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                                &bytes, nullptr));
   CloseHandle(volume);
@@ -435,33 +439,16 @@ TEST_F(VolumeMountTest, DeviceQueriesOnDrivesAndVolumes) {
   CloseHandle(file);
 }
 
-// A loop over a file is a file-backed virtual disk, its volumes too; the
-// volume search lists each volume by the name Windows gives it.
-TEST_F(VolumeMountTest, VirtualDisksSayTheirBusAndVolumesAreListed) {
+// The volume search lists each volume by the name Windows gives it.
+TEST_F(VolumeMountTest, TheVolumeSearchListsVolumesByTheirWindowsNames) {
   ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
-  HANDLE volume = CreateFileW(VolumeDevice(kMainOsGuid).c_str(), 0, 7, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
-  STORAGE_PROPERTY_QUERY query{StorageDeviceProperty, PropertyStandardQuery, {0}};
-  for (HANDLE device : {drive, volume}) {
-    STORAGE_DEVICE_DESCRIPTOR descriptor{};
-    DWORD bytes = 0;
-    EXPECT_TRUE(DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
-                                &descriptor, sizeof(descriptor), &bytes, nullptr));
-    EXPECT_EQ(descriptor.BusType, BusTypeFileBackedVirtual);
-  }
-  CloseHandle(volume);
   WCHAR name[MAX_PATH] = {};
-  EXPECT_EQ(FindFirstVolumeW(name, 10), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   HANDLE search = FindFirstVolumeW(name, MAX_PATH);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE);
-  std::vector<std::wstring> names;
-  do names.emplace_back(name);
-  while (FindNextVolumeW(search, name, MAX_PATH));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  bool listed = search != INVALID_HANDLE_VALUE && name == VolumeName(LowerCase(kMainOsGuid));
+  while (!listed && FindNextVolumeW(search, name, MAX_PATH))
+    listed = name == VolumeName(LowerCase(kMainOsGuid));
+  EXPECT_TRUE(listed);
   EXPECT_TRUE(FindVolumeClose(search));
-  EXPECT_NE(std::find(names.begin(), names.end(), VolumeName(LowerCase(kMainOsGuid))), names.end());
 }
 
 TEST_F(VolumeMountTest, ANewTableReplacesStaleVolumes) {

@@ -219,16 +219,16 @@ DWORD GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDW
 
 // The bus a block device hangs on, by the path of its device in sysfs.
 STORAGE_BUS_TYPE BusOfBlockDevice(dev_t device) {
-  const std::string link = "/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                           std::to_string(minor(device));
+  const std::string link =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
   char resolved[PATH_MAX];
   if (realpath(link.c_str(), resolved) == nullptr) return BusTypeUnknown;
   const std::string path = resolved;
   const struct {
     const char* part;
     STORAGE_BUS_TYPE bus;
-  } buses[] = {{"/usb", BusTypeUsb},   {"/nvme", BusTypeNvme}, {"/mmc", BusTypeSd},
-               {"/ata", BusTypeSata},  {"/virtio", BusTypeScsi}, {"/host", BusTypeScsi},
+  } buses[] = {{"/usb", BusTypeUsb},  {"/nvme", BusTypeNvme},   {"/mmc", BusTypeSd},
+               {"/ata", BusTypeSata}, {"/virtio", BusTypeScsi}, {"/host", BusTypeScsi},
                {"/md", BusTypeRAID}};
   for (const auto& bus : buses)
     if (path.find(bus.part) != std::string::npos) return bus.bus;
@@ -312,8 +312,7 @@ DWORD Answer(const LinuxHandle& device, DWORD ioControlCode, LPVOID inBuffer, DW
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
       return GetDeviceNumber(device, outBuffer, outBufferSize, bytesReturned);
     case IOCTL_STORAGE_QUERY_PROPERTY:
-      return QueryProperty(device, inBuffer, inBufferSize, outBuffer, outBufferSize,
-                           bytesReturned);
+      return QueryProperty(device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
     default:
       return ERROR_INVALID_FUNCTION;
   }
