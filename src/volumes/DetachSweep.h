@@ -19,7 +19,7 @@ enum class SweepFor { kMount, kDetach };
 // mount meets a device flashed from the image; otherwise the Win32 error
 // code of the drive that stopped the sweep, or of a temporary folder that is
 // refused, after printing it.
-int DetachImageDisks(SweepFor purpose);
+int DetachImageDisks(SweepFor purpose = SweepFor::kMount);
 
 // Returns: 0 with `devices` filled, or the Win32 error code after printing
 // it. A name whose target cannot be read is kept with an empty target,

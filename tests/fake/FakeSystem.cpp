@@ -296,21 +296,17 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
 }
 }
 
-// The volume search gives Fake().volumes; its handle is the next name's index.
+// The volume search lists Fake().volumes; its handle points to the next one's index.
 extern "C" {
 BOOL __wrap_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD length) {
   size_t& next = *static_cast<size_t*>(search);
   if (next >= fakeSystem.volumes.size()) return SetLastError(ERROR_NO_MORE_FILES), FALSE;
-  wcsncpy(name, fakeSystem.volumes[next++].c_str(), length);
-  return TRUE;
+  return wcsncpy(name, fakeSystem.volumes[next++].c_str(), length), TRUE;
 }
-
 HANDLE __wrap_FindFirstVolumeW(LPWSTR name, DWORD length) {
   static size_t next;
   next = 0;
-  if (!__wrap_FindNextVolumeW(&next, name, length)) return INVALID_HANDLE_VALUE;
-  return ++fakeSystem.volumeSearches, &next;
+  return __wrap_FindNextVolumeW(&next, name, length) ? &next : INVALID_HANDLE_VALUE;
 }
-
-BOOL __wrap_FindVolumeClose(HANDLE) { return --fakeSystem.volumeSearches, TRUE; }
+BOOL __wrap_FindVolumeClose(HANDLE) { return TRUE; }
 }

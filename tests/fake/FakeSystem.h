@@ -43,7 +43,6 @@ struct FakeSystem {
   std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
   std::function<BOOL(HANDLE)> flushFile;
   std::vector<std::wstring> volumes;  // what the volume search lists (never the machine's)
-  int volumeSearches = 0;             // searches still open
 
   // Sleep never sleeps here; it only adds up the time asked for.
   DWORD sleptMs = 0;

@@ -16,7 +16,7 @@ extern "C" BOOL __real_CloseHandle(HANDLE);
 
 namespace {
 const GUID kOtherDiskId = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
-const DWORD kNoBus = 0xFF;  // the drive does not answer the property query
+const auto kNoBus = static_cast<STORAGE_BUS_TYPE>(0x7F);  // no answer to the property query
 
 struct FakeDrive {
   GUID diskId;
@@ -28,7 +28,7 @@ struct FakeDrive {
   // path on it), or its error.
   std::wstring dependencyFile = L"";
   DWORD dependencyError = ERROR_INVALID_FUNCTION;
-  DWORD bus = BusTypeFileBackedVirtual;  // of the storage device property
+  STORAGE_BUS_TYPE bus = BusTypeFileBackedVirtual;  // of the storage device property
 };
 
 class Sweep : public FakeSystemTest {
@@ -96,8 +96,7 @@ class Sweep : public FakeSystemTest {
                                     LPDWORD returned) -> BOOL {
       FakeDrive& drive = drives[NameOf(handle)];
       if (code == IOCTL_STORAGE_QUERY_PROPERTY && drive.bus != kNoBus) {
-        static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out)->BusType =
-            static_cast<STORAGE_BUS_TYPE>(drive.bus);
+        static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out)->BusType = drive.bus;
         return *returned = sizeof(STORAGE_DEVICE_DESCRIPTOR), TRUE;
       }
       if (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
@@ -194,7 +193,7 @@ TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}", L"Volume{gone}"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"/data/a.img"};
   drives[L"PhysicalDrive1"] = {kOtherDiskId, L"/data/b.img"};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive0", L"PhysicalDrive1"}));
   EXPECT_TRUE(detached.empty());
   EXPECT_EQ(openHandles, 0);
@@ -210,7 +209,7 @@ TEST_F(Sweep, ImageDisksAreDetachedInKeyOrderAndOnlyOwnFilesDeleted) {
   drives[L"PhysicalDrive10"] = {kImageDiskId, L"/tmp/phone.vhd"};
   drives[L"PhysicalDrive"] = {kOtherDiskId, L"/tmp/x.img"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmdB2.vhd"};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(opened, (std::vector<std::wstring>{L"PhysicalDrive", L"PhysicalDrive1",
                                                L"PhysicalDrive10", L"PhysicalDrive2"}));
   EXPECT_EQ(detached, (std::vector<std::wstring>{L"/tmp/kmdB2.vhd", L"/tmp/phone.vhd", ours}));
@@ -229,7 +228,7 @@ TEST_F(Sweep, TheBackingFileIsDetachedByItsWin32Path) {
   names = {L"PhysicalDrive1", L"PhysicalDrive2"};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"\\??\\C:\\img\\phone.vhd"};
   drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(detached, std::vector<std::wstring>{L"C:\\img\\phone.vhd"});
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
@@ -249,7 +248,7 @@ TEST_F(Sweep, OwnDisksWithoutImageDiskIdGoByTheirFile) {
   drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/elsewhere/kmd2.vhd", 0, 0, 2};
   drives[L"PhysicalDrive3"] = {kOtherDiskId, folder + L"kmd3.vhd"};  // a desktop layout, ours
   drives[L"PhysicalDrive4"] = {kOtherDiskId, folder + L"phone.vhd", 0, 0, 2};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(detached, (std::vector<std::wstring>{folder + L"kmd1F.vhd", folder + L"kmd3.vhd"}));
   EXPECT_EQ(deleted, detached);
   EXPECT_EQ(openHandles, 0);
@@ -273,7 +272,7 @@ TEST_F(Sweep, OwnFilesThatNoDiskUsesAreDeleted) {
   drives[L"PhysicalDrive0"] = {kImageDiskId, folder + L"kmd9.vhd"};
   detachError = ERROR_BUSY;
   detachLastError = ERROR_BUSY;
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(deleted, (std::vector<std::wstring>{folder + L"kmd1A.vhd", folder + L"kmd2B.tmp"}));
   EXPECT_EQ(Output(),
             "failed to detach vdisk... 170\n"
@@ -291,7 +290,7 @@ TEST_F(Sweep, AFailedDetachKeepsTheFileAndTheSweepGoesOn) {
   drives[L"PhysicalDrive2"] = {kOtherDiskId, L"/tmp/y.img"};
   detachError = ERROR_BUSY;
   detachLastError = ERROR_BUSY;
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_TRUE(deleted.empty());
   EXPECT_EQ(unmounted.size(), 1u);
   EXPECT_EQ(opened.size(), 2u);
@@ -361,7 +360,7 @@ TEST_F(Sweep, ADriveThatCannotBeOpenedOrReadIsPassedByWithAWarning) {
   std::string expected;
   for (const Case& c : cases) {
     drives[L"PhysicalDrive1"] = {kOtherDiskId, L"", c.layoutError, c.openError};
-    EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0) << c.text;
+    EXPECT_EQ(DetachImageDisks(), 0) << c.text;
     expected += std::string("(Korvex) !WARNING! Skipped drive '\\\\.\\PhysicalDrive1' : ") +
                 c.text + "\n(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd2.vhd'\n";
   }
@@ -376,40 +375,43 @@ TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
   names = {L"PhysicalDrive0", L"PhysicalDrive1"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", 0, ERROR_ACCESS_DENIED};
   drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd.vhd", 0, ERROR_ACCESS_DENIED};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(DetachImageDisks(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(opened.size(), 2u);
   EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
 }
 
-// Only a file-backed virtual disk is an earlier run's; the dependency query
-// names its file where the control code names none, or one not there. An
-// image disk on another bus, or one that does not say (a phone flashed from
-// the image), is left alone: a mount stops before it makes anything,
-// --detach is done.
-TEST_F(Sweep, VirtualDisksAreToldByTheirBusAndTheirFileByEitherQuery) {
-  const std::wstring ours = OwnFile(L"kmd1.vhd"), alsoOurs = OwnFile(L"kmd2.vhd");
-  Fake().fileAttributes = [&](LPCWSTR path) {
-    return path == alsoOurs ? 0 : INVALID_FILE_ATTRIBUTES;
-  };
-  names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3", L"PhysicalDrive4",
-           L"PhysicalDrive5"};
-  drives[L"PhysicalDrive1"] = {kImageDiskId, L"", 0, 0, 1, ours};
-  drives[L"PhysicalDrive2"] = {kImageDiskId, L"/gone/kmd2.vhd", 0, 0, 1, alsoOurs};
+// Where the backing-file control code names no file, or one that is not
+// there, the storage dependency query names it. A drive with the image's
+// identity on another bus than a file-backed virtual disk's, or that does
+// not say (a phone flashed from the image), is left alone without a warning:
+// a mount stops before it makes anything, --detach is done.
+TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
+  const std::wstring ours = OwnFile(L"kmd1.vhd");
+  Fake().fileAttributes = [&](LPCWSTR path) { return path == ours ? 0 : INVALID_FILE_ATTRIBUTES; };
+  names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3", L"PhysicalDrive4"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/gone/kmd1.vhd"};
+  drives[L"PhysicalDrive1"].dependencyFile = ours;
+  drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive2"].bus = BusTypeUsb;
   drives[L"PhysicalDrive3"] = {kImageDiskId, L""};
-  drives[L"PhysicalDrive4"] = {kImageDiskId, L"", 0, 0, 1, L"", ERROR_INVALID_FUNCTION, BusTypeUsb};
-  drives[L"PhysicalDrive5"] = {kImageDiskId, L"", 0, 0, 1, L"", ERROR_INVALID_FUNCTION, kNoBus};
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), ERROR_BUSY);
-  EXPECT_EQ(detached, (std::vector<std::wstring>{ours, alsoOurs}));
+  drives[L"PhysicalDrive4"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive4"].bus = kNoBus;
+  EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
+  EXPECT_EQ(detached, std::vector<std::wstring>{ours});
   EXPECT_EQ(deleted, detached);
-  names = {L"PhysicalDrive5"};
+  names = {L"PhysicalDrive2", L"PhysicalDrive4"};
   EXPECT_EQ(DetachImageDisks(SweepFor::kDetach), 0);
+  names = {L"PhysicalDrive4"};
+  EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
             "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) +
-                "'\n(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(alsoOurs) +
-                "'\n(Korvex) !WARNING! Unable to query vhd file name.\n"
-                "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive4' carries the image's "
-                "disk identity and is not a virtual disk: disconnect it and run again.\n");
+                "'\n"
+                "(Korvex) !WARNING! Unable to query vhd file name.\n"
+                "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
+                "identity and is not a virtual disk: disconnect it and run again.\n"
+                "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive4' carries the image's disk "
+                "identity and is not a virtual disk: disconnect it and run again.\n");
 }
 
 // A card reader without a card, or a drive gone since the names were listed,
@@ -428,8 +430,7 @@ TEST_F(Sweep, EmptyOrVanishedDrivesArePassedBy) {
   for (const Case& c : cases) {
     drives[L"PhysicalDrive0"] = {kOtherDiskId, L"", c.layoutError, c.openError};
     drives[L"PhysicalDrive1"] = {kImageDiskId, L"/tmp/kmd1.vhd"};
-    EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0)
-        << "open " << c.openError << ", layout " << c.layoutError;
+    EXPECT_EQ(DetachImageDisks(), 0) << "open " << c.openError << ", layout " << c.layoutError;
     expected += "(Korvex) !WARNING! Successfully detached vhd file : '/tmp/kmd1.vhd'\n";
   }
   EXPECT_EQ(detached.size(), sizeof(cases) / sizeof(cases[0]));
@@ -441,7 +442,7 @@ TEST_F(Sweep, ALongNameListIsFetchedWithADoublingBuffer) {
   names = {L"PhysicalDrive0"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L""};
   padding = 3000;
-  EXPECT_EQ(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_EQ(DetachImageDisks(), 0);
   EXPECT_EQ(listSizes, (std::vector<DWORD>{1024, 2048, 4096}));
   EXPECT_EQ(opened.size(), 1u);
 }
@@ -451,7 +452,7 @@ TEST_F(Sweep, NamesThatCannotBeListedFailTheSweep) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   };
-  EXPECT_NE(DetachImageDisks(SweepFor::kMount), 0);
+  EXPECT_NE(DetachImageDisks(), 0);
   EXPECT_EQ(Output(),
             "!ERROR! Access is denied.\r\n\n"
             "(Korvex) !ERROR! Unable to query dos devices.\n");

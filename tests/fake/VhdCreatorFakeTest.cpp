@@ -18,8 +18,8 @@ const wchar_t kVhdPath[] = L"/tmp/kmd7.vhd";
 // On Windows a redirected print leaves this behind.
 const DWORD kStaleError = ERROR_INVALID_HANDLE;
 
-// Folder: the temporary folder is refused before the sweep; Sweep: the one
-// drive of the sweep cannot be opened.
+// Folder: the temporary folder is refused before the sweep; Sweep: its one
+// drive cannot be opened.
 enum class FailingCall { None, Folder, Sweep, Create, Attach, PhysicalPath, OpenDrive };
 
 struct VirtualDiskCase {
@@ -71,9 +71,9 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       return 0;
     };
     Fake().createFile = [this, failing, code](LPCWSTR path) -> HANDLE {
-      EXPECT_EQ(std::wstring(path), failing == FailingCall::Sweep ? L"\\\\.\\PhysicalDrive0"
-                                                                  : L"\\\\.\\PhysicalDrive9");
-      if (failing == FailingCall::OpenDrive || failing == FailingCall::Sweep) {
+      if (failing == FailingCall::Sweep) return SetLastError(code), INVALID_HANDLE_VALUE;
+      EXPECT_EQ(std::wstring(path), L"\\\\.\\PhysicalDrive9");
+      if (failing == FailingCall::OpenDrive) {
         SetLastError(code);
         return INVALID_HANDLE_VALUE;
       }

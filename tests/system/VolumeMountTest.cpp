@@ -439,18 +439,6 @@ TEST_F(VolumeMountTest, DeviceQueriesOnDrivesAndVolumes) {
   CloseHandle(file);
 }
 
-// The volume search lists each volume by the name Windows gives it.
-TEST_F(VolumeMountTest, TheVolumeSearchListsVolumesByTheirWindowsNames) {
-  ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
-  WCHAR name[MAX_PATH] = {};
-  HANDLE search = FindFirstVolumeW(name, MAX_PATH);
-  bool listed = search != INVALID_HANDLE_VALUE && name == VolumeName(LowerCase(kMainOsGuid));
-  while (!listed && FindNextVolumeW(search, name, MAX_PATH))
-    listed = name == VolumeName(LowerCase(kMainOsGuid));
-  EXPECT_TRUE(listed);
-  EXPECT_TRUE(FindVolumeClose(search));
-}
-
 TEST_F(VolumeMountTest, ANewTableReplacesStaleVolumes) {
   ASSERT_NO_FATAL_FAILURE(AttachImageDisk());
   ASSERT_EQ(scratch.VolumeLoops().size(), 2u);
