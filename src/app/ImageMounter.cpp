@@ -57,7 +57,8 @@ uint32_t ImageMounter::CheckedChunks() const {
 }
 
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
-  if (!PathExists(imagePath)) return FailWithError(0, imagePath.c_str());
+  DWORD error = 0;
+  if (!PathExists(imagePath, &error)) return FailWithError(error, imagePath.c_str());
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);

@@ -31,7 +31,7 @@ int Fail(const wchar_t* line) {
 int Check(FfuImage& image) {
   ImageStores loaded;
   if (loaded.Load(image, false) != 0) return Fail(L"Failed to check the image file.\n");
-  bool known = ReadImagePartitions(image, loaded.stores, loaded.tables) == 0;
+  bool known = ReadImagePartitions(image, loaded.stores, loaded.tables, &loaded.usable) == 0;
   const StoreReader& reader = loaded.stores.Reader(0);
   DamageReport report(image, reader, DiskSectorCount(reader.Store()), loaded.Spans(0), known);
   return CheckWholeImage(image, report);

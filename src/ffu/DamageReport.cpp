@@ -62,6 +62,28 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
 }
 }  // namespace
 
+std::vector<PartitionSpan> DiskSpans(std::vector<PartitionSpan> partitions, uint64_t usableStart,
+                                     uint64_t usableLength) {
+  std::vector<PartitionSpan> spans;
+  for (PartitionSpan& span : partitions)
+    if (span.length != 0) spans.push_back(std::move(span));
+  if (usableLength > 0) {
+    const uint64_t usableEnd = usableStart + usableLength;
+    spans.push_back({0, usableStart, L"the partition table", true});
+    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
+  }
+  return spans;
+}
+
+std::vector<PartitionSpan> TableSpans(const std::vector<ImagePartition>& table,
+                                      const UsableSectors& usable, uint32_t sectorSize) {
+  std::vector<PartitionSpan> partitions;
+  for (const ImagePartition& partition : table)
+    partitions.push_back(
+        {partition.firstSector * sectorSize, partition.Length(sectorSize), partition.name});
+  return DiskSpans(std::move(partitions), usable.first * sectorSize, usable.count * sectorSize);
+}
+
 DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
                            uint64_t diskSectorCount, std::vector<PartitionSpan> partitions,
                            bool partitionsKnown)

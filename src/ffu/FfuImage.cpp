@@ -16,6 +16,11 @@ bool SignatureMatches(const char* found, const char* wanted) {
 
 const wchar_t kNotAFile[] = L"it is not a regular file";
 constexpr uint32_t kMaxManifestLength = 1 << 20;
+// A signed catalog is a few kilobytes; the hash table holds one 32-byte hash
+// a chunk, so 256 MiB covers an image of 1 TiB in 128 KiB chunks. Longer
+// ones are not read into memory.
+constexpr uint32_t kMaxCatalogSize = 16u << 20;
+constexpr uint32_t kMaxHashTableSize = 256u << 20;
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -87,11 +92,15 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   uint64_t left = fileSize > sizeof(SecurityHeader) ? fileSize - sizeof(SecurityHeader) : 0;
   if (securityHeader.catalogSize > left)
     return PrintLoadError(L"the catalog is longer than the file");
+  if (securityHeader.catalogSize > kMaxCatalogSize)
+    return PrintLoadError(L"the catalog is longer than 16 MiB");
   result = ReadBuffer(catalog, securityHeader.catalogSize, path);
   if (result != 0) return result;
   left -= securityHeader.catalogSize;
   if (securityHeader.hashTableSize > left)
     return PrintLoadError(L"the hash table is longer than the file");
+  if (securityHeader.hashTableSize > kMaxHashTableSize)
+    return PrintLoadError(L"the hash table is longer than 256 MiB");
   result = ReadBuffer(hashTable, securityHeader.hashTableSize, path);
   if (result != 0) return result;
   LARGE_INTEGER distance{};
@@ -162,7 +171,7 @@ int FfuImage::ParseManifest() {
 uint64_t FfuImage::StoreHeaderOffset() {
   uint64_t position = Position();
   if (imageHeader.chunkSizeKb != 0)
-    position += AlignmentPadding(position, imageHeader.chunkSizeKb * 1024u);
+    position += AlignmentPadding(position, uint64_t{imageHeader.chunkSizeKb} * 1024);
   return position;
 }
 
@@ -241,7 +250,7 @@ uint64_t FfuImage::SecurityPadding(uint32_t unit) {
   }
   // In 64 bits: a chunk of 2^22 KiB or more does not fit 32 bits.
   uint64_t chunk = uint64_t{chunkKb} * unit;
-  uint32_t used = static_cast<uint32_t>(sizeof(SecurityHeader));
+  uint64_t used = sizeof(SecurityHeader);
   used += securityHeader.catalogSize;
   used += securityHeader.hashTableSize;
   return AlignmentPadding(used, chunk);

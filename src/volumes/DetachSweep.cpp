@@ -36,8 +36,7 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER || units >= kMaxDosBufferUnits) {
       reply.clear();
-      SetLastError(error);
-      return FailWithError(0);
+      return FailWithError(error);
     }
   }
 }
@@ -154,8 +153,8 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
   UniqueHandle drive;
   if (!OpenDrive(name, drive, state)) return;
   DriveLayout layout;
-  if (QueryDriveLayout(drive.Get(), layout) != 0) {
-    DWORD error = GetLastError();
+  if (const int result = QueryDriveLayout(drive.Get(), layout); result != 0) {
+    const DWORD error = static_cast<DWORD>(result);
     drive.Reset();
     if (!IsEmptyOrGone(error)) WarnSkippedDrive(name, error);
     return;
