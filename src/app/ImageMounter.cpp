@@ -1,5 +1,7 @@
 #include "app/ImageMounter.h"
 
+#include <utility>
+
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
@@ -28,7 +30,8 @@ bool ShellSucceeded(HINSTANCE result) {
 }
 }  // namespace
 
-ImageMounter::ImageMounter() = default;
+ImageMounter::ImageMounter(bool loadOnly, std::wstring wantedPartition)
+    : loadOnly(loadOnly), wantedPartition(std::move(wantedPartition)) {}
 
 ImageMounter::~ImageMounter() = default;
 

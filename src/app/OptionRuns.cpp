@@ -126,13 +126,12 @@ int RunInspection(const CommandLine& line) {
                line.mode == RunMode::kView;
   if (files && OfferFileCommands() != 0) return 1;
   if (!files) PrintStartLine(line);
-  ImageMounter loader;
-  loader.loadOnly = true;
+  ImageMounter loader(true);
   if (loader.LoadImageFile(line.imagePath) != 0) {
     PrintErrorLine(L"Failed to load the Image : %s\n", path);
     return Fail(L"Failed to read the image file.\n");
   }
-  FfuImage& image = *loader.image;
+  FfuImage& image = *loader.Image();
   if (files) return RunFiles(line, image);
   if (line.mode == RunMode::kList) {
     if (ListImage(image) != 0) return Fail(L"Failed to list the image file.\n");

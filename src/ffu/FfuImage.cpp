@@ -265,7 +265,7 @@ uint64_t FfuImage::AlignmentPadding(uint64_t position, uint64_t unit) {
 
 void FfuImage::ReadManifest(std::string_view text) {
   manifest = std::make_unique<Manifest>(text, declaredStoreCount == 1);
-  for (const ManifestCategory& storeCategory : manifest->storeCategories) AddStore(storeCategory);
+  for (const ManifestCategory& storeCategory : manifest->StoreCategories()) AddStore(storeCategory);
 }
 
 // The sector size of every "Store" category is checked; in an image of one
@@ -292,7 +292,16 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
 
 const std::vector<StoreDescription>& FfuImage::GetStores() const { return stores; }
 
-StoreDescription& FfuImage::StoreAt(size_t index) { return stores[index]; }
+const StoreDescription& FfuImage::StoreAt(size_t index) const { return stores[index]; }
+
+void FfuImage::PlaceStoreHeader(size_t index, uint64_t offset) { stores[index].storeOffset = offset; }
+
+void FfuImage::PlacePayload(size_t index, uint64_t offset) { stores[index].payloadOffset = offset; }
+
+void FfuImage::PlaceStoreEnds(size_t index, uint64_t headersEnd, uint64_t payloadBytes) {
+  stores[index].headersEnd = headersEnd;
+  stores[index].payloadBytes = payloadBytes;
+}
 
 const StoreDescription* FfuImage::FirstStore() const {
   return stores.empty() ? nullptr : &stores.front();

@@ -208,7 +208,7 @@ int StoreReader::SeekPayload() {
   uint64_t payload = entriesEnd + FfuImage::AlignmentPadding(entriesEnd, BlockSize());
   if (!image->AdvanceTo(entriesEnd, payload)) return Fail();
   this->entriesEnd = entriesEnd;
-  payloadOffset = payload;
+  image->PlacePayload(storeNumber, payload);
   return 0;
 }
 

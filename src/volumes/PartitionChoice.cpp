@@ -25,7 +25,6 @@ PartitionChoice ChoosePartition(const DriveLayout& layout) {
     if (MatchPartitionName(layout.Entry(i), kMainPartitionName)) {
       choice.found = true;
       choice.byName = true;
-      choice.name = kMainPartitionName;
       return choice;
     }
   }
@@ -36,7 +35,5 @@ PartitionChoice ChoosePartition(const DriveLayout& layout) {
   if (largest == weights.size()) return choice;
   choice.found = true;
   choice.index = static_cast<uint32_t>(largest);
-  choice.length = weights[largest].length;
-  choice.name = GptNameText(layout.Entry(choice.index).Gpt.Name);
   return choice;
 }
