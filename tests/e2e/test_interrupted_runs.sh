@@ -48,6 +48,20 @@ interrupt INT filled
 # Volumes taken away while the run is stopped never arrive: it waits for them.
 interrupt HUP 'attached && [ -n "$(volumes)" ]' 'for v in $(volumes); do losetup -d /dev/$v; done'
 
+# Ctrl-C on `Brackwen big.ffu | cat`: the reader dies with the group (here by
+# SIGTERM, since a background job ignores SIGINT), so the run's lines go into
+# a broken pipe; that never stops its clean-up.
+before=$(system_state) DISK= && mkfifo "$T/pipe"
+"$BRACKWEN" "$T/big.ffu" >"$T/pipe" 2>&1 8>&- &
+pid=$!
+cat "$T/pipe" >/dev/null &
+reader=$!
+until filled || ! kill -0 "$pid" 2>/dev/null; do sleep 0.005; done
+{ kill -STOP "$pid"; kill "$reader"; wait "$reader"; kill -INT "$pid"; kill -CONT "$pid"; } || true
+RC=0 && wait "$pid" || RC=$?
+check "INT on a pipeline whose reader died: exit code, everything as before" "73 $before" \
+  "$RC $(system_state)"
+
 run "$BRACKWEN" "$T/big.ffu"
 expect_output "the next run finds nothing to clean up" "${BANNER[@]}" \
   "(Korvex) Mounting the image file : '$T/big.ffu'" "$P/big.mnt/" \
