@@ -36,7 +36,8 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER || units >= kMaxDosBufferUnits) {
       reply.clear();
-      return FailWithError(error);
+      SetLastError(error);
+      return FailWithError(0);
     }
   }
 }
