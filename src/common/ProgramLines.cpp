@@ -28,3 +28,12 @@ std::wstring ReadableSize(uint64_t bytes) {
   uint64_t tenths = bytes / unitBytes * 10 + (bytes % unitBytes * 10 + unitBytes / 2) / unitBytes;
   return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" " + kUnits[unit];
 }
+
+std::wstring JoinedList(const std::vector<std::wstring>& items, const wchar_t* last) {
+  std::wstring text;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? last : L", ";
+    text += items[i];
+  }
+  return text;
+}

@@ -122,12 +122,7 @@ std::wstring QuotedPartitionNames(const std::vector<std::vector<ImagePartition>>
   for (const auto& table : tables)
     for (const ImagePartition& partition : table)
       names.push_back(L"'" + PrintableName(partition.name) + L"'");
-  std::wstring text;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += i + 1 == names.size() ? last : L", ";
-    text += names[i];
-  }
-  return text;
+  return JoinedList(names, last);
 }
 
 size_t LargestBasicData(const std::vector<PartitionWeight>& partitions) {
