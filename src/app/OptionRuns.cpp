@@ -111,7 +111,7 @@ int RunDetach() {
   PrintProgramLine(L"Detaching the image disks of earlier mounts.\n");
   // The sweep runs as the mount's does, never beside a mount.
   RunLock lock;
-  if (lock.Acquire() != 0 || DetachImageDisks() != 0)
+  if (lock.Acquire() != 0 || DetachImageDisks(SweepFor::kDetach) != 0)
     return Fail(L"Failed to detach the image disks.\n");
   // A disk whose detach failed stays, with its warning above; the sweep
   // itself went over every drive.

@@ -162,7 +162,9 @@ int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximum
   if (stage == nullptr) stage = &ignored;
   int refused = RefuseEncryptedFolder(vhdPath);
   if (refused != 0) return refused;
-  if (DetachImageDisks() != 0) return FailWithError(0);
+  // The sweep has said why it failed.
+  const int swept = DetachImageDisks(SweepFor::kMount);
+  if (swept != 0) return swept;
 
   HANDLE virtualDisk = INVALID_HANDLE_VALUE;
   DWORD result = CreateAndAttach(virtualDisk, sectorSize, maximumSize, vhdPath, *stage);

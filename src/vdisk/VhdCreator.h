@@ -21,7 +21,7 @@ int CreateImageVhd(const FfuImage* image, const std::wstring& vhdPath, UniqueHan
 // `maximumSize` bytes, uncompressed, attaches it and opens its disk into
 // `diskHandle`. A temporary folder that is encrypted is refused first.
 // Returns: 0 on success; the character count of the line that refuses an
-// encrypted folder; otherwise the Win32 error code after printing the
-// failure.
+// encrypted folder; a failed sweep's result (DetachImageDisks), printed
+// once; otherwise the Win32 error code after printing the failure.
 int CreateAndAttachVhd(HANDLE& diskHandle, uint32_t sectorSize, uint64_t maximumSize,
                        const std::wstring& vhdPath, VhdStage* stage = nullptr);

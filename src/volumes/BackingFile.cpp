@@ -1,5 +1,6 @@
 #include "volumes/BackingFile.h"
 
+#include <cstddef>
 #include <vector>
 
 #include "common/FixedValues.h"
@@ -147,4 +148,19 @@ DWORD QueryDependencyBackingFile(HANDLE drive, std::wstring& file) {
     return ERROR_SUCCESS;
   }
   return ERROR_INSUFFICIENT_BUFFER;
+}
+
+bool IsFileBackedVirtualDisk(HANDLE drive) {
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  // Room for the strings that follow the descriptor, which are not read.
+  std::vector<ULONGLONG> buffer(128);
+  DWORD returned = 0;
+  if (!DeviceIoControl(drive, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), buffer.data(),
+                       static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)), &returned, nullptr))
+    return false;
+  const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer.data());
+  return returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor->BusType) &&
+         descriptor->BusType == BusTypeFileBackedVirtual;
 }

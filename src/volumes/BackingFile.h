@@ -46,3 +46,9 @@ bool IsOwnDiskFile(const std::wstring& path);
 // Returns: 0 with `file` set; ERROR_VIRTDISK_NOT_VIRTUAL_DISK for a disk
 // that no file backs (a real device); otherwise the query's error code.
 DWORD QueryDependencyBackingFile(HANDLE drive, std::wstring& file);
+
+// Whether the disk behind `drive` is a virtual disk backed by a file, as the
+// storage device property's bus type says. A disk that does not answer the
+// query is not taken for one.
+// Returns: true when it is, else false.
+bool IsFileBackedVirtualDisk(HANDLE drive);

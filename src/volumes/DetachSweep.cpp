@@ -25,8 +25,9 @@ constexpr DWORD kMaxDosBufferUnits = 1u << 24;
 constexpr DWORD kBackingFileUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
-// On success `reply` holds the whole reply.
-int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
+// On success `reply` holds the whole reply. Prints nothing.
+// Returns: 0, or the Win32 error code (also left as the last error).
+DWORD QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
   for (DWORD units = kFirstDosBufferUnits;; units *= 2) {
     reply.assign(units, L'\0');
     if (QueryDosDeviceW(name, reply.data(), units) != 0) {
@@ -37,7 +38,7 @@ int QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
     if (error != ERROR_INSUFFICIENT_BUFFER || units >= kMaxDosBufferUnits) {
       reply.clear();
       SetLastError(error);
-      return FailWithError(0);
+      return error != 0 ? error : ERROR_GEN_FAILURE;
     }
   }
 }
@@ -47,25 +48,27 @@ bool IsPhysicalDrive(const std::wstring& name) {
   return name.compare(0, prefixLength, kDrivePrefix) == 0 && name.size() >= prefixLength;
 }
 
-// What the drive says about the file behind it.
-struct BackingAnswer {
-  std::wstring file;        // as a Win32 path; empty when neither query names one
-  bool notVirtual = false;  // the drive is no virtual disk at all: a real device
-};
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-// The backing-file control code is not documented: where it fails, the
-// documented storage dependency query names the file.
-BackingAnswer QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
-  BackingAnswer answer;
+// The file behind a virtual disk, as a Win32 path; empty when no query names
+// one. The backing-file control code is not documented: where it fails, or
+// names a path where no file is, the documented storage dependency query is
+// asked. A path that neither finds is still the disk's name for its file
+// (one deleted while the disk was attached).
+std::wstring QueryBackingFile(HANDLE drive, const DosDeviceMap& devices) {
+  std::wstring file;
   wchar_t reply[kBackingFileUnits] = {};
   DWORD bytesReturned = 0;
   if (DeviceIoControl(drive, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, reply,
                       kBackingFileUnits * sizeof(wchar_t), &bytesReturned, nullptr))
-    answer.file = BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
-  if (!answer.file.empty()) return answer;
-  DWORD error = QueryDependencyBackingFile(drive, answer.file);
-  answer.notVirtual = error == ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
-  return answer;
+    file = BackingFileFromReply(reply, bytesReturned, kBackingFileUnits, devices);
+  if (!file.empty() && FileExists(file)) return file;
+  std::wstring documented;
+  if (QueryDependencyBackingFile(drive, documented) != ERROR_SUCCESS || documented.empty())
+    return file;
+  return file.empty() || FileExists(documented) ? documented : file;
 }
 
 // Unmounts and detaches one disk of an earlier run, whatever its file now
@@ -131,7 +134,8 @@ void WarnSkippedDrive(const std::wstring& name, DWORD error) {
 // Opens one drive; a drive that cannot be opened gets its warning (held back
 // while no drive has opened yet), an empty or vanished one none.
 bool OpenDrive(const std::wstring& name, UniqueHandle& drive, SweepState& state) {
-  drive.Reset(OpenDevice(L"\\\\.\\" + name));
+  // The layout needs read access, the other queries none.
+  drive.Reset(OpenDeviceToQuery(L"\\\\.\\" + name, GENERIC_READ));
   if (!drive.Valid()) {
     DWORD error = GetLastError();
     if (IsEmptyOrGone(error)) return false;
@@ -160,17 +164,19 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
     if (!IsEmptyOrGone(error)) WarnSkippedDrive(name, error);
     return;
   }
-  BackingAnswer backing = QueryBackingFile(drive.Get(), devices);
-  if (IsImageDisk(layout)) {
-    if (backing.notVirtual)
-      state.realDevice = L"\\\\.\\" + name;
-    else if (backing.file.empty())
-      PrintWarningLine(L"Unable to query vhd file name.\n");
-    else
-      SweepDisk(drive, backing.file, state.kept);
-  } else if (!backing.file.empty() && IsOwnDiskFile(backing.file)) {
-    SweepDisk(drive, backing.file, state.kept);
+  // Only a file-backed virtual disk is an earlier run's; any other disk
+  // with the image's identity, or one that does not say what it is, is a
+  // device flashed from the image.
+  const bool imageDisk = IsImageDisk(layout);
+  if (!IsFileBackedVirtualDisk(drive.Get())) {
+    if (imageDisk && state.realDevice.empty()) state.realDevice = L"\\\\.\\" + name;
+    return;
   }
+  const std::wstring backingFile = QueryBackingFile(drive.Get(), devices);
+  if (imageDisk && backingFile.empty())
+    PrintWarningLine(L"Unable to query vhd file name.\n");
+  else if (imageDisk || (!backingFile.empty() && IsOwnDiskFile(backingFile)))
+    SweepDisk(drive, backingFile, state.kept);
 }
 
 // Our files that back no disk: left by a run killed after it made its VHD
@@ -203,7 +209,7 @@ int RemoveLeftoverFiles(const std::set<std::wstring>& kept) {
 }
 }  // namespace
 
-int DetachImageDisks() {
+int DetachImageDisks(SweepFor purpose) {
   // Held for the rest of the run: the attach after the sweep needs it too.
   EnableVolumePrivilege();
   DosDeviceMap devices;
@@ -214,7 +220,7 @@ int DetachImageDisks() {
   if (!state.anyOpened && !state.unopened.empty())
     return FailWithError(state.unopened.front().second);
   const int folderResult = RemoveLeftoverFiles(state.kept);
-  if (!state.realDevice.empty()) {
+  if (purpose == SweepFor::kMount && !state.realDevice.empty()) {
     PrintErrorLine(
         L"The device '%s' carries the image's disk identity and is not a "
         L"virtual disk: disconnect it and run again.\n",
@@ -227,24 +233,18 @@ int DetachImageDisks() {
 
 int QueryDosDevices(DosDeviceMap& devices) {
   std::vector<wchar_t> reply;
-  int result = QueryDosDeviceReply(nullptr, reply);
-  if (result != 0) return result;
+  const DWORD error = QueryDosDeviceReply(nullptr, reply);
+  if (error != 0) return FailWithError(error);
   size_t position = 0;
   while (position < reply.size() && reply[position] != L'\0') {
     std::wstring name(&reply[position]);
     position += name.size() + 1;
-    std::wstring target;
-    QueryDosDeviceTarget(name, target);
-    devices.emplace(name, target);
+    // A device that went away since the list was made keeps no target.
+    std::vector<wchar_t> target;
+    QueryDosDeviceReply(name.c_str(), target);
+    devices.emplace(name, target.empty() ? std::wstring() : std::wstring(target.data()));
   }
   return 0;
-}
-
-int QueryDosDeviceTarget(const std::wstring& name, std::wstring& target) {
-  std::vector<wchar_t> reply;
-  int result = QueryDosDeviceReply(name.c_str(), reply);
-  if (result == 0) target.assign(reply.data());
-  return result;
 }
 
 int DetachVhdFile(const std::wstring& backingFile) {

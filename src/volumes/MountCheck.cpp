@@ -5,23 +5,11 @@
 #include "common/UniqueHandle.h"
 #include "platform.h"
 #include "volumes/OpenDevice.h"
+#include "volumes/VolumeNames.h"
 
 namespace {
 constexpr DWORD kVolumeNameUnits = 260;
 
-bool QueryDeviceNumber(HANDLE device, STORAGE_DEVICE_NUMBER& number) {
-  DWORD bytesReturned = 0;
-  return DeviceIoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
-                         sizeof(number), &bytesReturned, nullptr) != 0;
-}
-
-// "\\?\Volume{GUID}\" names the volume; "\\.\Volume{GUID}" opens it.
-std::wstring VolumeDevicePath(const std::wstring& volumeName) {
-  std::wstring path = volumeName;
-  if (!path.empty() && path.back() == L'\\') path.pop_back();
-  if (path.size() > 2 && path[2] == L'?') path[2] = L'.';
-  return path;
-}
 constexpr DWORD kFileSystemNameUnits = MAX_PATH + 1;
 
 // A volume whose file system the system cannot read (RAW) is linked to the

@@ -16,6 +16,7 @@
 #include "volumes/DriveLayout.h"
 #include "volumes/OpenDevice.h"
 #include "volumes/PartitionChoice.h"
+#include "volumes/VolumeNames.h"
 
 namespace {
 constexpr DWORD kVolumeNameUnits = 260;
@@ -23,13 +24,24 @@ constexpr DWORD kVolumePollMs = 250;
 // A volume that has not arrived after this long will not arrive.
 constexpr DWORD kVolumeWaitMs = 30000;
 
-// Waits until the volume's device can be opened; false (last error 1460)
-// when it has not arrived within the bound, or when the run is interrupted.
-bool WaitForVolume(const std::wstring& devicePath) {
+// The entry's volume once it has arrived: by the name its partition GUID
+// suggests where that opens, else by the name the system gives the volume
+// on that disk and partition.
+bool ArrivedVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, std::wstring& volumeName) {
+  UniqueHandle guessed(OpenDeviceToQuery(MakeVolumeDevicePath(entry), 0));
+  if (guessed.Valid()) {
+    volumeName = MakeVolumeGuidPath(entry);
+    return true;
+  }
+  return FindVolumeOfPartition(disk, entry.PartitionNumber, volumeName);
+}
+
+// Waits until the entry's volume has arrived; false (last error 1460) when
+// it has not within the bound, or when the run is interrupted.
+bool WaitForVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, std::wstring& volumeName) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
     if (Interrupted()) return false;
-    UniqueHandle volume(OpenDeviceToQuery(devicePath, 0));
-    if (volume.Valid()) return true;
+    if (ArrivedVolume(disk, entry, volumeName)) return true;
     if (waited >= kVolumeWaitMs) {
       SetLastError(ERROR_TIMEOUT);
       return false;
@@ -62,9 +74,9 @@ bool AlreadyMountedHere(const std::wstring& folder, const std::wstring& volumeNa
   return same;
 }
 
-bool MountVolume(const PARTITION_INFORMATION_EX& entry, const std::wstring& folder) {
-  std::wstring volumeName = MakeVolumeGuidPath(entry);
-  if (!WaitForVolume(MakeVolumeDevicePath(entry))) return false;
+bool MountVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, const std::wstring& folder) {
+  std::wstring volumeName;
+  if (!WaitForVolume(disk, entry, volumeName)) return false;
   if (SetVolumeMountPointW(folder.c_str(), volumeName.c_str())) return true;
   return GetLastError() == ERROR_DIR_NOT_EMPTY && AlreadyMountedHere(folder, volumeName);
 }
@@ -136,27 +148,40 @@ bool IsWorkFolder(const std::wstring& path) {
 }
 
 // The access paths of a volume, in the order the system lists them.
-std::vector<std::wstring> AccessPaths(const std::wstring& volumeName) {
+// Returns: false when the system knows no volume of that name.
+bool AccessPaths(const std::wstring& volumeName, std::vector<std::wstring>& paths) {
   std::vector<wchar_t> buffer(kVolumeNameUnits);
   DWORD needed = 0;
   while (!GetVolumePathNamesForVolumeNameW(volumeName.c_str(), buffer.data(),
                                            static_cast<DWORD>(buffer.size()), &needed)) {
-    if (GetLastError() != ERROR_MORE_DATA || needed <= buffer.size()) return {};
+    if (GetLastError() != ERROR_MORE_DATA || needed <= buffer.size()) return false;
     buffer.assign(needed, L'\0');
   }
-  std::vector<std::wstring> paths;
   for (size_t at = 0; at < buffer.size() && buffer[at] != L'\0';) {
     paths.emplace_back(&buffer[at]);
     at += paths.back().size() + 1;
   }
+  return true;
+}
+
+// The access paths of the entry's volume: by the name its partition GUID
+// suggests where the system knows that name, else by the name the system
+// gives the volume on that disk and partition, so that no folder of ours
+// still points into a disk the sweep detaches.
+std::vector<std::wstring> PartitionAccessPaths(HANDLE disk, const PARTITION_INFORMATION_EX& entry) {
+  std::vector<std::wstring> paths;
+  std::wstring volumeName;
+  if (!AccessPaths(MakeVolumeGuidPath(entry), paths) &&
+      FindVolumeOfPartition(disk, entry.PartitionNumber, volumeName))
+    AccessPaths(volumeName, paths);
   return paths;
 }
 
 // Removes the entry's volume's access path: the work folder of ours where the
 // volume has one among several (a drive letter the user gave it stays),
 // else the first. Failures are silent.
-void RemoveAccessPath(const PARTITION_INFORMATION_EX& entry) {
-  std::vector<std::wstring> paths = AccessPaths(MakeVolumeGuidPath(entry));
+void RemoveAccessPath(HANDLE disk, const PARTITION_INFORMATION_EX& entry) {
+  std::vector<std::wstring> paths = PartitionAccessPaths(disk, entry);
   if (paths.empty()) return;
   const std::wstring* chosen = &paths.front();
   for (const std::wstring& path : paths) {
@@ -170,8 +195,8 @@ void RemoveAccessPath(const PARTITION_INFORMATION_EX& entry) {
 
 // Removes the entry's volume's access paths that are work folders of ours:
 // what a mount of another partition than the default one (--partition) left.
-void RemoveWorkFolderPaths(const PARTITION_INFORMATION_EX& entry) {
-  for (const std::wstring& path : AccessPaths(MakeVolumeGuidPath(entry)))
+void RemoveWorkFolderPaths(HANDLE disk, const PARTITION_INFORMATION_EX& entry) {
+  for (const std::wstring& path : PartitionAccessPaths(disk, entry))
     if (IsWorkFolder(path)) DeleteVolumeMountPointW(path.c_str());
 }
 
@@ -199,7 +224,7 @@ int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std
     const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
     if (!IsChosenEntry(entry, choice, choice.sectorSize)) continue;
     found = true;
-    if (!MountVolume(entry, folder)) return status.Failed(GetLastError());
+    if (!MountVolume(diskHandle, entry, folder)) return status.Failed(GetLastError());
   }
   return found ? status.Succeeded() : status.Failed(ERROR_NOT_FOUND);
 }
@@ -211,9 +236,9 @@ int UnmountMainPartition(HANDLE diskHandle) {
   PartitionChoice choice = ChoosePartition(layout);
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     if (choice.Includes(i, layout.Entry(i)))
-      RemoveAccessPath(layout.Entry(i));
+      RemoveAccessPath(diskHandle, layout.Entry(i));
     else
-      RemoveWorkFolderPaths(layout.Entry(i));
+      RemoveWorkFolderPaths(diskHandle, layout.Entry(i));
   }
   return 0;
 }

@@ -293,6 +293,11 @@ checks=$((checks + 1))
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name: CRYPT32.dll/ {on = 1; next} /DLL Name/ {on = 0} on && NF == 3 && $2 ~ /^[0-9]+$/ {print $3}' | sort | paste -sd ' ')
 [[ "$imports" == "CertCloseStore CertFreeCertificateContext CertGetNameStringW CertGetSubjectCertificateFromStore CertOpenStore CryptDecodeObject CryptMsgClose CryptMsgControl CryptMsgGetParam CryptMsgOpenToDecode CryptMsgUpdate" ]] \
   || fail "the imports from CRYPT32.dll: $imports"
+# The disk, volume and token queries through the system's own calls.
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk 'NF == 3 && $2 ~ /^[0-9]+$/ {print $3}')
+for call in DeviceIoControl FindFirstVolumeW FindNextVolumeW FindVolumeClose GetTokenInformation; do
+  checks=$((checks + 1)) && grep -qxF "$call" <<<"$imports" || fail "no import of $call"
+done
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tmp/signer.key" -out "$tmp/signer.pem" \
   -subj "/CN=Brackwen Test Signer" -days 30 2>/dev/null
 "$ffu_pack" --sign "$tmp/signer.pem" "$tmp/signer.key" "$tmp/basic.img" "$images/signed.ffu" >/dev/null

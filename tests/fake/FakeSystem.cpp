@@ -1,6 +1,7 @@
 #include "FakeSystem.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 FakeSystem fakeSystem;
@@ -43,6 +44,7 @@ std::vector<uint8_t> MakeLayout(const GUID& diskId, const std::vector<std::wstri
     auto* entry = reinterpret_cast<PARTITION_INFORMATION_EX*>(record.data() + 48 + 144 * i);
     entry->PartitionStyle = style;
     entry->Gpt.PartitionId = PartitionGuid(static_cast<uint32_t>(i));
+    entry->PartitionNumber = static_cast<DWORD>(i + 1);
     for (size_t u = 0; u < names[i].size() && u < 36; ++u)
       entry->Gpt.Name[u] = static_cast<uint16_t>(names[i][u]);
   }
@@ -292,4 +294,19 @@ BOOL __wrap_WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWOR
   if (written != nullptr) *written = length;
   return TRUE;
 }
+}
+
+// The volume search lists Fake().volumes; its handle points to the next one's index.
+extern "C" {
+BOOL __wrap_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD length) {
+  size_t& next = *static_cast<size_t*>(search);
+  if (next >= fakeSystem.volumes.size()) return SetLastError(ERROR_NO_MORE_FILES), FALSE;
+  return wcsncpy(name, fakeSystem.volumes[next++].c_str(), length), TRUE;
+}
+HANDLE __wrap_FindFirstVolumeW(LPWSTR name, DWORD length) {
+  static size_t next;
+  next = 0;
+  return __wrap_FindNextVolumeW(&next, name, length) ? &next : INVALID_HANDLE_VALUE;
+}
+BOOL __wrap_FindVolumeClose(HANDLE) { return TRUE; }
 }

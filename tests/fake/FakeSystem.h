@@ -42,6 +42,7 @@ struct FakeSystem {
   std::function<BOOL(HANDLE, LPCVOID, DWORD)> writeFile;
   std::function<BOOL(HANDLE, LONGLONG)> setFilePointer;
   std::function<BOOL(HANDLE)> flushFile;
+  std::vector<std::wstring> volumes;  // what the volume search lists (never the machine's)
 
   // Sleep never sleeps here; it only adds up the time asked for.
   DWORD sleptMs = 0;

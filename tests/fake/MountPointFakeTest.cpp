@@ -1,6 +1,7 @@
 // Mounting a partition's volume on the work folder when the volume is late,
 // never comes, or the folder is taken, on a substitute platform.
 #include <cstring>
+#include <map>
 
 #include "FakeSystem.h"
 #include "common/FixedValues.h"
@@ -244,5 +245,39 @@ TEST_F(MountPoints, UnmountRemovesOurWorkFolderElseOnlyTheFirstAccessPath) {
   };
   EXPECT_EQ(UnmountMainPartition(kDisk), 0);
   EXPECT_TRUE(removed.empty());
+}
+// Where no volume bears the partition GUID's name, the volume is the one the
+// system lists on our disk (3) at the partition's number, by the name the
+// system gives it: the mount and the sweep's removal both find it.
+TEST_F(MountPoints, AVolumeNamedOtherwiseIsFoundByItsDiskAndPartitionNumbers) {
+  const std::wstring ours = L"\\\\?\\Volume{b}\\";
+  Fake().volumes = {L"\\\\?\\Volume{a}\\", ours};
+  std::map<std::wstring, STORAGE_DEVICE_NUMBER> numbers = {// of disks (7), disk, partition
+                                                           {L"\\\\.\\Volume{a}", {7, 4, 2}},
+                                                           {L"\\\\.\\Volume{b}", {7, 3, 2}}};
+  std::map<HANDLE, STORAGE_DEVICE_NUMBER> opened = {{kDisk, {7, 3, 0}}};
+  Fake().createFile = [&](LPCWSTR path) -> HANDLE {  // the GUID's name never opens
+    if (numbers.count(path) == 0) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    HANDLE handle = reinterpret_cast<HANDLE>(0x6100 + opened.size());
+    return opened[handle] = numbers[path], handle;
+  };
+  Fake().closeHandle = [&](HANDLE handle) -> BOOL { return opened.erase(handle) == 1; };
+  Fake().deviceIoControl = [&](HANDLE handle, DWORD request, LPVOID out, DWORD, LPDWORD) -> BOOL {
+    if (request == IOCTL_DISK_GET_DRIVE_LAYOUT_EX)
+      return memcpy(out, record.data(), record.size()), TRUE;
+    return *static_cast<STORAGE_DEVICE_NUMBER*>(out) = opened.at(handle), TRUE;
+  };
+  EXPECT_EQ(MountChosenPartition(kDisk, Chosen(1), kFolder), 0);
+  EXPECT_EQ(mounts, (std::vector<std::pair<std::wstring, std::wstring>>{{kFolder, ours}}));
+  const std::wstring paths = kFolder + L'\0' + L'\0';
+  Fake().getVolumePathNames = [&](LPCWSTR volume, LPWSTR list, DWORD) -> BOOL {
+    if (volume != ours) return SetLastError(ERROR_FILE_NOT_FOUND), FALSE;
+    return paths.copy(list, paths.size()), TRUE;
+  };
+  std::vector<std::wstring> removed;
+  Fake().deleteVolumeMountPoint = [&](LPCWSTR path) { return removed.emplace_back(path), TRUE; };
+  EXPECT_EQ(UnmountMainPartition(kDisk), 0);
+  EXPECT_EQ(removed, std::vector<std::wstring>{kFolder});
+  EXPECT_EQ(opened.size() + Fake().sleeps, 1u) << "every volume closed, no wait";
 }
 }  // namespace

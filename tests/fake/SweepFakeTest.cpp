@@ -16,6 +16,7 @@ extern "C" BOOL __real_CloseHandle(HANDLE);
 
 namespace {
 const GUID kOtherDiskId = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+const auto kNoBus = static_cast<STORAGE_BUS_TYPE>(0x7F);  // no answer to the property query
 
 struct FakeDrive {
   GUID diskId;
@@ -27,13 +28,17 @@ struct FakeDrive {
   // path on it), or its error.
   std::wstring dependencyFile = L"";
   DWORD dependencyError = ERROR_INVALID_FUNCTION;
+  STORAGE_BUS_TYPE bus = BusTypeFileBackedVirtual;  // of the storage device property
 };
 
 class Sweep : public FakeSystemTest {
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
+    Fake().refusedAccess = GENERIC_WRITE;  // the sweep asks no drive for more than reading
     Fake().queryDosDevice = [this](LPCWSTR name, LPWSTR target, DWORD max) -> DWORD {
+      if (name != nullptr && std::wstring(name) == L"Volume{gone}")  // left since the list
+        return SetLastError(ERROR_FILE_NOT_FOUND), 0u;
       if (name != nullptr) {
         const wchar_t reply[] = L"/dev/loop\0";
         std::memcpy(target, reply, sizeof(reply));
@@ -88,8 +93,12 @@ class Sweep : public FakeSystemTest {
       return ERROR_SUCCESS;
     };
     Fake().deviceIoControl = [this](HANDLE handle, DWORD code, LPVOID out, DWORD outSize,
-                                    LPDWORD) -> BOOL {
+                                    LPDWORD returned) -> BOOL {
       FakeDrive& drive = drives[NameOf(handle)];
+      if (code == IOCTL_STORAGE_QUERY_PROPERTY && drive.bus != kNoBus) {
+        static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out)->BusType = drive.bus;
+        return *returned = sizeof(STORAGE_DEVICE_DESCRIPTOR), TRUE;
+      }
       if (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
         if (drive.layoutError != 0) {
           SetLastError(drive.layoutError);
@@ -101,7 +110,8 @@ class Sweep : public FakeSystemTest {
         std::memcpy(out, record.data(), std::min<size_t>(record.size(), outSize));
         return TRUE;
       }
-      EXPECT_EQ(code, static_cast<DWORD>(IOCTL_STORAGE_GET_BACKING_FILE));
+      if (code != IOCTL_STORAGE_GET_BACKING_FILE)
+        return SetLastError(ERROR_INVALID_FUNCTION), FALSE;
       EXPECT_EQ(outSize, 260 * sizeof(wchar_t));
       if (drive.backingFile.empty()) {  // a disk of the machine, no virtual disk
         SetLastError(ERROR_INVALID_FUNCTION);
@@ -145,7 +155,7 @@ class Sweep : public FakeSystemTest {
     };
     Fake().isFileOfDisk = [this](HANDLE handle, LPCWSTR file) -> BOOL {
       const FakeDrive& drive = drives[NameOf(handle)];
-      return (drive.backingFile.empty() ? drive.dependencyFile : drive.backingFile) == file;
+      return file == drive.backingFile || file == drive.dependencyFile;
     };
   }
 
@@ -180,7 +190,7 @@ class Sweep : public FakeSystemTest {
 };
 
 TEST_F(Sweep, NoImageDiskLooksAtEveryDriveAndPrintsNothing) {
-  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}"};
+  names = {L"PhysicalDrive0", L"PhysicalDrive1", L"Volume{x}", L"Volume{gone}"};
   drives[L"PhysicalDrive0"] = {kOtherDiskId, L"/data/a.img"};
   drives[L"PhysicalDrive1"] = {kOtherDiskId, L"/data/b.img"};
   EXPECT_EQ(DetachImageDisks(), 0);
@@ -370,27 +380,38 @@ TEST_F(Sweep, NoDriveThatCanBeOpenedFailsTheSweep) {
   EXPECT_EQ(Output(), "!ERROR! Access is denied.\r\n\n");
 }
 
-// Where the backing-file control code is not answered, the storage
-// dependency query names the file. A drive with the image's identity that
-// is no virtual disk (a phone flashed from the image) is left alone without
-// a warning, and the run stops before it makes anything.
+// Where the backing-file control code names no file, or one that is not
+// there, the storage dependency query names it. A drive with the image's
+// identity on another bus than a file-backed virtual disk's, or that does
+// not say (a phone flashed from the image), is left alone without a warning:
+// a mount stops before it makes anything, --detach is done.
 TEST_F(Sweep, TheDependencyQueryNamesTheFileAndRealDevicesAreLeftAlone) {
   const std::wstring ours = OwnFile(L"kmd1.vhd");
-  names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3"};
-  drives[L"PhysicalDrive1"] = {kImageDiskId, L""};
+  Fake().fileAttributes = [&](LPCWSTR path) { return path == ours ? 0 : INVALID_FILE_ATTRIBUTES; };
+  names = {L"PhysicalDrive1", L"PhysicalDrive2", L"PhysicalDrive3", L"PhysicalDrive4"};
+  drives[L"PhysicalDrive1"] = {kImageDiskId, L"/gone/kmd1.vhd"};
   drives[L"PhysicalDrive1"].dependencyFile = ours;
   drives[L"PhysicalDrive2"] = {kImageDiskId, L""};
-  drives[L"PhysicalDrive2"].dependencyError = ERROR_VIRTDISK_NOT_VIRTUAL_DISK;
+  drives[L"PhysicalDrive2"].bus = BusTypeUsb;
   drives[L"PhysicalDrive3"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive4"] = {kImageDiskId, L""};
+  drives[L"PhysicalDrive4"].bus = kNoBus;
   EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
   EXPECT_EQ(detached, std::vector<std::wstring>{ours});
   EXPECT_EQ(deleted, detached);
+  names = {L"PhysicalDrive2", L"PhysicalDrive4"};
+  EXPECT_EQ(DetachImageDisks(SweepFor::kDetach), 0);
+  names = {L"PhysicalDrive4"};
+  EXPECT_EQ(DetachImageDisks(), ERROR_BUSY);
   EXPECT_EQ(openHandles, 0);
   EXPECT_EQ(Output(),
-            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) + "'\n"
-            "(Korvex) !WARNING! Unable to query vhd file name.\n"
-            "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
-            "identity and is not a virtual disk: disconnect it and run again.\n");
+            "(Korvex) !WARNING! Successfully detached vhd file : '" + ToUtf8(ours) +
+                "'\n"
+                "(Korvex) !WARNING! Unable to query vhd file name.\n"
+                "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive2' carries the image's disk "
+                "identity and is not a virtual disk: disconnect it and run again.\n"
+                "(Korvex) !ERROR! The device '\\\\.\\PhysicalDrive4' carries the image's disk "
+                "identity and is not a virtual disk: disconnect it and run again.\n");
 }
 
 // A card reader without a card, or a drive gone since the names were listed,

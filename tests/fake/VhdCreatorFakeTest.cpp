@@ -18,8 +18,9 @@ const wchar_t kVhdPath[] = L"/tmp/kmd7.vhd";
 // On Windows a redirected print leaves this behind.
 const DWORD kStaleError = ERROR_INVALID_HANDLE;
 
-// Folder: the temporary folder is refused before the sweep.
-enum class FailingCall { None, Folder, Create, Attach, PhysicalPath, OpenDrive };
+// Folder: the temporary folder is refused before the sweep; Sweep: its one
+// drive cannot be opened.
+enum class FailingCall { None, Folder, Sweep, Create, Attach, PhysicalPath, OpenDrive };
 
 struct VirtualDiskCase {
   const char* name;
@@ -33,12 +34,12 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
  protected:
   void SetUp() override {
     FakeSystemTest::SetUp();
-    // No drives: the sweep before the creation finds nothing to do.
+    // No drives (Sweep: one), so that the sweep before the creation finds nothing to do.
     Fake().queryDosDevice = [this](LPCWSTR, LPWSTR target, DWORD max) -> DWORD {
       ++sweepQueries;
-      if (max < 2) return 0;
-      target[0] = target[1] = L'\0';
-      return 2;
+      const bool one = GetParam().call == FailingCall::Sweep;
+      const std::wstring names = one ? std::wstring(L"PhysicalDrive0\0\0", 16) : std::wstring(2, 0);
+      return max < names.size() ? 0 : static_cast<DWORD>(names.copy(target, names.size()));
     };
     Fake().fileAttributes = [this](LPCWSTR path) -> DWORD {
       return std::wstring(path) == L"/tmp/" ? GetParam().folderAttributes : FILE_ATTRIBUTE_NORMAL;
@@ -70,6 +71,7 @@ class VhdCreation : public FakeSystemTest, public ::testing::WithParamInterface<
       return 0;
     };
     Fake().createFile = [this, failing, code](LPCWSTR path) -> HANDLE {
+      if (failing == FailingCall::Sweep) return SetLastError(code), INVALID_HANDLE_VALUE;
       EXPECT_EQ(std::wstring(path), L"\\\\.\\PhysicalDrive9");
       if (failing == FailingCall::OpenDrive) {
         SetLastError(code);
@@ -136,6 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "virtual disk cannot be attached from an encrypted file; set TMP to a "
                         "folder that is not encrypted.\n",
                         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ENCRYPTED},
+        // The sweep's error is said once, not again by the creation.
+        VirtualDiskCase{"sweep", FailingCall::Sweep, ERROR_ACCESS_DENIED,
+                        "!ERROR! Access is denied.\r\n\n"},
         VirtualDiskCase{"create", FailingCall::Create, ERROR_FILE_EXISTS,
                         "(Korvex) !ERROR! Failed to create vdisk.\n"
                         "!ERROR! The file exists.\r\n\"/tmp/kmd7.vhd\"\n"},

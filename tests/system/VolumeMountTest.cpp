@@ -421,6 +421,11 @@ TEST_F(VolumeMountTest, DeviceQueriesOnDrivesAndVolumes) {
   EXPECT_FALSE(DeviceIoControl(volume, IOCTL_STORAGE_GET_BACKING_FILE, nullptr, 0, backing,
                                sizeof(backing), &bytes, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  STORAGE_PROPERTY_QUERY query{StorageDeviceProperty, PropertyStandardQuery, {0}};
+  STORAGE_DEVICE_DESCRIPTOR device{};  // of a loop over a file: a file-backed virtual disk
+  EXPECT_TRUE(DeviceIoControl(volume, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), &device,
+                              sizeof(device), &bytes, nullptr));
+  EXPECT_EQ(device.BusType, BusTypeFileBackedVirtual);
   EXPECT_FALSE(DeviceIoControl(volume, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                                &bytes, nullptr));
   CloseHandle(volume);

@@ -3,10 +3,14 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "last_error.h"
 #include "support/formats/gpt.h"
@@ -207,6 +211,67 @@ DWORD GetDeviceNumber(const LinuxHandle& device, LPVOID out, DWORD outSize, LPDW
   return ERROR_SUCCESS;
 }
 
+// The bus a block device hangs on, by the path of its device in sysfs.
+STORAGE_BUS_TYPE BusOfBlockDevice(dev_t device) {
+  const std::string link =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  char resolved[PATH_MAX];
+  if (realpath(link.c_str(), resolved) == nullptr) return BusTypeUnknown;
+  const std::string path = resolved;
+  const struct {
+    const char* part;
+    STORAGE_BUS_TYPE bus;
+  } buses[] = {{"/usb", BusTypeUsb},  {"/nvme", BusTypeNvme},   {"/mmc", BusTypeSd},
+               {"/ata", BusTypeSata}, {"/virtio", BusTypeScsi}, {"/host", BusTypeScsi},
+               {"/md", BusTypeRAID}};
+  for (const auto& bus : buses)
+    if (path.find(bus.part) != std::string::npos) return bus.bus;
+  return BusTypeUnknown;
+}
+
+// What bus the disk of a device is on: a loop over a file is a file-backed
+// virtual disk (also once the file has lost its name); a partition volume
+// answers for its disk; a loop over a block device stands for that device.
+DWORD BusOfLoop(int number, STORAGE_BUS_TYPE* bus) {
+  LoopBinding binding;
+  if (number < 0 || !LoopReadBinding(number, &binding)) return ERROR_INVALID_FUNCTION;
+  const int disk = LoopDiskOf(binding);
+  if (disk >= 0) return BusOfLoop(disk, bus);
+  bool named = true;
+  const std::string file = LoopFileName(binding, &named);
+  struct stat status;
+  if (named && stat(file.c_str(), &status) == 0 && S_ISBLK(status.st_mode)) {
+    *bus = BusOfBlockDevice(status.st_rdev);
+  } else {
+    *bus = BusTypeFileBackedVirtual;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The storage device property, with its fixed part only: no vendor, product
+// or serial strings. A buffer too small for the whole descriptor gets what
+// fits, its header telling the size. Returns: a Win32 code.
+DWORD QueryProperty(const LinuxHandle& device, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                    LPDWORD returned) {
+  STORAGE_PROPERTY_QUERY query;
+  if (in == nullptr || inSize < sizeof(query)) return ERROR_INVALID_PARAMETER;
+  memcpy(&query, in, sizeof(query));
+  if (query.PropertyId != StorageDeviceProperty) return ERROR_NOT_SUPPORTED;
+  if (query.QueryType != PropertyStandardQuery) return ERROR_INVALID_PARAMETER;
+  if (out == nullptr || outSize < sizeof(STORAGE_DESCRIPTOR_HEADER))
+    return ERROR_INSUFFICIENT_BUFFER;
+  STORAGE_DEVICE_DESCRIPTOR descriptor;
+  memset(&descriptor, 0, sizeof(descriptor));
+  descriptor.Version = sizeof(descriptor);
+  descriptor.Size = sizeof(descriptor);
+  const DWORD code = BusOfLoop(LoopOf(device), &descriptor.BusType);
+  if (code != ERROR_SUCCESS) return code;
+  const DWORD count = outSize < sizeof(descriptor) ? outSize : sizeof(descriptor);
+  memcpy(out, &descriptor, count);
+  SetReturned(returned, count);
+  return ERROR_SUCCESS;
+}
+
 // A file's compression, through its kernel flag; the handle must be open for
 // reading and writing, as the request's code asks. Returns: a Win32 code.
 DWORD SetCompression(const LinuxHandle& file, LPVOID inBuffer, DWORD inBufferSize) {
@@ -240,6 +305,8 @@ DWORD Answer(const LinuxHandle& device, DWORD ioControlCode, LPVOID inBuffer, DW
       return GetBackingFile(device, outBuffer, outBufferSize, bytesReturned);
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
       return GetDeviceNumber(device, outBuffer, outBufferSize, bytesReturned);
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+      return QueryProperty(device, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
     default:
       return ERROR_INVALID_FUNCTION;
   }

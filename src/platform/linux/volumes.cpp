@@ -17,6 +17,7 @@
 #include "support/kernel/partition_volumes.h"
 #include "support/kernel/staged_mount.h"
 #include "support/runtime/errors.h"
+#include "support/runtime/handle.h"
 #include "support/runtime/multi_string.h"
 #include "support/runtime/text.h"
 #include "support/users/run_owner.h"
@@ -247,5 +248,46 @@ BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD 
   if (volumeSerialNumber != nullptr) *volumeSerialNumber = 0;
   if (maximumComponentLength != nullptr) *maximumComponentLength = 255;
   if (fileSystemFlags != nullptr) *fileSystemFlags = 0;
+  return TRUE;
+}
+
+namespace {
+// Gives the search's next volume name. Returns: a Win32 code.
+DWORD NextVolumeName(LinuxHandle& search, LPWSTR volumeName, DWORD bufferLength) {
+  if (search.found.empty()) return ERROR_NO_MORE_FILES;
+  const std::wstring name = FromUtf8(search.found.front());
+  if (volumeName == nullptr || bufferLength < name.size() + 1) return ERROR_FILENAME_EXCED_RANGE;
+  search.found.erase(search.found.begin());
+  name.copy(volumeName, name.size());
+  volumeName[name.size()] = L'\0';
+  return ERROR_SUCCESS;
+}
+}  // namespace
+
+// The partition volumes by the names Windows gives them ("\\?\Volume{guid}\",
+// lower case), as they stand when the search begins.
+HANDLE FindFirstVolumeW(LPWSTR volumeName, DWORD bufferLength) {
+  HANDLE handle = NewHandle(HandleKind::kFindVolume, -1, std::string());
+  LinuxHandle* search = HandleOf(handle, HandleKind::kFindVolume);
+  for (const PartitionVolume& volume : ListPartitionVolumes())
+    search->found.push_back(ToUtf8(VolumeGuidPath(volume.partitionId)));
+  const DWORD code = NextVolumeName(*search, volumeName, bufferLength);
+  if (code == ERROR_SUCCESS) return handle;
+  DeleteHandle(search);
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL FindNextVolumeW(HANDLE findVolume, LPWSTR volumeName, DWORD bufferLength) {
+  LinuxHandle* search = HandleOf(findVolume, HandleKind::kFindVolume);
+  if (search == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  const DWORD code = NextVolumeName(*search, volumeName, bufferLength);
+  return code == ERROR_SUCCESS ? TRUE : FailWith(code);
+}
+
+BOOL FindVolumeClose(HANDLE findVolume) {
+  LinuxHandle* search = HandleOf(findVolume, HandleKind::kFindVolume);
+  if (search == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  DeleteHandle(search);
   return TRUE;
 }

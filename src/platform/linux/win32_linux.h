@@ -121,6 +121,9 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames
                                       DWORD bufferLength, LPDWORD returnLength);
 BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR volumeMountPoint, LPWSTR volumeName,
                                        DWORD bufferLength);
+HANDLE FindFirstVolumeW(LPWSTR volumeName, DWORD bufferLength);
+BOOL FindNextVolumeW(HANDLE findVolume, LPWSTR volumeName, DWORD bufferLength);
+BOOL FindVolumeClose(HANDLE findVolume);
 BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
                            LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
                            LPDWORD fileSystemFlags, LPWSTR fileSystemNameBuffer,

@@ -227,6 +227,7 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
 #define IOCTL_DISK_GET_DISK_ATTRIBUTES 0x000700F0
 #define IOCTL_STORAGE_GET_BACKING_FILE 0x002D5928
 #define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080
+#define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400
 #define FSCTL_SET_SPARSE 0x000900C4
 #define FSCTL_SET_COMPRESSION 0x0009C040
 #define COMPRESSION_FORMAT_NONE 0
@@ -240,6 +241,52 @@ typedef struct _STORAGE_DEVICE_NUMBER {
   DWORD DeviceNumber;
   DWORD PartitionNumber;
 } STORAGE_DEVICE_NUMBER, *PSTORAGE_DEVICE_NUMBER;
+
+typedef enum _STORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
+typedef enum _STORAGE_QUERY_TYPE {
+  PropertyStandardQuery = 0,
+  PropertyExistsQuery = 1
+} STORAGE_QUERY_TYPE;
+
+typedef struct _STORAGE_PROPERTY_QUERY {
+  STORAGE_PROPERTY_ID PropertyId;
+  STORAGE_QUERY_TYPE QueryType;
+  BYTE AdditionalParameters[1];
+} STORAGE_PROPERTY_QUERY, *PSTORAGE_PROPERTY_QUERY;
+
+typedef enum _STORAGE_BUS_TYPE {
+  BusTypeUnknown = 0x00,
+  BusTypeScsi = 0x1,
+  BusTypeAta = 0x3,
+  BusTypeUsb = 0x7,
+  BusTypeRAID = 0x8,
+  BusTypeSata = 0xB,
+  BusTypeSd = 0xC,
+  BusTypeVirtual = 0xE,
+  BusTypeFileBackedVirtual = 0xF,
+  BusTypeNvme = 0x11
+} STORAGE_BUS_TYPE;
+
+typedef struct _STORAGE_DESCRIPTOR_HEADER {
+  DWORD Version;
+  DWORD Size;
+} STORAGE_DESCRIPTOR_HEADER;
+
+typedef struct _STORAGE_DEVICE_DESCRIPTOR {
+  DWORD Version;
+  DWORD Size;
+  BYTE DeviceType;
+  BYTE DeviceTypeModifier;
+  BOOLEAN RemovableMedia;
+  BOOLEAN CommandQueueing;
+  DWORD VendorIdOffset;
+  DWORD ProductIdOffset;
+  DWORD ProductRevisionOffset;
+  DWORD SerialNumberOffset;
+  STORAGE_BUS_TYPE BusType;
+  DWORD RawPropertiesLength;
+  BYTE RawDeviceProperties[1];
+} STORAGE_DEVICE_DESCRIPTOR, *PSTORAGE_DEVICE_DESCRIPTOR;
 
 enum PARTITION_STYLE {
   PARTITION_STYLE_MBR = 0,
@@ -322,6 +369,9 @@ static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48, "publ
 static_assert(sizeof(GET_DISK_ATTRIBUTES) == 16, "published layout");
 static_assert(sizeof(SET_DISK_ATTRIBUTES) == 40, "published layout");
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12, "published layout");
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "published layout");
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "published layout");
+static_assert(sizeof(STORAGE_DEVICE_DESCRIPTOR) == 40, "published layout");
 
 // ---- Virtual disk service ---------------------------------------------------
 #define VIRTUAL_STORAGE_TYPE_DEVICE_UNKNOWN 0

@@ -18,6 +18,7 @@ enum class HandleKind {
   kFolder,       // the folder that CreateUnnamedFile holds
   kDevice,       // a block device: a disk (\\.\PhysicalDriveN) or a partition volume
   kFind,         // a FindFirstFileW search
+  kFindVolume,   // a FindFirstVolumeW search
   kConsole,      // GetStdHandle(STD_OUTPUT_HANDLE)
   kVirtualDisk,  // CreateVirtualDisk / OpenVirtualDisk
   kMutex,        // CreateMutexW: a lock file held with flock
@@ -42,7 +43,7 @@ struct LinuxHandle {
   std::string path;  // UTF-8: the file, the device node (/dev/loopN), the VHD or lock file
   int owned = 0;     // Mutex: how often its holder has acquired it
   DWORD access = 0;  // Device: the access it was opened with (GENERIC_READ, GENERIC_WRITE)
-  std::vector<std::string> found;  // Find: the matches FindNextFileW has still to give
+  std::vector<std::string> found;  // Find, FindVolume: the matches still to give
   // File made by CreateUnnamedFile where unnamed files cannot be had: its
   // held folder, name and identity, for its removal when it is closed.
   int removeFolder = -1;
