@@ -44,7 +44,7 @@ double SecondsToParse(const std::string& text) {
   const auto start = std::chrono::steady_clock::now();
   image.ReadManifest(text);
   const auto end = std::chrono::steady_clock::now();
-  if (image.GetManifest()->categories.empty())
+  if (image.GetManifest()->Categories().empty())
     std::fprintf(stderr, "manifest-speed: the manifest did not parse as expected\n");
   return std::chrono::duration<double>(end - start).count();
 }

@@ -120,11 +120,7 @@ std::wstring Hex(uint64_t value, int digits) {
 std::wstring TypeName(const DiskGuid& type) {
   for (const KnownType& known : kKnownTypes)
     if (SameDiskGuid(known.type, type)) return known.name;
-  std::wstring text = L"{" + Hex(type.data1, 8) + L"-" + Hex(type.data2, 4) + L"-" +
-                      Hex(type.data3, 4) + L"-" + Hex(type.data4[0], 2) + Hex(type.data4[1], 2) +
-                      L"-";
-  for (int i = 2; i < 8; ++i) text += Hex(type.data4[i], 2);
-  return text + L"}";
+  return DiskGuidText(type);
 }
 
 std::wstring Padded(std::wstring text, size_t width, bool right = false) {
@@ -176,27 +172,15 @@ void ListPartitions(const DiskView& view, const std::vector<ImagePartition>& tab
 }
 }  // namespace
 
-std::wstring ReadableSize(uint64_t bytes) {
-  static const wchar_t* const kUnits[] = {L"KiB", L"MiB", L"GiB", L"TiB", L"PiB", L"EiB"};
-  if (bytes < 1024) return std::to_wstring(bytes) + L" bytes";
-  int unit = 0;
-  unsigned __int128 unitBytes = 1024;
-  while (unit < 5 && bytes >= unitBytes * 1024 - unitBytes / 20) {
-    unitBytes *= 1024;
-    ++unit;
-  }
-  // In tenths of the unit, to the nearest.
-  uint64_t tenths = static_cast<uint64_t>((static_cast<unsigned __int128>(bytes) * 10 + unitBytes / 2) / unitBytes);
-  return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10) + L" " + kUnits[unit];
-}
-
 std::wstring PrintableText(const char* text, size_t length) {
-  std::wstring printable;
+  // A byte outside ASCII is no character of its own: DEL stands for it,
+  // which the filter shows as '?'.
+  std::wstring wide;
   for (size_t i = 0; i < length; ++i) {
     unsigned char byte = static_cast<unsigned char>(text[i]);
-    printable += byte >= 0x20 && byte < 0x7F ? static_cast<wchar_t>(byte) : L'?';
+    wide += byte < 0x80 ? static_cast<wchar_t>(byte) : L'\x7F';
   }
-  return printable;
+  return PrintableName(wide);
 }
 
 int ListImage(FfuImage& image) {

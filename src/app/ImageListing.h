@@ -12,9 +12,6 @@ class FfuImage;
 // Returns: 0, or non-zero after printing why a store could not be read.
 int ListImage(FfuImage& image);
 
-// Returns: bytes as a person reads them at a glance: "512 bytes",
-// "8.0 MiB", "3.5 GiB" (to the nearest tenth; 1023.96 KiB is "1.0 MiB").
-std::wstring ReadableSize(uint64_t bytes);
 // Returns: narrow text from the image with every byte outside printable
 // ASCII shown as '?', so that the image cannot steer the terminal.
 std::wstring PrintableText(const char* text, size_t length);

@@ -1,5 +1,7 @@
 #include "app/ImageMounter.h"
 
+#include <utility>
+
 #include "common/Failure.h"
 #include "common/FormatWide.h"
 #include "common/PathFunctions.h"
@@ -28,7 +30,8 @@ bool ShellSucceeded(HINSTANCE result) {
 }
 }  // namespace
 
-ImageMounter::ImageMounter() = default;
+ImageMounter::ImageMounter(bool loadOnly, std::wstring wantedPartition)
+    : loadOnly(loadOnly), wantedPartition(std::move(wantedPartition)) {}
 
 ImageMounter::~ImageMounter() = default;
 
@@ -57,7 +60,8 @@ uint32_t ImageMounter::CheckedChunks() const {
 }
 
 int ImageMounter::LoadImageFile(const std::wstring& imagePath) {
-  if (!PathExists(imagePath)) return FailWithError(0, imagePath.c_str());
+  DWORD error = 0;
+  if (!PathExists(imagePath, &error)) return FailWithError(error, imagePath.c_str());
 
   std::wstring extension = FileExtension(imagePath);
   CharUpperW(&extension[0]);

@@ -13,7 +13,10 @@ class MountSession;
 // loading line and opens the mounted folder for the user.
 class ImageMounter {
  public:
-  ImageMounter();
+  // `loadOnly`: the image is only loaded, for a job that reads it; no lock is
+  // taken and no disk is made. `wantedPartition`: the partition to mount;
+  // empty: the default choice.
+  explicit ImageMounter(bool loadOnly, std::wstring wantedPartition = std::wstring());
   ~ImageMounter();
   ImageMounter(const ImageMounter&) = delete;
   ImageMounter& operator=(const ImageMounter&) = delete;
@@ -26,20 +29,20 @@ class ImageMounter {
   // 1 when an FFU failed to load (its own lines printed); otherwise the
   // character count of the line that refuses the file type.
   int LoadImageFile(const std::wstring& imagePath);
-  // Returns: 0 on success; the lock's result when no lock was taken;
-  // otherwise the character count of the failure line.
-  int LoadFfuImage(const std::wstring& imagePath);
   // Returns: the chunks of the mounted image that differ from its hash
   // table (0 when it was not checked), and all the chunks the table covers.
   uint32_t DamagedChunks() const;
   uint32_t CheckedChunks() const;
+  // Returns: the image loaded by LoadImageFile; nullptr before.
+  FfuImage* Image() const { return image.get(); }
 
-  // Set before LoadImageFile: the image is only loaded, for a job that reads
-  // it; no lock is taken and no disk is made.
-  bool loadOnly = false;
-  // The partition to mount; empty: the default choice.
-  std::wstring wantedPartition;
+ private:
+  // Returns: 0 on success; the lock's result when no lock was taken;
+  // otherwise the character count of the failure line.
+  int LoadFfuImage(const std::wstring& imagePath);
 
+  const bool loadOnly;
+  const std::wstring wantedPartition;
   // Declared in reverse order of destruction: the image (and with it the
   // open file) goes first, then the session, then the lock.
   RunLock runLock;

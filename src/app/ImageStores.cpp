@@ -16,7 +16,7 @@ int ImageStores::Load(FfuImage& image, bool withTables) {
       return PrintErrorLine(L"The image's sector size of %u bytes is not one a disk has: "
                             L"512 or 4096 bytes.\n", sectorSize);
   }
-  return ReadImagePartitions(image, stores, tables);
+  return ReadImagePartitions(image, stores, tables, &usable);
 }
 
 std::vector<uint32_t> ImageStores::SectorSizes() const {
@@ -26,36 +26,21 @@ std::vector<uint32_t> ImageStores::SectorSizes() const {
 }
 
 std::vector<PartitionSpan> ImageStores::Spans(size_t index) const {
-  std::vector<PartitionSpan> spans;
-  if (index >= tables.size()) return spans;
-  uint32_t sectorSize = stores.Reader(index).Store().sectorSize;
-  for (const ImagePartition& partition : tables[index]) {
-    uint64_t length = partition.Length(sectorSize);
-    if (length != 0) spans.push_back({partition.firstSector * sectorSize, length, partition.name});
-  }
-  return spans;
+  if (index >= tables.size()) return std::vector<PartitionSpan>();
+  return TableSpans(tables[index], index < usable.size() ? usable[index] : UsableSectors(),
+                    stores.Reader(index).Store().sectorSize);
 }
 
 int ImageStores::FindNamed(const std::wstring& name, size_t& store,
                            const ImagePartition*& partition) const {
-  uint32_t count = 0;
-  std::wstring names;
-  for (size_t i = 0; i < tables.size(); ++i) {
-    for (const ImagePartition& entry : tables[i]) {
-      names += (names.empty() ? L"'" : L", '") + PrintableName(entry.name) + L"'";
-      if (entry.name != name) continue;
-      if (count++ == 0) {
-        store = i;
-        partition = &entry;
-      }
-    }
-  }
+  const uint32_t count = FindNamedPartition(tables, name, store, partition);
   if (count == 1) return 0;
   if (count > 1)
     return PrintErrorLine(
         L"The image has %u partitions named %s; which one is meant cannot be "
         L"told.\n",
         count, PrintableName(name).c_str());
+  const std::wstring names = QuotedPartitionNames(tables, L", ");
   return PrintErrorLine(L"The image has no partition named %s; it has %s.\n",
                         PrintableName(name).c_str(),
                         names.empty() ? L"no partitions" : names.c_str());

@@ -16,6 +16,7 @@ class FfuImage;
 struct ImageStores {
   StoreSet stores;
   std::vector<std::vector<ImagePartition>> tables;
+  std::vector<UsableSectors> usable;  // of each table, for the damage lines
 
   // Reads every store, then (with `withTables`) every partition table, after
   // refusing a sector size that no disk has.

@@ -30,8 +30,7 @@ std::wstring ProgramBaseName(const wchar_t* modulePath) {
 }
 
 int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
-  ImageMounter mounter;
-  mounter.wantedPartition = partitionName;
+  ImageMounter mounter(false, partitionName);
   PrintProgramLine(L"Mounting the image file : '%s'\n", PrintableName(imagePath).c_str());
   // From here on Ctrl-C ends the run at its next safe point, cleanly.
   // The exit code of a failed mount is the same whatever the print returns:
@@ -41,7 +40,7 @@ int RunMount(const wchar_t* imagePath, const std::wstring& partitionName) {
     PrintErrorLine(L"Failed to mount the image file as a virtual hard drive.\n");
     return kJobFailed;
   }
-  bool vouched = CheckImageCatalog(*mounter.image) != CatalogCheck::kFailed;
+  bool vouched = CheckImageCatalog(*mounter.Image()) != CatalogCheck::kFailed;
   // A damaged image stays mounted for the user to look at, but the run does
   // not call itself a success.
   if (mounter.DamagedChunks() != 0) {

@@ -31,7 +31,7 @@ int Fail(const wchar_t* line) {
 int Check(FfuImage& image) {
   ImageStores loaded;
   if (loaded.Load(image, false) != 0) return Fail(L"Failed to check the image file.\n");
-  bool known = ReadImagePartitions(image, loaded.stores, loaded.tables) == 0;
+  bool known = ReadImagePartitions(image, loaded.stores, loaded.tables, &loaded.usable) == 0;
   const StoreReader& reader = loaded.stores.Reader(0);
   DamageReport report(image, reader, DiskSectorCount(reader.Store()), loaded.Spans(0), known);
   return CheckWholeImage(image, report);
@@ -126,13 +126,12 @@ int RunInspection(const CommandLine& line) {
                line.mode == RunMode::kView;
   if (files && OfferFileCommands() != 0) return 1;
   if (!files) PrintStartLine(line);
-  ImageMounter loader;
-  loader.loadOnly = true;
+  ImageMounter loader(true);
   if (loader.LoadImageFile(line.imagePath) != 0) {
     PrintErrorLine(L"Failed to load the Image : %s\n", path);
     return Fail(L"Failed to read the image file.\n");
   }
-  FfuImage& image = *loader.image;
+  FfuImage& image = *loader.Image();
   if (files) return RunFiles(line, image);
   if (line.mode == RunMode::kList) {
     if (ListImage(image) != 0) return Fail(L"Failed to list the image file.\n");

@@ -27,18 +27,18 @@ DWORD WaitInSlices(HANDLE mutex, DWORD waitMs) {
 // The mutex of this name. One that an elevated run made cannot be opened
 // with every right by a run without elevation ("Access is denied"); waiting
 // on it needs only the right to synchronize, which is asked for then.
-HANDLE OpenRunMutex(const wchar_t* name) {
+// Returns: the mutex, or nullptr with `error` set.
+HANDLE OpenRunMutex(const wchar_t* name, DWORD& error) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  if (mutex != nullptr || GetLastError() != ERROR_ACCESS_DENIED) return mutex;
-  mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
-  if (mutex == nullptr) SetLastError(ERROR_ACCESS_DENIED);
-  return mutex;
+  if (mutex == nullptr) error = GetLastError();
+  if (mutex != nullptr || error != ERROR_ACCESS_DENIED) return mutex;
+  return OpenMutexW(SYNCHRONIZE, FALSE, name);
 }
 
 // The lock could not be made or waited for: the line, then the system's reason.
-int FailToLock() {
+int FailToLock(DWORD error) {
   PrintErrorLine(L"Unable to make sure that no other mount runs at the same time.\n");
-  return FailWithError(0);
+  return FailWithError(error);
 }
 }  // namespace
 
@@ -48,12 +48,15 @@ RunLock::~RunLock() {
 
 int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
   if (held) return 0;
-  mutex.Reset(OpenRunMutex(name));
-  if (!mutex.Valid()) return FailToLock();
+  DWORD error = 0;
+  mutex.Reset(OpenRunMutex(name, error));
+  if (!mutex.Valid()) return FailToLock(error);
   DWORD wait = WaitForSingleObject(mutex.Get(), 0);
+  error = wait == WAIT_FAILED ? GetLastError() : 0;
   if (wait == WAIT_TIMEOUT) {
     PrintProgramLine(L"Another mount is running; waiting for it to finish ...\n");
     wait = WaitInSlices(mutex.Get(), waitMs);
+    error = wait == WAIT_FAILED ? GetLastError() : 0;
   }
   held = Acquired(wait);
   if (held) return 0;
@@ -63,5 +66,5 @@ int RunLock::Acquire(DWORD waitMs, const wchar_t* name) {
         L"Another mount was still running after %u seconds; "
         L"try again when it has finished.\n",
         static_cast<unsigned>(waitMs / 1000));
-  return FailToLock();
+  return FailToLock(error);
 }

@@ -10,16 +10,19 @@ bool IsSeparator(wchar_t character) {
 }
 }  // namespace
 
-bool PathExists(const std::wstring& path) {
+bool PathExists(const std::wstring& path, DWORD* error) {
   std::wstring lookup = path;
   if (!lookup.empty() && IsSeparator(lookup.back())) lookup.pop_back();
   if (lookup.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    if (error != nullptr) *error = ERROR_FILE_NOT_FOUND;
     return false;
   }
   WIN32_FIND_DATAW findData;
   HANDLE search = FindFirstFileW(lookup.c_str(), &findData);
-  if (search == INVALID_HANDLE_VALUE || search == nullptr) return false;
+  if (search == INVALID_HANDLE_VALUE || search == nullptr) {
+    if (error != nullptr) *error = GetLastError();
+    return false;
+  }
   FindClose(search);
   return true;
 }

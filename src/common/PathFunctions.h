@@ -2,13 +2,15 @@
 
 #include <string>
 
+#include "win32.h"
+
 // Units of the buffer the temporary folder's path is read into (MAX_PATH).
 inline constexpr unsigned kTempPathBufferSize = 260;
 
 // One trailing separator is dropped first; an empty path never exists.
 // Returns: true when the path names an existing file or folder, false
-// otherwise with the thread's last error saying why.
-bool PathExists(const std::wstring& path);
+// otherwise, with `error` (when given) set to the Win32 code that says why.
+bool PathExists(const std::wstring& path, DWORD* error = nullptr);
 
 // Returns: the text from the last dot of the whole path to its end, dot
 // included; empty when the path has no dot.

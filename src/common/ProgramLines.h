@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -32,6 +34,14 @@ template <typename... Arguments>
 int PrintErrorLine(const wchar_t* format, Arguments... arguments) {  // "(Korvex) !ERROR! "
   return PrintPrefixedLine(kErrorPrefix, format, arguments...);
 }
+
+// Returns: bytes as a person reads them at a glance: "512 bytes",
+// "8.0 MiB", "3.5 GiB" (to the nearest tenth; 1023.96 KiB is "1.0 MiB").
+std::wstring ReadableSize(uint64_t bytes);
+
+// Returns: the items joined by ", " and by `last` before the last one:
+// "a", "a and b", "a, b and c".
+std::wstring JoinedList(const std::vector<std::wstring>& items, const wchar_t* last = L" and ");
 
 // Every text from outside the program that a line quotes (the image's path,
 // names from the image or the command line, device paths, folders) goes

@@ -184,8 +184,8 @@ void CatalogCheck::PrintLines() const {
     if (contentType.empty() || contentType == kTrustListType)
       PrintWarningLine(L"The catalog cannot be read: %s.\n", fault);
     else
-      PrintWarningLine(L"The catalog cannot be read: %s (its content type is %hs).\n", fault,
-                       contentType.c_str());
+      PrintWarningLine(L"The catalog cannot be read: %s (its content type is %s).\n", fault,
+                       PrintableName(std::wstring(contentType.begin(), contentType.end())).c_str());
     return;
   }
   if (signers.empty()) PrintProgramLine(L"The catalog is not signed.\n");

@@ -12,16 +12,6 @@ namespace {
 // Disk ranges named for one chunk before the rest are only counted.
 constexpr size_t kShownRanges = 3;
 
-// "a", "a and b", "a, b and c".
-std::wstring JoinList(const std::vector<std::wstring>& items) {
-  std::wstring text;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) text += i + 1 == items.size() ? L" and " : L", ";
-    text += items[i];
-  }
-  return text;
-}
-
 struct FilePart {
   uint64_t start;
   uint64_t end;
@@ -61,6 +51,28 @@ std::vector<FilePart> StoreParts(const FfuImage& image, const StoreReader& reade
   return parts;
 }
 }  // namespace
+
+std::vector<PartitionSpan> DiskSpans(std::vector<PartitionSpan> partitions, uint64_t usableStart,
+                                     uint64_t usableLength) {
+  std::vector<PartitionSpan> spans;
+  for (PartitionSpan& span : partitions)
+    if (span.length != 0) spans.push_back(std::move(span));
+  if (usableLength > 0) {
+    const uint64_t usableEnd = usableStart + usableLength;
+    spans.push_back({0, usableStart, L"the partition table", true});
+    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
+  }
+  return spans;
+}
+
+std::vector<PartitionSpan> TableSpans(const std::vector<ImagePartition>& table,
+                                      const UsableSectors& usable, uint32_t sectorSize) {
+  std::vector<PartitionSpan> partitions;
+  for (const ImagePartition& partition : table)
+    partitions.push_back(
+        {partition.firstSector * sectorSize, partition.Length(sectorSize), partition.name});
+  return DiskSpans(std::move(partitions), usable.first * sectorSize, usable.count * sectorSize);
+}
 
 DamageReport::DamageReport(const FfuImage& image, const StoreReader& reader,
                            uint64_t diskSectorCount, std::vector<PartitionSpan> partitions,
@@ -106,7 +118,7 @@ std::wstring DamageReport::Describe(uint32_t index) const {
     if (start >= end) continue;
     items.push_back(part.name != nullptr ? std::wstring(part.name) : DescribePayload(start, end));
   }
-  return JoinList(items);
+  return JoinedList(items);
 }
 
 std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
@@ -117,7 +129,7 @@ std::wstring DamageReport::DescribePayload(uint64_t from, uint64_t to) const {
     shown.push_back(DescribeRange(ranges[i]));
   size_t more = ranges.size() > kShownRanges ? ranges.size() - kShownRanges : 0;
   if (more > 0) shown.push_back(std::to_wstring(more) + (more == 1 ? L" more range" : L" more ranges"));
-  return L"payload for disk bytes " + JoinList(shown);
+  return L"payload for disk bytes " + JoinedList(shown);
 }
 
 // The disk ranges that the payload bytes [from, to) of the file were
@@ -157,7 +169,7 @@ std::wstring DamageReport::DescribeRange(const DiskRange& range) const {
     if (range.start < partition.start + partition.length && partition.start < range.end)
       names.push_back(partition.table ? partition.name
                                       : L"'" + PrintableName(partition.name) + L"'");
-  return text + (names.empty() ? L" outside every partition" : L" in " + JoinList(names));
+  return text + (names.empty() ? L" outside every partition" : L" in " + JoinedList(names));
 }
 
 void DamageReport::Print() const {

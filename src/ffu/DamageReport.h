@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ffu/PartitionTable.h"
+
 class FfuImage;
 class StoreReader;
 
@@ -15,6 +17,18 @@ struct PartitionSpan {
   std::wstring name;
   bool table = false;
 };
+
+// Returns: the spans the damage lines name on a disk: the partitions that
+// have a length, and for a GPT whose partitions lie in the `usableLength`
+// bytes from `usableStart` (0: no GPT) the areas before and after them, "the
+// partition table" and "the backup partition table". The mount builds them
+// from the attached disk's layout, --check and --extract from the table in
+// the file, so both name a damaged chunk alike.
+std::vector<PartitionSpan> DiskSpans(std::vector<PartitionSpan> partitions, uint64_t usableStart,
+                                     uint64_t usableLength);
+// Returns: DiskSpans of a partition table read from the file.
+std::vector<PartitionSpan> TableSpans(const std::vector<ImagePartition>& table,
+                                      const UsableSectors& usable, uint32_t sectorSize);
 
 // Says, for chunks of the image that do not match its hash table (the
 // image's chunkCheck), what they hold: the headers and paddings by name, and

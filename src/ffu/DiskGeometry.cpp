@@ -31,19 +31,27 @@ int CheckDiskLimits(const StoreDescription& store) {
 bool BlockTargetOffset(const TargetLocation& location, uint32_t k, uint32_t blockSize,
                        uint32_t sectorSize, uint64_t diskSectorCount, uint64_t& offset) {
   if (sectorSize == 0 || blockSize < sectorSize) return false;
-  using Wide = unsigned __int128;
-  Wide diskBytes = static_cast<Wide>(diskSectorCount) * sectorSize;
-  Wide start;
+  // A disk too large for 64-bit offsets ends, for them, at the last one.
+  uint64_t diskBytes = 0;
+  if (__builtin_mul_overflow(diskSectorCount, uint64_t{sectorSize}, &diskBytes))
+    diskBytes = UINT64_MAX;
+  uint64_t start = 0;
   if (location.origin == kOriginDiskEnd) {
-    Wide sectorsPerBlock = blockSize / sectorSize;
-    Wide fromEnd = (static_cast<Wide>(location.blockIndex) + 1) * sectorsPerBlock;
-    if (fromEnd > diskSectorCount) return false;
-    start = (static_cast<Wide>(diskSectorCount) - fromEnd) * sectorSize;
-  } else {
-    start = static_cast<Wide>(location.blockIndex) * blockSize;
+    uint64_t fromEnd = 0;  // sectors
+    if (__builtin_mul_overflow(uint64_t{location.blockIndex} + 1, uint64_t{blockSize / sectorSize},
+                               &fromEnd) ||
+        fromEnd > diskSectorCount ||
+        __builtin_mul_overflow(diskSectorCount - fromEnd, uint64_t{sectorSize}, &start))
+      return false;
+  } else if (__builtin_mul_overflow(uint64_t{location.blockIndex}, uint64_t{blockSize}, &start)) {
+    return false;
   }
-  Wide target = start + static_cast<Wide>(k) * blockSize;
-  if (target + blockSize > diskBytes) return false;
-  offset = static_cast<uint64_t>(target);
+  uint64_t target = 0;
+  uint64_t end = 0;
+  if (__builtin_mul_overflow(uint64_t{k}, uint64_t{blockSize}, &target) ||
+      __builtin_add_overflow(start, target, &target) ||
+      __builtin_add_overflow(target, uint64_t{blockSize}, &end) || end > diskBytes)
+    return false;
+  offset = target;
   return true;
 }

@@ -17,6 +17,11 @@ bool SignatureMatches(const char* found, const char* wanted) {
 
 const wchar_t kNotAFile[] = L"it is not a regular file";
 constexpr uint32_t kMaxManifestLength = 1 << 20;
+// A signed catalog is a few kilobytes; the hash table holds one 32-byte hash
+// a chunk, so 256 MiB covers an image of 1 TiB in 128 KiB chunks. Longer
+// ones are not read into memory.
+constexpr uint32_t kMaxCatalogSize = 16u << 20;
+constexpr uint32_t kMaxHashTableSize = 256u << 20;
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -88,11 +93,15 @@ int FfuImage::ReadSecurityRegion(const std::wstring& path) {
   uint64_t left = fileSize > sizeof(SecurityHeader) ? fileSize - sizeof(SecurityHeader) : 0;
   if (securityHeader.catalogSize > left)
     return PrintLoadError(L"the catalog is longer than the file");
+  if (securityHeader.catalogSize > kMaxCatalogSize)
+    return PrintLoadError(L"the catalog is longer than 16 MiB");
   result = ReadBuffer(catalog, securityHeader.catalogSize, path);
   if (result != 0) return result;
   left -= securityHeader.catalogSize;
   if (securityHeader.hashTableSize > left)
     return PrintLoadError(L"the hash table is longer than the file");
+  if (securityHeader.hashTableSize > kMaxHashTableSize)
+    return PrintLoadError(L"the hash table is longer than 256 MiB");
   result = ReadBuffer(hashTable, securityHeader.hashTableSize, path);
   if (result != 0) return result;
   LARGE_INTEGER distance{};
@@ -237,7 +246,7 @@ uint64_t FfuImage::SecurityPadding(uint32_t unit) {
   }
   // In 64 bits: a chunk of 2^22 KiB or more does not fit 32 bits.
   uint64_t chunk = uint64_t{chunkKb} * unit;
-  uint32_t used = static_cast<uint32_t>(sizeof(SecurityHeader));
+  uint64_t used = sizeof(SecurityHeader);
   used += securityHeader.catalogSize;
   used += securityHeader.hashTableSize;
   return AlignmentPadding(used, chunk);
@@ -252,7 +261,7 @@ uint64_t FfuImage::AlignmentPadding(uint64_t position, uint64_t unit) {
 
 void FfuImage::ReadManifest(std::string_view text) {
   manifest = std::make_unique<Manifest>(text, declaredStoreCount == 1);
-  for (const ManifestCategory& storeCategory : manifest->storeCategories) AddStore(storeCategory);
+  for (const ManifestCategory& storeCategory : manifest->StoreCategories()) AddStore(storeCategory);
 }
 
 // The sector size of every "Store" category is checked; in an image of one
@@ -279,7 +288,16 @@ void FfuImage::AddStore(const ManifestCategory& storeCategory) {
 
 const std::vector<StoreDescription>& FfuImage::GetStores() const { return stores; }
 
-StoreDescription& FfuImage::StoreAt(size_t index) { return stores[index]; }
+const StoreDescription& FfuImage::StoreAt(size_t index) const { return stores[index]; }
+
+void FfuImage::PlaceStoreHeader(size_t index, uint64_t offset) { stores[index].storeOffset = offset; }
+
+void FfuImage::PlacePayload(size_t index, uint64_t offset) { stores[index].payloadOffset = offset; }
+
+void FfuImage::PlaceStoreEnds(size_t index, uint64_t headersEnd, uint64_t payloadBytes) {
+  stores[index].headersEnd = headersEnd;
+  stores[index].payloadBytes = payloadBytes;
+}
 
 const StoreDescription* FfuImage::FirstStore() const {
   return stores.empty() ? nullptr : &stores.front();

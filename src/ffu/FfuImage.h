@@ -50,9 +50,14 @@ class FfuImage {
   // category, in order; else one from the first.
   void ReadManifest(std::string_view text);
   const std::vector<StoreDescription>& GetStores() const;
-  // Returns: the description of store `index` (below GetStores().size()),
-  // where the store set records where the store's parts lie in the file.
-  StoreDescription& StoreAt(size_t index);
+  // Returns: the description of store `index` (below GetStores().size()).
+  const StoreDescription& StoreAt(size_t index) const;
+  // Record where the parts of store `index` lie in the file, as the store
+  // reader and the store set find them: its header, its first payload
+  // block, and the end of its header group with its payload's length.
+  void PlaceStoreHeader(size_t index, uint64_t offset);
+  void PlacePayload(size_t index, uint64_t offset);
+  void PlaceStoreEnds(size_t index, uint64_t headersEnd, uint64_t payloadBytes);
   // Returns: the first store description, nullptr when there is none.
   const StoreDescription* FirstStore() const;
   // Returns: the description of the store whose disk is made, nullptr when

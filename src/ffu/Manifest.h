@@ -34,8 +34,10 @@ class Manifest {
   // repeats one millions of times). The parse ends with it.
   void PrintWarnings();
 
-  std::vector<std::unique_ptr<ManifestCategory>> categories;
-  std::vector<ManifestCategory> storeCategories;
+  // Returns: the listed categories, in the order their names first occur.
+  const std::vector<std::unique_ptr<ManifestCategory>>& Categories() const { return categories; }
+  // Returns: the closed "Store" categories, in the order they closed.
+  const std::vector<ManifestCategory>& StoreCategories() const { return storeCategories; }
 
  private:
   struct Warning {
@@ -46,6 +48,8 @@ class Manifest {
   void Warn(const wchar_t* text);
   bool oneStore;
   std::vector<Warning> warnings;
+  std::vector<std::unique_ptr<ManifestCategory>> categories;
+  std::vector<ManifestCategory> storeCategories;
   // The listed categories by name, for lookups that stay fast however many
   // categories a text names. The keys view the categories' own names.
   std::map<std::string_view, ManifestCategory*> byName;

@@ -8,58 +8,29 @@
 #include "formats/GptRecords.h"
 
 namespace {
-bool IsBasicData(const ImagePartition& partition) {
-  return SameDiskGuid(partition.type, kGptBasicDataType);
-}
-
-// "'a'", "'a' and 'b'", "'a', 'b' and 'c'".
-std::wstring QuotedList(const std::vector<std::vector<ImagePartition>>& tables) {
-  std::vector<std::wstring> names;
-  for (const auto& table : tables)
-    for (const ImagePartition& partition : table)
-      names.push_back(L"'" + PrintableName(partition.name) + L"'");
-  std::wstring text;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += i + 1 == names.size() ? L" and " : L", ";
-    text += names[i];
-  }
-  return text;
-}
-
-// Every partition named `name`, counted; the first one kept in `choice`.
-uint32_t FindNamed(const std::vector<std::vector<ImagePartition>>& tables,
-                   const std::vector<uint32_t>& sectorSizes, const std::wstring& name,
-                   MountChoice& choice) {
-  uint32_t found = 0;
-  for (size_t store = 0; store < tables.size(); ++store) {
-    for (const ImagePartition& partition : tables[store]) {
-      if (partition.name != name || found++ > 0) continue;
-      choice.store = store;
-      choice.partition = partition;
-      choice.length = partition.Length(sectorSizes[store]);
-      choice.sectorSize = sectorSizes[store];
-      choice.byName = true;
-    }
-  }
-  return found;
+void Choose(const std::vector<uint32_t>& sectorSizes, size_t store,
+            const ImagePartition& partition, bool byName, MountChoice& choice) {
+  choice.store = store;
+  choice.partition = partition;
+  choice.length = partition.Length(sectorSizes[store]);
+  choice.sectorSize = sectorSizes[store];
+  choice.byName = byName;
 }
 
 bool FindLargestBasicData(const std::vector<std::vector<ImagePartition>>& tables,
                           const std::vector<uint32_t>& sectorSizes, MountChoice& choice) {
-  bool found = false;
+  std::vector<PartitionWeight> weights;
+  std::vector<std::pair<size_t, const ImagePartition*>> places;
   for (size_t store = 0; store < tables.size(); ++store) {
     for (const ImagePartition& partition : tables[store]) {
-      uint64_t length = partition.Length(sectorSizes[store]);
-      if (!IsBasicData(partition) || length == 0 || (found && length <= choice.length)) continue;
-      found = true;
-      choice.store = store;
-      choice.partition = partition;
-      choice.length = length;
-      choice.sectorSize = sectorSizes[store];
-      choice.byName = false;
+      weights.push_back({partition.type, partition.Length(sectorSizes[store])});
+      places.emplace_back(store, &partition);
     }
   }
-  return found;
+  const size_t largest = LargestBasicData(weights);
+  if (largest == weights.size()) return false;
+  Choose(sectorSizes, places[largest].first, *places[largest].second, false, choice);
+  return true;
 }
 
 // A partition that would never get a volume is refused now, not after a
@@ -73,12 +44,12 @@ int CheckMountable(const ImagePartition& partition) {
         L"after its last (%s).\n",
         name, std::to_wstring(partition.firstSector).c_str(),
         std::to_wstring(partition.lastSector).c_str());
-  if (!IsBasicData(partition))
+  if (!SameDiskGuid(partition.type, kGptBasicDataType))
     return PrintErrorLine(
         L"The partition %s cannot be mounted because it is not a basic data "
         L"partition, and Windows gives no other kind a volume.\n",
         name);
-  if ((partition.attributes & kGptAttributeHidden) != 0)
+  if (!GetsGptVolume(partition.type, partition.attributes))
     return PrintErrorLine(
         L"The partition %s cannot be mounted because it is hidden (GPT "
         L"attribute 62), and Windows gives a hidden partition no volume.\n",
@@ -107,14 +78,17 @@ int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
                      const std::vector<uint32_t>& sectorSizes, const std::wstring& wanted,
                      MountChoice& choice) {
   const std::wstring name = wanted.empty() ? std::wstring(kMainPartitionName) : wanted;
-  uint32_t named = FindNamed(tables, sectorSizes, name, choice);
+  size_t store = 0;
+  const ImagePartition* partition = nullptr;
+  uint32_t named = FindNamedPartition(tables, name, store, partition);
+  if (named > 0) Choose(sectorSizes, store, *partition, true, choice);
   if (named > 1)
     return PrintErrorLine(
         L"The image has %u partitions named %s; which one to mount cannot be "
         L"told.\n",
         named, PrintableName(name).c_str());
   if (named == 0 && !wanted.empty()) {
-    std::wstring names = QuotedList(tables);
+    std::wstring names = QuotedPartitionNames(tables, L" and ");
     return PrintErrorLine(L"The image has no partition named %s; it has %s.\n",
                           PrintableName(name).c_str(),
                           names.empty() ? L"no partitions" : names.c_str());
@@ -128,12 +102,48 @@ int ChooseFromTables(const std::vector<std::vector<ImagePartition>>& tables,
   return CheckNoOverlap(choice.partition, tables[choice.store]);
 }
 
+uint32_t FindNamedPartition(const std::vector<std::vector<ImagePartition>>& tables,
+                            const std::wstring& name, size_t& store,
+                            const ImagePartition*& partition) {
+  uint32_t found = 0;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    for (const ImagePartition& entry : tables[i]) {
+      if (entry.name != name || found++ > 0) continue;
+      store = i;
+      partition = &entry;
+    }
+  }
+  return found;
+}
+
+std::wstring QuotedPartitionNames(const std::vector<std::vector<ImagePartition>>& tables,
+                                  const wchar_t* last) {
+  std::vector<std::wstring> names;
+  for (const auto& table : tables)
+    for (const ImagePartition& partition : table)
+      names.push_back(L"'" + PrintableName(partition.name) + L"'");
+  return JoinedList(names, last);
+}
+
+size_t LargestBasicData(const std::vector<PartitionWeight>& partitions) {
+  size_t largest = partitions.size();
+  for (size_t i = 0; i < partitions.size(); ++i) {
+    const PartitionWeight& weight = partitions[i];
+    if (!SameDiskGuid(weight.type, kGptBasicDataType) || weight.length == 0) continue;
+    if (largest == partitions.size() || weight.length > partitions[largest].length) largest = i;
+  }
+  return largest;
+}
+
 int ReadImagePartitions(const FfuImage& image, const StoreSet& stores,
-                        std::vector<std::vector<ImagePartition>>& tables) {
+                        std::vector<std::vector<ImagePartition>>& tables,
+                        std::vector<UsableSectors>* usable) {
   tables.assign(stores.Count(), std::vector<ImagePartition>());
+  if (usable != nullptr) usable->assign(stores.Count(), UsableSectors());
   for (size_t i = 0; i < stores.Count(); ++i) {
     DiskView view(image, stores.Reader(i));
-    int result = ReadPartitionTable(view, static_cast<uint32_t>(i + 1), tables[i]);
+    int result = ReadPartitionTable(view, static_cast<uint32_t>(i + 1), tables[i],
+                                    usable != nullptr ? &(*usable)[i] : nullptr);
     if (result != 0) return result;
   }
   return 0;

@@ -91,8 +91,9 @@ uint64_t ImagePartition::Length(uint32_t sectorSize) const {
 }
 
 int ReadPartitionTable(const DiskView& view, uint32_t storeNumber,
-                       std::vector<ImagePartition>& partitions) {
+                       std::vector<ImagePartition>& partitions, UsableSectors* usable) {
   partitions.clear();
+  if (usable != nullptr) *usable = UsableSectors();
   const uint32_t sectorSize = view.SectorSize();
   if (sectorSize < sizeof(GptHeader) || view.DiskBytes() / sectorSize <= kGptPrimaryHeaderSector)
     return 0;
@@ -107,6 +108,9 @@ int ReadPartitionTable(const DiskView& view, uint32_t storeNumber,
   std::memset(sector.data() + offsetof(GptHeader, headerCrc32), 0, sizeof(header.headerCrc32));
   if (Crc32(sector.data(), header.headerSize) != header.headerCrc32)
     return Refuse(storeNumber, L"its GPT header does not match its checksum");
+  // A header copied from another place of a disk names that place as its own.
+  if (header.currentSector != kGptPrimaryHeaderSector)
+    return Refuse(storeNumber, L"its GPT header names another sector as its own");
   uint64_t arrayBytes = static_cast<uint64_t>(header.entryCount) * header.entrySize;
   if (header.entrySize < kGptMinEntrySize || header.entrySize % 8 != 0 ||
       arrayBytes > kMaxEntryArrayBytes || header.entriesSector > view.DiskBytes() / sectorSize)
@@ -133,5 +137,7 @@ int ReadPartitionTable(const DiskView& view, uint32_t storeNumber,
     const int result = CheckExtent(partition, bounds, storeNumber);
     if (result != 0) return result;
   }
+  if (usable != nullptr && header.firstUsableSector <= header.lastUsableSector)
+    *usable = {header.firstUsableSector, header.lastUsableSector - header.firstUsableSector + 1};
   return 0;
 }

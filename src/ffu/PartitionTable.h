@@ -23,10 +23,18 @@ struct ImagePartition {
   uint64_t Length(uint32_t sectorSize) const;
 };
 
+// The sectors a GPT gives to partitions, from its header; a disk without a
+// GPT has none (`count` 0).
+struct UsableSectors {
+  uint64_t first = 0;
+  uint64_t count = 0;
+};
+
 // Reads the GPT of the disk the view shows: the primary header in sector 1
 // and its entries, both checked against their checksums. A disk without a
 // GPT has no partitions. `storeNumber` (from 1) names the store in lines.
-// Returns: 0 with `partitions` holding the used entries in table order;
-// otherwise the character count of the failure line, after printing it.
+// Returns: 0 with `partitions` holding the used entries in table order (and
+// `usable`, when given, the header's usable sectors); otherwise the
+// character count of the failure line, after printing it.
 int ReadPartitionTable(const DiskView& view, uint32_t storeNumber,
-                       std::vector<ImagePartition>& partitions);
+                       std::vector<ImagePartition>& partitions, UsableSectors* usable = nullptr);

@@ -217,7 +217,7 @@ int StoreReader::SeekPayload() {
   uint64_t payload = position + FfuImage::AlignmentPadding(position, BlockSize());
   if (!image->AdvanceTo(position, payload)) return Fail();
   entriesEnd = position;
-  payloadOffset = payload;
+  image->PlacePayload(storeNumber, payload);
   return 0;
 }
 

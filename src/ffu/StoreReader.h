@@ -54,10 +54,9 @@ class StoreReader {
   uint64_t ValidationOffset() const { return validationOffset; }
   uint64_t EntriesOffset() const { return entriesOffset; }
   uint64_t EntriesEnd() const { return entriesEnd; }
-  uint64_t PayloadOffset() const { return payloadOffset; }
-  // Moves the first payload block to `offset`: in an image of several
-  // stores the payloads follow the last store's table.
-  void PlacePayload(uint64_t offset) { payloadOffset = offset; }
+  // Kept in the store's description: in an image of several stores the
+  // store set moves it behind the last store's table.
+  uint64_t PayloadOffset() const { return Store().payloadOffset; }
 
  private:
   // Tests that lay a store out by hand (tests/support/ImageInternals.h).
@@ -86,7 +85,6 @@ class StoreReader {
   uint64_t validationOffset = 0;
   uint64_t entriesOffset = 0;
   uint64_t entriesEnd = 0;
-  uint64_t payloadOffset = 0;
   uint64_t fileSize = 0;
   uint64_t position = 0;  // tracked while the header and table are read
   bool truncated = false;

@@ -32,7 +32,7 @@ int StoreSet::Load(FfuImage* loadedImage) {
 // Each header group starts where the one before it ends, padding included.
 int StoreSet::LoadNext(size_t index) {
   if (index > 0) {
-    image->StoreAt(index).storeOffset = readers[index - 1]->PayloadOffset();
+    image->PlaceStoreHeader(index, readers[index - 1]->PayloadOffset());
     readers.push_back(std::make_unique<StoreReader>());
     int result = readers[index]->LoadStore(image, index);
     if (result != 0) return result;
@@ -68,11 +68,9 @@ int StoreSet::PlacePayloads() {
           L"Unable to load store %u because its payload lies beyond the end of "
           L"the file.\n",
           number);
-    StoreDescription& store = image->StoreAt(i);
-    store.headersEnd = i + 1 < readers.size() ? image->GetStores()[i + 1].storeOffset : groupsEnd;
-    store.payloadOffset = start;
-    reader.PlacePayload(start);
-    store.payloadBytes = bytes;
+    image->PlaceStoreEnds(
+        i, i + 1 < readers.size() ? image->StoreAt(i + 1).storeOffset : groupsEnd, bytes);
+    image->PlacePayload(i, start);
     end = start + bytes;
   }
   return 0;

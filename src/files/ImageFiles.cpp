@@ -86,7 +86,7 @@ FileTree* ImageFiles::Tree(Volume& volume) {
   if (volume.tree == nullptr)
     PrintWarningLine(L"The %s file system of %s cannot be read: %s.\n",
                      Utf8ToWide(volume.fileSystem).c_str(), Utf8ToWide(volume.name).c_str(),
-                     Utf8ToWide(why).c_str());
+                     PrintableName(Utf8ToWide(why)).c_str());
   return volume.tree.get();
 }
 

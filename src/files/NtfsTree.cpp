@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "files/TextCoding.h"
+#include "formats/LittleEndian.h"
 
 extern "C" {
 #include <ntfs-3g/types.h>
@@ -198,8 +199,7 @@ int NtfsTree::FillNode(ntfs_inode* inode, size_t depth, FileNode& node) {
     void* data = ntfs_attr_readall(inode, AT_REPARSE_POINT, AT_UNNAMED, 0, &size);
     if (data != nullptr && size >= 8) {
       reparse.data.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-      reparse.tag = reparse.data[0] | reparse.data[1] << 8 | reparse.data[2] << 16 |
-                    static_cast<uint32_t>(reparse.data[3]) << 24;
+      reparse.tag = LoadLittle<uint32_t>(reparse.data.data());
     }
     free(data);
     node.reparseTag = reparse.tag;

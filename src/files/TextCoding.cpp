@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "platform.h"
+
 namespace {
 // One code point in UTF-8: a lead byte that says how many bytes follow,
 // then six bits in each of them.
@@ -68,24 +70,20 @@ std::u16string FoldName(const std::string& name) {
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-  if (sizeof(wchar_t) == 2)
-    return Utf16ToUtf8(reinterpret_cast<const uint16_t*>(text.data()), text.size());
-  std::string out;
-  for (wchar_t c : text) Put(out, c < 0x110000 && (c < 0xD800 || c >= 0xE000) ? c : 0xFFFD);
+  if (text.empty()) return std::string();
+  const int length = static_cast<int>(text.size());
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], size, nullptr, nullptr);
   return out;
 }
 
 std::wstring Utf8ToWide(const std::string& text) {
-  std::u16string wide = Utf8ToUtf16(text);
-  if (sizeof(wchar_t) == 2) return std::wstring(wide.begin(), wide.end());
-  std::wstring out;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t code = wide[i];
-    if (code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size()) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-      ++i;
-    }
-    out += static_cast<wchar_t>(code);
-  }
+  if (text.empty()) return std::wstring();
+  const int length = static_cast<int>(text.size());
+  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  std::wstring out(static_cast<size_t>(size), L'\0');
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &out[0], size);
   return out;
 }

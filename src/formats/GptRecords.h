@@ -80,6 +80,14 @@ inline constexpr uint64_t kGptAttributeShadowCopy = 1ull << 61;
 inline constexpr uint64_t kGptAttributeHidden = 1ull << 62;
 inline constexpr uint64_t kGptAttributeNoDriveLetter = 1ull << 63;
 
+// Returns: whether Windows gives a partition of this type (a DiskGuid or the
+// platform's GUID) and these attributes a volume: a basic data partition
+// that is not hidden.
+template <typename Guid>
+bool GetsGptVolume(const Guid& type, uint64_t attributes) {
+  return SameDiskGuid(type, kGptBasicDataType) && (attributes & kGptAttributeHidden) == 0;
+}
+
 // Returns: whether the header bytes begin with the GPT signature.
 inline bool HasGptSignature(const GptHeader& header) {
   return std::memcmp(header.signature, kGptSignature, kGptSignatureLength) == 0;

@@ -7,27 +7,21 @@
 #include "volumes/DriveLayout.h"
 
 std::vector<PartitionSpan> PartitionSpans(const DriveLayout& layout) {
-  std::vector<PartitionSpan> spans;
+  std::vector<PartitionSpan> partitions;
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
     if (entry.PartitionLength.QuadPart <= 0) continue;
-    PartitionSpan span;
-    span.start = static_cast<uint64_t>(entry.StartingOffset.QuadPart);
-    span.length = static_cast<uint64_t>(entry.PartitionLength.QuadPart);
-    span.name = entry.PartitionStyle == PARTITION_STYLE_GPT
-                    ? GptNameText(entry.Gpt.Name)
-                    : L"partition " + std::to_wstring(entry.PartitionNumber);
-    spans.push_back(span);
+    partitions.push_back({static_cast<uint64_t>(entry.StartingOffset.QuadPart),
+                          static_cast<uint64_t>(entry.PartitionLength.QuadPart),
+                          entry.PartitionStyle == PARTITION_STYLE_GPT
+                              ? GptNameText(entry.Gpt.Name)
+                              : L"partition " + std::to_wstring(entry.PartitionNumber)});
   }
   const DRIVE_LAYOUT_INFORMATION_EX& header = layout.Header();
-  if (header.PartitionStyle == PARTITION_STYLE_GPT && header.Gpt.UsableLength.QuadPart > 0) {
-    const uint64_t usableStart = static_cast<uint64_t>(header.Gpt.StartingUsableOffset.QuadPart);
-    const uint64_t usableEnd =
-        usableStart + static_cast<uint64_t>(header.Gpt.UsableLength.QuadPart);
-    spans.push_back({0, usableStart, L"the partition table", true});
-    spans.push_back({usableEnd, ~uint64_t{0} - usableEnd, L"the backup partition table", true});
-  }
-  return spans;
+  const bool gpt = header.PartitionStyle == PARTITION_STYLE_GPT && header.Gpt.UsableLength.QuadPart > 0;
+  return DiskSpans(std::move(partitions),
+                   gpt ? static_cast<uint64_t>(header.Gpt.StartingUsableOffset.QuadPart) : 0,
+                   gpt ? static_cast<uint64_t>(header.Gpt.UsableLength.QuadPart) : 0);
 }
 
 int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {

@@ -345,8 +345,9 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   const wchar_t* imagePath = reader.Store().imagePath.c_str();
   uint64_t start = reader.PayloadOffset();
   uint64_t available = image.FileSize() > start ? image.FileSize() - start : 0;
-  // The product is taken in 128 bits.
-  if (static_cast<unsigned __int128>(reader.PayloadBlocks()) * reader.BlockSize() > available)
+  uint64_t payloadBytes = 0;
+  if (__builtin_mul_overflow(reader.PayloadBlocks(), uint64_t{reader.BlockSize()}, &payloadBytes) ||
+      payloadBytes > available)
     return FailWithError(ERROR_HANDLE_EOF, imagePath);
   return 0;
 }

@@ -9,14 +9,11 @@
 #include "platform.h"
 
 namespace {
-// Reads the temporary folder; a failure is printed and left as the last error.
+// Reads the temporary folder; a failure is printed.
 // Returns: 0, or the Win32 error code.
 int ReadTempPath(std::wstring& folder) {
   int code = ReadTempFolder(folder);
-  if (code != 0) {
-    SetLastError(static_cast<DWORD>(code));
-    PrintWide(L"ERROR! GetTempPath failed : (%d)\n", code);
-  }
+  if (code != 0) PrintWide(L"ERROR! GetTempPath failed : (%d)\n", code);
   return code;
 }
 }  // namespace
@@ -56,7 +53,8 @@ int MakeVhdPath(std::wstring& vhdPath, VirtualDiskFormat format) {
 }
 
 int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
-  if (GetTempFolder(folder) != 0) return FailWithError(0);
+  const int code = GetTempFolder(folder);
+  if (code != 0) return FailWithError(static_cast<uint32_t>(code));
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
   if (folder.size() > kMaxFolderPathUnits)
     return PrintErrorLine(
@@ -68,7 +66,8 @@ int CheckMountFolderPath(std::wstring& folder, const std::wstring& imagePath) {
 }
 
 int MakeMountFolder(std::wstring& folder, const std::wstring& imagePath, bool* existed) {
-  if (GetTempFolder(folder) != 0) return FailWithError(0);
+  const int code = GetTempFolder(folder);
+  if (code != 0) return FailWithError(static_cast<uint32_t>(code));
   folder += FileBaseName(imagePath) + L".mnt" + kPathSeparator;
   bool exists = PathExists(folder);
   if (existed != nullptr) *existed = exists;

@@ -158,8 +158,8 @@ void SweepDrive(const std::wstring& name, const DosDeviceMap& devices, SweepStat
   UniqueHandle drive;
   if (!OpenDrive(name, drive, state)) return;
   DriveLayout layout;
-  if (QueryDriveLayout(drive.Get(), layout) != 0) {
-    DWORD error = GetLastError();
+  if (const int result = QueryDriveLayout(drive.Get(), layout); result != 0) {
+    const DWORD error = static_cast<DWORD>(result);
     drive.Reset();
     if (!IsEmptyOrGone(error)) WarnSkippedDrive(name, error);
     return;

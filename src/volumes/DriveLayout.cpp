@@ -14,15 +14,6 @@ constexpr size_t kFirstLayoutSize = 1024;
 // does at this size is answering nonsense, and the query fails with its error.
 constexpr size_t kMaxLayoutSize = 16u << 20;
 constexpr size_t kEntryOffset = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
-
-std::wstring GuidText(const GUID& guid) {
-  LPOLESTR text = nullptr;
-  if (StringFromCLSID(guid, &text) != 0 || text == nullptr) return std::wstring();
-  std::wstring result(text);
-  CoTaskMemFree(text);
-  return result;
-}
-
 }  // namespace
 
 int QueryDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
@@ -36,7 +27,6 @@ int QueryDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
     if (error != ERROR_INSUFFICIENT_BUFFER || size >= kMaxLayoutSize) {
       layout.buffer.clear();
       layout.buffer.shrink_to_fit();
-      SetLastError(error);
       return static_cast<int>(error);
     }
   }
@@ -59,13 +49,13 @@ const PARTITION_INFORMATION_EX& DriveLayout::Entry(uint32_t index) const {
 }
 
 int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout) {
-  if (QueryDriveLayout(diskHandle, layout) == 0) return 0;
-  return ReportDriveLayoutFailure();
+  const int error = QueryDriveLayout(diskHandle, layout);
+  return error == 0 ? 0 : ReportDriveLayoutFailure(static_cast<DWORD>(error));
 }
 
-int ReportDriveLayoutFailure() {
+int ReportDriveLayoutFailure(DWORD error) {
   PrintWarningLine(L"Unable to get disk layout.\n");
-  return FailWithError(0);
+  return FailWithError(error);
 }
 
 bool IsImageDisk(const DriveLayout& layout) {

@@ -21,13 +21,13 @@ class DriveLayout {
 
 // Reads the layout with a buffer that grows while the drive says it is too
 // small. GetDriveLayout reports a failure with its two lines; QueryDriveLayout
-// prints nothing and returns the error (also left as the last error), which
-// ReportDriveLayoutFailure reports later as GetDriveLayout would have.
+// prints nothing and returns the error, which ReportDriveLayoutFailure
+// reports later as GetDriveLayout would have.
 // Returns: 0 on success, or the Win32 error code; ReportDriveLayoutFailure
 // always the code it reports (ERROR_GEN_FAILURE when there is none).
 int GetDriveLayout(HANDLE diskHandle, DriveLayout& layout);
 int QueryDriveLayout(HANDLE diskHandle, DriveLayout& layout);
-int ReportDriveLayoutFailure();
+int ReportDriveLayoutFailure(DWORD error);
 // Returns: true for a GPT disk whose identifier marks it as an image disk.
 bool IsImageDisk(const DriveLayout& layout);
 // Returns: true when the entry's GPT name is exactly `name`.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "formats/LittleEndian.h"
+
 namespace {
 // The boot sector's OEM name, where NTFS and exFAT put theirs.
 constexpr size_t kOemName = 3;
@@ -22,10 +24,6 @@ bool HasText(const uint8_t* bytes, size_t length, size_t at, const char* text) {
   size_t size = std::strlen(text);
   return at + size <= length && std::memcmp(bytes + at, text, size) == 0;
 }
-
-uint32_t Word32(const uint8_t* bytes, size_t at) {
-  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t{bytes[at + 3]} << 24;
-}
 }  // namespace
 
 const wchar_t* FileSystemName(const uint8_t* first, size_t length) {
@@ -37,8 +35,8 @@ const wchar_t* FileSystemName(const uint8_t* first, size_t length) {
                      HasText(first, length, kFat32Type, "FAT32")))
     return L"FAT";
   if (length >= kExtIncompatible + 4 && first[kExtMagic] == 0x53 && first[kExtMagic + 1] == 0xEF) {
-    if (Word32(first, kExtIncompatible) & kExt4Features) return L"ext4";
-    return Word32(first, kExtCompatible) & kExtHasJournal ? L"ext3" : L"ext2";
+    if (LoadLittle<uint32_t>(first + kExtIncompatible) & kExt4Features) return L"ext4";
+    return LoadLittle<uint32_t>(first + kExtCompatible) & kExtHasJournal ? L"ext3" : L"ext2";
   }
   return L"none";
 }

@@ -1,13 +1,10 @@
 #include "volumes/PartitionChoice.h"
 
 #include "common/FixedValues.h"
+#include "ffu/MountChoice.h"
 #include "formats/GptRecords.h"
 
 namespace {
-bool IsBasicData(const PARTITION_INFORMATION_EX& entry) {
-  return SameDiskGuid(AsDiskGuid(entry.Gpt.PartitionType), kGptBasicDataType);
-}
-
 uint64_t Length(const PARTITION_INFORMATION_EX& entry) {
   return entry.PartitionLength.QuadPart > 0 ? static_cast<uint64_t>(entry.PartitionLength.QuadPart)
                                             : 0;
@@ -28,18 +25,15 @@ PartitionChoice ChoosePartition(const DriveLayout& layout) {
     if (MatchPartitionName(layout.Entry(i), kMainPartitionName)) {
       choice.found = true;
       choice.byName = true;
-      choice.name = kMainPartitionName;
       return choice;
     }
   }
-  for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
-    const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
-    if (!IsBasicData(entry) || Length(entry) == 0) continue;
-    if (choice.found && Length(entry) <= choice.length) continue;
-    choice.found = true;
-    choice.index = i;
-    choice.length = Length(entry);
-    choice.name = GptNameText(entry.Gpt.Name);
-  }
+  std::vector<PartitionWeight> weights;
+  for (uint32_t i = 0; i < layout.EntryCount(); ++i)
+    weights.push_back({AsDiskGuid(layout.Entry(i).Gpt.PartitionType), Length(layout.Entry(i))});
+  const size_t largest = LargestBasicData(weights);
+  if (largest == weights.size()) return choice;
+  choice.found = true;
+  choice.index = static_cast<uint32_t>(largest);
   return choice;
 }

@@ -12,8 +12,6 @@ struct PartitionChoice {
   bool found = false;
   bool byName = false;   // the partitions named "MainOS"
   uint32_t index = 0;    // the one entry chosen instead
-  std::wstring name;     // the name the chosen entries carry
-  uint64_t length = 0;   // bytes of the entry chosen instead
 
   // Returns: true when the entry is one of those chosen.
   bool Includes(uint32_t entryIndex, const PARTITION_INFORMATION_EX& entry) const;

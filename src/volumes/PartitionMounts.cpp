@@ -200,21 +200,6 @@ void RemoveWorkFolderPaths(HANDLE disk, const PARTITION_INFORMATION_EX& entry) {
     if (IsWorkFolder(path)) DeleteVolumeMountPointW(path.c_str());
 }
 
-// Sizes in the warning read as a person would say them.
-std::wstring SizeText(uint64_t bytes) {
-  wchar_t text[64];
-  constexpr uint64_t kMiB = 1ull << 20;
-  constexpr uint64_t kGiB = 1ull << 30;
-  if (bytes >= kGiB)
-    FormatWide(text, 64, L"%u.%u GiB", static_cast<unsigned>(bytes / kGiB),
-               static_cast<unsigned>(bytes % kGiB * 10 / kGiB));
-  else if (bytes >= kMiB)
-    FormatWide(text, 64, L"%u MiB", static_cast<unsigned>(bytes / kMiB));
-  else
-    FormatWide(text, 64, L"%u bytes", static_cast<unsigned>(bytes));
-  return text;
-}
-
 bool IsChosenEntry(const PARTITION_INFORMATION_EX& entry, const MountChoice& choice,
                    uint32_t sectorSize) {
   return entry.PartitionStyle == PARTITION_STYLE_GPT &&
@@ -229,10 +214,11 @@ int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std
     PrintWarningLine(
         L"The image has no MainOS partition; mounting its largest basic "
         L"data partition, '%s' (%s), instead.\n",
-        PrintableName(choice.partition.name).c_str(), SizeText(choice.length).c_str());
+        PrintableName(choice.partition.name).c_str(), ReadableSize(choice.length).c_str());
   MountStatus status(PrintableName(choice.partition.name), folder);
   DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return status.Failed(GetLastError());
+  if (const int error = GetDriveLayout(diskHandle, layout); error != 0)
+    return status.Failed(static_cast<DWORD>(error));
   bool found = false;
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
@@ -245,7 +231,8 @@ int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std
 
 int UnmountMainPartition(HANDLE diskHandle) {
   DriveLayout layout;
-  if (GetDriveLayout(diskHandle, layout) != 0) return FailWithError(0);
+  if (const int error = GetDriveLayout(diskHandle, layout); error != 0)
+    return FailWithError(static_cast<uint32_t>(error));
   PartitionChoice choice = ChoosePartition(layout);
   for (uint32_t i = 0; i < layout.EntryCount(); ++i) {
     if (choice.Includes(i, layout.Entry(i)))

@@ -9,10 +9,13 @@ make_ffu phone 32 512 "$IMAGE_DISK_ID" MainOS
 python3 - "$T" <<'PY'
 import struct, sys, zlib
 for name, first, last in (("over-gpt", 0, 65502), ("off-disk", 18432, 70000), ("over-backup",
-                          18432, 65535), ("overlap", 18431, 65502), ("unreadable", 18432, 65502)):
+                          18432, 65535), ("overlap", 18431, 65502), ("unreadable", 18432, 65502),
+                          ("own-sector", 18432, 65502)):
     d = bytearray(open(f"{sys.argv[1]}/phone.img", "rb").read())
     struct.pack_into("<QQ", d, 1024 + 128 + 32, first, last)  # MainOS, sgdisk's second entry
     struct.pack_into("<II", d, 512 + 88, zlib.crc32(d[1024:1024 + 128 * 128]), 0)
+    if name == "own-sector":
+        struct.pack_into("<Q", d, 512 + 24, 2)  # the header names sector 2 as its own
     struct.pack_into("<I", d, 512 + 16, zlib.crc32(d[512:528] + bytes(4) + d[532:604]))
     for sector in (18432, 65502) if name == "unreadable" else ():  # both NTFS boot sectors
         d[sector * 512:sector * 512 + 512] = bytes(512)
@@ -31,6 +34,11 @@ off-disk|$TABLE (sectors 18432 to 70000) ends beyond the disk's last sector (655
 over-backup|$TABLE (sectors 18432 to 65535) lies outside the sectors its GPT gives to partitions (34 to 65502).
 overlap|(Korvex) !ERROR! The partition MainOS cannot be mounted because it overlaps the partition EFIESP (sectors 2048 to 18431).
 LINES
+# A GPT header that names another sector as its own was copied from elsewhere.
+"$FFU_PACK" --sector-size 512 "$T/own-sector.img" "$T/own-sector.ffu" >/dev/null
+run "$BRACKWEN" --list "$T/own-sector.ffu"
+check "own-sector: exit code, its line" "73 1" "$RC $(grep -cxF "(Korvex) !ERROR! Unable to read \
+the partition table of store 1 because its GPT header names another sector as its own." "$OUT")"
 EVIL=$'\e]0;X\a\e[2J\xe2\x80\xae' S='?]0;X??[2J?'
 mkdir "$T/t$EVIL" && cp "$T/phone.ffu" "$T/x$EVIL.ffu"
 for run in 1 2; do TMPDIR="$T/t$EVIL" "$BRACKWEN" "$T/x$EVIL.ffu" >>"$T/evil.txt"; done

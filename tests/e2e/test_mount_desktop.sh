@@ -15,7 +15,7 @@ make_desktop_ffu() {
 }
 
 # The size of GPT partition NUMBER of IMAGE with SECTOR-byte sectors, in MiB.
-partition_mib() {
+partition_size() {
   python3 - "$@" <<'PY'
 import struct, sys
 image, sector, number = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
@@ -25,12 +25,16 @@ with open(image, "rb") as f:
     entries, count, size = struct.unpack_from("<QII", header, 72)
     f.seek(entries * sector + (number - 1) * size)
     first, last = struct.unpack_from("<QQ", f.read(size), 32)
-print((last - first + 1) * sector // (1 << 20))
+size, unit = (last - first + 1) * sector, 0
+while unit < 5 and size >= 1024 ** (unit + 2) - 1024 ** (unit + 1) // 20:
+    unit += 1
+tenths = (size * 10 + 1024 ** (unit + 1) // 2) // 1024 ** (unit + 1)
+print(f"{tenths // 10}.{tenths % 10} {['KiB', 'MiB', 'GiB', 'TiB', 'PiB', 'EiB'][unit]}")
 PY
 }
 
 warning_line() {  # NAME SECTOR
-  echo "(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic data partition, 'Basic data partition' ($(partition_mib "$T/$1.img" "$2" 4) MiB), instead."
+  echo "(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic data partition, 'Basic data partition' ($(partition_size "$T/$1.img" "$2" 4)), instead."
 }
 
 check_windows_volume() {  # NAME

@@ -63,7 +63,7 @@ umount "$T/desk.fill"
 losetup -d "$large_loop"
 "$FFU_PACK" --sector-size 512 "$T/desk.img" "$T/desk.ffu" >/dev/null
 expect_mounted_run "no MainOS" "$T/desk.ffu" "$P/desk.mnt/" \
-  "(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic data partition, 'Basic data partition' (30 MiB), instead."
+  "(Korvex) !WARNING! The image has no MainOS partition; mounting its largest basic data partition, 'Basic data partition' (30.0 MiB), instead."
 diff -r "$T/desk.files" "$P/desk.mnt/" && echo "ok: no MainOS: files of the large partition" \
   || fail "no MainOS: files differ"
 desk_vhd=$(vhd_files | tail -n 1)

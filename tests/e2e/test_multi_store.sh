@@ -21,6 +21,18 @@ check "list: stores and sector sizes" "1 4096
 2 512
 3 512" "$(sed -n 's/^Store \([0-9]\) of 3 .* sector size \([0-9]*\) bytes.*/\1 \2/p' "$OUT")"
 check "list: the chosen partition" 1 "$(grep -cE '^ +2  MainOS .*NTFS  \(mounted by default\)$' "$OUT")"
+# C1 controls in a device path print as '?', also U+DC9B, which the Linux
+# layer would write as the raw byte 0x9B.
+python3 - "$T/three.ffu" "$T/c1.ffu" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.find("DiskDevice0".encode("utf-16-le"))
+data[at:at + 4] = bytes.fromhex("9b009bdc")
+open(sys.argv[2], "wb").write(data)
+PY
+run "$BRACKWEN" --list "$T/c1.ffu"
+check "list: C1 controls in a device path" "device path '??skDevice0'" \
+  "$(grep -ao "device path '[^']*'" "$OUT" | head -n 1)"
 
 # mounts NAME: runs NAME.ffu and checks the mount of store 2's disk.
 mounts() {

@@ -58,18 +58,18 @@ TEST_F(GptLayoutTest, ReadsNamesIdsAndPlaces) {
   ASSERT_EQ(layout.style, PARTITION_STYLE_GPT);
   GUID expected;
   ASSERT_TRUE(ParseGuidText(kImageDiskId, &expected));
-  EXPECT_TRUE(SameGuid(layout.diskId, expected));
+  EXPECT_TRUE(SameDiskGuid(layout.diskId, expected));
   ASSERT_EQ(layout.partitions.size(), 2u);
   const DiskPartition& efiesp = layout.partitions[0];
   const DiskPartition& mainOs = layout.partitions[1];
   EXPECT_EQ(NameOf(efiesp.name), u"EFIESP");
   EXPECT_EQ(NameOf(mainOs.name), u"MainOS");
   ASSERT_TRUE(ParseGuidText(kEfiespId, &expected));
-  EXPECT_TRUE(SameGuid(efiesp.partitionId, expected));
+  EXPECT_TRUE(SameDiskGuid(efiesp.partitionId, expected));
   ASSERT_TRUE(ParseGuidText(kMainOsId, &expected));
-  EXPECT_TRUE(SameGuid(mainOs.partitionId, expected));
+  EXPECT_TRUE(SameDiskGuid(mainOs.partitionId, expected));
   ASSERT_TRUE(ParseGuidText("C12A7328-F81F-11D2-BA4B-00A0C93EC93B", &expected));  // EF00
-  EXPECT_TRUE(SameGuid(efiesp.typeId, expected));
+  EXPECT_TRUE(SameDiskGuid(efiesp.typeId, expected));
   EXPECT_EQ(efiesp.number, 1u);
   EXPECT_EQ(mainOs.number, 2u);
   EXPECT_EQ(efiesp.startBytes, 2048u * 512);

@@ -28,5 +28,7 @@ struct ImageInternals {
   static uint64_t& ValidationOffset(StoreReader& reader) { return reader.validationOffset; }
   static uint64_t& EntriesOffset(StoreReader& reader) { return reader.entriesOffset; }
   static uint64_t& EntriesEnd(StoreReader& reader) { return reader.entriesEnd; }
-  static uint64_t& PayloadOffset(StoreReader& reader) { return reader.payloadOffset; }
+  static uint64_t& PayloadOffset(StoreReader& reader) {
+    return reader.image->stores[reader.storeNumber].payloadOffset;
+  }
 };

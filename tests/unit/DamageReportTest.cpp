@@ -12,6 +12,9 @@
 #include "ffu/DamageReport.h"
 #include "ffu/FfuImage.h"
 #include "ffu/StoreReader.h"
+#include "formats/GptRecords.h"
+#include "vdisk/CopyCheck.h"
+#include "volumes/DriveLayout.h"
 
 namespace {
 
@@ -114,6 +117,41 @@ TEST_F(Describe, TheLastChunkHoldsTheBytesAfterThePayload) {
   for (uint32_t i = 0; i < 6; ++i) AddEntry(1, {{i, 0}});  // payload to 18432
   EXPECT_EQ(Holds(3, kTwoPartitions),
             L"payload for disk bytes 4096 to 6143 in 'EFIESP' and bytes after the payload");
+}
+
+// The mount names partitions from the attached disk's layout, --check from
+// the table in the file: for the same disk, the same words.
+TEST_F(Describe, TheMountAndTheCheckNameAChunkAlike) {
+  for (uint32_t i = 0; i < 4; ++i) AddEntry(1, {{26 + i, 0}});  // 26624 to 30719
+  struct Part {
+    const wchar_t* name;
+    uint64_t first, last;  // sectors
+  };
+  const Part parts[] = {{L"EFIESP", 8, 23}, {L"MainOS", 24, 55}};
+  DriveLayout layout;
+  layout.buffer.assign(48 + 144 * 2, 0);
+  auto* header = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(layout.buffer.data());
+  header->PartitionStyle = PARTITION_STYLE_GPT;
+  header->PartitionCount = 2;
+  header->Gpt.StartingUsableOffset.QuadPart = 8 * 512;
+  header->Gpt.UsableLength.QuadPart = 48 * 512;
+  std::vector<ImagePartition> table;
+  for (size_t i = 0; i < 2; ++i) {
+    auto* entry = reinterpret_cast<PARTITION_INFORMATION_EX*>(layout.buffer.data() + 48 + 144 * i);
+    entry->PartitionStyle = PARTITION_STYLE_GPT;
+    entry->StartingOffset.QuadPart = static_cast<LONGLONG>(parts[i].first * 512);
+    entry->PartitionLength.QuadPart = static_cast<LONGLONG>((parts[i].last - parts[i].first + 1) * 512);
+    for (size_t u = 0; parts[i].name[u] != L'\0'; ++u) entry->Gpt.Name[u] = parts[i].name[u];
+    ImagePartition partition;
+    partition.name = parts[i].name;
+    partition.type = kGptBasicDataType;
+    partition.firstSector = parts[i].first;
+    partition.lastSector = parts[i].last;
+    table.push_back(partition);
+  }
+  const std::wstring mount = Holds(2, PartitionSpans(layout));
+  EXPECT_EQ(mount, L"payload for disk bytes 26624 to 30719 in 'MainOS' and the backup partition table");
+  EXPECT_EQ(Holds(2, TableSpans(table, UsableSectors{8, 48}, 512)), mount);
 }
 
 }  // namespace

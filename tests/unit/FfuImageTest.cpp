@@ -243,6 +243,30 @@ TEST(FfuImageLoad, CatalogOfAFileCutInsideItsHeaderIsBounded) {
   EXPECT_TRUE(ImageInternals::Catalog(image).empty());
 }
 
+TEST(FfuImageLoad, CatalogAndHashTableHaveMaximaOfTheirOwn) {
+  struct Case {
+    uint32_t catalog, table;
+    const char* output;
+  };
+  const Case cases[] = {
+      {(16u << 20) + 1, 0,
+       "(Korvex) !ERROR! Unable to load image because the catalog is longer than 16 MiB.\n"},
+      {0, (256u << 20) + 1,
+       "(Korvex) !ERROR! Unable to load image because the hash table is longer than 256 MiB.\n"},
+  };
+  for (const Case& c : cases) {
+    ContainerShape shape;
+    shape.catalogSize = c.catalog;
+    shape.hashTableSize = c.table;
+    shape.securityChunkKb = 0;
+    TempFolder folder;
+    const std::wstring path = folder.Write("long.ffu", BuildContainer(shape));
+    std::filesystem::resize_file(path, 1ull << 30);  // sparse: long enough for either
+    FfuImage image;
+    EXPECT_EQ(LoadFile(image, path).output, c.output);
+  }
+}
+
 TEST(FfuImageLoad, HeaderSizesOtherThanTheirOwnAreInvalid) {
   TempFolder folder;
   std::vector<uint8_t> bytes = BuildContainer(ContainerShape());

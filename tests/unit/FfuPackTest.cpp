@@ -126,7 +126,7 @@ TEST_P(FfuPackRoundTrip, ReadsBackIntoTheSameDisk) {
   ManifestCategory* fullFlash = image.GetManifest()->FindCategory("FullFlash");
   ASSERT_NE(fullFlash, nullptr);
   EXPECT_NE(fullFlash->GetValue("Description").find("\r\n"), std::string::npos);
-  EXPECT_EQ(image.GetManifest()->categories.size(), 1u) << "Store and Partition stay unlisted";
+  EXPECT_EQ(image.GetManifest()->Categories().size(), 1u) << "Store and Partition stay unlisted";
   ASSERT_EQ(reader.BlockSize(), c.blockSize);
 
   // Rebuild the disk from the payload, placing every block by its first

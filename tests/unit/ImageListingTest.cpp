@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/ImageListing.h"
+#include "common/ProgramLines.h"
 
 namespace {
 

@@ -78,8 +78,8 @@ TEST(Manifest, FindCategoryComparesExactly) {
   Manifest* manifest = ParseInto(image, "[FullFlash]\r\n[Full]\r\n[Store]\r\nSectorSize = 512\r\n", &output);
   EXPECT_EQ(manifest->FindCategory("fullflash"), nullptr);
   EXPECT_EQ(manifest->FindCategory("FullFlas"), nullptr);
-  EXPECT_EQ(manifest->FindCategory("Full"), manifest->categories[1].get());
-  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->categories[0].get());
+  EXPECT_EQ(manifest->FindCategory("Full"), manifest->Categories()[1].get());
+  EXPECT_EQ(manifest->FindCategory("FullFlash"), manifest->Categories()[0].get());
   EXPECT_EQ(manifest->FindCategory("Store"), nullptr);
 }
 
@@ -93,7 +93,7 @@ TEST(Manifest, AddCategoryReturnsTheListedOneAfterAWarning) {
   manifest->PrintWarnings();
   output = capture.Finish();
   EXPECT_EQ(first, again);
-  EXPECT_EQ(manifest->categories.size(), 1u);
+  EXPECT_EQ(manifest->Categories().size(), 1u);
   EXPECT_EQ(output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
 }
 
@@ -149,8 +149,8 @@ TEST(Manifest, SecondStoreWarnsOnceAndChangesNothing) {
                    "[Store]\r\nSectorSize = 4096\r\nMinSectorCount = 7\r\n",
                    &output);
   EXPECT_EQ(output, "(Korvex) !WARNING! FFU already contains a store.\n");
-  ASSERT_EQ(image.GetManifest()->storeCategories.size(), 2u) << "the parser hands over both";
-  EXPECT_EQ(image.GetManifest()->storeCategories[1].GetValue("SectorSize"), "4096");
+  ASSERT_EQ(image.GetManifest()->StoreCategories().size(), 2u) << "the parser hands over both";
+  EXPECT_EQ(image.GetManifest()->StoreCategories()[1].GetValue("SectorSize"), "4096");
   ASSERT_EQ(image.GetStores().size(), 1u);
   EXPECT_EQ(image.FirstStore()->sectorSize, 512u);
   EXPECT_EQ(image.FirstStore()->minSectorCount, 100u);

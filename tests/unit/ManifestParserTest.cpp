@@ -39,10 +39,10 @@ TEST_P(CategoryLineTest, RecognisesNameExactly) {
   const CategoryLineCase& c = GetParam();
   Parsed parsed(std::string(c.line) + "\n");
   if (c.name == nullptr) {
-    EXPECT_TRUE(parsed.manifest->categories.empty()) << c.line;
+    EXPECT_TRUE(parsed.manifest->Categories().empty()) << c.line;
   } else {
-    ASSERT_EQ(parsed.manifest->categories.size(), 1u) << c.line;
-    EXPECT_EQ(parsed.manifest->categories[0]->name, c.name);
+    ASSERT_EQ(parsed.manifest->Categories().size(), 1u) << c.line;
+    EXPECT_EQ(parsed.manifest->Categories()[0]->name, c.name);
   }
 }
 
@@ -72,8 +72,8 @@ class EntryLineTest : public testing::TestWithParam<EntryLineCase> {};
 TEST_P(EntryLineTest, SplitsKeyAndValue) {
   const EntryLineCase& c = GetParam();
   Parsed parsed(std::string("[C]\r\n") + c.line + "\n");
-  ASSERT_EQ(parsed.manifest->categories.size(), 1u);
-  const auto& values = parsed.manifest->categories[0]->values;
+  ASSERT_EQ(parsed.manifest->Categories().size(), 1u);
+  const auto& values = parsed.manifest->Categories()[0]->values;
   if (c.key == nullptr) {
     EXPECT_TRUE(values.empty()) << c.line;
   } else {
@@ -97,28 +97,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ManifestParser, EmptyTextHasNoCategoriesAndNoStore) {
   Parsed parsed("");
-  EXPECT_TRUE(parsed.manifest->categories.empty());
+  EXPECT_TRUE(parsed.manifest->Categories().empty());
   EXPECT_TRUE(parsed.image.GetStores().empty());
 }
 
 TEST(ManifestParser, BareLineFeedsAreNeverRecognised) {
   Parsed parsed("[FullFlash]\nVersion = 1\n[Store]\nSectorSize = 512\n");
-  EXPECT_TRUE(parsed.manifest->categories.empty());
+  EXPECT_TRUE(parsed.manifest->Categories().empty());
   EXPECT_TRUE(parsed.image.GetStores().empty());
 }
 
 TEST(ManifestParser, LastLineWithoutLineFeedIsNotParsed) {
   Parsed parsed("[FullFlash]\r\nA = 1\r\nB = 2\r");
-  ASSERT_EQ(parsed.manifest->categories.size(), 1u);
-  EXPECT_EQ(parsed.manifest->categories[0]->GetValue("A"), "1");
-  EXPECT_EQ(parsed.manifest->categories[0]->values.count("B"), 0u);
+  ASSERT_EQ(parsed.manifest->Categories().size(), 1u);
+  EXPECT_EQ(parsed.manifest->Categories()[0]->GetValue("A"), "1");
+  EXPECT_EQ(parsed.manifest->Categories()[0]->values.count("B"), 0u);
 }
 
 TEST(ManifestParser, EntriesBeforeFirstCategoryAreIgnored) {
   Parsed parsed("Loose = 1\r\n[FullFlash]\r\nKept = 2\r\n");
-  ASSERT_EQ(parsed.manifest->categories.size(), 1u);
-  EXPECT_EQ(parsed.manifest->categories[0]->values.size(), 1u);
-  EXPECT_EQ(parsed.manifest->categories[0]->GetValue("Kept"), "2");
+  ASSERT_EQ(parsed.manifest->Categories().size(), 1u);
+  EXPECT_EQ(parsed.manifest->Categories()[0]->values.size(), 1u);
+  EXPECT_EQ(parsed.manifest->Categories()[0]->GetValue("Kept"), "2");
 }
 
 struct StoreNameCase {
@@ -135,7 +135,7 @@ TEST_P(StoreNameTest, OnlyTheExactNameMakesAStore) {
   const StoreNameCase& c = GetParam();
   Parsed parsed(std::string(c.categoryLine) + "\r\nSectorSize = 512\r\n");
   EXPECT_EQ(parsed.image.GetStores().size(), c.makesStore ? 1u : 0u);
-  EXPECT_EQ(parsed.manifest->categories.size(), c.makesStore ? 0u : 1u);
+  EXPECT_EQ(parsed.manifest->Categories().size(), c.makesStore ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, StoreNameTest,
@@ -149,10 +149,10 @@ TEST(ManifestParser, RepeatedCategoryWarnsOnceAndMergesEntries) {
   Parsed parsed(
       "[FullFlash]\r\nA = 1\r\nB = 2\r\n[Other]\r\n[FullFlash]\r\nB = 3\r\nC = 4\r\n");
   EXPECT_EQ(parsed.output, "(Korvex) !WARNING! Cannot add duplicate categories to a manifest.\n");
-  ASSERT_EQ(parsed.manifest->categories.size(), 2u);
+  ASSERT_EQ(parsed.manifest->Categories().size(), 2u);
   ManifestCategory* fullFlash = parsed.manifest->FindCategory("FullFlash");
   ASSERT_NE(fullFlash, nullptr);
-  EXPECT_EQ(fullFlash, parsed.manifest->categories[0].get());
+  EXPECT_EQ(fullFlash, parsed.manifest->Categories()[0].get());
   EXPECT_EQ(fullFlash->GetValue("A"), "1");
   EXPECT_EQ(fullFlash->GetValue("B"), "3");
   EXPECT_EQ(fullFlash->GetValue("C"), "4");
@@ -163,7 +163,7 @@ TEST(ManifestParser, PartitionCategoriesAreNeitherListedNorWarned) {
   for (int i = 0; i < 10; ++i) text += "[Partition]\r\nName = P" + std::to_string(i) + "\r\n";
   Parsed parsed(text);
   EXPECT_EQ(parsed.output, "");
-  EXPECT_TRUE(parsed.manifest->categories.empty());
+  EXPECT_TRUE(parsed.manifest->Categories().empty());
   EXPECT_EQ(parsed.manifest->FindCategory("Partition"), nullptr);
 }
 
@@ -207,7 +207,7 @@ TEST(ManifestParser, LongLinesAreParsedLikeShortOnes) {
   const std::string longName(200000, 'n');
   Parsed parsed("[C]\r\nLong = " + longText + "\r\nDescription = d\r\n" + longText + "\r\n[" +
                 longName + "]\r\nShort = s\r\n");
-  ASSERT_EQ(parsed.manifest->categories.size(), 2u);
+  ASSERT_EQ(parsed.manifest->Categories().size(), 2u);
   ManifestCategory* category = parsed.manifest->FindCategory("C");
   ASSERT_NE(category, nullptr);
   EXPECT_EQ(category->GetValue("Long"), longText);

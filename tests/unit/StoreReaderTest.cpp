@@ -353,7 +353,7 @@ TEST(StoreReader, StoreHeaderBeyondFourGiB) {
   FfuImage image;
   StdoutCapture capture;
   int loadResult = image.Load(path);
-  image.StoreAt(0).storeOffset = farOffset;
+  ImageInternals::Stores(image)[0].storeOffset = farOffset;
   StoreReader reader;
   int storeResult = loadResult == 0 ? reader.LoadStore(&image) : -1;
   std::string output = capture.Finish();

@@ -3,14 +3,12 @@
 #include <cwchar>
 
 #include "apartment.h"
-#include "support/formats/gpt.h"
 #include "support/runtime/random_id.h"
 #include "win32_linux.h"
 
 namespace {
 constexpr HRESULT kOutOfMemory = static_cast<int32_t>(0x8007000E);
 constexpr HRESULT kInvalidArgument = static_cast<int32_t>(0x80070057);
-constexpr size_t kGuidTextLength = 38;
 constexpr DWORD kMultiThreaded = 0x0;
 
 // Per thread, as COM apartments are: how often it was initialised and in
@@ -32,17 +30,6 @@ void CoUninitialize() {
 }
 
 bool ComInitializedOnThisThread() { return comInitializations > 0; }
-
-HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
-  if (text == nullptr) return kInvalidArgument;
-  *text = static_cast<wchar_t*>(malloc((kGuidTextLength + 1) * sizeof(wchar_t)));
-  if (*text == nullptr) return kOutOfMemory;
-  const std::wstring guid = GuidText(clsid);
-  wcsncpy(*text, guid.c_str(), kGuidTextLength + 1);
-  return 0;
-}
-
-void CoTaskMemFree(LPVOID memory) { free(memory); }
 
 // A new identifier of the random-number version, as the system makes them.
 HRESULT CoCreateGuid(GUID* guid) {

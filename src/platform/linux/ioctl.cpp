@@ -73,21 +73,15 @@ bool HasVolume(const std::vector<LoopBinding>& volumes, const DiskPartition& par
 // arrive, as a disk whose identity collides with an online one stays offline.
 bool NamedByAnotherDisk(const DiskPartition& partition, int disk) {
   for (const PartitionVolume& volume : ListPartitionVolumes()) {
-    if (volume.diskNumber != disk && SameGuid(volume.partitionId, partition.partitionId)) {
+    if (volume.diskNumber != disk && SameDiskGuid(volume.partitionId, partition.partitionId)) {
       return true;
     }
   }
   return false;
 }
 
-// Windows gives volumes to basic data partitions only, and none to a
-// partition with the hidden attribute.
-const GUID kBasicDataType = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
-const uint64_t kHiddenAttribute = 1ull << 62;
-
 bool GetsVolume(const DiskPartition& partition) {
-  return SameGuid(partition.typeId, kBasicDataType) &&
-         (partition.attributes & kHiddenAttribute) == 0;
+  return GetsGptVolume(partition.typeId, partition.attributes);
 }
 
 // Re-reads the table and makes the volume set match it: volumes of

@@ -54,6 +54,13 @@ void SetLastError(DWORD errorCode);
 
 // ---- Strings (strings.cpp) --------------------------------------------------
 LPWSTR CharUpperW(LPWSTR text);
+// Code page 65001 (CP_UTF8) only, flags 0; what no valid text holds becomes
+// U+FFFD, as on Windows.
+#define CP_UTF8 65001
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int length, LPSTR out,
+                        int outSize, LPCSTR defaultChar, LPBOOL usedDefault);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR out,
+                        int outSize);
 
 // ---- Named mutexes (mutex.cpp) ----------------------------------------------
 // A named mutex is a lock file held with flock: root's "Global\" names in
@@ -192,10 +199,8 @@ HINSTANCE ShellExecuteW(HWND owner, LPCWSTR operation, LPCWSTR file,
                         LPCWSTR parameters, LPCWSTR directory, int showCommand);
 
 // ---- COM (com.cpp) ----------------------------------------------------------
-HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
 HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 void CoUninitialize(void);
-void CoTaskMemFree(LPVOID memory);
 HRESULT CoCreateGuid(GUID* guid);
 
 // ---- Process token privileges (token.cpp) -----------------------------------

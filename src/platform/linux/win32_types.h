@@ -11,6 +11,8 @@
 #include <cwchar>
 
 typedef int BOOL;
+typedef BOOL* LPBOOL;
+typedef unsigned int UINT;
 typedef uint8_t BYTE;
 typedef uint8_t BOOLEAN;
 typedef uint16_t WORD;
@@ -104,6 +106,7 @@ typedef struct _OVERLAPPED {
 #define ERROR_DEV_NOT_EXIST 55
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_INVALID_FLAGS 1004
 #define ERROR_OPEN_FAILED 110
 #define ERROR_BUFFER_OVERFLOW 111
 #define ERROR_DISK_FULL 112

@@ -215,18 +215,6 @@ bool ParseGuidText(const std::string& text, GUID* guid) {
   return true;
 }
 
-std::wstring GuidText(const GUID& guid) {
-  wchar_t text[40];
-  swprintf(text, 40, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.Data1,
-           guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
-           guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
-}
-
-bool SameGuid(const GUID& a, const GUID& b) {
-  return memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
 void Utf8ToGptName(const std::string& text, uint16_t name[kGptNameUnits]) {
   memset(name, 0, kGptNameUnits * sizeof(uint16_t));
   const std::wstring wide = FromUtf8(text);

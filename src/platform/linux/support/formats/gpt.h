@@ -45,11 +45,6 @@ DWORD FillDriveLayout(const DiskLayout& layout, void* buffer, DWORD bufferSize, 
 // "01234567-89ab-cdef-0123-456789abcdef", braces allowed, any case.
 bool ParseGuidText(const std::string& text, GUID* guid);
 
-// "{01234567-89AB-CDEF-0123-456789ABCDEF}".
-std::wstring GuidText(const GUID& guid);
-
-bool SameGuid(const GUID& a, const GUID& b);
-
 // UTF-8 text into at most 36 UTF-16 units, NUL-padded; a character that
 // does not fit whole is dropped.
 void Utf8ToGptName(const std::string& text, uint16_t name[kGptNameUnits]);

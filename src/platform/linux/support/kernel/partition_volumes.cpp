@@ -65,7 +65,7 @@ std::vector<PartitionVolume> ListPartitionVolumes() {
 
 bool FindPartitionVolume(const GUID& partitionId, PartitionVolume* volume) {
   for (const PartitionVolume& candidate : ListPartitionVolumes()) {
-    if (SameGuid(candidate.partitionId, partitionId)) {
+    if (SameDiskGuid(candidate.partitionId, partitionId)) {
       *volume = candidate;
       return true;
     }

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <cstdint>
+#include <cwchar>
 
 // File names on Linux are bytes, not necessarily valid UTF-8. A byte that
 // does not start a valid sequence becomes the code point 0xDC00 + byte (a lone
@@ -29,8 +30,9 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-void AppendCode(std::string& out, uint32_t code) {
-  if (code >= 0xDC80 && code <= 0xDCFF) {
+// `escapes`: a code point 0xDC80-0xDCFF stands for the raw byte it escapes.
+void AppendCode(std::string& out, uint32_t code, bool escapes) {
+  if (escapes && code >= 0xDC80 && code <= 0xDCFF) {
     out += static_cast<char>(code - kEscapeBase);  // an escaped raw byte
   } else if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
     AppendUtf8(out, kReplacement);
@@ -65,23 +67,15 @@ size_t SequenceLength(const std::string& text, size_t at, uint32_t& code) {
   if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
 }
-}  // namespace
 
-std::string ToUtf8(const wchar_t* text) {
+std::string Encode(const wchar_t* text, size_t length, bool escapes) {
   std::string out;
-  if (text == nullptr) return out;
-  for (; *text != L'\0'; ++text) AppendCode(out, static_cast<uint32_t>(*text));
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) AppendCode(out, static_cast<uint32_t>(text[i]), escapes);
   return out;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) AppendCode(out, static_cast<uint32_t>(c));
-  return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
+std::wstring Decode(const std::string& text, bool escapes) {
   std::wstring out;
   out.reserve(text.size());
   size_t at = 0;
@@ -89,7 +83,8 @@ std::wstring FromUtf8(const std::string& text) {
     uint32_t code = 0;
     const size_t length = SequenceLength(text, at, code);
     if (length == 0) {
-      out += static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(text[at]));
+      out += escapes ? static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(text[at]))
+                     : kReplacement;
       ++at;
     } else {
       out += static_cast<wchar_t>(code);
@@ -98,3 +93,18 @@ std::wstring FromUtf8(const std::string& text) {
   }
   return out;
 }
+}  // namespace
+
+std::string ToUtf8(const wchar_t* text) {
+  return text == nullptr ? std::string() : Encode(text, wcslen(text), true);
+}
+
+std::string ToUtf8(const std::wstring& text) { return Encode(text.data(), text.size(), true); }
+
+std::wstring FromUtf8(const std::string& text) { return Decode(text, true); }
+
+std::string ToUtf8Replacing(const wchar_t* text, size_t length) {
+  return Encode(text, length, false);
+}
+
+std::wstring FromUtf8Replacing(const std::string& text) { return Decode(text, false); }
