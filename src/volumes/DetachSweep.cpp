@@ -26,7 +26,7 @@ constexpr DWORD kBackingFileUnits = 260;
 
 // Calls QueryDosDeviceW with a buffer that doubles while it is too small.
 // On success `reply` holds the whole reply. Prints nothing.
-// Returns: 0, or the Win32 error code (also left as the last error).
+// Returns: 0, or the Win32 error code.
 DWORD QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
   for (DWORD units = kFirstDosBufferUnits;; units *= 2) {
     reply.assign(units, L'\0');
@@ -37,7 +37,6 @@ DWORD QueryDosDeviceReply(const wchar_t* name, std::vector<wchar_t>& reply) {
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER || units >= kMaxDosBufferUnits) {
       reply.clear();
-      SetLastError(error);
       return error != 0 ? error : ERROR_GEN_FAILURE;
     }
   }
@@ -225,7 +224,6 @@ int DetachImageDisks(SweepFor purpose) {
         L"The device '%s' carries the image's disk identity and is not a "
         L"virtual disk: disconnect it and run again.\n",
         PrintableName(state.realDevice).c_str());
-    SetLastError(ERROR_BUSY);
     return ERROR_BUSY;
   }
   return folderResult;

@@ -36,16 +36,13 @@ bool ArrivedVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, std::wstr
   return FindVolumeOfPartition(disk, entry.PartitionNumber, volumeName);
 }
 
-// Waits until the entry's volume has arrived; false (last error 1460) when
-// it has not within the bound, or when the run is interrupted.
-bool WaitForVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, std::wstring& volumeName) {
+// Waits until the entry's volume has arrived. Returns 0; ERROR_TIMEOUT when
+// it has not within the bound; ERROR_OPERATION_ABORTED when the run is interrupted.
+DWORD WaitForVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, std::wstring& volumeName) {
   for (DWORD waited = 0;; waited += kVolumePollMs) {
-    if (Interrupted()) return false;
-    if (ArrivedVolume(disk, entry, volumeName)) return true;
-    if (waited >= kVolumeWaitMs) {
-      SetLastError(ERROR_TIMEOUT);
-      return false;
-    }
+    if (Interrupted()) return ERROR_OPERATION_ABORTED;
+    if (ArrivedVolume(disk, entry, volumeName)) return 0;
+    if (waited >= kVolumeWaitMs) return ERROR_TIMEOUT;
     Sleep(kVolumePollMs);
   }
 }
@@ -68,17 +65,18 @@ bool SameVolumeName(const std::wstring& a, const wchar_t* b) {
 // point of this very volume, as after a repeated mount.
 bool AlreadyMountedHere(const std::wstring& folder, const std::wstring& volumeName) {
   wchar_t mounted[kVolumeNameUnits] = {};
-  bool same = GetVolumeNameForVolumeMountPointW(folder.c_str(), mounted, kVolumeNameUnits) &&
-              SameVolumeName(volumeName, mounted);
-  SetLastError(ERROR_DIR_NOT_EMPTY);
-  return same;
+  return GetVolumeNameForVolumeMountPointW(folder.c_str(), mounted, kVolumeNameUnits) &&
+         SameVolumeName(volumeName, mounted);
 }
 
-bool MountVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, const std::wstring& folder) {
+// Returns 0 once the entry's volume is mounted on `folder`, else the error.
+DWORD MountVolume(HANDLE disk, const PARTITION_INFORMATION_EX& entry, const std::wstring& folder) {
   std::wstring volumeName;
-  if (!WaitForVolume(disk, entry, volumeName)) return false;
-  if (SetVolumeMountPointW(folder.c_str(), volumeName.c_str())) return true;
-  return GetLastError() == ERROR_DIR_NOT_EMPTY && AlreadyMountedHere(folder, volumeName);
+  if (const DWORD error = WaitForVolume(disk, entry, volumeName); error != 0) return error;
+  if (SetVolumeMountPointW(folder.c_str(), volumeName.c_str())) return 0;
+  const DWORD error = GetLastError();
+  if (error == ERROR_DIR_NOT_EMPTY && AlreadyMountedHere(folder, volumeName)) return 0;
+  return error;
 }
 
 // The failure text is shorter than the start text it is written over; blanks
@@ -224,7 +222,8 @@ int MountChosenPartition(HANDLE diskHandle, const MountChoice& choice, const std
     const PARTITION_INFORMATION_EX& entry = layout.Entry(i);
     if (!IsChosenEntry(entry, choice, choice.sectorSize)) continue;
     found = true;
-    if (!MountVolume(diskHandle, entry, folder)) return status.Failed(GetLastError());
+    if (const DWORD error = MountVolume(diskHandle, entry, folder); error != 0)
+      return status.Failed(error);
   }
   return found ? status.Succeeded() : status.Failed(ERROR_NOT_FOUND);
 }

@@ -262,7 +262,9 @@ TEST_F(VolumeMountTest, AMountedVolumeKeepsItsDiskAttached) {
                 ReadFile(drive, bytes.data(), w.length, &moved, nullptr) &&
                 SetFilePointerEx(drive, at, nullptr, FILE_BEGIN));
     EXPECT_EQ(WriteFile(drive, bytes.data(), w.length, &moved, nullptr) != 0, w.written) << w.offset;
-    if (!w.written) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    if (!w.written) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
   }
 }
 
