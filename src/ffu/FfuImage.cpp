@@ -196,7 +196,8 @@ void FfuImage::PeekStoreCount() {
 
 int FfuImage::LocateStore(const std::wstring& path) {
   const uint64_t position = StoreHeaderOffset();
-  if (!AdvanceTo(ManifestEnd(), position)) return FailWithError(0, path.c_str());
+  if (const DWORD error = AdvanceTo(ManifestEnd(), position); error != 0)
+    return FailWithError(error, path.c_str());
   for (StoreDescription& each : stores) each.imagePath = path;
   StoreDescription& store = stores.front();
   store.storeOffset = position;
@@ -205,7 +206,7 @@ int FfuImage::LocateStore(const std::wstring& path) {
   return 0;
 }
 
-bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
+DWORD FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
   if (chunkCheck.Checking() && to > from) {
     // Paddings and skipped areas are short; a bounded buffer reads them.
     uint8_t piece[64 * 1024];
@@ -216,16 +217,13 @@ bool FfuImage::AdvanceTo(uint64_t from, uint64_t to) {
                                   end - at < sizeof(piece) ? end - at : sizeof(piece), &got);
       chunkCheck.Feed(at, piece, static_cast<size_t>(got));
       if (error == ERROR_HANDLE_EOF) break;
-      if (error != 0) {
-        SetLastError(error);
-        return false;
-      }
+      if (error != 0) return error;
       at += got;
     }
   }
   LARGE_INTEGER target{};
   target.QuadPart = static_cast<LONGLONG>(to);
-  return SetFilePointerEx(file.Get(), target, nullptr, FILE_BEGIN) != FALSE;
+  return SetFilePointerEx(file.Get(), target, nullptr, FILE_BEGIN) ? 0 : GetLastError();
 }
 
 uint64_t FfuImage::Position() {

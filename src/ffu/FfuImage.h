@@ -38,9 +38,8 @@ class FfuImage {
   // Moves the file forward from `from` (its position) to `to`. While the
   // image is checked the bytes in between are read and checked, otherwise
   // they are skipped. A file that ends before `to` is left at `to`.
-  // Returns: true on success, false with the last error set when a read or
-  // the move fails.
-  bool AdvanceTo(uint64_t from, uint64_t to);
+  // Returns: 0, or the Win32 code of the read or the move that failed.
+  DWORD AdvanceTo(uint64_t from, uint64_t to);
   // Returns: the bytes from `position` to the next multiple of `unit`; 0 when
   // it is one already or `unit` is 0.
   static uint64_t AlignmentPadding(uint64_t position, uint64_t unit);

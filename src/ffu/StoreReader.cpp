@@ -53,11 +53,7 @@ int StoreReader::LoadStore(FfuImage* boundImage, size_t boundStoreNumber) {
 }
 
 int StoreReader::ReadStore() {
-  HANDLE file = image->File();
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER end{};
-  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return Fail();
-  fileSize = static_cast<uint64_t>(end.QuadPart);
+  fileSize = image->FileSize();
   position = Store().storeOffset;
   int result = ReadExactly(&header, sizeof(header));
   if (result == 0 && truncated) return PrintStoreError(L"its header is truncated");
@@ -134,7 +130,8 @@ int StoreReader::SkipValidationArea() {
     int result = ReadExactly(&record, sizeof(record));
     if (result != 0) return result;
     if (record.byteCount > end - position) break;
-    if (!image->AdvanceTo(position, position + record.byteCount)) return Fail();
+    if (const DWORD error = image->AdvanceTo(position, position + record.byteCount); error != 0)
+      return Fail(error);
     position += record.byteCount;
     if (i + 1 == header.validationCount && position == end) {
       entriesOffset = position;
@@ -215,7 +212,7 @@ int StoreReader::ReadEntryRecords(uint64_t end) {
 // The payload starts at the next multiple of the block size.
 int StoreReader::SeekPayload() {
   uint64_t payload = position + FfuImage::AlignmentPadding(position, BlockSize());
-  if (!image->AdvanceTo(position, payload)) return Fail();
+  if (const DWORD error = image->AdvanceTo(position, payload); error != 0) return Fail(error);
   entriesEnd = position;
   image->PlacePayload(storeNumber, payload);
   return 0;
@@ -241,4 +238,4 @@ int StoreReader::ReadExactly(void* buffer, uint64_t length) {
   return 0;
 }
 
-int StoreReader::Fail() { return FailWithError(0, Store().imagePath.c_str()); }
+int StoreReader::Fail(uint32_t error) { return FailWithError(error, Store().imagePath.c_str()); }

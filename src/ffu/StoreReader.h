@@ -72,7 +72,7 @@ class StoreReader {
   int SeekPayload();
   int ReadTable(uint64_t length);
   int ReadExactly(void* buffer, uint64_t length);
-  int Fail();
+  int Fail(uint32_t error);
 
   std::vector<BlockDataEntry> entries;
   FfuImage* image = nullptr;

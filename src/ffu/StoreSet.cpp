@@ -80,7 +80,7 @@ int StoreSet::SeekPayload(size_t index) {
   if (readers.size() <= 1) return 0;
   uint64_t from = readers.back()->EntriesEnd();
   from += FfuImage::AlignmentPadding(from, readers.back()->BlockSize());
-  if (!image->AdvanceTo(from, readers[index]->PayloadOffset()))
-    return FailWithError(0, image->StoreAt(index).imagePath.c_str());
+  if (const DWORD error = image->AdvanceTo(from, readers[index]->PayloadOffset()); error != 0)
+    return FailWithError(error, image->StoreAt(index).imagePath.c_str());
   return 0;
 }

@@ -28,8 +28,8 @@ int CheckToFileEnd(FfuImage& image, const StoreReader& reader) {
   ChunkVerifier& check = image.ChunkCheck();
   if (check.Checking()) {
     uint64_t payloadEnd = reader.PayloadOffset() + reader.PayloadBlocks() * reader.BlockSize();
-    if (!image.AdvanceTo(payloadEnd, image.FileSize()))
-      return FailWithError(0, reader.Store().imagePath.c_str());
+    if (const DWORD error = image.AdvanceTo(payloadEnd, image.FileSize()); error != 0)
+      return FailWithError(error, reader.Store().imagePath.c_str());
     check.Finish();
   }
   check.PrintBroken();
