@@ -1,9 +1,9 @@
 #include "vdisk/BlockRun.h"
 
+#include <cstring>
 #include <new>
 
 #include "common/Failure.h"
-#include "common/FileRange.h"
 
 namespace {
 // Unbuffered disk I/O wants buffers aligned to the sector, and sectors are at
@@ -28,15 +28,10 @@ bool BlockRun::Continues(uint64_t target) const {
          (blocks == 0 || target == start + static_cast<uint64_t>(blocks) * blockSize);
 }
 
-int BlockRun::ReadBlock(HANDLE imageFile, uint64_t fileOffset, uint64_t target,
-                        const wchar_t* imagePath) {
-  uint8_t* slot = buffer.get() + static_cast<size_t>(blocks) * blockSize;
-  // ERROR_HANDLE_EOF: the file ends inside the payload.
-  DWORD error = ReadFileRange(imageFile, fileOffset, slot, blockSize);
-  if (error != 0) return FailWithError(error, imagePath);
+void BlockRun::Append(const uint8_t* block, uint64_t target) {
+  std::memcpy(buffer.get() + static_cast<size_t>(blocks) * blockSize, block, blockSize);
   if (blocks == 0) start = target;
   ++blocks;
-  return 0;
 }
 
 DWORD BlockRun::Flush(HANDLE diskHandle) {

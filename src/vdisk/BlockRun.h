@@ -20,12 +20,9 @@ class BlockRun {
   bool Empty() const { return blocks == 0; }
   // True when a block for `target` extends the run and there is room for it.
   bool Continues(uint64_t target) const;
-  // Reads the payload block at `fileOffset` of the image into the run, to be
-  // written at `target`.
-  // Returns: 0, or the Win32 code of a failed or short read (ERROR_HANDLE_EOF)
-  // after reporting it with the image path.
-  int ReadBlock(HANDLE imageFile, uint64_t fileOffset, uint64_t target,
-                const wchar_t* imagePath);
+  // Copies a payload block into the run, to be written at `target`; the run
+  // Continues(target).
+  void Append(const uint8_t* block, uint64_t target);
   // Writes the run to the disk and empties it. Says nothing, so that it may
   // run on a thread of its own.
   // Returns: 0, or the Win32 code of the failed write.

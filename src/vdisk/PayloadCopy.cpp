@@ -10,6 +10,7 @@
 #include "common/Interruption.h"
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
+#include "ffu/BlockStream.h"
 #include "ffu/ChunkHashPool.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
@@ -59,6 +60,12 @@ int CheckTargets(const StoreReader& reader, const CopyGeometry& geometry) {
 // writes to run at the disk's speed, small enough to keep memory flat.
 constexpr uint32_t kRunBytes = 4u << 20;
 
+// Runs in memory: one being written, one queued behind it, one filling.
+constexpr uint32_t kRunBuffers = 3;
+
+// Bytes the block stream reads at a time; the runs gather its blocks.
+constexpr uint64_t kPieceBytes = 1u << 20;
+
 // The hash pool takes the processors that the copy and the system's work for
 // the disk writes leave idle.
 constexpr ChunkHashPool::Priority kHashPriority = ChunkHashPool::kIdleUnlessAwaited;
@@ -94,33 +101,28 @@ class Progress {
 // written last: the system finds partitions, and mounts their volumes, once
 // a table is there, and refuses writes inside a mounted volume. A later
 // block that overlaps a held one has the held ones written before it.
-// Every run read goes to the disk writer's thread and, while the image is
-// checked, to the hash pool, and the next runs are read into the other
-// buffers meanwhile: one buffer more than the pool has threads, so that
-// every thread can hash one while the copy fills another. A buffer is
-// filled again once both are done with it.
+// Blocks come from the block stream, which has the hash pool check them,
+// and are gathered into runs that the disk writer's thread writes while the
+// next ones fill.
 class PayloadWriter {
  public:
-  PayloadWriter(const CopyGeometry& geometry, HANDLE diskHandle, HANDLE imageFile,
-                const wchar_t* imagePath, const wchar_t* diskPath, Progress& progress,
-                ChunkVerifier& check, uint64_t payloadOffset)
+  PayloadWriter(FfuImage& image, const StoreReader& reader, const CopyGeometry& geometry,
+                HANDLE diskHandle, const wchar_t* diskPath, Progress& progress)
       : geometry(geometry),
-        runs(MakeRuns(geometry.blockSize, ChunkHashPool::ThreadsWanted() + 1)),
+        runs(MakeRuns(geometry.blockSize)),
         writeOf(runs.size(), 0),
         run(runs.front().get()),
         diskHandle(diskHandle),
-        imageFile(imageFile),
-        imagePath(imagePath),
+        imagePath(reader.Store().imagePath.c_str()),
         diskPath(diskPath),
         progress(progress),
-        hashing(&check, static_cast<uint32_t>(runs.size()), kHashPriority),
-        writer(diskHandle, static_cast<uint32_t>(runs.size())),
-        filePosition(payloadOffset) {}
+        blocks(image, reader, kPieceBytes, kHashPriority),
+        writer(diskHandle, static_cast<uint32_t>(runs.size())) {}
 
   bool Ready() const {
     for (const std::unique_ptr<BlockRun>& buffer : runs)
       if (!buffer->Allocated()) return false;
-    return true;
+    return blocks.Ready();
   }
 
   int CopyEntry(const BlockDataEntry& entry, uint64_t index) {
@@ -142,19 +144,16 @@ class PayloadWriter {
 
   int Finish(uint64_t entryCount) {
     int result = WriteHeld(entryCount);
-    hashing.WaitAll();
+    blocks.WaitAll();
     return result;
   }
 
  private:
-  static uint32_t RunCapacity(uint32_t blockSize) {
-    return blockSize >= kRunBytes ? 1 : kRunBytes / blockSize;
-  }
-
-  static std::vector<std::unique_ptr<BlockRun>> MakeRuns(uint32_t blockSize, uint32_t count) {
+  static std::vector<std::unique_ptr<BlockRun>> MakeRuns(uint32_t blockSize) {
+    const uint32_t capacity = blockSize >= kRunBytes ? 1 : kRunBytes / blockSize;
     std::vector<std::unique_ptr<BlockRun>> made;
-    for (uint32_t i = 0; i < count; ++i)
-      made.push_back(std::make_unique<BlockRun>(blockSize, RunCapacity(blockSize)));
+    for (uint32_t i = 0; i < kRunBuffers; ++i)
+      made.push_back(std::make_unique<BlockRun>(blockSize, capacity));
     return made;
   }
 
@@ -165,27 +164,19 @@ class PayloadWriter {
     return offset;
   }
 
-  // Where the next block read lies in the image file: after the blocks
-  // posted and those the run holds.
-  uint64_t NextBlockOffset() const { return filePosition + run->Bytes(); }
-
-  // Hands what the run holds to the check; it is the next part of the file.
-  void PostRun() {
-    hashing.Post(filePosition, run->Data(), run->Bytes());
-    filePosition += run->Bytes();
+  // Returns: 0 with `block` at the next payload block, or the Win32 code of
+  // a failed or short read (ERROR_HANDLE_EOF) after reporting it.
+  int NextBlock(const uint8_t*& block) {
+    DWORD error = blocks.Next(block);
+    return error != 0 ? FailWithError(error, imagePath) : 0;
   }
 
-  // Goes on in the next buffer once its write and the check are done with
-  // it. Runs are posted in turn, so the next buffer's range is the one
-  // posted that many runs ago.
+  // Goes on in the next buffer once its earlier write is done.
   // Returns: 0, or the Win32 code of a failed write after reporting it.
   int NextBuffer() {
     next = (next + 1) % runs.size();
     run = runs[next].get();
-    int result = writeOf[next] != 0 ? Settle(writeOf[next] - 1) : 0;
-    uint64_t posted = hashing.Posted();
-    if (posted >= runs.size()) hashing.WaitFor(posted - runs.size());
-    return result;
+    return writeOf[next] != 0 ? Settle(writeOf[next] - 1) : 0;
   }
 
   // Entries before `index` are complete once the writes queued so far are.
@@ -216,7 +207,6 @@ class PayloadWriter {
       Completed(index);
       return 0;
     }
-    PostRun();
     uint64_t ticket = writer.Queue(run);
     writeOf[next] = ticket + 1;
     unreported.emplace_back(ticket, index);
@@ -229,7 +219,10 @@ class PayloadWriter {
       int result = FlushRun(index);
       if (result != 0) return result;
     }
-    return run->ReadBlock(imageFile, NextBlockOffset(), target, imagePath);
+    const uint8_t* block = nullptr;
+    int result = NextBlock(block);
+    if (result == 0) run->Append(block, target);
+    return result;
   }
 
   bool InHeaderSector(uint64_t target) const {
@@ -255,18 +248,17 @@ class PayloadWriter {
     return false;
   }
 
-  // Reads the block in its turn, for the check, and keeps it for the end.
+  // Takes the block in its turn and keeps it for the end.
   int HoldBlock(const BlockDataEntry& entry, uint32_t k, uint64_t index) {
     int result = held.size() >= kMaxHeldBlocks ? WriteHeld(index) : FlushRun(index);
     if (result != 0) return result;
-    HeldBlock block{std::make_unique<BlockRun>(geometry.blockSize, 1), {}, 0};
+    HeldBlock block{std::make_unique<BlockRun>(geometry.blockSize, 1), {}};
     if (!block.data->Allocated()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     for (const TargetLocation& location : entry.locations)
       block.targets.push_back(Target(location, k));
-    result = block.data->ReadBlock(imageFile, NextBlockOffset(), block.targets.front(), imagePath);
-    if (result != 0) return result;
-    block.ticket = hashing.Post(filePosition, block.data->Data(), block.data->Bytes());
-    filePosition += block.data->Bytes();
+    const uint8_t* data = nullptr;
+    if ((result = NextBlock(data)) != 0) return result;
+    block.data->Append(data, block.targets.front());
     held.push_back(std::move(block));
     return 0;
   }
@@ -280,8 +272,6 @@ class PayloadWriter {
       result = block.data->WriteBlockTo(diskHandle, block.targets.data(), block.targets.size(),
                                         diskPath);
     }
-    // The check may still be reading them.
-    if (!held.empty()) hashing.WaitFor(held.back().ticket);
     held.clear();
     return result;
   }
@@ -293,12 +283,10 @@ class PayloadWriter {
     if (result != 0) return result;
     std::vector<uint64_t> targets;
     for (const TargetLocation& location : entry.locations) targets.push_back(Target(location, k));
-    result = run->ReadBlock(imageFile, NextBlockOffset(), 0, imagePath);
-    if (result != 0) return result;
-    PostRun();
-    result = run->WriteBlockTo(diskHandle, targets.data(), targets.size(), diskPath);
-    if (result != 0) return result;
-    return NextBuffer();
+    const uint8_t* block = nullptr;
+    if ((result = NextBlock(block)) != 0) return result;
+    run->Append(block, 0);
+    return run->WriteBlockTo(diskHandle, targets.data(), targets.size(), diskPath);
   }
 
   const CopyGeometry& geometry;
@@ -307,7 +295,6 @@ class PayloadWriter {
   size_t next = 0;
   BlockRun* run;  // the buffer being filled, runs[next]
   HANDLE diskHandle;
-  HANDLE imageFile;
   const wchar_t* imagePath;
   const wchar_t* diskPath;  // what a failed write names: the disk's file is what is short
   Progress& progress;
@@ -315,17 +302,15 @@ class PayloadWriter {
   struct HeldBlock {
     std::unique_ptr<BlockRun> data;
     std::vector<uint64_t> targets;
-    uint64_t ticket;  // of the check's read of it
   };
   std::vector<HeldBlock> held;
-  // Declared after the buffers, so that they have stopped reading them
-  // before they are released.
-  ChunkHashPool hashing;
+  BlockStream blocks;
+  // Declared after the buffers, so that it has stopped writing them before
+  // they are released.
   RunWriter writer;
   // Queued writes not yet waited for: their ticket and the entries complete
   // once they are written.
   std::deque<std::pair<uint64_t, uint64_t>> unreported;
-  uint64_t filePosition;  // where the blocks not yet posted begin in the image file
 };
 }  // namespace
 
@@ -352,19 +337,15 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount) {
   return 0;
 }
 
-int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
-                uint64_t diskSectorCount, const wchar_t* diskPath) {
-  const StoreDescription& store = reader.Store();
-  const wchar_t* imagePath = store.imagePath.c_str();
-  CopyGeometry geometry{reader.BlockSize(), store.sectorSize, diskSectorCount};
+int CopyPayload(StoreReader& reader, HANDLE diskHandle, uint64_t diskSectorCount,
+                const wchar_t* diskPath) {
+  CopyGeometry geometry{reader.BlockSize(), reader.Store().sectorSize, diskSectorCount};
 
   StatusLine status;
   status.ShowPercent(L"Creating virtual disk", 0, true);
   uint64_t entryCount = reader.Entries().size();
   Progress progress(status, entryCount);
-  FfuImage& image = *reader.Image();
-  PayloadWriter writer(geometry, diskHandle, imageFile, imagePath, diskPath, progress,
-                       image.ChunkCheck(), reader.PayloadOffset());
+  PayloadWriter writer(*reader.Image(), reader, geometry, diskHandle, diskPath, progress);
   if (!writer.Ready()) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
   for (uint64_t i = 0; i < entryCount; ++i) {
     if (Interrupted()) return FailInterrupted();
@@ -383,7 +364,7 @@ int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk, const wchar_t* diskPath) {
   uint64_t sectorCount = DiskSectorCount(reader.Store());
   image.ChunkCheck().PrintPlan();
-  if (CopyPayload(reader, disk, image.File(), sectorCount, diskPath) != 0) return 1;
+  if (CopyPayload(reader, disk, sectorCount, diskPath) != 0) return 1;
   if (UpdateDiskProperties(disk) != 0) return 1;
   // Partitions are named by the layout that the refresh made current.
   if (FinishImageCheck(image, reader, disk, sectorCount) != 0) return 1;

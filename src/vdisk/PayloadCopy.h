@@ -22,7 +22,7 @@ int CheckPayload(const StoreReader& reader, uint64_t diskSectorCount);
 // Returns: 0, or 1 after printing the failure.
 int FillDisk(FfuImage& image, StoreReader& reader, HANDLE disk, const wchar_t* diskPath);
 // Writes every entry's blocks to their places on the disk, with the progress
-// line, feeding the image check as it reads; the table has passed CheckTable.
+// line, feeding the image check as it reads the image's file; the table has passed CheckTable.
 // Returns: 0, or non-zero after printing the failure.
-int CopyPayload(StoreReader& reader, HANDLE diskHandle, HANDLE imageFile,
-                uint64_t diskSectorCount, const wchar_t* diskPath);
+int CopyPayload(StoreReader& reader, HANDLE diskHandle, uint64_t diskSectorCount,
+                const wchar_t* diskPath);

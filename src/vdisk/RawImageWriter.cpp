@@ -12,7 +12,7 @@
 #include "common/UniqueHandle.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
-#include "ffu/ImageStream.h"
+#include "ffu/BlockStream.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/CopyCheck.h"
@@ -62,9 +62,8 @@ bool AllZero(const uint8_t* data, uint32_t length) {
   return std::all_of(data, data + length, [](uint8_t byte) { return byte == 0; });
 }
 
-// Reads the payload in file order through the image stream, so that the
-// hash pool checks the pieces read before while the blocks of the latest are
-// written.
+// Places the payload's blocks as the block stream hands them out, in file
+// order.
 class RangeWriter {
  public:
   RangeWriter(FfuImage& image, const StoreReader& reader, const DiskRange& range,
@@ -73,12 +72,11 @@ class RangeWriter {
         range(range),
         output(output),
         blockSize(reader.BlockSize()),
-        capacity(blockSize >= kReadBytes ? 1 : kReadBytes / blockSize),
         sectorSize(reader.Store().sectorSize),
         diskSectors(DiskSectorCount(reader.Store())),
-        stream(image, reader.PayloadOffset(), uint64_t{capacity} * blockSize) {}
+        blocks(image, reader, kReadBytes) {}
 
-  bool Ready() const { return stream.Ready(); }
+  bool Ready() const { return blocks.Ready(); }
 
   // Returns: 0, or non-zero after printing the failure.
   int WriteAll(StatusLine& status, const wchar_t* what) {
@@ -89,34 +87,21 @@ class RangeWriter {
       for (uint32_t k = 0; k < entry.blockCount; ++k) {
         const uint8_t* block = nullptr;
         int result = StopIfInterrupted();
-        if (result == 0) result = NextBlock(total, block);
+        if (result == 0) result = NextBlock(block);
         if (result == 0) result = PlaceBlock(entry, k, block);
         if (result != 0) return result;
         int percent = static_cast<int>(++done * 100 / total);
         if (percent != shown) status.ShowPercent(what, shown = percent, false);
       }
     }
-    stream.WaitAll();
+    blocks.WaitAll();
     return 0;
   }
 
  private:
-  // Returns: 0 with `block` pointing at the next payload block, reading the
-  // next run of blocks when the buffer is used up.
-  int NextBlock(uint64_t total, const uint8_t*& block) {
-    if (used == held) {
-      int result = ReadRun(static_cast<uint32_t>(std::min<uint64_t>(capacity, total - done)));
-      if (result != 0) return result;
-    }
-    block = piece + uint64_t{used++} * blockSize;
-    return 0;
-  }
-
-  int ReadRun(uint32_t blocks) {
-    DWORD error = stream.Next(uint64_t{blocks} * blockSize, piece);
+  int NextBlock(const uint8_t*& block) {
+    DWORD error = blocks.Next(block);
     if (error != 0) return FailWithError(error, reader.Store().imagePath.c_str());
-    held = blocks;
-    used = 0;
     return 0;
   }
 
@@ -140,13 +125,9 @@ class RangeWriter {
   DiskRange range;
   DiskImageSink& output;
   uint32_t blockSize;
-  uint32_t capacity;  // blocks a buffer holds
   uint32_t sectorSize;
   uint64_t diskSectors;
-  ImageStream stream;
-  const uint8_t* piece = nullptr;  // the blocks read last
-  uint32_t held = 0;  // blocks read into `piece`
-  uint32_t used = 0;  // of those, blocks already placed
+  BlockStream blocks;
   uint64_t done = 0;  // blocks placed in all
 };
 

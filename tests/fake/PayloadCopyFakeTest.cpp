@@ -32,6 +32,7 @@ class PayloadCopy : public FakeSystemTest {
     ImageInternals::Stores(image).push_back(store);
     ImageInternals::Bind(reader, image);
     ImageInternals::Header(reader).blockSize = kBlock;
+    ImageInternals::File(image).Reset(kImageFile);
     Fake().readFile = [this](HANDLE file, LPVOID buffer, DWORD size, LPDWORD read) -> BOOL {
       EXPECT_EQ(file, kImageFile);
       uint32_t available = payloadBlocks > blocksRead ? kBlock : 0;
@@ -69,7 +70,12 @@ class PayloadCopy : public FakeSystemTest {
     ImageInternals::Entries(reader).push_back(MakeEntry(blockCount, locations));
   }
 
-  int Copy() { return CopyPayload(reader, kDiskHandle, kImageFile, kDiskSectors, L"/t/kmd5.vhd"); }
+  void TearDown() override {
+    ImageInternals::File(image).Release();
+    FakeSystemTest::TearDown();
+  }
+
+  int Copy() { return CopyPayload(reader, kDiskHandle, kDiskSectors, L"/t/kmd5.vhd"); }
 
   FfuImage image;
   StoreReader reader;
