@@ -67,8 +67,9 @@ void Fill(const TSK_FS_FILE* file, FileNode& node) {
 }
 }  // namespace
 
-std::unique_ptr<FatTree> FatTree::Open(const PartitionBytes& bytes, std::string& why) {
-  std::unique_ptr<FatTree> tree(new FatTree());
+std::unique_ptr<FatTree> FatTree::Open(const PartitionBytes& bytes, const std::string& label,
+                                       std::string& why) {
+  std::unique_ptr<FatTree> tree(new FatTree(label));
   External* external = static_cast<External*>(tsk_img_malloc(sizeof(External)));
   if (external == nullptr) {
     why = "out of memory";
@@ -97,7 +98,8 @@ FatTree::~FatTree() {
   if (image != nullptr) tsk_img_close(image);
 }
 
-int FatTree::ListFolder(uint64_t folder, std::vector<FileNode>& entries) {
+int FatTree::ListFolder(const std::vector<std::string>& path, uint64_t folder,
+                        std::vector<FileNode>& entries) {
   entries.clear();
   TSK_FS_DIR* dir = tsk_fs_dir_open_meta(volume, folder);
   if (dir == nullptr) {
@@ -108,7 +110,7 @@ int FatTree::ListFolder(uint64_t folder, std::vector<FileNode>& entries) {
   for (size_t i = 0; i < count; ++i) {
     TSK_FS_FILE* file = tsk_fs_dir_get(dir, i);
     if (file == nullptr) continue;
-    if (Shown(file)) {
+    if (Shown(file) && KeepEntry(path, file->name->name)) {
       entries.emplace_back();
       Fill(file, entries.back());
     }
@@ -124,9 +126,10 @@ int FatTree::Find(const std::vector<std::string>& path, FileNode& node) {
   node.id = volume->root_inum;
   node.attributes = 0x10;
   std::vector<FileNode> entries;
+  std::vector<std::string> folder;
   for (const std::string& part : path) {
     if (node.kind != NodeKind::kFolder) return ENOTDIR;
-    int error = ListFolder(node.id, entries);
+    int error = ListFolder(folder, node.id, entries);
     if (error != 0) return error;
     std::u16string wanted = FoldName(part);
     bool found = false;
@@ -137,6 +140,7 @@ int FatTree::Find(const std::vector<std::string>& path, FileNode& node) {
         break;
       }
     if (!found) return ENOENT;
+    folder.push_back(part);
   }
   return 0;
 }
@@ -146,7 +150,7 @@ int FatTree::List(const std::vector<std::string>& path, std::vector<FileNode>& e
   int error = Find(path, folder);
   if (error != 0) return error;
   if (folder.kind != NodeKind::kFolder) return ENOTDIR;
-  return ListFolder(folder.id, entries);
+  return ListFolder(path, folder.id, entries);
 }
 
 int FatTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,

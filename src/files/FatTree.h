@@ -16,7 +16,8 @@ struct TSK_FS_INFO;
 class FatTree : public FileTree {
  public:
   // Returns: the open volume; nullptr when it cannot be opened, with `why`.
-  static std::unique_ptr<FatTree> Open(const PartitionBytes& bytes, std::string& why);
+  static std::unique_ptr<FatTree> Open(const PartitionBytes& bytes, const std::string& label,
+                                       std::string& why);
   ~FatTree() override;
 
   const wchar_t* Kind() const override { return kind; }
@@ -26,8 +27,10 @@ class FatTree : public FileTree {
            size_t& got) override;
 
  private:
-  FatTree() = default;
-  int ListFolder(uint64_t folder, std::vector<FileNode>& entries);
+  explicit FatTree(const std::string& label) : FileTree(label) {}
+  // Lists the folder `folder`, which `path` names.
+  int ListFolder(const std::vector<std::string>& path, uint64_t folder,
+                 std::vector<FileNode>& entries);
 
   TSK_IMG_INFO* image = nullptr;
   TSK_FS_INFO* volume = nullptr;

@@ -23,9 +23,7 @@ FILETIME FileTimeOf(int64_t seconds, uint32_t nanos) {
 }
 
 std::wstring Shown(const std::vector<std::string>& path) {
-  std::string joined;
-  for (const std::string& part : path) joined += "/" + part;
-  return PrintableName(Utf8ToWide(joined));
+  return PrintableName(Utf8ToWide(JoinPath(path)));
 }
 
 int ReadFailed(const std::vector<std::string>& from) {

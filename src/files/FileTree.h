@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
-
 
 // What a folder entry or a looked-up path is.
 enum class NodeKind { kFile, kFolder, kLink };
@@ -37,6 +37,7 @@ struct FileNode {
 // layer speaks their language.
 class FileTree {
  public:
+  explicit FileTree(const std::string& label) : label(label) {}
   virtual ~FileTree() = default;
   virtual const wchar_t* Kind() const = 0;  // L"NTFS", L"FAT", L"exFAT"
   virtual int Find(const std::vector<std::string>& path, FileNode& node) = 0;
@@ -56,7 +57,24 @@ class FileTree {
     (void)path, (void)stream, (void)bytes;
     return ENOENT;
   }
+
+ protected:
+  // True when `name`, listed in the folder `path`, can stand as a file's
+  // name: not empty, "." or "..", and free of '/', '\' and NUL. A volume
+  // written elsewhere may hold any name, and a copy or the view would take
+  // such a one for a path out of its folder: it is left out of listings,
+  // with one line the first time.
+  bool KeepEntry(const std::vector<std::string>& path, const std::string& name);
+  // Says that the file at `path` is not read, and `why`.
+  void SayUnreadable(const std::vector<std::string>& path, const char* why);
+
+  std::string label;  // names the volume in lines
+
+ private:
+  std::set<std::string> leftOut;  // folder and name of the entries said
 };
 
 // Splits a path at '/' and '\', dropping empty parts and ".".
 std::vector<std::string> SplitPath(const std::string& path);
+// The parts of a path below a volume's root, each after a '/'.
+std::string JoinPath(const std::vector<std::string>& path);

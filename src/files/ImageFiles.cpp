@@ -82,7 +82,7 @@ FileTree* ImageFiles::Tree(Volume& volume) {
   if (volume.fileSystem == "NTFS")
     volume.tree = NtfsTree::Open(*volume.bytes, volume.name, why);
   else
-    volume.tree = FatTree::Open(*volume.bytes, why);
+    volume.tree = FatTree::Open(*volume.bytes, volume.name, why);
   if (volume.tree == nullptr)
     PrintWarningLine(L"The %s file system of %s cannot be read: %s.\n",
                      Utf8ToWide(volume.fileSystem).c_str(), Utf8ToWide(volume.name).c_str(),

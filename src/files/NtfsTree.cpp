@@ -119,12 +119,6 @@ void SetTime(ntfs_time time, int64_t& seconds, uint32_t* nanos) {
   if (nanos != nullptr) *nanos = static_cast<uint32_t>(rest * 100);
 }
 
-std::string Joined(const std::vector<std::string>& path) {
-  std::string joined;
-  for (const std::string& part : path) joined += "/" + part;
-  return joined;
-}
-
 struct Listing {
   std::vector<std::pair<std::string, uint64_t>> names;
 };
@@ -135,7 +129,7 @@ int Collect(void* context, const ntfschar* name, const int length, const int typ
   // (below the first user file) are hidden, as Windows hides them.
   if (type == FILE_NAME_DOS || MREF(reference) < FILE_first_user) return 0;
   std::string text = Utf16ToUtf8(reinterpret_cast<const uint16_t*>(name), length);
-  if (text == "." || text == "..") return 0;
+  if (text == "." || text == "..") return 0;  // the library's own, not the index's
   static_cast<Listing*>(context)->names.emplace_back(text, MREF(reference));
   return 0;
 }
@@ -175,7 +169,7 @@ NtfsTree::~NtfsTree() {
 int NtfsTree::OpenInode(const std::vector<std::string>& path, ntfs_inode*& inode) {
   errno = 0;
   inode = path.empty() ? ntfs_inode_open(volume, FILE_root)
-                       : ntfs_pathname_to_inode(volume, nullptr, Joined(path).c_str());
+                       : ntfs_pathname_to_inode(volume, nullptr, JoinPath(path).c_str());
   if (inode != nullptr) return 0;
   return errno == ENOENT || errno == 0 ? ENOENT : errno == ENOTDIR ? ENOTDIR : EIO;
 }
@@ -247,6 +241,7 @@ int NtfsTree::List(const std::vector<std::string>& path, std::vector<FileNode>& 
   ntfs_inode_close(folder);
   if (failed) return EIO;
   for (const auto& entry : listing.names) {
+    if (!KeepEntry(path, entry.first)) continue;
     ntfs_inode* inode = ntfs_inode_open(volume, entry.second);
     if (inode == nullptr) return EIO;
     FileNode node;
@@ -260,8 +255,7 @@ int NtfsTree::List(const std::vector<std::string>& path, std::vector<FileNode>& 
 
 int NtfsTree::Refuse(const std::vector<std::string>& path, uint64_t id, const char* why) {
   if (refused.insert(id).second)
-    std::fprintf(stderr, "(Korvex) !WARNING! %s%s: %s; its reads fail.\n", label.c_str(),
-                 Joined(path).c_str(), why);
+    SayUnreadable(path, why);
   return EIO;
 }
 
@@ -294,14 +288,14 @@ int NtfsTree::OpenData(const std::vector<std::string>& path, const FileNode& nod
     CloseData();
     return EIO;
   }
-  openPath = Joined(path);
+  openPath = JoinPath(path);
   return 0;
 }
 
 int NtfsTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,
                    size_t length, size_t& got) {
   got = 0;
-  if ((openData == nullptr && !openWof) || openPath != Joined(path)) {
+  if ((openData == nullptr && !openWof) || openPath != JoinPath(path)) {
     CloseData();
     FileNode node;
     int error = Find(path, node);
@@ -338,7 +332,7 @@ int NtfsTree::OpenWof(const std::vector<std::string>& path, const FileNode& node
     CloseData();
     return Refuse(path, node.id, WofFault(result).c_str());
   }
-  openPath = Joined(path);
+  openPath = JoinPath(path);
   return 0;
 }
 

@@ -44,7 +44,7 @@ class NtfsTree : public FileTree {
                    uint64_t offset, uint8_t* buffer, size_t length, size_t& got);
 
  private:
-  explicit NtfsTree(const std::string& label) : label(label) {}
+  explicit NtfsTree(const std::string& label) : FileTree(label) {}
   int OpenInode(const std::vector<std::string>& path, _ntfs_inode*& inode);
   int FillNode(_ntfs_inode* inode, size_t depth, FileNode& node);
   int OpenData(const std::vector<std::string>& path, const FileNode& node);
@@ -54,7 +54,6 @@ class NtfsTree : public FileTree {
   void CloseData();
   int Refuse(const std::vector<std::string>& path, uint64_t id, const char* why);
 
-  std::string label;  // names the volume in lines
   _ntfs_volume* volume = nullptr;
   // The file read last stays open: reads come in runs on one file.
   std::string openPath;

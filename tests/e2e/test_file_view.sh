@@ -181,6 +181,25 @@ check "a failed copy fails and leaves nothing" "73 no" "$RC $([ -e "$T/copies/fa
 as_nobody fusermount3 -u "$T/damaged.view"
 umount "$T/main.src" "$T/efi.src"
 
+# --- Names that a volume written elsewhere may hold and no file here can have
+# ('/' in an NTFS and in a FAT name, patched in): left out with a line, and
+# never a path out of the copy's folder.
+make_ffu names 64 512 "$IMAGE_DISK_ID" MainOS
+mkdir "$T/names.src" "$T/copies/names" && chown nobody "$T/copies/names"
+mount -t ntfs-3g -o offset=$((18432 * 512)) "$T/names.img" "$T/names.src"
+: >"$T/names.src/..X..Xntfs" && umount "$T/names.src"
+MTOOLS_SKIP_CHECK=1 mcopy -i "$T/names.img@@$((2048 * 512))" /dev/null "::/..X..Xfat"
+python3 -c 'import sys; p = sys.argv[1]; d = open(p, "rb").read()
+for a, b in (("..X..X", "../../"), ("..X..", "../.."), ("Xfat", "/fat")): d = d.replace(a.encode("utf-16-le"), b.encode("utf-16-le"))
+open(p, "wb").write(d)' "$T/names.img"
+"$FFU_PACK" "$T/names.img" "$T/names.ffu" >/dev/null && chmod 644 "$T/names.ffu"
+for volume in MainOS EFIESP; do
+  run_as_nobody "$T/Brackwen" --copy "$T/names.ffu" "$volume" "$T/copies/names/$volume"
+  check "$volume: a name with '/' is left out of --copy, with its line" "0 1" \
+    "$RC $(cat "$OUT" "$T/err.txt" | grep -c "holds an entry named '\.\./.*', which cannot be a file's name")"
+done
+check "nothing written out of the copy's folder" "" "$(ls "$T/copies" | grep -x 'ntfs\|fat' || true)"
+
 # --- A desktop layout and a 4096-byte-sector image: the Windows volume.
 "$SOURCE_DIR/scripts/make-sample-disk" --desktop "$T/desktop.img" 96 512 R >/dev/null
 "$FFU_PACK" "$T/desktop.img" "$T/desktop.ffu" >/dev/null
