@@ -32,8 +32,10 @@ int ReadFailed(const std::vector<std::string>& from) {
 }  // namespace
 
 FileCopy::~FileCopy() {
-  for (auto it = made.rbegin(); it != made.rend(); ++it)
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    if (it->first == top) folder.Reset();  // a folder held on Windows cannot be removed
     it->second ? RemoveDirectoryW(it->first.c_str()) : DeleteFileW(it->first.c_str());
+  }
 }
 
 uint64_t FileCopy::CountBytes(FileTree& tree, const std::vector<std::string>& from,
@@ -53,10 +55,22 @@ uint64_t FileCopy::CountBytes(FileTree& tree, const std::vector<std::string>& fr
 
 int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
                    const std::wstring& to) {
+  destination = to;
+  const size_t last = to.find_last_of(L"/\\");
+  const std::wstring name = last == std::wstring::npos ? to : to.substr(last + 1);
+  const std::wstring where = last == std::wstring::npos ? L"." : last == 0 ? L"/" : to.substr(0, last);
+  if (name.empty() || name == L"." || name == L"..") return Failed(to, ERROR_INVALID_NAME);
+  parent.Reset(HoldFolder(where.c_str()));
+  if (!parent.Valid()) return Failed(to);
+  top = HeldFolderPath(parent.Get()) + L"/" + name;
+  return CopyNode(from, node, top);
+}
+
+int FileCopy::CopyNode(const std::vector<std::string>& from, const FileNode& node,
+                       const std::wstring& to) {
   if (int stop = StopIfInterrupted()) return stop;
   if (node.kind == NodeKind::kLink) {
-    if (!CreateSymbolicLinkW(to.c_str(), Utf8ToWide(node.linkTarget).c_str(), 0))
-      return static_cast<int>(ReportWin32Error(0, to.c_str()));
+    if (!CreateSymbolicLinkW(to.c_str(), Utf8ToWide(node.linkTarget).c_str(), 0)) return Failed(to);
     made.emplace_back(to, false);
     return 0;
   }
@@ -65,25 +79,41 @@ int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
 }
 
 int FileCopy::CopyFolder(const std::vector<std::string>& from, const std::wstring& to) {
-  if (!CreateDirectoryW(to.c_str(), nullptr)) return static_cast<int>(ReportWin32Error(0, to.c_str()));
+  if (!CreateDirectoryW(to.c_str(), nullptr)) return Failed(to);
   made.emplace_back(to, true);
+  std::wstring inside = to;
+  if (to == top) {
+    folder.Reset(HoldFolder(to.c_str()));
+    if (!folder.Valid()) return Failed(to);
+    inside = HeldFolderPath(folder.Get());
+  }
   std::vector<FileNode> entries;
   if (tree.List(from, entries) != 0)
     return PrintErrorLine(L"The folder %s cannot be read.\n", Shown(from).c_str());
   for (const FileNode& entry : entries) {
     std::vector<std::string> path = from;
     path.push_back(entry.name);
-    if (int error = Copy(path, entry, to + L"/" + Utf8ToWide(entry.name))) return error;
+    if (int error = CopyNode(path, entry, inside + L"/" + Utf8ToWide(entry.name))) return error;
   }
   return 0;
 }
 
 int FileCopy::CopyFile(const std::vector<std::string>& from, const FileNode& node,
                        const std::wstring& to) {
-  UniqueHandle file(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return static_cast<int>(ReportWin32Error(0, to.c_str()));
+  HANDLE held = INVALID_HANDLE_VALUE;
+  UniqueHandle file(CreateUnnamedFile(to.c_str(), &held));
+  UniqueHandle heldFolder(held);
+  if (!file.Valid()) return Failed(to);
+  if (int error = WriteData(from, node, file.Get(), to)) return error;
+  if (!NameUnnamedFile(heldFolder.Get(), file.Get(), to.c_str())) return Failed(to);
   made.emplace_back(to, false);
+  HANDLE handle = file.Release();
+  if (!CloseHandle(handle)) return Failed(to);
+  return 0;
+}
+
+int FileCopy::WriteData(const std::vector<std::string>& from, const FileNode& node, HANDLE file,
+                        const std::wstring& to) {
   std::vector<uint8_t> buffer(kPiece);
   for (uint64_t offset = 0; offset < node.size;) {
     if (int stop = StopIfInterrupted()) return stop;
@@ -91,19 +121,26 @@ int FileCopy::CopyFile(const std::vector<std::string>& from, const FileNode& nod
     if (tree.Read(from, offset, buffer.data(), buffer.size(), got) != 0 || got == 0)
       return ReadFailed(from);
     DWORD written = 0;
-    if (!WriteFile(file.Get(), buffer.data(), static_cast<DWORD>(got), &written, nullptr))
-      return static_cast<int>(ReportWin32Error(0, to.c_str()));
+    if (!WriteFile(file, buffer.data(), static_cast<DWORD>(got), &written, nullptr))
+      return Failed(to);
     offset += got;
     copied += got;
     ShowProgress();
   }
   FILETIME accessed = FileTimeOf(node.accessed, 0);
   FILETIME modified = FileTimeOf(node.modified, node.modifiedNanos);
-  if (!SetFileTime(file.Get(), nullptr, &accessed, &modified))
-    return static_cast<int>(ReportWin32Error(0, to.c_str()));
-  HANDLE handle = file.Release();
-  if (!CloseHandle(handle)) return static_cast<int>(ReportWin32Error(0, to.c_str()));
+  if (!SetFileTime(file, nullptr, &accessed, &modified)) return Failed(to);
   return 0;
+}
+
+int FileCopy::Failed(const std::wstring& to, DWORD code) const {
+  std::wstring shown = to;
+  const std::wstring inside = folder.Valid() ? HeldFolderPath(folder.Get()) : L"";
+  if (to == top)
+    shown = destination;
+  else if (!inside.empty() && to.compare(0, inside.size(), inside) == 0)
+    shown = destination + to.substr(inside.size());
+  return static_cast<int>(ReportWin32Error(code, shown.c_str()));
 }
 
 void FileCopy::ShowProgress() {

@@ -1,5 +1,7 @@
 #include "files/FileTree.h"
 
+#include <cstdio>
+
 #include "common/ProgramLines.h"
 #include "files/TextCoding.h"
 #include "platform.h"
@@ -24,20 +26,28 @@ std::string JoinPath(const std::vector<std::string>& path) {
   return joined;
 }
 
+namespace {
+std::string Printable(const std::string& text) { return WideToUtf8(PrintableName(Utf8ToWide(text))); }
+
+// The readers' lines go to standard error, beside the reads they fail: the
+// view's standard output is its mount line alone.
+void Warn(const std::string& text) {
+  std::fprintf(stderr, "%s%s%s\n", WideToUtf8(kProgramPrefix).c_str(),
+               WideToUtf8(kWarningPrefix).c_str(), text.c_str());
+}
+}  // namespace
+
 bool FileTree::KeepEntry(const std::vector<std::string>& path, const std::string& name) {
   if (!name.empty() && name != "." && name != ".." &&
       name.find_first_of(std::string("/\\\0", 3)) == std::string::npos)
     return true;
   const std::string folder = label + JoinPath(path);
   if (leftOut.insert(folder + '\0' + name).second)
-    PrintWarningLine(L"%s holds an entry named '%s', which cannot be a file's name; it is left "
-                     L"out.\n",
-                     PrintableName(Utf8ToWide(folder)).c_str(),
-                     PrintableName(Utf8ToWide(name)).c_str());
+    Warn(Printable(folder) + " holds an entry named '" + Printable(name) +
+         "', which cannot be a file's name; it is left out.");
   return false;
 }
 
 void FileTree::SayUnreadable(const std::vector<std::string>& path, const char* why) {
-  PrintWarningLine(L"%s: %s; its reads fail.\n", PrintableName(Utf8ToWide(label + JoinPath(path))).c_str(),
-                   Utf8ToWide(why).c_str());
+  Warn(Printable(label + JoinPath(path)) + ": " + why + "; its reads fail.");
 }

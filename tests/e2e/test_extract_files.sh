@@ -2,7 +2,7 @@
 # --extract to dynamic VHDX and VHD files, read back by qemu-img and libvhdi,
 # and the promises of every extract's output file: nothing under its name
 # until it is complete, whether the run fails, is interrupted or killed, or
-# its folder is swapped for a link meanwhile.
+# its folder is swapped for a link meanwhile; and --copy's, whose folder is swapped.
 source "$(dirname "$0")/lib.sh"
 
 make_ffu phone 64 512 "$IMAGE_DISK_ID" MainOS
@@ -154,3 +154,11 @@ done <<'CASES'
 damaged
 phone out.vhdx
 CASES
+
+# --copy of a folder interrupted after the swap: it removes what it made in
+# the folder it opened, and nothing of the same names where the link leads.
+"$BRACKWEN" --copy "$T/phone.ffu" MainOS "$T/victim/main" >/dev/null
+victim=$(find "$T/victim" | sort)
+gdb_run SetFileTime 'ignore 1 3' "$swap" 'signal SIGINT' -- --copy "$T/phone.ffu" MainOS "$T/user/box/main"
+check "swapped folder, --copy: the other folder's files stay, the copy's own go" "$victim 1 " \
+  "$(find "$T/victim" | sort) $(grep -c 'Failed to copy' "$T/gdb.txt") $(ls "$T/user/old")"

@@ -63,3 +63,20 @@ BOOL NameUnnamedFile(HANDLE folder, HANDLE file, const wchar_t* path) {
   (void)folder, (void)path;
   return MarkForDeletion(file, false);
 }
+
+HANDLE HoldFolder(const wchar_t* path) {
+  // Without delete sharing: nobody can rename or remove the folder.
+  return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
+}
+
+std::wstring HeldFolderPath(HANDLE folder) {
+  const DWORD needed = GetFinalPathNameByHandleW(folder, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (needed == 0) return L"";
+  std::wstring path(needed, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(folder, &path[0], needed, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= needed) return L"";
+  path.resize(length);
+  return path;
+}
