@@ -65,6 +65,10 @@ a raw image. ffu-pack writes FFU files from raw GPT disk images.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ntfs-3g, fuse3")
+# libtsk is loaded at run time, so the package names it itself.
+if(TSK_PACKAGE)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${TSK_PACKAGE}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # FUSE drivers of the other file systems a partition may hold, and the
 # desktop's folder opener.

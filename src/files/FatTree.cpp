@@ -4,15 +4,12 @@
 #include <cstring>
 
 #include "files/TextCoding.h"
-
-#include <tsk/libtsk.h>
-
-// The library allocates an external image's header with these, exported
-// but declared in its internal headers only.
-extern "C" void* tsk_img_malloc(size_t length);
-extern "C" void tsk_img_free(void* image);
+#include "files/TskLibrary.h"
 
 namespace {
+// The library's calls, had when the first volume is opened.
+const TskCalls* tsk = nullptr;
+
 // The image the library reads: its header, then the partition's bytes.
 struct External {
   TSK_IMG_INFO info;
@@ -28,7 +25,7 @@ ssize_t ImageRead(TSK_IMG_INFO* image, TSK_OFF_T offset, char* buffer, size_t le
   return static_cast<ssize_t>(got);
 }
 
-void ImageClose(TSK_IMG_INFO* image) { tsk_img_free(image); }
+void ImageClose(TSK_IMG_INFO* image) { tsk->imgFree(image); }
 
 void ImageStatus(TSK_IMG_INFO*, FILE*) {}
 
@@ -69,24 +66,25 @@ void Fill(const TSK_FS_FILE* file, FileNode& node) {
 
 std::unique_ptr<FatTree> FatTree::Open(const PartitionBytes& bytes, const std::string& label,
                                        std::string& why) {
+  if ((tsk = LoadTsk(why)) == nullptr) return nullptr;
   std::unique_ptr<FatTree> tree(new FatTree(label));
-  External* external = static_cast<External*>(tsk_img_malloc(sizeof(External)));
+  External* external = static_cast<External*>(tsk->imgMalloc(sizeof(External)));
   if (external == nullptr) {
     why = "out of memory";
     return nullptr;
   }
   external->bytes = &bytes;
-  tree->image = tsk_img_open_external(external, static_cast<TSK_OFF_T>(bytes.Length()),
+  tree->image = tsk->imgOpenExternal(external, static_cast<TSK_OFF_T>(bytes.Length()),
                                       bytes.SectorSize(), ImageRead, ImageClose, ImageStatus);
   if (tree->image == nullptr) {
-    why = tsk_error_get() ? tsk_error_get() : "the library refused the volume";
-    tsk_img_free(external);
+    why = tsk->errorGet() ? tsk->errorGet() : "the library refused the volume";
+    tsk->imgFree(external);
     return nullptr;
   }
-  tree->volume = tsk_fs_open_img(tree->image, 0, TSK_FS_TYPE_FAT_DETECT);
+  tree->volume = tsk->fsOpenImg(tree->image, 0, TSK_FS_TYPE_FAT_DETECT);
   if (tree->volume == nullptr) {
-    why = tsk_error_get() ? tsk_error_get() : "no FAT or exFAT volume";
-    tsk_error_reset();
+    why = tsk->errorGet() ? tsk->errorGet() : "no FAT or exFAT volume";
+    tsk->errorReset();
     return nullptr;
   }
   if (tree->volume->ftype == TSK_FS_TYPE_EXFAT) tree->kind = L"exFAT";
@@ -94,29 +92,29 @@ std::unique_ptr<FatTree> FatTree::Open(const PartitionBytes& bytes, const std::s
 }
 
 FatTree::~FatTree() {
-  if (volume != nullptr) tsk_fs_close(volume);
-  if (image != nullptr) tsk_img_close(image);
+  if (volume != nullptr) tsk->fsClose(volume);
+  if (image != nullptr) tsk->imgClose(image);
 }
 
 int FatTree::ListFolder(const std::vector<std::string>& path, uint64_t folder,
                         std::vector<FileNode>& entries) {
   entries.clear();
-  TSK_FS_DIR* dir = tsk_fs_dir_open_meta(volume, folder);
+  TSK_FS_DIR* dir = tsk->dirOpenMeta(volume, folder);
   if (dir == nullptr) {
-    tsk_error_reset();
+    tsk->errorReset();
     return EIO;
   }
-  size_t count = tsk_fs_dir_getsize(dir);
+  size_t count = tsk->dirGetSize(dir);
   for (size_t i = 0; i < count; ++i) {
-    TSK_FS_FILE* file = tsk_fs_dir_get(dir, i);
+    TSK_FS_FILE* file = tsk->dirGet(dir, i);
     if (file == nullptr) continue;
     if (Shown(file) && KeepEntry(path, file->name->name)) {
       entries.emplace_back();
       Fill(file, entries.back());
     }
-    tsk_fs_file_close(file);
+    tsk->fileClose(file);
   }
-  tsk_fs_dir_close(dir);
+  tsk->dirClose(dir);
   return 0;
 }
 
@@ -161,18 +159,18 @@ int FatTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t
   if (error != 0) return error;
   if (node.kind != NodeKind::kFile) return EISDIR;
   if (offset >= node.size) return 0;
-  TSK_FS_FILE* file = tsk_fs_file_open_meta(volume, nullptr, node.id);
+  TSK_FS_FILE* file = tsk->fileOpenMeta(volume, nullptr, node.id);
   if (file == nullptr) {
-    tsk_error_reset();
+    tsk->errorReset();
     return EIO;
   }
   if (length > node.size - offset) length = static_cast<size_t>(node.size - offset);
-  ssize_t piece = tsk_fs_file_read(file, static_cast<TSK_OFF_T>(offset),
+  ssize_t piece = tsk->fileRead(file, static_cast<TSK_OFF_T>(offset),
                                    reinterpret_cast<char*>(buffer), length,
                                    TSK_FS_FILE_READ_FLAG_NONE);
-  tsk_fs_file_close(file);
+  tsk->fileClose(file);
   if (piece < 0 || static_cast<size_t>(piece) != length) {
-    tsk_error_reset();
+    tsk->errorReset();
     return EIO;
   }
   got = length;
