@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (system == L"NTFS")
     tree = NtfsTree::Open(bytes, "fuzz", why);
   else if (system == L"FAT" || system == L"exFAT")
-    tree = FatTree::Open(bytes, why);
+    tree = FatTree::Open(bytes, "fuzz", why);
   if (tree == nullptr) return 0;
   std::vector<std::string> path;
   int budget = kMostEntries;

@@ -27,7 +27,6 @@ VirtualDiskWriter::VirtualDiskWriter(OutputFile& file, ImageContainer container,
     : file(file),
       container(container),
       diskSize(diskSize),
-      sectorSize(sectorSize),
       // Only the chosen container's layout: CheckFits has found it can hold the disk.
       vhd(container == ImageContainer::kVhd ? VhdDynamicLayout::For(diskSize, kBlockSize)
                                             : VhdDynamicLayout{}),

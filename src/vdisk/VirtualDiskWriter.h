@@ -43,7 +43,6 @@ class VirtualDiskWriter : public DiskImageSink {
   OutputFile& file;
   ImageContainer container;
   uint64_t diskSize;
-  uint32_t sectorSize;
   VhdDynamicLayout vhd;
   VhdxLayout vhdx;
   std::vector<uint64_t> places;  // per block: its bytes' file offset, or kAbsent

@@ -7,7 +7,6 @@
 #include "win32_linux.h"
 
 namespace {
-constexpr HRESULT kOutOfMemory = static_cast<int32_t>(0x8007000E);
 constexpr HRESULT kInvalidArgument = static_cast<int32_t>(0x80070057);
 constexpr DWORD kMultiThreaded = 0x0;
 
