@@ -60,7 +60,7 @@ int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
   const std::wstring name = last == std::wstring::npos ? to : to.substr(last + 1);
   const std::wstring where = last == std::wstring::npos ? L"." : last == 0 ? L"/" : to.substr(0, last);
   if (name.empty() || name == L"." || name == L"..") return Failed(to, ERROR_INVALID_NAME);
-  parent.Reset(HoldFolder(where.c_str()));
+  parent.Reset(HoldFolder(where.c_str(), true));
   if (!parent.Valid()) return Failed(to);
   top = HeldFolderPath(parent.Get()) + L"/" + name;
   return CopyNode(from, node, top);
@@ -83,7 +83,7 @@ int FileCopy::CopyFolder(const std::vector<std::string>& from, const std::wstrin
   made.emplace_back(to, true);
   std::wstring inside = to;
   if (to == top) {
-    folder.Reset(HoldFolder(to.c_str()));
+    folder.Reset(HoldFolder(to.c_str(), false));
     if (!folder.Valid()) return Failed(to);
     inside = HeldFolderPath(folder.Get());
   }

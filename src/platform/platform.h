@@ -61,12 +61,13 @@ BOOL NameUnnamedFile(HANDLE folder, HANDLE file, const wchar_t* path);
 // A folder held open, for work inside it when its path runs through a folder
 // that another user may write: HeldFolderPath leads into the folder held,
 // wherever its name leads meanwhile, so nothing is made in, or removed from,
-// a folder put in its place. A link at `path` itself is refused.
+// a folder put in its place. A link at `path` itself is followed when
+// `followLink` says so, and refused otherwise (a folder the caller made).
 // Windows: held without delete sharing, so that it cannot be renamed or
 // removed; its path is its final path. Linux: the descriptor's /proc path.
 // Returns: the handle (CloseHandle releases it), or INVALID_HANDLE_VALUE with
 // the last error set.
-HANDLE HoldFolder(const wchar_t* path);
+HANDLE HoldFolder(const wchar_t* path, bool followLink);
 // Returns: the path of the held folder, without a separator at its end;
 // empty for a handle that HoldFolder did not make.
 std::wstring HeldFolderPath(HANDLE folder);

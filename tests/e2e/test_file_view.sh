@@ -112,6 +112,10 @@ check "the copy keeps modification times" "$(stat -c %Y "$T/main.src/Nested/five
 echo kept >"$T/copies/exists"; chown nobody "$T/copies/exists"
 run_as_nobody "$T/Brackwen" --copy "$T/phone.ffu" MainOS/readme.txt "$T/copies/exists"
 check "an existing destination is refused and kept" "73 kept" "$RC $(cat "$T/copies/exists")"
+ln -s "$T/copies" "$T/copies.link"
+run_as_nobody "$T/Brackwen" --copy "$T/phone.ffu" MainOS/readme.txt "$T/copies.link/readme.txt"
+check "a destination in a folder reached through a link" "0 same" \
+  "$RC $(cmp -s "$T/copies/readme.txt" "$T/main.src/readme.txt" && echo same)"
 
 # After the unmount nothing is left: no process, no mount, nothing new in the temporary folder.
 as_nobody fusermount3 -u "$V"
