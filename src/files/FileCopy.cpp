@@ -56,9 +56,12 @@ uint64_t FileCopy::CountBytes(FileTree& tree, const std::vector<std::string>& fr
 int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
                    const std::wstring& to) {
   destination = to;
-  const size_t last = to.find_last_of(L"/\\");
-  const std::wstring name = last == std::wstring::npos ? to : to.substr(last + 1);
-  const std::wstring where = last == std::wstring::npos ? L"." : last == 0 ? L"/" : to.substr(0, last);
+  // "out/" names the folder out, as the shell's completion writes it.
+  const size_t end = to.find_last_not_of(L"/\\");
+  const std::wstring path = end == std::wstring::npos ? L"" : to.substr(0, end + 1);
+  const size_t last = path.find_last_of(L"/\\");
+  const std::wstring name = last == std::wstring::npos ? path : path.substr(last + 1);
+  const std::wstring where = last == std::wstring::npos ? L"." : last == 0 ? L"/" : path.substr(0, last);
   if (name.empty() || name == L"." || name == L"..") return Failed(to, ERROR_INVALID_NAME);
   parent.Reset(HoldFolder(where.c_str(), true));
   if (!parent.Valid()) return Failed(to);
