@@ -96,8 +96,7 @@ FatTree::~FatTree() {
   if (image != nullptr) tsk->imgClose(image);
 }
 
-int FatTree::ListFolder(const std::vector<std::string>& path, uint64_t folder,
-                        std::vector<FileNode>& entries) {
+int FatTree::ListFolder(uint64_t folder, std::vector<FileNode>& entries) {
   entries.clear();
   TSK_FS_DIR* dir = tsk->dirOpenMeta(volume, folder);
   if (dir == nullptr) {
@@ -108,7 +107,7 @@ int FatTree::ListFolder(const std::vector<std::string>& path, uint64_t folder,
   for (size_t i = 0; i < count; ++i) {
     TSK_FS_FILE* file = tsk->dirGet(dir, i);
     if (file == nullptr) continue;
-    if (Shown(file) && KeepEntry(path, file->name->name)) {
+    if (Shown(file)) {
       entries.emplace_back();
       Fill(file, entries.back());
     }
@@ -124,10 +123,9 @@ int FatTree::Find(const std::vector<std::string>& path, FileNode& node) {
   node.id = volume->root_inum;
   node.attributes = 0x10;
   std::vector<FileNode> entries;
-  std::vector<std::string> folder;
   for (const std::string& part : path) {
     if (node.kind != NodeKind::kFolder) return ENOTDIR;
-    int error = ListFolder(folder, node.id, entries);
+    int error = ListFolder(node.id, entries);
     if (error != 0) return error;
     std::u16string wanted = FoldName(part);
     bool found = false;
@@ -138,17 +136,16 @@ int FatTree::Find(const std::vector<std::string>& path, FileNode& node) {
         break;
       }
     if (!found) return ENOENT;
-    folder.push_back(part);
   }
   return 0;
 }
 
-int FatTree::List(const std::vector<std::string>& path, std::vector<FileNode>& entries) {
+int FatTree::ListEntries(const std::vector<std::string>& path, std::vector<FileNode>& entries) {
   FileNode folder;
   int error = Find(path, folder);
   if (error != 0) return error;
   if (folder.kind != NodeKind::kFolder) return ENOTDIR;
-  return ListFolder(path, folder.id, entries);
+  return ListFolder(folder.id, entries);
 }
 
 int FatTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,

@@ -22,15 +22,15 @@ class FatTree : public FileTree {
 
   const wchar_t* Kind() const override { return kind; }
   int Find(const std::vector<std::string>& path, FileNode& node) override;
-  int List(const std::vector<std::string>& path, std::vector<FileNode>& entries) override;
   int Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer, size_t length,
            size_t& got) override;
 
+ protected:
+  int ListEntries(const std::vector<std::string>& path, std::vector<FileNode>& entries) override;
+
  private:
   explicit FatTree(const std::string& label) : FileTree(label) {}
-  // Lists the folder `folder`, which `path` names.
-  int ListFolder(const std::vector<std::string>& path, uint64_t folder,
-                 std::vector<FileNode>& entries);
+  int ListFolder(uint64_t folder, std::vector<FileNode>& entries);
 
   TSK_IMG_INFO* image = nullptr;
   TSK_FS_INFO* volume = nullptr;

@@ -1,5 +1,6 @@
 #include "files/FileTree.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/ProgramLines.h"
@@ -36,6 +37,15 @@ void Warn(const std::string& text) {
                WideToUtf8(kWarningPrefix).c_str(), text.c_str());
 }
 }  // namespace
+
+int FileTree::List(const std::vector<std::string>& path, std::vector<FileNode>& entries) {
+  const int error = ListEntries(path, entries);
+  if (error != 0) return error;
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const FileNode& entry) { return !KeepEntry(path, entry.name); }),
+                entries.end());
+  return 0;
+}
 
 bool FileTree::KeepEntry(const std::vector<std::string>& path, const std::string& name) {
   if (!name.empty() && name != "." && name != ".." &&

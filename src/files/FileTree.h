@@ -41,7 +41,11 @@ class FileTree {
   virtual ~FileTree() = default;
   virtual const wchar_t* Kind() const = 0;  // L"NTFS", L"FAT", L"exFAT"
   virtual int Find(const std::vector<std::string>& path, FileNode& node) = 0;
-  virtual int List(const std::vector<std::string>& path, std::vector<FileNode>& entries) = 0;
+  // The folder's entries, but for those whose names no file can have: a
+  // volume written elsewhere may hold any name, and a copy or the view would
+  // take such a one (with '/', '\' or NUL in it, or "." or "..") for a path
+  // out of its folder. Each one left out is said once.
+  int List(const std::vector<std::string>& path, std::vector<FileNode>& entries);
   // Reads up to `length` bytes of the file's data from `offset`; `got` is
   // short only at the end of the data.
   virtual int Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer,
@@ -59,18 +63,17 @@ class FileTree {
   }
 
  protected:
-  // True when `name`, listed in the folder `path`, can stand as a file's
-  // name: not empty, "." or "..", and free of '/', '\' and NUL. A volume
-  // written elsewhere may hold any name, and a copy or the view would take
-  // such a one for a path out of its folder: it is left out of listings,
-  // with one line the first time.
-  bool KeepEntry(const std::vector<std::string>& path, const std::string& name);
+  // Every entry of the folder, as the file system holds it.
+  virtual int ListEntries(const std::vector<std::string>& path,
+                          std::vector<FileNode>& entries) = 0;
   // Says that the file at `path` is not read, and `why`.
   void SayUnreadable(const std::vector<std::string>& path, const char* why);
 
   std::string label;  // names the volume in lines
 
  private:
+  bool KeepEntry(const std::vector<std::string>& path, const std::string& name);
+
   std::set<std::string> leftOut;  // folder and name of the entries said
 };
 

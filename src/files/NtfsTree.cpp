@@ -226,7 +226,7 @@ int NtfsTree::Find(const std::vector<std::string>& path, FileNode& node) {
   return error;
 }
 
-int NtfsTree::List(const std::vector<std::string>& path, std::vector<FileNode>& entries) {
+int NtfsTree::ListEntries(const std::vector<std::string>& path, std::vector<FileNode>& entries) {
   entries.clear();
   ntfs_inode* folder = nullptr;
   int error = OpenInode(path, folder);
@@ -241,7 +241,6 @@ int NtfsTree::List(const std::vector<std::string>& path, std::vector<FileNode>& 
   ntfs_inode_close(folder);
   if (failed) return EIO;
   for (const auto& entry : listing.names) {
-    if (!KeepEntry(path, entry.first)) continue;
     ntfs_inode* inode = ntfs_inode_open(volume, entry.second);
     if (inode == nullptr) return EIO;
     FileNode node;

@@ -30,7 +30,6 @@ class NtfsTree : public FileTree {
 
   const wchar_t* Kind() const override { return L"NTFS"; }
   int Find(const std::vector<std::string>& path, FileNode& node) override;
-  int List(const std::vector<std::string>& path, std::vector<FileNode>& entries) override;
   int Read(const std::vector<std::string>& path, uint64_t offset, uint8_t* buffer, size_t length,
            size_t& got) override;
   int Streams(const std::vector<std::string>& path, std::vector<std::string>& names) override;
@@ -42,6 +41,9 @@ class NtfsTree : public FileTree {
   // WofCompressedData of a compressed file, say); `got` is short at its end.
   int ReadStreamAt(const std::vector<std::string>& path, const std::string& stream,
                    uint64_t offset, uint8_t* buffer, size_t length, size_t& got);
+
+ protected:
+  int ListEntries(const std::vector<std::string>& path, std::vector<FileNode>& entries) override;
 
  private:
   explicit NtfsTree(const std::string& label) : FileTree(label) {}
