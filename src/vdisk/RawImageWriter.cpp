@@ -10,9 +10,9 @@
 #include "common/ProgramLines.h"
 #include "common/StatusLine.h"
 #include "common/UniqueHandle.h"
+#include "ffu/BlockStream.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
-#include "ffu/BlockStream.h"
 #include "ffu/StoreReader.h"
 #include "platform.h"
 #include "vdisk/CopyCheck.h"
@@ -23,7 +23,8 @@
 
 namespace {
 // Bytes read from the image at a time: large reads keep the extraction at
-// the disk's speed, two buffers of this size keep memory flat.
+// the disk's speed, and the stream's few buffers of this size keep memory
+// flat.
 constexpr uint32_t kReadBytes = 4u << 20;
 
 // The status line's words for each container.
