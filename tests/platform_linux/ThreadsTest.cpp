@@ -1,6 +1,8 @@
 // The Linux layer's threads, events and waits (threads.cpp).
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -86,8 +88,9 @@ int NiceOfThread(pid_t id) {
   return std::stoi(field);
 }
 
-// Lowering a priority works for every user; raising it again needs root.
+// Root may lower a thread's priority and raise it again.
 TEST(Threads, PrioritiesAreTheThreadsNiceValue) {
+  if (geteuid() != 0) GTEST_SKIP() << "raising a priority again needs root";
   HeldThread held;
   HANDLE thread = CreateThread(nullptr, 0, &WaitForRelease, &held, 0, nullptr);
   ASSERT_NE(thread, nullptr);
@@ -98,7 +101,6 @@ TEST(Threads, PrioritiesAreTheThreadsNiceValue) {
   } cases[] = {{THREAD_PRIORITY_BELOW_NORMAL, 5}, {THREAD_PRIORITY_IDLE, 19},
                {THREAD_PRIORITY_NORMAL, 0}};
   for (const Case& c : cases) {
-    if (c.nice < 5 && geteuid() != 0) continue;
     EXPECT_TRUE(SetThreadPriority(thread, c.priority)) << c.priority;
     EXPECT_EQ(NiceOfThread(held.id), c.nice) << c.priority;
   }
@@ -110,6 +112,30 @@ TEST(Threads, PrioritiesAreTheThreadsNiceValue) {
   EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_IDLE)) << "a returned thread";
   CloseHandle(thread);
   CloseHandle(held.release);
+}
+
+// Without CAP_SYS_NICE and with RLIMIT_NICE at 0, a thread could not have
+// its priority back: lowering it is refused, so that a pool lowered while
+// its caller works is never left at idle for good.
+TEST(Threads, PriorityIsLoweredOnlyWhereItCanBeRaisedAgain) {
+  pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    struct rlimit none {};
+    bool dropped = setrlimit(RLIMIT_NICE, &none) == 0 &&
+                   (geteuid() != 0 || setresuid(65534, 65534, 65534) == 0);
+    HeldThread held;
+    HANDLE thread = CreateThread(nullptr, 0, &WaitForRelease, &held, 0, nullptr);
+    while (thread != nullptr && held.id == 0) std::this_thread::yield();
+    bool refused = thread != nullptr && !SetThreadPriority(thread, THREAD_PRIORITY_IDLE) &&
+                   GetLastError() == ERROR_PRIVILEGE_NOT_HELD && NiceOfThread(held.id) == 0;
+    SetEvent(held.release);
+    WaitForSingleObject(thread, INFINITE);
+    _exit(!dropped ? 2 : refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
 TEST(Threads, SuspendedThreadsAndNamedEventsAreRefused) {

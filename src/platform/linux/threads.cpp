@@ -3,7 +3,9 @@
 // an event is manual- or auto-reset as asked. Named events and suspended
 // threads are not needed by the program and are refused. Thread priorities
 // are the thread's nice value. A named mutex is waited for in mutex.cpp.
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -114,8 +116,30 @@ bool NiceOf(int priority, int* nice) {
   }
   return false;
 }
+
+bool HoldsCapability(int capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
+}
+
+// Whether a thread may have the nice value `nice` back once it has a higher
+// one: RLIMIT_NICE allows values down to 20 minus its limit, CAP_SYS_NICE any.
+bool MayRegainNice(int nice) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NICE, &limit) == 0 &&
+      (limit.rlim_cur == RLIM_INFINITY || static_cast<rlim_t>(20 - nice) <= limit.rlim_cur))
+    return true;
+  return HoldsCapability(CAP_SYS_NICE);
+}
 }  // namespace
 
+// Windows gives any thread its priority back; Linux gives a thread its nice
+// value back only within RLIMIT_NICE or with CAP_SYS_NICE. A priority is
+// therefore lowered only where it can be raised again (ERROR_PRIVILEGE_NOT_HELD
+// otherwise), so that a thread is never left at a priority its owner cannot
+// undo: a pool lowered for a while would otherwise stay at idle for good.
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   LinuxHandle* handle = HandleOf(thread, HandleKind::kThread);
   if (handle == nullptr) return FailWith(ERROR_INVALID_HANDLE);
@@ -126,7 +150,11 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
   waitable.changed.wait(hold, [&waitable] { return waitable.threadId != 0 || waitable.signaled; });
   // A thread that has returned has no priority left to change.
   if (waitable.signaled) return TRUE;
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(waitable.threadId), nice) != 0)
+  const id_t id = static_cast<id_t>(waitable.threadId);
+  errno = 0;
+  const int now = getpriority(PRIO_PROCESS, id);
+  if (errno == 0 && nice > now && !MayRegainNice(now)) return FailWith(ERROR_PRIVILEGE_NOT_HELD);
+  if (setpriority(PRIO_PROCESS, id, nice) != 0)
     return FailWith(Win32FromErrno(errno));
   return TRUE;
 }
