@@ -92,8 +92,11 @@ uint32_t ChunkedFileReader::WindowChunks(uint32_t index) {
   return count;
 }
 
-// Reads the unchecked chunks from `index` on whole and hashes them.
+// Reads the unchecked chunks from `index` on whole and hashes them; a window
+// read ahead is taken first, whether or not it is the one wanted.
 DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
+  TakeAhead();
+  if (states[index] != kUnread) return 0;
   const uint32_t count = WindowChunks(index);
   const uint64_t start = ChunkStart(index);
   windowCount = 0;
@@ -102,38 +105,82 @@ DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
   if (error != 0) return error;
   windowFirst = index;
   windowCount = count;
-  HashWindow(count);
+  PreparePool();
+  const uint32_t before = windowCheck.DamagedCount();
+  PostWindow(windowFirst, window, count);
+  pool->WaitAll();
+  FinishWindow(before);
+  ReadAhead();
   return 0;
 }
 
-// The window's chunks are split among the pool's threads; only where the
-// pool found damage (or could not hash) is each chunk hashed again on its own,
-// to know which.
-void ChunkedFileReader::HashWindow(uint32_t count) {
-  // A process made as a copy of ours (the view going to the background) has
-  // none of the pool's threads: it makes a pool of its own, and the copy of
-  // the old one, whose threads it cannot stop, is left alone.
-  if (pool != nullptr && poolProcess != GetCurrentProcessId()) (void)pool.release();
+// A process made as a copy of ours (the view going to the background) has
+// none of the pool's threads: it makes a pool of its own, and the copy of the
+// old one, whose threads it cannot stop, is left alone, with any window read
+// ahead into it.
+void ChunkedFileReader::PreparePool() {
+  if (pool != nullptr && poolProcess != GetCurrentProcessId()) {
+    (void)pool.release();
+    aheadCount = 0;
+  }
   if (pool == nullptr) {
-    pool = std::make_unique<ChunkHashPool>(&windowCheck, ChunkHashPool::ThreadsWanted());
+    pool = std::make_unique<ChunkHashPool>(&windowCheck, 2 * ChunkHashPool::ThreadsWanted(),
+                                           ChunkHashPool::kIdleUnlessAwaited);
     poolProcess = GetCurrentProcessId();
   }
-  const uint32_t before = windowCheck.DamagedCount();
-  windowCheck.ResumeAt(windowFirst);
+}
+
+// The chunks are split among the pool's threads.
+void ChunkedFileReader::PostWindow(uint32_t first, const std::vector<uint8_t>& bytes,
+                                   uint32_t count) {
+  windowCheck.ResumeAt(first);
   const uint32_t threads = std::max<uint32_t>(1, pool->Threads());
   const uint32_t share = (count + threads - 1) / threads;
-  for (uint32_t first = 0; first < count; first += share) {
-    const uint32_t last = std::min(count, first + share) - 1;
-    const uint64_t from = ChunkStart(windowFirst + first) - ChunkStart(windowFirst);
-    const uint64_t to = ChunkEnd(windowFirst + last) - ChunkStart(windowFirst);
-    pool->Post(ChunkStart(windowFirst) + from, window.data() + from, to - from);
+  for (uint32_t part = 0; part < count; part += share) {
+    const uint32_t last = std::min(count, part + share) - 1;
+    const uint64_t from = ChunkStart(first + part) - ChunkStart(first);
+    const uint64_t to = ChunkEnd(first + last) - ChunkStart(first);
+    pool->Post(ChunkStart(first) + from, bytes.data() + from, to - from);
   }
-  pool->WaitAll();
-  if (windowCheck.Checking() && windowCheck.DamagedCount() == before) {
-    std::fill_n(states.begin() + windowFirst, count, kGood);
+}
+
+// Only where the pool found damage (or could not hash) is each chunk of the
+// window hashed again on its own, to know which.
+void ChunkedFileReader::FinishWindow(uint32_t damagedBefore) {
+  if (windowCheck.Checking() && windowCheck.DamagedCount() == damagedBefore) {
+    std::fill_n(states.begin() + windowFirst, windowCount, kGood);
     return;
   }
-  SortOutDamage(count);
+  SortOutDamage(windowCount);
+}
+
+// After a window of the largest size, the unchecked chunks that follow it.
+// A read that fails here is left for the reads that want those chunks.
+void ChunkedFileReader::ReadAhead() {
+  const uint32_t next = windowFirst + windowCount;
+  if (windowCount < mostChunks || next >= states.size() || states[next] != kUnread) return;
+  const uint32_t count = WindowChunks(next);
+  const uint64_t start = ChunkStart(next);
+  ahead.resize(ChunkEnd(next + count - 1) - start);
+  if (ReadFileRange(file, start, ahead.data(), ahead.size()) != 0) return;
+  aheadFirst = next;
+  aheadCount = count;
+  aheadDamagedBefore = windowCheck.DamagedCount();
+  PostWindow(aheadFirst, ahead, count);
+}
+
+// Waits for the window read ahead, makes it the last window read, and reads
+// on ahead of it.
+void ChunkedFileReader::TakeAhead() {
+  PreparePool();
+  if (aheadCount == 0) return;
+  pool->WaitAll();
+  window.swap(ahead);
+  windowFirst = aheadFirst;
+  windowCount = aheadCount;
+  aheadCount = 0;
+  FinishWindow(aheadDamagedBefore);
+  ReadAhead();
 }
 
 void ChunkedFileReader::SortOutDamage(uint32_t count) {

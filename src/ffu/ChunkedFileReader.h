@@ -18,8 +18,11 @@ class FfuImage;
 // read that touches it, and its bytes are never handed out. Unchecked chunks
 // are read in windows that grow while reads go on in order (up to 4 MiB),
 // hashed on the hash pool's threads, and the last window stays in memory, so
-// small reads in order read the file once. Without a usable hash table (see
-// ChunkVerifier's plans) reads are not checked. One thread at a time.
+// small reads in order read the file once. Once windows have grown to their
+// largest, the next one is read and handed to the pool before the reads of
+// this one are served, so that hashing goes on beside them. Without a usable
+// hash table (see ChunkVerifier's plans) reads are not checked. One thread at
+// a time.
 class ChunkedFileReader {
  public:
   explicit ChunkedFileReader(const FfuImage& image);
@@ -43,7 +46,11 @@ class ChunkedFileReader {
   DWORD ReadChunkPart(uint32_t index, uint64_t offset, uint8_t* buffer, uint64_t length);
   DWORD LoadWindow(uint32_t index);
   uint32_t WindowChunks(uint32_t index);
-  void HashWindow(uint32_t count);
+  void PreparePool();
+  void PostWindow(uint32_t first, const std::vector<uint8_t>& bytes, uint32_t count);
+  void FinishWindow(uint32_t damagedBefore);
+  void ReadAhead();
+  void TakeAhead();
   void SortOutDamage(uint32_t count);
   bool InWindow(uint32_t index) const {
     return index >= windowFirst && index - windowFirst < windowCount;
@@ -64,7 +71,13 @@ class ChunkedFileReader {
   uint32_t windowFirst = 0;
   uint32_t windowCount = 0;
   uint32_t mostChunks = 1;  // the largest window, in chunks
-  Sha256Hash hash;          // a window's chunks one by one, where one is damaged
+  // The window after it, read and posted to the pool but not yet waited for
+  // while `aheadCount` is not 0; its chunks are still kUnread.
+  std::vector<uint8_t> ahead;
+  uint32_t aheadFirst = 0;
+  uint32_t aheadCount = 0;
+  uint32_t aheadDamagedBefore = 0;
+  Sha256Hash hash;  // a window's chunks one by one, where one is damaged
   // A check of our own, so that reads do not disturb the running check of
   // the image's load; its pool hashes the windows.
   ChunkVerifier windowCheck;

@@ -1,15 +1,20 @@
-// The check of a whole image file on the hash pool, on FFU files that
-// ffu-pack made from a disk of random bytes, some with chunks spoiled.
+// The check of a whole image file on the hash pool, and checked reads at any
+// offset, on FFU files that ffu-pack made from a disk of random bytes, some
+// with chunks spoiled.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "StdoutCapture.h"
 #include "TempFolder.h"
+#include "ffu/ChunkedFileReader.h"
 #include "ffu/DamageReport.h"
 #include "ffu/DiskGeometry.h"
 #include "ffu/FfuImage.h"
@@ -32,16 +37,21 @@ class WholeImageCheck : public testing::TestWithParam<CheckCase> {};
 
 // 14 MiB of random data on a 16 MiB disk: several pieces of 4 MiB, so that
 // the pool hashes pieces side by side.
+int PackRandomDisk(const std::string& folder, const char* options,
+                   const std::vector<uint32_t>& damaged) {
+  std::string disk = folder + "/disk.img";
+  std::string command = "(truncate -s 16M " + disk + " && sgdisk -n 1:2048:0 -c 1:MainOS " + disk +
+                        " && dd if=/dev/urandom of=" + disk +
+                        " bs=1M seek=1 count=14 conv=notrunc && " + FFU_PACK_PATH + " " + options;
+  for (uint32_t chunk : damaged) command += " --damage-chunk " + std::to_string(chunk);
+  return RunCommand(command + " " + disk + " " + folder + "/disk.ffu) >/dev/null");
+}
+
 TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
   const CheckCase& c = GetParam();
   TempFolder folder;
-  std::string disk = folder.path + "/disk.img", ffu = folder.path + "/disk.ffu";
-  std::string command = "(truncate -s 16M " + disk + " && sgdisk -n 1:2048:0 -c 1:MainOS " + disk +
-                        " && dd if=/dev/urandom of=" + disk +
-                        " bs=1M seek=1 count=14 conv=notrunc && " + FFU_PACK_PATH + " " +
-                        c.options;
-  for (uint32_t chunk : c.damaged) command += " --damage-chunk " + std::to_string(chunk);
-  ASSERT_EQ(RunCommand(command + " " + disk + " " + ffu + ")"), 0);
+  std::string ffu = folder.path + "/disk.ffu";
+  ASSERT_EQ(PackRandomDisk(folder.path, c.options, c.damaged), 0);
 
   FfuImage image;
   StoreReader reader;
@@ -80,5 +90,42 @@ INSTANTIATE_TEST_SUITE_P(
                   "(Korvex) !ERROR! Failed to check the image file."},
         CheckCase{"file cut short after loading", "", {}, true, kImageUnreadable,
                   "(Korvex) !ERROR! Failed to check the image file."}));
+
+// Reads of 128 KiB in order, and now and then one further back: a read that
+// touches a spoiled chunk fails, every other has the file's bytes. Chunks
+// 70 and 100 lie in windows that were read ahead while earlier reads went on.
+TEST(CheckedReads, FailExactlyWhereAChunkIsSpoiled) {
+  const std::vector<uint32_t> spoiled = {3, 70, 100};
+  TempFolder folder;
+  std::string ffu = folder.path + "/disk.ffu";
+  ASSERT_EQ(PackRandomDisk(folder.path, "", spoiled), 0);
+  FfuImage image;
+  ASSERT_EQ(image.Load(std::wstring(ffu.begin(), ffu.end())), 0);
+  std::ifstream in(ffu, std::ios::binary);
+  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+  ChunkedFileReader reader(image);
+  ASSERT_TRUE(reader.Checking());
+  const uint64_t start = image.ChunkCheck().RegionStart(), size = image.ChunkCheck().ChunkSize();
+  ASSERT_GT((file.size() - start) / size, 100u);
+  auto touchesSpoiled = [&](uint64_t offset, uint64_t length) {
+    return std::any_of(spoiled.begin(), spoiled.end(), [&](uint32_t chunk) {
+      return start + chunk * size < offset + length && offset < start + (chunk + 1) * size;
+    });
+  };
+  constexpr uint64_t kPiece = 128 << 10;
+  std::vector<uint8_t> bytes(kPiece);
+  StdoutCapture capture;
+  for (uint64_t n = 0; n * kPiece < file.size(); ++n) {
+    for (uint64_t offset : {n * kPiece, n % 37 == 36 ? n * kPiece / 2 : n * kPiece}) {
+      const uint64_t length = std::min<uint64_t>(kPiece, file.size() - offset);
+      const bool bad = touchesSpoiled(offset, length);
+      ASSERT_EQ(reader.Read(offset, bytes.data(), length), bad ? ERROR_CRC : 0u) << offset;
+      if (!bad) {
+        ASSERT_TRUE(std::equal(bytes.begin(), bytes.begin() + length, &file[offset])) << offset;
+      }
+    }
+  }
+  EXPECT_EQ(reader.Damaged(), spoiled);
+}
 
 }  // namespace
