@@ -124,6 +124,7 @@ void ChunkedFileReader::PreparePool() {
     aheadCount = 0;
   }
   if (pool == nullptr) {
+    // Slots for a window's ranges and those of the window ahead.
     pool = std::make_unique<ChunkHashPool>(&windowCheck, 2 * ChunkHashPool::ThreadsWanted(),
                                            ChunkHashPool::kIdleUnlessAwaited);
     poolProcess = GetCurrentProcessId();
