@@ -95,23 +95,28 @@ uint32_t ChunkedFileReader::WindowChunks(uint32_t index) {
 // Reads the unchecked chunks from `index` on whole and hashes them; a window
 // read ahead is taken first, whether or not it is the one wanted.
 DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
+  PreparePool();
   TakeAhead();
   if (states[index] != kUnread) return 0;
   const uint32_t count = WindowChunks(index);
-  const uint64_t start = ChunkStart(index);
   windowCount = 0;
-  window.resize(ChunkEnd(index + count - 1) - start);
-  DWORD error = ReadFileRange(file, start, window.data(), window.size());
+  DWORD error = ReadChunks(index, count, window);
   if (error != 0) return error;
   windowFirst = index;
   windowCount = count;
-  PreparePool();
   const uint32_t before = windowCheck.DamagedCount();
   PostWindow(windowFirst, window, count);
   pool->WaitAll();
   FinishWindow(before);
   ReadAhead();
   return 0;
+}
+
+// Returns: 0, or the Win32 code of a failed read.
+DWORD ChunkedFileReader::ReadChunks(uint32_t first, uint32_t count, std::vector<uint8_t>& bytes) {
+  const uint64_t start = ChunkStart(first);
+  bytes.resize(ChunkEnd(first + count - 1) - start);
+  return ReadFileRange(file, start, bytes.data(), bytes.size());
 }
 
 // A process made as a copy of ours (the view going to the background) has
@@ -161,9 +166,7 @@ void ChunkedFileReader::ReadAhead() {
   const uint32_t next = windowFirst + windowCount;
   if (windowCount < mostChunks || next >= states.size() || states[next] != kUnread) return;
   const uint32_t count = WindowChunks(next);
-  const uint64_t start = ChunkStart(next);
-  ahead.resize(ChunkEnd(next + count - 1) - start);
-  if (ReadFileRange(file, start, ahead.data(), ahead.size()) != 0) return;
+  if (ReadChunks(next, count, ahead) != 0) return;
   aheadFirst = next;
   aheadCount = count;
   aheadDamagedBefore = windowCheck.DamagedCount();
@@ -171,9 +174,9 @@ void ChunkedFileReader::ReadAhead() {
 }
 
 // Waits for the window read ahead, makes it the last window read, and reads
-// on ahead of it.
+// on ahead of it. Called after PreparePool, so that the window was posted to
+// this process's pool.
 void ChunkedFileReader::TakeAhead() {
-  PreparePool();
   if (aheadCount == 0) return;
   pool->WaitAll();
   window.swap(ahead);

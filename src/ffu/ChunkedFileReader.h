@@ -46,6 +46,7 @@ class ChunkedFileReader {
   DWORD ReadChunkPart(uint32_t index, uint64_t offset, uint8_t* buffer, uint64_t length);
   DWORD LoadWindow(uint32_t index);
   uint32_t WindowChunks(uint32_t index);
+  DWORD ReadChunks(uint32_t first, uint32_t count, std::vector<uint8_t>& bytes);
   void PreparePool();
   void PostWindow(uint32_t first, const std::vector<uint8_t>& bytes, uint32_t count);
   void FinishWindow(uint32_t damagedBefore);
