@@ -6,7 +6,8 @@
 
 namespace {
 uint32_t PieceBlocks(uint32_t blockSize, uint64_t pieceBytes) {
-  return blockSize == 0 || blockSize >= pieceBytes ? 1 : static_cast<uint32_t>(pieceBytes / blockSize);
+  return blockSize == 0 || blockSize >= pieceBytes ? 1
+                                                   : static_cast<uint32_t>(pieceBytes / blockSize);
 }
 }  // namespace
 

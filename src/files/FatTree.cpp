@@ -75,7 +75,7 @@ std::unique_ptr<FatTree> FatTree::Open(const PartitionBytes& bytes, const std::s
   }
   external->bytes = &bytes;
   tree->image = tsk->imgOpenExternal(external, static_cast<TSK_OFF_T>(bytes.Length()),
-                                      bytes.SectorSize(), ImageRead, ImageClose, ImageStatus);
+                                     bytes.SectorSize(), ImageRead, ImageClose, ImageStatus);
   if (tree->image == nullptr) {
     why = tsk->errorGet() ? tsk->errorGet() : "the library refused the volume";
     tsk->imgFree(external);
@@ -162,9 +162,9 @@ int FatTree::Read(const std::vector<std::string>& path, uint64_t offset, uint8_t
     return EIO;
   }
   if (length > node.size - offset) length = static_cast<size_t>(node.size - offset);
-  ssize_t piece = tsk->fileRead(file, static_cast<TSK_OFF_T>(offset),
-                                   reinterpret_cast<char*>(buffer), length,
-                                   TSK_FS_FILE_READ_FLAG_NONE);
+  ssize_t piece =
+      tsk->fileRead(file, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), length,
+                    TSK_FS_FILE_READ_FLAG_NONE);
   tsk->fileClose(file);
   if (piece < 0 || static_cast<size_t>(piece) != length) {
     tsk->errorReset();

@@ -61,7 +61,9 @@ int FileCopy::Copy(const std::vector<std::string>& from, const FileNode& node,
   const std::wstring path = end == std::wstring::npos ? L"" : to.substr(0, end + 1);
   const size_t last = path.find_last_of(L"/\\");
   const std::wstring name = last == std::wstring::npos ? path : path.substr(last + 1);
-  const std::wstring where = last == std::wstring::npos ? L"." : last == 0 ? L"/" : path.substr(0, last);
+  const std::wstring where = last == std::wstring::npos ? L"."
+                             : last == 0                ? L"/"
+                                                        : path.substr(0, last);
   if (name.empty() || name == L"." || name == L"..") return Failed(to, ERROR_INVALID_NAME);
   parent.Reset(HoldFolder(where.c_str(), true));
   if (!parent.Valid()) return Failed(to);

@@ -28,7 +28,9 @@ std::string JoinPath(const std::vector<std::string>& path) {
 }
 
 namespace {
-std::string Printable(const std::string& text) { return WideToUtf8(PrintableName(Utf8ToWide(text))); }
+std::string Printable(const std::string& text) {
+  return WideToUtf8(PrintableName(Utf8ToWide(text)));
+}
 
 // The readers' lines go to standard error, beside the reads they fail: the
 // view's standard output is its mount line alone.

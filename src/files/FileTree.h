@@ -64,8 +64,7 @@ class FileTree {
 
  protected:
   // Every entry of the folder, as the file system holds it.
-  virtual int ListEntries(const std::vector<std::string>& path,
-                          std::vector<FileNode>& entries) = 0;
+  virtual int ListEntries(const std::vector<std::string>& path, std::vector<FileNode>& entries) = 0;
   // Says that the file at `path` is not read, and `why`.
   void SayUnreadable(const std::vector<std::string>& path, const char* why);
 

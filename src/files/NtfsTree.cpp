@@ -253,8 +253,7 @@ int NtfsTree::ListEntries(const std::vector<std::string>& path, std::vector<File
 }
 
 int NtfsTree::Refuse(const std::vector<std::string>& path, uint64_t id, const char* why) {
-  if (refused.insert(id).second)
-    SayUnreadable(path, why);
+  if (refused.insert(id).second) SayUnreadable(path, why);
   return EIO;
 }
 

@@ -37,8 +37,10 @@ const TskCalls* LoadTsk(std::string& why) {
     tried = true;
     // The library stays loaded for the rest of the run.
     void* library = dlopen(TSK_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) failure = std::string(TSK_SONAME) + " cannot be loaded";
-    else if (!FindAll(library, calls, failure)) dlclose(library);
+    if (library == nullptr)
+      failure = std::string(TSK_SONAME) + " cannot be loaded";
+    else if (!FindAll(library, calls, failure))
+      dlclose(library);
   }
   why = failure;
   return failure.empty() ? &calls : nullptr;

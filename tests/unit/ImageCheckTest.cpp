@@ -88,7 +88,8 @@ TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
         return start + k * size < offset + length && offset < start + (k + 1) * size;
       });
       ASSERT_EQ(checked.Read(offset, bytes.data(), length), bad ? ERROR_CRC : 0u) << offset;
-      ASSERT_TRUE(bad || std::equal(bytes.begin(), bytes.begin() + length, &file[offset])) << offset;
+      ASSERT_TRUE(bad || std::equal(bytes.begin(), bytes.begin() + length, &file[offset]))
+          << offset;
     }
   }
   EXPECT_EQ(checked.Damaged(), c.damaged);

@@ -15,7 +15,8 @@
 HANDLE HoldFolder(const wchar_t* path, bool followLink) {
   const std::string text = ToUtf8(path);
   // O_NOFOLLOW opens a link itself, which O_DIRECTORY then refuses.
-  const int fd = open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  const int fd =
+      open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) {
     SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : Win32FromPathErrno(errno, text));
     return INVALID_HANDLE_VALUE;

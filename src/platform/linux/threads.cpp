@@ -154,8 +154,7 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
   errno = 0;
   const int now = getpriority(PRIO_PROCESS, id);
   if (errno == 0 && nice > now && !MayRegainNice(now)) return FailWith(ERROR_PRIVILEGE_NOT_HELD);
-  if (setpriority(PRIO_PROCESS, id, nice) != 0)
-    return FailWith(Win32FromErrno(errno));
+  if (setpriority(PRIO_PROCESS, id, nice) != 0) return FailWith(Win32FromErrno(errno));
   return TRUE;
 }
 

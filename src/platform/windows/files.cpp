@@ -66,8 +66,7 @@ BOOL NameUnnamedFile(HANDLE folder, HANDLE file, const wchar_t* path) {
 
 HANDLE HoldFolder(const wchar_t* path, bool followLink) {
   // Without delete sharing: nobody can rename or remove the folder.
-  const DWORD flags =
-      FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_EXISTING, flags, nullptr);
 }
