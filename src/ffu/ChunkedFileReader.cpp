@@ -86,17 +86,23 @@ uint32_t ChunkedFileReader::WindowChunks(uint32_t index) {
   uint32_t wanted = 1;
   if (windowCount > 0 && index == windowFirst + windowCount)
     wanted = std::min(mostChunks, windowCount * 2);
-  uint32_t count = 1;
-  while (count < wanted && index + count < states.size() && states[index + count] == kUnread)
+  return UncheckedRun(index, wanted);
+}
+
+// Returns: how many chunks from `index` on, up to `most`, are unchecked.
+uint32_t ChunkedFileReader::UncheckedRun(uint32_t index, uint32_t most) const {
+  uint32_t count = 0;
+  while (count < most && index + count < states.size() && states[index + count] == kUnread)
     ++count;
   return count;
 }
 
-// Reads the unchecked chunks from `index` on whole and hashes them; a window
-// read ahead is taken first, whether or not it is the one wanted.
+// Reads the unchecked chunks from `index` on whole and hashes them; the
+// windows read ahead are taken first, up to the one that holds `index` (the
+// first of them where none does).
 DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
   PreparePool();
-  TakeAhead();
+  TakeAhead(index);
   if (states[index] != kUnread) return 0;
   const uint32_t count = WindowChunks(index);
   windowCount = 0;
@@ -129,25 +135,29 @@ void ChunkedFileReader::PreparePool() {
     aheadCount = 0;
   }
   if (pool == nullptr) {
-    // Slots for a window's ranges and those of the window ahead.
-    pool = std::make_unique<ChunkHashPool>(&windowCheck, 2 * ChunkHashPool::ThreadsWanted(),
+    // Slots for a window's ranges and those of the windows ahead.
+    pool = std::make_unique<ChunkHashPool>(&windowCheck,
+                                           (kAheadWindows + 1) * ChunkHashPool::ThreadsWanted(),
                                            ChunkHashPool::kIdleUnlessAwaited);
     poolProcess = GetCurrentProcessId();
   }
 }
 
 // The chunks are split among the pool's threads.
-void ChunkedFileReader::PostWindow(uint32_t first, const std::vector<uint8_t>& bytes,
-                                   uint32_t count) {
+// Returns: the ticket of the window's last range.
+uint64_t ChunkedFileReader::PostWindow(uint32_t first, const std::vector<uint8_t>& bytes,
+                                       uint32_t count) {
   windowCheck.ResumeAt(first);
   const uint32_t threads = std::max<uint32_t>(1, pool->Threads());
   const uint32_t share = (count + threads - 1) / threads;
+  uint64_t ticket = 0;
   for (uint32_t part = 0; part < count; part += share) {
     const uint32_t last = std::min(count, part + share) - 1;
     const uint64_t from = ChunkStart(first + part) - ChunkStart(first);
     const uint64_t to = ChunkEnd(first + last) - ChunkStart(first);
-    pool->Post(ChunkStart(first) + from, bytes.data() + from, to - from);
+    ticket = pool->Post(ChunkStart(first) + from, bytes.data() + from, to - from);
   }
+  return ticket;
 }
 
 // Only where the pool found damage (or could not hash) is each chunk of the
@@ -160,30 +170,57 @@ void ChunkedFileReader::FinishWindow(uint32_t damagedBefore) {
   SortOutDamage(windowCount);
 }
 
-// After a window of the largest size, the unchecked chunks that follow it.
-// A read that fails here is left for the reads that want those chunks.
+// After a window of the largest size, the unchecked chunks that follow it and
+// the windows already read ahead, up to kAheadWindows windows. A read that
+// fails here is left for the reads that want those chunks.
 void ChunkedFileReader::ReadAhead() {
-  const uint32_t next = windowFirst + windowCount;
-  if (windowCount < mostChunks || next >= states.size() || states[next] != kUnread) return;
-  const uint32_t count = WindowChunks(next);
-  if (ReadChunks(next, count, ahead) != 0) return;
-  aheadFirst = next;
-  aheadCount = count;
-  aheadDamagedBefore = windowCheck.DamagedCount();
-  PostWindow(aheadFirst, ahead, count);
+  if (windowCount < mostChunks) return;
+  while (aheadCount < kAheadWindows) {
+    const Ahead* last = aheadCount > 0 ? &aheads[(aheadStart + aheadCount - 1) % kAheadWindows]
+                                       : nullptr;
+    const uint32_t next = last != nullptr ? last->first + last->count : windowFirst + windowCount;
+    const uint32_t count = UncheckedRun(next, mostChunks);
+    if (count == 0) return;
+    Ahead& ahead = aheads[(aheadStart + aheadCount) % kAheadWindows];
+    if (ReadChunks(next, count, ahead.bytes) != 0) return;
+    ahead.first = next;
+    ahead.count = count;
+    ahead.damagedBefore = windowCheck.DamagedCount();
+    ahead.lastTicket = PostWindow(next, ahead.bytes, count);
+    ++aheadCount;
+  }
 }
 
-// Waits for the window read ahead, makes it the last window read, and reads
-// on ahead of it. Called after PreparePool, so that the window was posted to
+bool ChunkedFileReader::AheadHolds(uint32_t index) const {
+  for (uint32_t i = 0; i < aheadCount; ++i) {
+    const Ahead& ahead = aheads[(aheadStart + i) % kAheadWindows];
+    if (index >= ahead.first && index - ahead.first < ahead.count) return true;
+  }
+  return false;
+}
+
+// Called after PreparePool, so that the windows read ahead were posted to
 // this process's pool.
-void ChunkedFileReader::TakeAhead() {
+void ChunkedFileReader::TakeAhead(uint32_t index) {
   if (aheadCount == 0) return;
-  pool->WaitAll();
-  window.swap(ahead);
-  windowFirst = aheadFirst;
-  windowCount = aheadCount;
-  aheadCount = 0;
-  FinishWindow(aheadDamagedBefore);
+  do TakeFirstAhead();
+  while (states[index] == kUnread && AheadHolds(index));
+}
+
+// Waits for the first window read ahead, makes it the last window read, and
+// reads on ahead. Damage found by the pool after the window was posted
+// (in it, or in a window posted while it was hashed) makes its chunks be
+// hashed one by one.
+void ChunkedFileReader::TakeFirstAhead() {
+  Ahead& ahead = aheads[aheadStart];
+  pool->WaitFor(ahead.lastTicket);
+  window.swap(ahead.bytes);
+  windowFirst = ahead.first;
+  windowCount = ahead.count;
+  const uint32_t damagedBefore = ahead.damagedBefore;
+  aheadStart = (aheadStart + 1) % kAheadWindows;
+  --aheadCount;
+  FinishWindow(damagedBefore);
   ReadAhead();
 }
 

@@ -19,8 +19,9 @@ class FfuImage;
 // are read in windows that grow while reads go on in order (up to 4 MiB),
 // hashed on the hash pool's threads, and the last window stays in memory, so
 // small reads in order read the file once. Once windows have grown to their
-// largest, the next one is read and handed to the pool before the reads of
-// this one are served, so that hashing goes on beside them. Without a usable
+// largest, the next two are read and handed to the pool before the reads of
+// this one are served, so that the pool always has a window to hash while
+// the reads are served and the next window is read. Without a usable
 // hash table (see ChunkVerifier's plans) reads are not checked. One thread at
 // a time.
 class ChunkedFileReader {
@@ -46,12 +47,15 @@ class ChunkedFileReader {
   DWORD ReadChunkPart(uint32_t index, uint64_t offset, uint8_t* buffer, uint64_t length);
   DWORD LoadWindow(uint32_t index);
   uint32_t WindowChunks(uint32_t index);
+  uint32_t UncheckedRun(uint32_t index, uint32_t most) const;
   DWORD ReadChunks(uint32_t first, uint32_t count, std::vector<uint8_t>& bytes);
   void PreparePool();
-  void PostWindow(uint32_t first, const std::vector<uint8_t>& bytes, uint32_t count);
+  uint64_t PostWindow(uint32_t first, const std::vector<uint8_t>& bytes, uint32_t count);
   void FinishWindow(uint32_t damagedBefore);
   void ReadAhead();
-  void TakeAhead();
+  void TakeAhead(uint32_t index);
+  void TakeFirstAhead();
+  bool AheadHolds(uint32_t index) const;
   void SortOutDamage(uint32_t count);
   bool InWindow(uint32_t index) const {
     return index >= windowFirst && index - windowFirst < windowCount;
@@ -72,12 +76,20 @@ class ChunkedFileReader {
   uint32_t windowFirst = 0;
   uint32_t windowCount = 0;
   uint32_t mostChunks = 1;  // the largest window, in chunks
-  // The window after it, read and posted to the pool but not yet waited for
-  // while `aheadCount` is not 0; its chunks are still kUnread.
-  std::vector<uint8_t> ahead;
-  uint32_t aheadFirst = 0;
+  // The windows after it, read and posted to the pool but not yet taken, in
+  // file order from `aheadStart` (a ring of `aheadCount`); their chunks are
+  // still kUnread.
+  struct Ahead {
+    std::vector<uint8_t> bytes;
+    uint32_t first = 0;
+    uint32_t count = 0;
+    uint64_t lastTicket = 0;      // the pool's ticket of its last range
+    uint32_t damagedBefore = 0;  // the check's damage count when posted
+  };
+  static constexpr uint32_t kAheadWindows = 2;
+  Ahead aheads[kAheadWindows];
+  uint32_t aheadStart = 0;
   uint32_t aheadCount = 0;
-  uint32_t aheadDamagedBefore = 0;
   Sha256Hash hash;  // a window's chunks one by one, where one is damaged
   // A check of our own, so that reads do not disturb the running check of
   // the image's load; its pool hashes the windows.
