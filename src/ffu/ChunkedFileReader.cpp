@@ -98,8 +98,7 @@ uint32_t ChunkedFileReader::UncheckedRun(uint32_t index, uint32_t most) const {
 }
 
 // Reads the unchecked chunks from `index` on whole and hashes them; the
-// windows read ahead are taken first, up to the one that holds `index` (the
-// first of them where none does).
+// windows read ahead are taken first, up to the one that holds `index`.
 DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
   PreparePool();
   TakeAhead(index);
@@ -175,6 +174,12 @@ void ChunkedFileReader::FinishWindow(uint32_t damagedBefore) {
 // fails here is left for the reads that want those chunks.
 void ChunkedFileReader::ReadAhead() {
   if (windowCount < mostChunks) return;
+  // Windows read ahead of another run of reads are dropped once hashed: a
+  // run that went elsewhere is not followed any further.
+  if (aheadCount > 0 && aheads[aheadStart].first != windowFirst + windowCount) {
+    pool->WaitAll();
+    aheadCount = 0;
+  }
   while (aheadCount < kAheadWindows) {
     const Ahead* last = aheadCount > 0 ? &aheads[(aheadStart + aheadCount - 1) % kAheadWindows]
                                        : nullptr;
@@ -199,12 +204,11 @@ bool ChunkedFileReader::AheadHolds(uint32_t index) const {
   return false;
 }
 
-// Called after PreparePool, so that the windows read ahead were posted to
-// this process's pool.
+// Takes the windows read ahead up to the one that holds `index`; where none
+// does, they stay for the reads that may come back to them. Called after
+// PreparePool, so that they were posted to this process's pool.
 void ChunkedFileReader::TakeAhead(uint32_t index) {
-  if (aheadCount == 0) return;
-  do TakeFirstAhead();
-  while (states[index] == kUnread && AheadHolds(index));
+  while (states[index] == kUnread && AheadHolds(index)) TakeFirstAhead();
 }
 
 // Waits for the first window read ahead, makes it the last window read, and
