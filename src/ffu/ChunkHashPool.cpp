@@ -1,5 +1,7 @@
 #include "ffu/ChunkHashPool.h"
 
+#include "common/FileRange.h"
+
 namespace {
 constexpr uint32_t kFewestThreads = 2;
 // Four threads hash faster than disks read; each costs its caller a buffer.
@@ -62,10 +64,25 @@ void ChunkHashPool::StopWorkers() {
 }
 
 uint64_t ChunkHashPool::Post(uint64_t offset, const uint8_t* data, size_t length) {
+  // Bytes posted without a read are only hashed, never written.
+  return Queue(offset, const_cast<uint8_t*>(data), length, nullptr);
+}
+
+uint64_t ChunkHashPool::PostRead(HANDLE file, uint64_t offset, uint8_t* data, size_t length) {
+  return Queue(offset, data, length, file);
+}
+
+uint64_t ChunkHashPool::Queue(uint64_t offset, uint8_t* data, size_t length, HANDLE readFrom) {
   if (verifier == nullptr) return 0;
   uint64_t ticket = posted.load();
   if (ticket >= slotCount) WaitFor(ticket - slotCount);
+  Slot& slot = slots[ticket % slotCount];
+  slot.readFrom = readFrom;
+  slot.readOffset = offset;
+  slot.readInto = data;
+  slot.readLength = length;
   if (threadCount == 0) {
+    ReadRange(slot);
     verifier->Feed(offset, data, length);
     posted = ticket + 1;
     collected = ticket + 1;
@@ -73,7 +90,7 @@ uint64_t ChunkHashPool::Post(uint64_t offset, const uint8_t* data, size_t length
   }
   // A range that cannot be cut (the check has ended) still gets its ticket,
   // with nothing in it to hash.
-  verifier->Cut(offset, data, length, slots[ticket % slotCount].range);
+  verifier->Cut(offset, data, length, slot.range);
   posted = ticket + 1;
   SetEvent(work.Get());
   return ticket;
@@ -129,6 +146,7 @@ void ChunkHashPool::Work(Sha256Hash& hash) {
 // running hash on; then the range's whole chunks, alongside other threads.
 void ChunkHashPool::Hash(uint64_t ticket, Sha256Hash& hash) {
   Slot& slot = slots[ticket % slotCount];
+  ReadRange(slot);
   while (runningTurn.load() != ticket) WaitForSingleObject(slot.turn.Get(), INFINITE);
   verifier->HashOpenChunk(slot.range);
   runningTurn = ticket + 1;
@@ -136,4 +154,10 @@ void ChunkHashPool::Hash(uint64_t ticket, Sha256Hash& hash) {
   verifier->HashWholeChunks(slot.range, hash);
   slot.finished = ticket + 1;
   SetEvent(finished.Get());
+}
+
+void ChunkHashPool::ReadRange(Slot& slot) {
+  if (slot.readFrom != nullptr &&
+      ReadFileRange(slot.readFrom, slot.readOffset, slot.readInto, slot.readLength) != 0)
+    ++readFailures;
 }

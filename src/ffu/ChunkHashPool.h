@@ -37,6 +37,13 @@ class ChunkHashPool {
   // for the range posted `slots` ranges before, if it is not done.
   // Returns: the ticket to wait for before the bytes may change.
   uint64_t Post(uint64_t offset, const uint8_t* data, size_t length);
+  // As Post, for bytes not read yet: the thread that takes the range first
+  // reads them from `file` at `offset` into `data`, so that the disk reads
+  // beside the caller too. A read that fails is counted in ReadFailures, and
+  // what `data` then holds is hashed as it stands.
+  uint64_t PostRead(HANDLE file, uint64_t offset, uint8_t* data, size_t length);
+  // Returns: the reads of PostRead that failed so far.
+  uint64_t ReadFailures() const { return readFailures.load(); }
   // Returns once the range of `ticket` and every range before it have been
   // hashed and their results taken into the check.
   void WaitFor(uint64_t ticket);
@@ -55,6 +62,11 @@ class ChunkHashPool {
     ChunkVerifier::Range range;
     std::atomic<uint64_t> finished{0};  // ticket + 1 once hashed
     UniqueHandle turn;                  // set when this slot's range may use the running hash
+    // Where PostRead's bytes are read from first, and into.
+    HANDLE readFrom = nullptr;
+    uint64_t readOffset = 0;
+    uint8_t* readInto = nullptr;
+    size_t readLength = 0;
   };
   struct Worker {
     ChunkHashPool* pool = nullptr;
@@ -67,6 +79,8 @@ class ChunkHashPool {
   bool StartWorkers();
   void StopWorkers();
   void SetPriority(int priority);
+  uint64_t Queue(uint64_t offset, uint8_t* data, size_t length, HANDLE readFrom);
+  void ReadRange(Slot& slot);
 
   ChunkVerifier* verifier;
   uint32_t slotCount;
@@ -78,6 +92,7 @@ class ChunkHashPool {
   std::atomic<uint64_t> claimed{0};
   std::atomic<uint64_t> runningTurn{0};  // the ticket whose open chunk goes next
   std::atomic<bool> stopping{false};
+  std::atomic<uint64_t> readFailures{0};
   uint64_t collected = 0;  // ranges whose results the check has taken in
   UniqueHandle work;       // set when a range is posted or the pool stops
   UniqueHandle finished;   // set when a range has been hashed

@@ -110,7 +110,7 @@ DWORD ChunkedFileReader::LoadWindow(uint32_t index) {
   windowFirst = index;
   windowCount = count;
   const uint32_t before = windowCheck.DamagedCount();
-  PostWindow(windowFirst, window, count);
+  PostWindow(windowFirst, window, count, false);
   pool->WaitAll();
   FinishWindow(before);
   ReadAhead();
@@ -142,10 +142,11 @@ void ChunkedFileReader::PreparePool() {
   }
 }
 
-// The chunks are split among the pool's threads.
+// The chunks are split among the pool's threads, which read them first
+// where `read` is set.
 // Returns: the ticket of the window's last range.
-uint64_t ChunkedFileReader::PostWindow(uint32_t first, const std::vector<uint8_t>& bytes,
-                                       uint32_t count) {
+uint64_t ChunkedFileReader::PostWindow(uint32_t first, std::vector<uint8_t>& bytes, uint32_t count,
+                                       bool read) {
   windowCheck.ResumeAt(first);
   const uint32_t threads = std::max<uint32_t>(1, pool->Threads());
   const uint32_t share = (count + threads - 1) / threads;
@@ -154,7 +155,9 @@ uint64_t ChunkedFileReader::PostWindow(uint32_t first, const std::vector<uint8_t
     const uint32_t last = std::min(count, part + share) - 1;
     const uint64_t from = ChunkStart(first + part) - ChunkStart(first);
     const uint64_t to = ChunkEnd(first + last) - ChunkStart(first);
-    ticket = pool->Post(ChunkStart(first) + from, bytes.data() + from, to - from);
+    const uint64_t offset = ChunkStart(first) + from;
+    ticket = read ? pool->PostRead(file, offset, bytes.data() + from, to - from)
+                  : pool->Post(offset, bytes.data() + from, to - from);
   }
   return ticket;
 }
@@ -170,8 +173,8 @@ void ChunkedFileReader::FinishWindow(uint32_t damagedBefore) {
 }
 
 // After a window of the largest size, the unchecked chunks that follow it and
-// the windows already read ahead, up to kAheadWindows windows. A read that
-// fails here is left for the reads that want those chunks.
+// the windows already read ahead, up to kAheadWindows windows, read and
+// hashed by the pool.
 void ChunkedFileReader::ReadAhead() {
   if (windowCount < mostChunks) return;
   // Windows read ahead of another run of reads are dropped once hashed: a
@@ -187,11 +190,12 @@ void ChunkedFileReader::ReadAhead() {
     const uint32_t count = UncheckedRun(next, mostChunks);
     if (count == 0) return;
     Ahead& ahead = aheads[(aheadStart + aheadCount) % kAheadWindows];
-    if (ReadChunks(next, count, ahead.bytes) != 0) return;
+    ahead.bytes.resize(ChunkEnd(next + count - 1) - ChunkStart(next));
     ahead.first = next;
     ahead.count = count;
     ahead.damagedBefore = windowCheck.DamagedCount();
-    ahead.lastTicket = PostWindow(next, ahead.bytes, count);
+    ahead.failuresBefore = pool->ReadFailures();
+    ahead.lastTicket = PostWindow(next, ahead.bytes, count, true);
     ++aheadCount;
   }
 }
@@ -214,17 +218,19 @@ void ChunkedFileReader::TakeAhead(uint32_t index) {
 // Waits for the first window read ahead, makes it the last window read, and
 // reads on ahead. Damage found by the pool after the window was posted
 // (in it, or in a window posted while it was hashed) makes its chunks be
-// hashed one by one.
+// hashed one by one. Where a read of the pool failed meanwhile, the window
+// is dropped: the reads that want its chunks read them again, and report
+// what fails.
 void ChunkedFileReader::TakeFirstAhead() {
   Ahead& ahead = aheads[aheadStart];
+  aheadStart = (aheadStart + 1) % kAheadWindows;
+  --aheadCount;
   pool->WaitFor(ahead.lastTicket);
+  if (pool->ReadFailures() != ahead.failuresBefore) return;
   window.swap(ahead.bytes);
   windowFirst = ahead.first;
   windowCount = ahead.count;
-  const uint32_t damagedBefore = ahead.damagedBefore;
-  aheadStart = (aheadStart + 1) % kAheadWindows;
-  --aheadCount;
-  FinishWindow(damagedBefore);
+  FinishWindow(ahead.damagedBefore);
   ReadAhead();
 }
 

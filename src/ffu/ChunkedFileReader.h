@@ -19,9 +19,8 @@ class FfuImage;
 // are read in windows that grow while reads go on in order (up to 4 MiB),
 // hashed on the hash pool's threads, and the last window stays in memory, so
 // small reads in order read the file once. Once windows have grown to their
-// largest, the next two are read and handed to the pool before the reads of
-// this one are served, so that the pool always has a window to hash while
-// the reads are served and the next window is read. Without a usable
+// largest, the pool's threads read and hash the next two while the reads of
+// this one are served, so that the disk and the processors stay busy. Without a usable
 // hash table (see ChunkVerifier's plans) reads are not checked. One thread at
 // a time.
 class ChunkedFileReader {
@@ -50,7 +49,7 @@ class ChunkedFileReader {
   uint32_t UncheckedRun(uint32_t index, uint32_t most) const;
   DWORD ReadChunks(uint32_t first, uint32_t count, std::vector<uint8_t>& bytes);
   void PreparePool();
-  uint64_t PostWindow(uint32_t first, const std::vector<uint8_t>& bytes, uint32_t count);
+  uint64_t PostWindow(uint32_t first, std::vector<uint8_t>& bytes, uint32_t count, bool read);
   void FinishWindow(uint32_t damagedBefore);
   void ReadAhead();
   void TakeAhead(uint32_t index);
@@ -85,6 +84,7 @@ class ChunkedFileReader {
     uint32_t count = 0;
     uint64_t lastTicket = 0;      // the pool's ticket of its last range
     uint32_t damagedBefore = 0;  // the check's damage count when posted
+    uint64_t failuresBefore = 0;  // the pool's failed reads when posted
   };
   static constexpr uint32_t kAheadWindows = 2;
   Ahead aheads[kAheadWindows];
