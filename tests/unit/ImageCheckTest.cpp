@@ -35,18 +35,27 @@ void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
 
 class WholeImageCheck : public testing::TestWithParam<CheckCase> {};
 
+// Packs a disk of `mib` MiB whose one partition holds random bytes with
+// ffu-pack's `options`; returns the image's path, or "" when it failed.
+std::string PackRandomDisk(const TempFolder& folder, int mib, const std::string& options) {
+  const std::string disk = folder.path + "/disk.img", ffu = folder.path + "/disk.ffu";
+  const int made = RunCommand("(truncate -s " + std::to_string(mib) + "M " + disk +
+                              " && sgdisk -n 1:2048:0 -c 1:MainOS " + disk +
+                              " && dd if=/dev/urandom of=" + disk + " bs=1M seek=1 count=" +
+                              std::to_string(mib - 2) + " conv=notrunc && " + FFU_PACK_PATH + " " +
+                              options + " " + disk + " " + ffu + ")");
+  return made == 0 ? ffu : "";
+}
+
 // 14 MiB of random data on a 16 MiB disk: several pieces of 4 MiB, so that
 // the pool hashes pieces side by side.
 TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
   const CheckCase& c = GetParam();
   TempFolder folder;
-  std::string disk = folder.path + "/disk.img", ffu = folder.path + "/disk.ffu";
-  std::string command = "(truncate -s 16M " + disk + " && sgdisk -n 1:2048:0 -c 1:MainOS " + disk +
-                        " && dd if=/dev/urandom of=" + disk +
-                        " bs=1M seek=1 count=14 conv=notrunc && " + FFU_PACK_PATH + " " +
-                        c.options;
-  for (uint32_t chunk : c.damaged) command += " --damage-chunk " + std::to_string(chunk);
-  ASSERT_EQ(RunCommand(command + " " + disk + " " + ffu + ")"), 0);
+  std::string options = c.options;
+  for (uint32_t chunk : c.damaged) options += " --damage-chunk " + std::to_string(chunk);
+  const std::string ffu = PackRandomDisk(folder, 16, options);
+  ASSERT_FALSE(ffu.empty());
 
   FfuImage image;
   StoreReader reader;
@@ -99,11 +108,8 @@ TEST_P(WholeImageCheck, FindsExactlyTheSpoiledChunks) {
 // it wants: the windows read ahead of the first run are not followed on.
 TEST(CheckedReads, ARunThatGoesElsewhereLeavesTheWindowsReadAheadBehind) {
   TempFolder folder;
-  std::string disk = folder.path + "/disk.img", ffu = folder.path + "/disk.ffu";
-  ASSERT_EQ(RunCommand("truncate -s 48M " + disk + " && sgdisk -n 1:2048:0 " + disk +
-                       " && dd if=/dev/urandom of=" + disk + " bs=1M seek=1 count=46 conv=notrunc && " +
-                       FFU_PACK_PATH + " " + disk + " " + ffu),
-            0);
+  const std::string ffu = PackRandomDisk(folder, 48, "");
+  ASSERT_FALSE(ffu.empty());
   FfuImage image;
   ASSERT_EQ(image.Load(std::wstring(ffu.begin(), ffu.end())), 0);
   ChunkedFileReader checked(image);
