@@ -83,7 +83,7 @@ class ChunkedFileReader {
     uint32_t first = 0;
     uint32_t count = 0;
     uint64_t lastTicket = 0;      // the pool's ticket of its last range
-    uint32_t damagedBefore = 0;  // the check's damage count when posted
+    uint32_t damagedBefore = 0;   // the check's damage count when posted
     uint64_t failuresBefore = 0;  // the pool's failed reads when posted
   };
   static constexpr uint32_t kAheadWindows = 2;
